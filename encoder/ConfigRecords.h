@@ -1,0 +1,58 @@
+#pragma once
+// The configuration records exchanged with the device library.
+//
+// TConfigReply (26 bytes): MAC[6], then the 20-byte layout of TConfigRequest.
+// TConfigRequest (20 bytes): encoder IP[4], port (big-endian 16-bit),
+// auxiliary address[4], auxiliary port (big-endian), gateway[4], mask[4].
+
+#include <QString>
+#include <array>
+#include <cstdint>
+
+namespace pnv {
+
+constexpr int kConfigReplySize = 26;
+constexpr int kConfigRequestSize = 20;
+constexpr int kConfigBufferSize = 500;   // what the window always hands the library
+
+using ConfigRequestBytes = std::array<std::uint8_t, kConfigRequestSize>;
+
+// The texts the window shows for a configuration reply.
+struct TConfigReply {
+    QString mac;        // "00 - 1A - 2B - 3C - 4D - 5E"
+    QString encoderIp;  // dotted decimal, no leading zeros
+    QString port;       // decimal
+    QString gateway;
+    QString subnetMask;
+
+    // `bytes` must hold at least kConfigReplySize bytes; later bytes are ignored.
+    static TConfigReply decode(const std::uint8_t *bytes);
+};
+
+// The four field texts a configuration request is built from.
+struct TConfigRequest {
+    QString encoderIp;
+    QString port;
+    QString gateway;
+    QString subnetMask;
+
+    // Converts in the order that decides which error is reported first: the
+    // port, then the IP octets, the gateway octets, the mask octets. Throws
+    // ConversionError on the first text that does not convert.
+    ConfigRequestBytes encode() const;
+};
+
+// Splits a dotted text into four octet texts: a "." advances to the next
+// octet, every other character is appended to the current one. Dots after
+// the third are kept as characters of the fourth octet, so a text with a
+// pasted "." makes that octet fail its conversion and the write is refused
+// with the error box, rather than writing an address the user did not see.
+std::array<QString, 4> splitDottedText(const QString &text);
+
+QString formatMacText(const std::uint8_t *mac6);
+QString formatDottedAddress(const std::uint8_t *octets4);
+
+constexpr std::array<std::uint8_t, 4> kAuxiliaryAddress{172, 16, 0, 1};
+constexpr std::uint16_t kAuxiliaryPort = 700;
+
+} // namespace pnv

@@ -1,0 +1,72 @@
+#pragma once
+// The run-time binding of the device library's five entry points.
+//
+// The program binds all five at start, before any window exists, all or
+// nothing. The window receives the table of function pointers, so a test can
+// hand it a table of its own.
+
+#include "tessalin.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace pnv {
+
+struct TessalinApi {
+    int32_t (*S_Connect)(const char *address, int32_t mode, int32_t port) = nullptr;
+    void (*S_Disconnect)() = nullptr;
+    int32_t (*ConfigRead)(uint8_t *buffer, int32_t capacity) = nullptr;
+    int32_t (*ConfigWrite)(uint8_t *buffer, int32_t capacity) = nullptr;
+    void (*DLLClose)() = nullptr;
+};
+
+// The Linux file name of the device library.
+inline constexpr const char *kTessalinFileName = "libtessalin.so";
+
+// An opened device library with all five entry points resolved.
+class TessalinLibrary final {
+public:
+    struct LoadResult {
+        std::unique_ptr<TessalinLibrary> library;  // null on failure
+        std::string error;                         // names the file or the entry point
+    };
+
+    // Looks in TESSALIN_LIBRARY (a full path, for the maker's library), next to
+    // the executable, in the install's library folder, then where the system looks.
+    static LoadResult load();
+    static LoadResult loadFrom(const std::string &pathOrName);
+    static std::vector<std::string> candidatePaths();
+
+    ~TessalinLibrary();
+    TessalinLibrary(const TessalinLibrary &) = delete;
+    TessalinLibrary &operator=(const TessalinLibrary &) = delete;
+
+    const TessalinApi &api() const { return m_api; }
+    const std::string &path() const { return m_path; }
+
+private:
+    TessalinLibrary(void *handle, std::string path, TessalinApi api);
+    void *m_handle = nullptr;
+    std::string m_path;
+    TessalinApi m_api;
+};
+
+// The window's own reference to the library by name, taken at creation and
+// released at close. It is used for nothing else; a failed load goes unnoticed.
+class LibraryReference final {
+public:
+    LibraryReference() = default;
+    ~LibraryReference();
+    LibraryReference(const LibraryReference &) = delete;
+    LibraryReference &operator=(const LibraryReference &) = delete;
+
+    void acquire(const std::string &pathOrName);
+    void release();
+    bool isHeld() const { return m_handle != nullptr; }
+
+private:
+    void *m_handle = nullptr;
+};
+
+} // namespace pnv

@@ -1,0 +1,47 @@
+/* The five entry points of the encoder device library, with the C calling
+ * convention. Every integer is 32-bit and signed.
+ *
+ *   S_Connect    address: the encoder's dotted IPv4 text, NUL-terminated, in a
+ *                16-byte buffer; mode: always 14; port: the encoder's port.
+ *                Returns a result code; callers look at its low 8 bits only.
+ *   S_Disconnect ends the link. Harmless without one.
+ *   ConfigRead   buffer of `capacity` bytes. Returns 26 (or more) with the
+ *                configuration reply in bytes 0..25, or 1 with a status code
+ *                in byte 0. Any other count is a receive failure.
+ *   ConfigWrite  bytes 0..19 of the buffer hold the configuration request.
+ *                Returns 1 with the encoder's status code written into
+ *                byte 0; any other count reports no outcome.
+ *   DLLClose     releases everything the library holds.
+ *
+ * Result and status codes: 0 success, 1 link down, 2 time-out, 3 receive
+ * error, 4 verify error, 5 already connected. Larger codes may occur.
+ */
+#ifndef PNV_TESSALIN_H
+#define PNV_TESSALIN_H
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#if defined(TESSALIN_BUILDING_LIBRARY)
+#define TESSALIN_API __attribute__((visibility("default")))
+#else
+#define TESSALIN_API
+#endif
+
+TESSALIN_API int32_t S_Connect(const char *address, int32_t mode, int32_t port);
+TESSALIN_API void S_Disconnect(void);
+TESSALIN_API int32_t ConfigRead(uint8_t *buffer, int32_t capacity);
+TESSALIN_API int32_t ConfigWrite(uint8_t *buffer, int32_t capacity);
+TESSALIN_API void DLLClose(void);
+
+/* The value callers pass as S_Connect's mode. */
+#define TESSALIN_CONNECT_MODE 14
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
