@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Configures and builds the project. Usage: scripts/build.sh [--sanitize]
+# Builds into build/ (or build-sanitize/); prints the build folder last.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+
+dir="$root/build"
+flags=()
+if [ "${1:-}" = "--sanitize" ]; then
+  dir="$root/build-sanitize"
+  flags+=(-DPNV_SANITIZE=ON)
+fi
+# CI treats every warning as an error.
+if [ -n "${CI:-}" ]; then flags+=(-DPNV_WERROR=ON); fi
+
+cmake -G Ninja -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${flags[@]}" >&2
+cmake --build "$dir" -j "$(nproc)" >&2
+echo "$dir"
