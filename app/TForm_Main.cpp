@@ -1,0 +1,277 @@
+#include "TForm_Main.h"
+
+#include "ConfigRecords.h"
+#include "ErrorBox.h"
+#include "IntConversion.h"
+#include "KeyPressHook.h"
+#include "StatusTexts.h"
+#include "jIPEdit.h"
+
+#include <QCloseEvent>
+#include <QKeyEvent>
+#include <QScrollArea>
+#include <QStackedWidget>
+#include <QTabBar>
+
+#include <algorithm>
+
+namespace {
+
+constexpr QPoint kStoredPosition{226, 114};
+constexpr QSize kClientSize{785, 836};
+constexpr int kPortLimit = 65536;
+
+// The buttons answer Enter themselves; outside a dialog Qt's push buttons
+// would ignore it.
+bool isPlainEnter(const QKeyEvent &event)
+{
+    const bool enter = event.key() == Qt::Key_Return || event.key() == Qt::Key_Enter;
+    const auto held = event.modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier);
+    return enter && !held;
+}
+
+} // namespace
+
+TForm_Main::TForm_Main(const pnv::TessalinApi &api, std::string libraryName, QWidget *parent)
+    : QMainWindow(parent), m_api(api), m_libraryName(std::move(libraryName))
+{
+    setupUi(this);
+    finishLoading();
+    attachHandlers();
+    pnv::runHandler([this] { FormCreate(this); });
+}
+
+TForm_Main::~TForm_Main() = default;
+
+// Everything the stored definition cannot say by itself, done once the
+// controls carry their stored values and before any handler is attached.
+void TForm_Main::finishLoading()
+{
+    for (jIPEdit *address : {jIPE_SourceIP, jIPE_Gateway, jIPE_SubnetMask, jIPE_ServerIP})
+        address->Loaded();
+    for (QLabel *label : findChildren<QLabel *>())
+        label->adjustSize();   // labels size themselves to their text
+
+    // The status bar shows one left-aligned text in the system's own font.
+    SB_Main->setFont(QFont());
+    m_statusLine = new QLabel(SB_Main);
+    m_statusLine->setObjectName(QStringLiteral("StatusLine"));
+    m_statusLine->setTextFormat(Qt::PlainText);
+    SB_Main->addWidget(m_statusLine, 1);
+
+    // The content keeps its place when the window shrinks: scroll bars appear
+    // and only the status bar follows the frame.
+    auto *scroll = new QScrollArea;
+    scroll->setObjectName(QStringLiteral("ClientScroll"));
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(false);
+    scroll->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    scroll->setFocusPolicy(Qt::NoFocus);
+    scroll->setWidget(takeCentralWidget());
+    setCentralWidget(scroll);
+
+    // The tabs are reached by click and Ctrl+Tab, never by Tab.
+    PC_Main->tabBar()->setFocusPolicy(Qt::ClickFocus);
+    settleTabOrder();
+
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                   | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    resize(kClientSize);
+    move(kStoredPosition);
+    jIPE_ServerIP->field(0)->setFocus();
+}
+
+// The stored tab order names whole address controls; their octet fields
+// must follow each control in the chain, not wherever they were created.
+void TForm_Main::settleTabOrder()
+{
+    QList<QWidget *> entries;
+    QWidget *w = jIPE_ServerIP;
+    do {
+        const bool part = qobject_cast<jIPEdit *>(w->parentWidget()) != nullptr;
+        if (!part && (w->focusPolicy() & Qt::TabFocus) && !entries.contains(w))
+            entries << w;
+        w = w->nextInFocusChain();
+    } while (w != jIPE_ServerIP);
+
+    QList<QWidget *> stops;
+    for (QWidget *entry : entries) {
+        stops << entry;
+        if (auto *address = qobject_cast<jIPEdit *>(entry))
+            for (int i = 0; i < 4; ++i)
+                stops << address->field(i);
+    }
+    for (int i = 1; i < stops.size(); ++i)
+        QWidget::setTabOrder(stops[i - 1], stops[i]);
+}
+
+void TForm_Main::attachHandlers()
+{
+    using Handler = void (TForm_Main::*)(QObject *);
+    const auto wire = [this](auto *control, auto signal, Handler handler) {
+        connect(control, signal, this, [this, control, handler] {
+            pnv::runHandler([&] { (this->*handler)(control); });
+        });
+    };
+    wire(jIPE_ServerIP, &jIPEdit::OnChange, &TForm_Main::jIPE_ServerIPChange);
+    wire(Edit_ServerPort, &QLineEdit::textChanged, &TForm_Main::Edit_ServerPortChange);
+    wire(BT_SConnect, &QPushButton::clicked, &TForm_Main::BT_SConnectClick);
+    wire(BT_SDisconnect, &QPushButton::clicked, &TForm_Main::BT_SDisconnectClick);
+    wire(BT_Exit, &QPushButton::clicked, &TForm_Main::BT_ExitClick);
+    wire(Edit_SourcePort, &QLineEdit::textChanged, &TForm_Main::Edit_SourcePortChange);
+    wire(BT_ConfigRead, &QPushButton::clicked, &TForm_Main::BT_ConfigReadClick);
+    wire(BT_ConfigWrite, &QPushButton::clicked, &TForm_Main::BT_ConfigWriteClick);
+
+    const auto portFilter = [this](QObject *sender, QChar &key) {
+        pnv::runHandler([&] { Edit_ServerPortKeyPress(sender, key); });
+    };
+    new pnv::KeyPressHook(Edit_ServerPort, portFilter);
+    new pnv::KeyPressHook(Edit_SourcePort, portFilter);
+    new pnv::KeyPressHook(ME_SourceMAC, [this](QObject *sender, QChar &key) {
+        pnv::runHandler([&] { ME_Authentication1KEYKeyPress(sender, key); });
+    });
+
+    for (QPushButton *button : {BT_SConnect, BT_SDisconnect, BT_Exit, BT_ConfigRead, BT_ConfigWrite})
+        button->installEventFilter(this);
+}
+
+bool TForm_Main::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::KeyPress) {
+        const auto &key = *static_cast<QKeyEvent *>(event);
+        if (key.key() == Qt::Key_Return || key.key() == Qt::Key_Enter) {
+            if (isPlainEnter(key))
+                static_cast<QPushButton *>(watched)->click();
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TForm_Main::closeEvent(QCloseEvent *event)
+{
+    pnv::runHandler([this] { FormClose(this); });
+    event->accept();
+}
+
+QString TForm_Main::statusLine() const { return m_statusLine->text(); }
+
+void TForm_Main::setStatusLine(const QString &text) { m_statusLine->setText(text); }
+
+// --- Link ---------------------------------------------------------------
+
+void TForm_Main::FormCreate(QObject *)
+{
+    m_libraryReference.acquire(m_libraryName);
+    jIPE_ServerIPChange(jIPE_ServerIP);
+    ME_SourceMAC->setText(QStringLiteral("00 - 00 - 00 - 00 - 00 - 00"));
+    jIPE_SourceIP->setText(QStringLiteral("0.0.0.0"));
+    Edit_SourcePort->setText(QStringLiteral("0"));
+    jIPE_SubnetMask->setText(QStringLiteral("0.0.0.0"));
+    jIPE_Gateway->setText(QStringLiteral("0.0.0.0"));
+}
+
+void TForm_Main::FormClose(QObject *)
+{
+    m_libraryReference.release();
+}
+
+// The address text is at most 15 characters when typed; the copy is cut at
+// 15 bytes all the same, so the library always finds a terminating NUL.
+void TForm_Main::jIPE_ServerIPChange(QObject *)
+{
+    const QByteArray text = jIPE_ServerIP->Text().toLatin1();
+    ServerAddress.fill('\0');
+    std::copy_n(text.constData(), std::min<qsizetype>(text.size(), ServerAddress.size() - 1), ServerAddress.begin());
+}
+
+void TForm_Main::BT_SConnectClick(QObject *)
+{
+    const std::int32_t port = pnv::strToInt(Edit_ServerPort->text());
+    const std::int32_t result = m_api.S_Connect(ServerAddress.data(), TESSALIN_CONNECT_MODE, port);
+    if (const auto text = pnv::statusText(pnv::kConnectStatus, static_cast<std::uint8_t>(result & 0xFF)))
+        setStatusLine(*text);
+}
+
+void TForm_Main::BT_SDisconnectClick(QObject *)
+{
+    m_api.S_Disconnect();
+    setStatusLine(QString::fromLatin1(pnv::kDisconnectStatus));
+}
+
+void TForm_Main::BT_ExitClick(QObject *)
+{
+    m_api.S_Disconnect();
+    m_api.DLLClose();
+    close();
+}
+
+// --- Configuration ------------------------------------------------------
+
+void TForm_Main::BT_ConfigReadClick(QObject *)
+{
+    setStatusLine(QString());
+    std::array<std::uint8_t, pnv::kConfigBufferSize> buffer{};
+    const std::int32_t n = m_api.ConfigRead(buffer.data(), pnv::kConfigBufferSize);
+    if (n == 1) {
+        setStatusLine(pnv::statusText(pnv::kReadStatus, buffer[0]).value_or(QString()));
+        return;
+    }
+    if (n < pnv::kConfigReplySize) {
+        setStatusLine(QString::fromLatin1(pnv::kReadStatus[pnv::erReceiveError]));
+        return;
+    }
+    const auto reply = pnv::TConfigReply::decode(buffer.data());
+    ME_SourceMAC->setText(reply.mac);
+    jIPE_SourceIP->setText(reply.encoderIp);
+    Edit_SourcePort->setText(reply.port);
+    jIPE_Gateway->setText(reply.gateway);
+    jIPE_SubnetMask->setText(reply.subnetMask);
+    setStatusLine(QString::fromLatin1(pnv::kReadStatus[pnv::erSuccess]));
+}
+
+void TForm_Main::BT_ConfigWriteClick(QObject *)
+{
+    setStatusLine(QString());
+    const pnv::TConfigRequest request{jIPE_SourceIP->Text(), Edit_SourcePort->text(), jIPE_Gateway->Text(),
+                                      jIPE_SubnetMask->Text()};
+    const pnv::ConfigRequestBytes bytes = request.encode();
+    std::array<std::uint8_t, pnv::kConfigBufferSize> buffer{};
+    std::copy(bytes.begin(), bytes.end(), buffer.begin());
+    if (m_api.ConfigWrite(buffer.data(), pnv::kConfigBufferSize) == 1) {
+        if (const auto text = pnv::statusText(pnv::kWriteStatus, buffer[0]))
+            setStatusLine(*text);
+    }
+}
+
+// --- Field rules --------------------------------------------------------
+
+void TForm_Main::Edit_ServerPortKeyPress(QObject *, QChar &Key)
+{
+    const bool passes = Key == QChar(8) || (Key >= u'0' && Key <= u'9');
+    if (!passes)
+        Key = QChar();
+}
+
+void TForm_Main::ME_Authentication1KEYKeyPress(QObject *, QChar &Key)
+{
+    const char16_t c = Key.unicode();
+    const bool passes = c == 8 || (c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'F') || (c >= u'a' && c <= u'f');
+    if (!passes)
+        Key = QChar();
+}
+
+void TForm_Main::Edit_ServerPortChange(QObject *) { applyPortRangeRule(Edit_ServerPort); }
+
+void TForm_Main::Edit_SourcePortChange(QObject *) { applyPortRangeRule(Edit_SourcePort); }
+
+// Clearing and setting each notify a change again; neither trips the rule.
+void TForm_Main::applyPortRangeRule(QLineEdit *field)
+{
+    if (field->text().isEmpty())
+        return;
+    if (pnv::strToInt(field->text()) >= kPortLimit) {
+        field->clear();
+        field->setText(QStringLiteral("65535"));
+    }
+}

@@ -1,0 +1,51 @@
+// The set-up utility: binds the device library, then opens the one window.
+
+#include "AppSetup.h"
+#include "ApplicationTitle.h"
+#include "PictureClasses.h"
+#include "TForm_Main.h"
+#include "TessalinBinding.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+bool displayAvailable()
+{
+    return std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY") || std::getenv("QT_QPA_PLATFORM");
+}
+
+// The program does not run without its device library.
+int refuseToStart(int argc, char **argv, const std::string &error)
+{
+    std::fprintf(stderr, "%s: cannot bind the device library: %s\n", argv[0], error.c_str());
+    if (displayAvailable()) {
+        QApplication app(argc, argv);
+        const QString title = pnv::applicationTitleFor(QCoreApplication::applicationFilePath());
+        QMessageBox::critical(nullptr, title,
+                              QStringLiteral("Cannot bind the device library:\n%1").arg(QString::fromStdString(error)));
+    }
+    return EXIT_FAILURE;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    pnv::registerPictureClasses();
+
+    auto bound = pnv::TessalinLibrary::load();
+    if (!bound.library)
+        return refuseToStart(argc, argv, bound.error);
+
+    QApplication app(argc, argv);
+    pnv::setUpApplication(app);
+
+    TForm_Main form(bound.library->api(), bound.library->path());
+    form.show();
+    return app.exec();
+}

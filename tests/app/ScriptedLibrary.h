@@ -1,0 +1,66 @@
+#pragma once
+// A device library scripted by the test: it records every call with its
+// arguments and answers with the counts, codes and bytes the test chose.
+
+#include "TessalinBinding.h"
+
+#include <QByteArray>
+#include <QStringList>
+
+#include <cstring>
+
+namespace pnvtest {
+
+struct ScriptedLibrary {
+    QStringList calls;
+    QByteArray connectAddress;   // all 16 bytes S_Connect received
+    int connectMode = 0;
+    int connectPort = 0;
+    QByteArray writtenBuffer;    // the whole buffer ConfigWrite received
+    int readCapacity = 0;
+
+    std::int32_t connectResult = 0;
+    std::int32_t readCount = 1;
+    QByteArray readBytes = QByteArray(1, '\0');   // copied into the buffer
+    std::int32_t writeCount = 1;
+    std::uint8_t writeStatus = 0;
+
+    static ScriptedLibrary &instance()
+    {
+        static ScriptedLibrary library;
+        return library;
+    }
+    static void reset() { instance() = ScriptedLibrary(); }
+
+    static pnv::TessalinApi api()
+    {
+        pnv::TessalinApi table;
+        table.S_Connect = [](const char *address, std::int32_t mode, std::int32_t port) {
+            auto &self = instance();
+            self.calls << QStringLiteral("S_Connect");
+            self.connectAddress = QByteArray(address, 16);
+            self.connectMode = mode;
+            self.connectPort = port;
+            return self.connectResult;
+        };
+        table.S_Disconnect = [] { instance().calls << QStringLiteral("S_Disconnect"); };
+        table.ConfigRead = [](std::uint8_t *buffer, std::int32_t capacity) {
+            auto &self = instance();
+            self.calls << QStringLiteral("ConfigRead");
+            self.readCapacity = capacity;
+            std::memcpy(buffer, self.readBytes.constData(), std::min<std::size_t>(self.readBytes.size(), capacity));
+            return self.readCount;
+        };
+        table.ConfigWrite = [](std::uint8_t *buffer, std::int32_t capacity) {
+            auto &self = instance();
+            self.calls << QStringLiteral("ConfigWrite");
+            self.writtenBuffer = QByteArray(reinterpret_cast<const char *>(buffer), capacity);
+            buffer[0] = self.writeStatus;
+            return self.writeCount;
+        };
+        table.DLLClose = [] { instance().calls << QStringLiteral("DLLClose"); };
+        return table;
+    }
+};
+
+} // namespace pnvtest

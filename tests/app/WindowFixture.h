@@ -1,0 +1,40 @@
+#pragma once
+// A window built as the program builds it, against a scripted library, with
+// typed access to the controls the tests drive.
+
+#include "AppSetup.h"
+#include "ScriptedLibrary.h"
+#include "TForm_Main.h"
+#include "jIPEdit.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <memory>
+
+namespace pnvtest {
+
+struct WindowFixture {
+    std::unique_ptr<TForm_Main> window;
+
+    explicit WindowFixture(const pnv::TessalinApi &api = ScriptedLibrary::api(),
+                           const std::string &libraryName = TESSALIN_PATH)
+        : window(std::make_unique<TForm_Main>(api, libraryName))
+    {
+    }
+
+    template <typename T = QWidget>
+    T *control(const char *name) const
+    {
+        auto *found = window->findChild<T *>(QString::fromLatin1(name));
+        Q_ASSERT_X(found, "WindowFixture::control", name);
+        return found;
+    }
+    QLineEdit *edit(const char *name) const { return control<QLineEdit>(name); }
+    jIPEdit *address(const char *name) const { return control<jIPEdit>(name); }
+    QPushButton *button(const char *name) const { return control<QPushButton>(name); }
+    QTabWidget *pages() const { return control<QTabWidget>("PC_Main"); }
+};
+
+} // namespace pnvtest

@@ -1,0 +1,320 @@
+// The window's operations against a scripted device library: what each
+// handler passes to the library and what the user then sees.
+
+#include "ErrorBoxSpy.h"
+#include "WindowFixture.h"
+
+#include <QtTest>
+
+using pnvtest::ScriptedLibrary;
+using pnvtest::WindowFixture;
+
+class TestHandlers final : public QObject {
+    Q_OBJECT
+private slots:
+    void init() { ScriptedLibrary::reset(); }
+
+    void creationTakesTheReferenceAndSetsInitialTexts();
+    void connectReportsItsResult_data();
+    void connectReportsItsResult();
+    void connectPassesAddressModeAndPort();
+    void connectWithUnconvertiblePortShowsTheErrorBox_data();
+    void connectWithUnconvertiblePortShowsTheErrorBox();
+    void addressMirrorFollowsEditing();
+    void disconnectAlwaysReportsWithoutTrailingBlank();
+    void readReportsStatusWithoutTouchingFields_data();
+    void readReportsStatusWithoutTouchingFields();
+    void readDecodesTheReply_data();
+    void readDecodesTheReply();
+    void writeSendsTheRequest();
+    void writeReportsItsStatus_data();
+    void writeReportsItsStatus();
+    void writeStopsAtTheFirstUnconvertibleField_data();
+    void writeStopsAtTheFirstUnconvertibleField();
+    void exitDisconnectsClosesLibraryThenWindow();
+    void closeBoxReleasesTheReferenceOnly();
+};
+
+void TestHandlers::creationTakesTheReferenceAndSetsInitialTexts()
+{
+    WindowFixture f;
+    QVERIFY(f.window->holdsLibraryReference());
+    QVERIFY(ScriptedLibrary::instance().calls.isEmpty());
+    QCOMPARE(QByteArray(f.window->serverAddress().data(), 16), QByteArray("172.16.30.1\0\0\0\0\0", 16));
+    QCOMPARE(f.edit("ME_SourceMAC")->text(), QStringLiteral("00 - 00 - 00 - 00 - 00 - 00"));
+    QCOMPARE(f.edit("Edit_SourcePort")->text(), QStringLiteral("0"));
+    for (const char *name : {"jIPE_SourceIP", "jIPE_SubnetMask", "jIPE_Gateway"})
+        QCOMPARE(f.address(name)->Text(), QStringLiteral("0.0.0.0"));
+    QCOMPARE(f.address("jIPE_ServerIP")->Text(), QStringLiteral("172.16.30.1"));
+    QCOMPARE(f.edit("Edit_ServerPort")->text(), QStringLiteral("3001"));
+    QCOMPARE(f.window->statusLine(), QString());
+}
+
+void TestHandlers::connectReportsItsResult_data()
+{
+    QTest::addColumn<int>("result");
+    QTest::addColumn<QString>("status");
+    const QString previous = QStringLiteral(" Server Disconnect");
+    QTest::newRow("0") << 0 << " Server Connect Success ";
+    QTest::newRow("1") << 1 << " Server Disconnect ";
+    QTest::newRow("2") << 2 << " Server Connect Time-Out";
+    QTest::newRow("3") << 3 << " Server Connect Receive Error ";
+    QTest::newRow("4") << 4 << " Server Connect Verify Error";
+    QTest::newRow("5") << 5 << " Server already Connect";
+    QTest::newRow("6 leaves the previous text") << 6 << previous;
+    QTest::newRow("255 leaves the previous text") << 255 << previous;
+    QTest::newRow("256 is success by its low byte") << 256 << " Server Connect Success ";
+    QTest::newRow("0x105 is already connected") << 0x105 << " Server already Connect";
+    QTest::newRow("-1 has low byte 255") << -1 << previous;
+}
+
+void TestHandlers::connectReportsItsResult()
+{
+    QFETCH(int, result);
+    QFETCH(QString, status);
+    WindowFixture f;
+    f.button("BT_SDisconnect")->click();   // a known previous status text
+    ScriptedLibrary::instance().connectResult = result;
+    f.button("BT_SConnect")->click();
+    QCOMPARE(f.window->statusLine(), status);
+}
+
+void TestHandlers::connectPassesAddressModeAndPort()
+{
+    WindowFixture f;
+    f.edit("Edit_ServerPort")->setText(QStringLiteral("-5"));   // as pasted: converts, is passed as it is
+    f.button("BT_SConnect")->click();
+    const auto &lib = ScriptedLibrary::instance();
+    QCOMPARE(lib.calls, QStringList{"S_Connect"});
+    QCOMPARE(lib.connectAddress, QByteArray("172.16.30.1\0\0\0\0\0", 16));
+    QCOMPARE(lib.connectMode, 14);
+    QCOMPARE(lib.connectPort, -5);
+}
+
+void TestHandlers::connectWithUnconvertiblePortShowsTheErrorBox_data()
+{
+    QTest::addColumn<QString>("port");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("empty") << "" << "'' is not a valid integer value.";
+    QTest::newRow("pasted letter") << "30a1" << "'30a1' is not a valid integer value.";
+}
+
+void TestHandlers::connectWithUnconvertiblePortShowsTheErrorBox()
+{
+    QFETCH(QString, port);
+    QFETCH(QString, message);
+    WindowFixture f;
+    f.button("BT_SDisconnect")->click();
+    ScriptedLibrary::instance().calls.clear();
+    pnvtest::ErrorBoxSpy box;
+    f.edit("Edit_ServerPort")->setText(port);
+    f.button("BT_SConnect")->click();
+    QCOMPARE(box.texts, QStringList{message});
+    QCOMPARE(box.titles, QStringList{QCoreApplication::applicationName()});
+    QVERIFY(ScriptedLibrary::instance().calls.isEmpty());
+    QCOMPARE(f.window->statusLine(), QStringLiteral(" Server Disconnect"));
+}
+
+void TestHandlers::addressMirrorFollowsEditing()
+{
+    WindowFixture f;
+    jIPEdit *address = f.address("jIPE_ServerIP");
+    address->setText(QStringLiteral("172.16.30.12"));
+    QCOMPARE(QByteArray(f.window->serverAddress().data(), 16), QByteArray("172.16.30.12\0\0\0\0", 16));
+    address->setText(QStringLiteral("172.16.30.1"));
+    QCOMPARE(QByteArray(f.window->serverAddress().data(), 16), QByteArray("172.16.30.1\0\0\0\0\0", 16));
+
+    // Texts the program could assign are longer than 15 characters; the
+    // copy keeps its terminating NUL.
+    address->setText(QStringLiteral("-255.-255.-255.-255"));
+    QCOMPARE(QByteArray(f.window->serverAddress().data(), 16), QByteArray("-255.-255.-255.\0", 16));
+}
+
+void TestHandlers::disconnectAlwaysReportsWithoutTrailingBlank()
+{
+    WindowFixture f;
+    f.button("BT_SDisconnect")->click();
+    f.button("BT_SDisconnect")->click();
+    QCOMPARE(ScriptedLibrary::instance().calls, (QStringList{"S_Disconnect", "S_Disconnect"}));
+    QCOMPARE(f.window->statusLine(), QStringLiteral(" Server Disconnect"));
+}
+
+void TestHandlers::readReportsStatusWithoutTouchingFields_data()
+{
+    QTest::addColumn<int>("count");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("status");
+    QTest::newRow("status 0") << 1 << 0 << " Configuration Reading Success ";
+    QTest::newRow("status 1") << 1 << 1 << " Server Disconnect ";
+    QTest::newRow("status 2") << 1 << 2 << " Configuration Reading Time-Out";
+    QTest::newRow("status 3") << 1 << 3 << " Configuration Reading Receive Error ";
+    QTest::newRow("status 4") << 1 << 4 << " Configuration Reading Verify Error";
+    QTest::newRow("status 5 clears the line") << 1 << 5 << "";
+    QTest::newRow("status 7 clears the line") << 1 << 7 << "";
+    QTest::newRow("count 0") << 0 << 0 << " Configuration Reading Receive Error ";
+    QTest::newRow("count -1") << -1 << 0 << " Configuration Reading Receive Error ";
+    QTest::newRow("count 25") << 25 << 0 << " Configuration Reading Receive Error ";
+    QTest::newRow("count 2") << 2 << 0 << " Configuration Reading Receive Error ";
+}
+
+void TestHandlers::readReportsStatusWithoutTouchingFields()
+{
+    QFETCH(int, count);
+    QFETCH(int, code);
+    QFETCH(QString, status);
+    WindowFixture f;
+    f.button("BT_SDisconnect")->click();
+    auto &lib = ScriptedLibrary::instance();
+    lib.readCount = count;
+    // A full reply in the buffer must not be decoded: only the count decides.
+    lib.readBytes = QByteArray::fromHex("001A2B3C4D5E0A0102030BB9AC10000102BC0A0102FEFFFFFF00");
+    lib.readBytes[0] = char(code);
+    f.button("BT_ConfigRead")->click();
+    QCOMPARE(lib.readCapacity, 500);
+    QCOMPARE(f.window->statusLine(), status);
+    QCOMPARE(f.edit("ME_SourceMAC")->text(), QStringLiteral("00 - 00 - 00 - 00 - 00 - 00"));
+    QCOMPARE(f.address("jIPE_SourceIP")->Text(), QStringLiteral("0.0.0.0"));
+    QCOMPARE(f.edit("Edit_SourcePort")->text(), QStringLiteral("0"));
+}
+
+void TestHandlers::readDecodesTheReply_data()
+{
+    QTest::addColumn<int>("count");
+    QTest::newRow("26") << 26;
+    QTest::newRow("500") << 500;
+}
+
+void TestHandlers::readDecodesTheReply()
+{
+    QFETCH(int, count);
+    WindowFixture f;
+    auto &lib = ScriptedLibrary::instance();
+    lib.readCount = count;
+    lib.readBytes = QByteArray::fromHex("0AFF2B3C4D5E" "0A010203" "FFFF" "AC100001" "02BC" "0A0102FE" "FFFFFF00")
+        + QByteArray(474, char(0xEE));
+    f.button("BT_ConfigRead")->click();
+    QCOMPARE(f.window->statusLine(), QStringLiteral(" Configuration Reading Success "));
+    QCOMPARE(f.edit("ME_SourceMAC")->text(), QStringLiteral("0A - FF - 2B - 3C - 4D - 5E"));
+    QCOMPARE(f.address("jIPE_SourceIP")->Text(), QStringLiteral("10.1.2.3"));
+    QCOMPARE(f.edit("Edit_SourcePort")->text(), QStringLiteral("65535"));
+    QCOMPARE(f.address("jIPE_Gateway")->Text(), QStringLiteral("10.1.2.254"));
+    QCOMPARE(f.address("jIPE_SubnetMask")->Text(), QStringLiteral("255.255.255.0"));
+}
+
+void TestHandlers::writeSendsTheRequest()
+{
+    WindowFixture f;
+    f.address("jIPE_SourceIP")->setText(QStringLiteral("10.1.2.3"));
+    f.edit("Edit_SourcePort")->setText(QStringLiteral("3001"));
+    f.address("jIPE_Gateway")->setText(QStringLiteral("10.1.2.254"));
+    f.address("jIPE_SubnetMask")->setText(QStringLiteral("255.255.255.0"));
+    f.button("BT_ConfigWrite")->click();
+    const auto &lib = ScriptedLibrary::instance();
+    QCOMPARE(lib.calls, QStringList{"ConfigWrite"});
+    QCOMPARE(lib.writtenBuffer.size(), 500);
+    QCOMPARE(lib.writtenBuffer.left(20).toHex(' '),
+             QByteArray("0a 01 02 03 0b b9 ac 10 00 01 02 bc 0a 01 02 fe ff ff ff 00"));
+    QCOMPARE(lib.writtenBuffer.mid(20), QByteArray(480, '\0'));
+    // Writing changes no field.
+    QCOMPARE(f.address("jIPE_SourceIP")->Text(), QStringLiteral("10.1.2.3"));
+}
+
+void TestHandlers::writeReportsItsStatus_data()
+{
+    QTest::addColumn<int>("count");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("status");
+    QTest::newRow("status 0") << 1 << 0 << " Configuration Change Success ";
+    QTest::newRow("status 1") << 1 << 1 << " Server Disconnect ";
+    QTest::newRow("status 2") << 1 << 2 << " Time-Out";
+    QTest::newRow("status 3") << 1 << 3 << " Receive Packet Error";
+    QTest::newRow("status 4") << 1 << 4 << " Configuration Change Verify Error";
+    QTest::newRow("status 5") << 1 << 5 << "";
+    QTest::newRow("status 7") << 1 << 7 << "";
+    QTest::newRow("count 0") << 0 << 0 << "";
+    QTest::newRow("count 26") << 26 << 0 << "";
+    QTest::newRow("count -1") << -1 << 0 << "";
+}
+
+void TestHandlers::writeReportsItsStatus()
+{
+    QFETCH(int, count);
+    QFETCH(int, code);
+    QFETCH(QString, status);
+    WindowFixture f;
+    f.button("BT_SDisconnect")->click();
+    auto &lib = ScriptedLibrary::instance();
+    lib.writeCount = count;
+    lib.writeStatus = std::uint8_t(code);
+    f.button("BT_ConfigWrite")->click();
+    QCOMPARE(f.window->statusLine(), status);
+}
+
+void TestHandlers::writeStopsAtTheFirstUnconvertibleField_data()
+{
+    QTest::addColumn<QString>("ip");
+    QTest::addColumn<QString>("port");
+    QTest::addColumn<QString>("gateway");
+    QTest::addColumn<QString>("mask");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("empty port first") << "1.x.3.4" << "" << "1.2.3.4" << "1.2.3.4" << "'' is not a valid integer value.";
+    QTest::newRow("empty gateway octet") << "1.2.3.4" << "1" << "10.1..254" << "1.2.3.4"
+                                         << "'' is not a valid integer value.";
+    QTest::newRow("pasted letter in the mask") << "1.2.3.4" << "1" << "1.2.3.4" << "255.2a5.0.0"
+                                               << "'2a5' is not a valid integer value.";
+    QTest::newRow("IP before gateway") << "1.2.3.q" << "1" << "1..3.4" << "1.2.3.4"
+                                       << "'q' is not a valid integer value.";
+}
+
+void TestHandlers::writeStopsAtTheFirstUnconvertibleField()
+{
+    QFETCH(QString, ip);
+    QFETCH(QString, port);
+    QFETCH(QString, gateway);
+    QFETCH(QString, mask);
+    QFETCH(QString, message);
+    WindowFixture f;
+    f.button("BT_SDisconnect")->click();
+    pnvtest::ErrorBoxSpy box;
+    f.address("jIPE_SourceIP")->setText(ip);
+    f.edit("Edit_SourcePort")->setText(port);
+    f.address("jIPE_Gateway")->setText(gateway);
+    f.address("jIPE_SubnetMask")->setText(mask);
+    ScriptedLibrary::instance().calls.clear();
+    f.button("BT_ConfigWrite")->click();
+    QCOMPARE(box.texts, QStringList{message});
+    QVERIFY(!ScriptedLibrary::instance().calls.contains("ConfigWrite"));
+    QCOMPARE(f.window->statusLine(), QString());   // cleared before the conversions
+}
+
+void TestHandlers::exitDisconnectsClosesLibraryThenWindow()
+{
+    WindowFixture f;
+    f.window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(f.window.get()));
+    f.button("BT_Exit")->click();
+    QCOMPARE(ScriptedLibrary::instance().calls, (QStringList{"S_Disconnect", "DLLClose"}));
+    QVERIFY(!f.window->isVisible());
+    QVERIFY(!f.window->holdsLibraryReference());
+}
+
+void TestHandlers::closeBoxReleasesTheReferenceOnly()
+{
+    WindowFixture f;
+    f.window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(f.window.get()));
+    QVERIFY(f.window->close());
+    QVERIFY(ScriptedLibrary::instance().calls.isEmpty());
+    QVERIFY(!f.window->holdsLibraryReference());
+}
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    app.setQuitOnLastWindowClosed(false);
+    pnv::setUpApplication(app);
+    TestHandlers test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_handlers.moc"

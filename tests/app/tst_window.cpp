@@ -1,0 +1,393 @@
+// The window as a user meets it: what it shows at start, where Tab and Enter
+// go, how the plain fields take keys, and where every control stands.
+
+#include "ApplicationTitle.h"
+#include "ErrorBoxSpy.h"
+#include "WindowFixture.h"
+
+#include <QLabel>
+#include <QStatusBar>
+#include <QtTest>
+
+using pnvtest::ScriptedLibrary;
+using pnvtest::WindowFixture;
+
+namespace {
+
+// The control a focused widget belongs to, counting an address control's
+// octet fields as the control itself.
+QWidget *entryOf(QWidget *w)
+{
+    if (w && qobject_cast<jIPEdit *>(w->parentWidget()))
+        return w->parentWidget();
+    return w;
+}
+
+// Presses `key` until the focus has visited `count` controls; returns their names.
+QStringList walkFocus(QWidget *window, Qt::Key key, int count)
+{
+    QStringList visited{entryOf(QApplication::focusWidget())->objectName()};
+    for (int presses = 0; visited.size() <= count && presses < 100; ++presses) {
+        QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : window, key);
+        const QString name = entryOf(QApplication::focusWidget())->objectName();
+        if (name != visited.last())
+            visited << name;
+    }
+    return visited;
+}
+
+} // namespace
+
+class TestWindow final : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup() { m_f.reset(); }
+
+    void startsWithTheDefinitionsValues();
+    void applicationTitleFromTheProgramFile_data();
+    void applicationTitleFromTheProgramFile();
+    void controlsStandWhereTheDefinitionPutsThem_data();
+    void controlsStandWhereTheDefinitionPutsThem();
+    void tabCyclesThroughTheLinkZoneAndTheFrontPage();
+    void shiftTabIntoAnAddressLandsInItsFirstField();
+    void enterClicksOnlyTheFocusedButton();
+    void escapeDoesNothing();
+    void portFieldsTakeDigitsOnlyAndClampTheRange();
+    void pastedPortTextThatDoesNotConvertShowsTheErrorBox();
+    void macFieldTakesNoTypedCharacter();
+    void plainFieldsSelectAllWhenTabbedInto();
+    void ctrlTabSwitchesPagesOnlyFromInsideThePageControl();
+    void resetPageShowsItsTextsAndChangesNothing();
+    void shrinkingMovesOnlyTheStatusBar();
+
+private:
+    QWidget *focused() const { return QApplication::focusWidget(); }
+    std::unique_ptr<WindowFixture> m_f;
+};
+
+void TestWindow::init()
+{
+    ScriptedLibrary::reset();
+    m_f = std::make_unique<WindowFixture>();
+    m_f->window->show();
+    QVERIFY(QTest::qWaitForWindowActive(m_f->window.get()));
+}
+
+void TestWindow::startsWithTheDefinitionsValues()
+{
+    auto &f = *m_f;
+    QCOMPARE(f.window->windowTitle(), QStringLiteral("PNV-3400 Set-up Utility"));
+    QCOMPARE(f.pages()->currentWidget()->objectName(), QStringLiteral("TabSheet2"));
+    QCOMPARE(f.pages()->tabText(0), QStringLiteral(" IP Config "));
+    QCOMPARE(f.pages()->tabText(1), QStringLiteral("How to reset?"));
+    QCOMPARE(f.window->statusLine(), QString());
+    QCOMPARE(focused(), static_cast<QWidget *>(f.address("jIPE_ServerIP")->field(0)));
+    QCOMPARE(f.address("jIPE_ServerIP")->Text(), QStringLiteral("172.16.30.1"));
+    QCOMPARE(f.edit("Edit_ServerPort")->text(), QStringLiteral("3001"));
+    QCOMPARE(f.edit("ME_SourceMAC")->text(), QStringLiteral("00 - 00 - 00 - 00 - 00 - 00"));
+    QCOMPARE(f.edit("Edit_SourcePort")->text(), QStringLiteral("0"));
+    QCOMPARE(f.window->size(), QSize(785, 836));
+    QVERIFY(!(f.window->windowFlags() & Qt::WindowMaximizeButtonHint));
+    QCOMPARE(f.window->findChild<QStatusBar *>("SB_Main")->height(), 35);
+    QCOMPARE(f.window->findChild<QStatusBar *>("SB_Main")->geometry().top(), 801);
+    QCOMPARE(f.window->font().family(), QStringLiteral("MS Sans Serif"));
+    QCOMPARE(QFontInfo(f.edit("Edit_ServerPort")->font()).family(), QStringLiteral("DejaVu Sans"));
+}
+
+void TestWindow::applicationTitleFromTheProgramFile_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("title");
+    QTest::newRow("folder and extension dropped") << "/opt/x/PNV3400SETUP.EXE" << "Pnv3400setup";
+    QTest::newRow("everything from the first dot") << "setup.tool.bin" << "setup";
+    QTest::newRow("first letter kept as it is") << "pnv3400-setup" << "pnv3400-setup";
+    QTest::newRow("mixed case") << "./MyTool" << "Mytool";
+}
+
+void TestWindow::applicationTitleFromTheProgramFile()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, title);
+    QCOMPARE(pnv::applicationTitleFor(path), title);
+}
+
+void TestWindow::controlsStandWhereTheDefinitionPutsThem_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("parent");
+    QTest::addColumn<QRect>("rect");
+    QTest::addColumn<bool>("sizedToText");
+    const auto row = [](const char *name, const char *parent, int x, int y, int w, int h, bool label = false) {
+        QTest::newRow(name) << name << parent << QRect(x, y, w, h) << label;
+    };
+    row("PC_Main", "ClientArea", 8, 136, 769, 665);
+    row("GroupBox2", "TabSheet2", 88, 152, 289, 73);
+    row("jIPE_SourceIP", "GroupBox2", 56, 24, 185, 33);
+    row("GroupBox5", "TabSheet2", 88, 488, 289, 73);
+    row("jIPE_Gateway", "GroupBox5", 56, 24, 185, 33);
+    row("GroupBox4", "TabSheet2", 88, 376, 289, 73);
+    row("jIPE_SubnetMask", "GroupBox4", 56, 24, 185, 33);
+    row("GroupBox3", "TabSheet2", 88, 264, 289, 73);
+    row("Edit_SourcePort", "GroupBox3", 56, 24, 177, 28);
+    row("BT_ConfigRead", "TabSheet2", 472, 200, 201, 65);
+    row("BT_ConfigWrite", "TabSheet2", 472, 320, 201, 65);
+    row("GroupBox1", "TabSheet2", 88, 40, 281, 73);
+    row("ME_SourceMAC", "GroupBox1", 16, 28, 249, 28);
+    row("Panel1", "TabSheet1", 8, 8, 745, 209);
+    row("Image1", "Panel1", 8, 8, 177, 193);
+    row("Label1", "Panel1", 214, 25, 491, 16, true);
+    row("Panel2", "TabSheet1", 8, 224, 745, 97);
+    row("Label2", "Panel2", 215, 9, 258, 16, true);
+    row("Label3", "Panel2", 234, 25, 287, 16, true);
+    row("Label4", "Panel2", 236, 40, 432, 16, true);
+    row("Label6", "Panel2", 234, 57, 505, 16, true);
+    row("Label7", "Panel2", 234, 72, 318, 16, true);
+    row("Image2", "Panel2", 8, 8, 177, 65);
+    row("Panel3", "TabSheet1", 8, 328, 745, 81);
+    row("Image4", "Panel3", 8, 8, 185, 65);
+    row("Label8", "Panel3", 218, 25, 263, 16, true);
+    row("Panel4", "TabSheet1", 8, 416, 745, 217);
+    row("Image3", "Panel4", 32, 8, 126, 201);
+    row("Label9", "Panel4", 216, 25, 232, 16, true);
+    row("GroupBox21", "ClientArea", 56, 12, 545, 117);
+    row("Label24", "GroupBox21", 256, 32, 34, 20, true);
+    row("Label5", "GroupBox21", 64, 32, 90, 20, true);
+    row("Edit_ServerPort", "GroupBox21", 232, 56, 81, 28);
+    row("jIPE_ServerIP", "GroupBox21", 16, 56, 185, 33);
+    row("BT_SConnect", "GroupBox21", 344, 16, 185, 41);
+    row("BT_Exit", "ClientArea", 631, 40, 129, 57);
+    row("BT_SDisconnect", "ClientArea", 400, 80, 185, 41);
+}
+
+void TestWindow::controlsStandWhereTheDefinitionPutsThem()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, parent);
+    QFETCH(QRect, rect);
+    QFETCH(bool, sizedToText);
+    auto *w = m_f->window->findChild<QWidget *>(name);
+    QVERIFY(w);
+    QCOMPARE(w->parentWidget()->objectName(), parent);
+    if (!sizedToText) {
+        QCOMPARE(w->geometry(), rect);
+        return;
+    }
+    // Labels size themselves to their text in their own font; in the
+    // substitute font each text must still fit where the window expects it.
+    auto *label = qobject_cast<QLabel *>(w);
+    QCOMPARE(w->pos(), rect.topLeft());
+    QCOMPARE(w->width(), QFontMetrics(label->font()).horizontalAdvance(label->text()));
+    QVERIFY2(w->geometry().right() < w->parentWidget()->width() - 1, "text runs past its panel or frame");
+}
+
+void TestWindow::tabCyclesThroughTheLinkZoneAndTheFrontPage()
+{
+    const QStringList ipConfig{"jIPE_ServerIP", "Edit_ServerPort", "BT_SConnect", "BT_SDisconnect",
+                               "ME_SourceMAC", "jIPE_SourceIP", "Edit_SourcePort", "jIPE_SubnetMask",
+                               "jIPE_Gateway", "BT_ConfigRead", "BT_ConfigWrite", "jIPE_ServerIP"};
+    QCOMPARE(walkFocus(m_f->window.get(), Qt::Key_Tab, 11), ipConfig);
+
+    m_f->pages()->setCurrentIndex(1);
+    const QStringList linkZoneOnly{"jIPE_ServerIP", "Edit_ServerPort", "BT_SConnect", "BT_SDisconnect",
+                                   "jIPE_ServerIP"};
+    QCOMPARE(walkFocus(m_f->window.get(), Qt::Key_Tab, 4), linkZoneOnly);
+}
+
+void TestWindow::shiftTabIntoAnAddressLandsInItsFirstField()
+{
+    m_f->edit("Edit_SourcePort")->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(focused(), Qt::Key_Backtab, Qt::ShiftModifier);
+    QCOMPARE(focused(), static_cast<QWidget *>(m_f->address("jIPE_SourceIP")->field(0)));
+}
+
+void TestWindow::enterClicksOnlyTheFocusedButton()
+{
+    auto &f = *m_f;
+    f.button("BT_SDisconnect")->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(focused(), Qt::Key_Return, Qt::ShiftModifier);
+    QVERIFY(ScriptedLibrary::instance().calls.isEmpty());
+    QTest::keyClick(focused(), Qt::Key_Return);
+    QCOMPARE(ScriptedLibrary::instance().calls, QStringList{"S_Disconnect"});
+    QCOMPARE(f.window->statusLine(), QStringLiteral(" Server Disconnect"));
+
+    f.button("BT_SConnect")->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(focused(), Qt::Key_Enter, Qt::KeypadModifier);
+    QCOMPARE(ScriptedLibrary::instance().calls, (QStringList{"S_Disconnect", "S_Connect"}));
+
+    ScriptedLibrary::instance().calls.clear();
+    for (QWidget *field : {static_cast<QWidget *>(f.edit("Edit_ServerPort")), static_cast<QWidget *>(f.address("jIPE_ServerIP")->field(2))}) {
+        field->setFocus(Qt::MouseFocusReason);
+        QTest::keyClick(field, Qt::Key_Return);
+    }
+    QVERIFY(ScriptedLibrary::instance().calls.isEmpty());
+    QCOMPARE(f.edit("Edit_ServerPort")->text(), QStringLiteral("3001"));
+}
+
+void TestWindow::escapeDoesNothing()
+{
+    auto &f = *m_f;
+    for (const char *name : {"BT_SConnect", "BT_Exit", "Edit_ServerPort", "ME_SourceMAC"}) {
+        auto *w = f.window->findChild<QWidget *>(name);
+        w->setFocus(Qt::MouseFocusReason);
+        QTest::keyClick(w, Qt::Key_Escape);
+    }
+    QVERIFY(ScriptedLibrary::instance().calls.isEmpty());
+    QVERIFY(f.window->isVisible());
+    QCOMPARE(f.edit("Edit_ServerPort")->text(), QStringLiteral("3001"));
+}
+
+void TestWindow::portFieldsTakeDigitsOnlyAndClampTheRange()
+{
+    for (const char *name : {"Edit_ServerPort", "Edit_SourcePort"}) {
+        QLineEdit *port = m_f->edit(name);
+        port->setFocus(Qt::MouseFocusReason);
+        port->clear();
+        QTest::keyClicks(port, QStringLiteral("6553"));
+        QTest::keyClick(port, Qt::Key_7);
+        QCOMPARE(port->text(), QStringLiteral("65535"));
+
+        port->clear();
+        QTest::keyClicks(port, QStringLiteral("1a-+. 2"));
+        QCOMPARE(port->text(), QStringLiteral("12"));
+        QTest::keyClick(port, Qt::Key_Backspace);
+        QCOMPARE(port->text(), QStringLiteral("1"));
+
+        port->clear();
+        QTest::keyClicks(port, QStringLiteral("000001"));   // no sixth character
+        QCOMPARE(port->text(), QStringLiteral("00000"));
+        port->clear();
+        QTest::keyClicks(port, QStringLiteral("99999"));
+        QCOMPARE(port->text(), QStringLiteral("65535"));
+
+        // The shortcuts arrive as control characters and are discarded.
+        port->setText(QStringLiteral("123"));
+        port->selectAll();
+        QTest::keyClick(port, Qt::Key_X, Qt::ControlModifier);
+        QCOMPARE(port->text(), QStringLiteral("123"));
+    }
+}
+
+void TestWindow::pastedPortTextThatDoesNotConvertShowsTheErrorBox()
+{
+    pnvtest::ErrorBoxSpy box;
+    QLineEdit *port = m_f->edit("Edit_SourcePort");
+    port->setText(QStringLiteral("-70000"));   // negative values are left alone
+    QVERIFY(box.texts.isEmpty());
+    port->setText(QStringLiteral("7e5"));
+    QCOMPARE(box.texts, QStringList{"'7e5' is not a valid integer value."});
+    QCOMPARE(port->text(), QStringLiteral("7e5"));
+}
+
+void TestWindow::macFieldTakesNoTypedCharacter()
+{
+    QLineEdit *mac = m_f->edit("ME_SourceMAC");
+    mac->setFocus(Qt::MouseFocusReason);
+    mac->setCursorPosition(0);
+    QTest::keyClicks(mac, QStringLiteral("aFg9"));
+    QTest::keyClick(mac, Qt::Key_Backspace);
+    QTest::keyClick(mac, Qt::Key_Delete);
+    QCOMPARE(mac->text(), QStringLiteral("00 - 00 - 00 - 00 - 00 - 00"));
+    QVERIFY(mac->isReadOnly());
+}
+
+void TestWindow::plainFieldsSelectAllWhenTabbedInto()
+{
+    auto &f = *m_f;
+    f.button("BT_SDisconnect")->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(focused(), Qt::Key_Tab);
+    QCOMPARE(focused(), static_cast<QWidget *>(f.edit("ME_SourceMAC")));
+    QCOMPARE(f.edit("ME_SourceMAC")->selectedText(), QStringLiteral("00 - 00 - 00 - 00 - 00 - 00"));
+
+    f.address("jIPE_ServerIP")->field(3)->setFocus(Qt::MouseFocusReason);
+    QTest::keyClick(focused(), Qt::Key_Tab);
+    QCOMPARE(focused(), static_cast<QWidget *>(f.edit("Edit_ServerPort")));
+    QCOMPARE(f.edit("Edit_ServerPort")->selectedText(), QStringLiteral("3001"));
+
+    // A mouse click puts the caret where it was clicked and selects nothing.
+    f.button("BT_SConnect")->setFocus(Qt::TabFocusReason);
+    QTest::mouseClick(f.edit("Edit_SourcePort"), Qt::LeftButton);
+    QCOMPARE(focused(), static_cast<QWidget *>(f.edit("Edit_SourcePort")));
+    QVERIFY(!f.edit("Edit_SourcePort")->hasSelectedText());
+}
+
+void TestWindow::ctrlTabSwitchesPagesOnlyFromInsideThePageControl()
+{
+    auto &f = *m_f;
+    f.edit("Edit_ServerPort")->setFocus(Qt::MouseFocusReason);
+    QTest::keyClick(focused(), Qt::Key_Tab, Qt::ControlModifier);
+    QCOMPARE(f.pages()->currentIndex(), 0);
+
+    f.edit("Edit_SourcePort")->setFocus(Qt::MouseFocusReason);
+    QTest::keyClick(focused(), Qt::Key_Tab, Qt::ControlModifier);
+    QCOMPARE(f.pages()->currentIndex(), 1);
+    QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : f.pages(), Qt::Key_Backtab,
+                    Qt::ControlModifier | Qt::ShiftModifier);
+    QCOMPARE(f.pages()->currentIndex(), 0);
+}
+
+void TestWindow::resetPageShowsItsTextsAndChangesNothing()
+{
+    auto &f = *m_f;
+    f.button("BT_SDisconnect")->click();
+    const QString status = f.window->statusLine();
+    QStringList fieldsBefore;
+    for (auto *edit : f.window->findChildren<QLineEdit *>())
+        fieldsBefore << edit->text();
+
+    f.pages()->setCurrentIndex(1);
+    QVERIFY(QTest::qWaitForWindowExposed(f.window.get()));
+    const QList<QPair<const char *, QString>> texts{
+        {"Label1", "1. Power OFF and remove the screw located at the top to open the case"},
+        {"Label2", "2. Turn DIP S/W#1 ON and power ON."},
+        {"Label3", "Then, PNV-3400 reset as default settings; "},
+        {"Label4", "IP address: 172.16.30.1, IP port: 3001, subnet mask: 255.255.0.0"},
+        {"Label6", "* Success : LED \"Red, Green and Yellow\" blinked sequentially + 3 beeps."},
+        {"Label7", "* Error : LED \"Yellow\" blinked twice + 2 beeps."},
+        {"Label8", "3. Power OFF and turn DIP S/W#1 OFF"},
+        {"Label9", "4. Assemble the case and reboot."},
+    };
+    for (const auto &[name, text] : texts) {
+        auto *label = f.control<QLabel>(name);
+        QCOMPARE(label->text(), text);
+        QVERIFY(label->isVisible());
+        QVERIFY(label->font().bold());
+        QCOMPARE(label->font().pointSize(), 10);
+        QVERIFY(label->autoFillBackground());
+    }
+    for (auto *w : f.control("TabSheet1")->findChildren<QWidget *>())
+        QVERIFY2(w->focusPolicy() == Qt::NoFocus, qPrintable(w->objectName()));
+
+    f.pages()->setCurrentIndex(0);
+    QStringList fieldsAfter;
+    for (auto *edit : f.window->findChildren<QLineEdit *>())
+        fieldsAfter << edit->text();
+    QCOMPARE(fieldsAfter, fieldsBefore);
+    QCOMPARE(f.window->statusLine(), status);
+    QVERIFY(ScriptedLibrary::instance().calls == QStringList{"S_Disconnect"});
+}
+
+void TestWindow::shrinkingMovesOnlyTheStatusBar()
+{
+    auto &f = *m_f;
+    const QPoint buttonAt = f.button("BT_ConfigWrite")->mapTo(f.window.get(), QPoint());
+    f.window->resize(500, 400);
+    QTRY_COMPARE(f.window->size(), QSize(500, 400));
+    auto *bar = f.window->findChild<QStatusBar *>("SB_Main");
+    QCOMPARE(bar->geometry(), QRect(0, 365, 500, 35));
+    QCOMPARE(f.button("BT_ConfigWrite")->mapTo(f.window.get(), QPoint()), buttonAt);
+    auto *scroll = f.window->findChild<QAbstractScrollArea *>("ClientScroll");
+    QVERIFY(scroll->horizontalScrollBar()->isVisible());
+    QVERIFY(scroll->verticalScrollBar()->isVisible());
+}
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    app.setQuitOnLastWindowClosed(false);
+    pnv::setUpApplication(app);
+    TestWindow test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_window.moc"
