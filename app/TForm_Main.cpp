@@ -9,6 +9,7 @@
 
 #include <QCloseEvent>
 #include <QKeyEvent>
+#include <QRegularExpression>
 #include <QScrollArea>
 #include <QStackedWidget>
 #include <QTabBar>
@@ -49,9 +50,6 @@ void TForm_Main::finishLoading()
 {
     for (jIPEdit *address : {jIPE_SourceIP, jIPE_Gateway, jIPE_SubnetMask, jIPE_ServerIP})
         address->Loaded();
-    for (QLabel *label : findChildren<QLabel *>())
-        label->adjustSize();   // labels size themselves to their text
-
     // The status bar shows one left-aligned text in the system's own font.
     SB_Main->setFont(QFont());
     m_statusLine = new QLabel(SB_Main);
@@ -76,9 +74,54 @@ void TForm_Main::finishLoading()
 
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                    | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    if (const qreal factor = displayScaleFactor(); !qFuzzyCompare(factor, 1.0))
+        scaleContent(factor);
+    // The definition's labels size themselves to their text.
+    for (QLabel *label : findChildren<QLabel *>(QRegularExpression(QStringLiteral("^Label\\d+$"))))
+        label->adjustSize();
     resize(kClientSize);
     move(kStoredPosition);
     jIPE_ServerIP->field(0)->setFocus();
+}
+
+qreal TForm_Main::displayScaleFactor() const
+{
+    const QFont base = font();
+    QFont at96 = base;
+    at96.setPixelSize(qRound(base.pointSizeF() * 96.0 / 72.0));
+    const qreal designHeight = QFontMetricsF(at96).height();
+    const qreal here = QFontMetricsF(base, this).height();
+    return designHeight > 0 ? here / designHeight : 1.0;
+}
+
+namespace {
+
+// Controls of the definition carry names; Qt's own inner widgets are named
+// "qt_..." and the address controls lay out their own parts.
+void scaleChildren(QWidget *parent, qreal factor)
+{
+    const auto scaled = [factor](int v) { return qRound(v * factor); };
+    for (QWidget *child : parent->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
+        const QString name = child->objectName();
+        if (name.isEmpty() || (name.startsWith(QLatin1String("qt_")) && !qobject_cast<QStackedWidget *>(child)))
+            continue;
+        if (!qobject_cast<QStackedWidget *>(parent) && !qobject_cast<QStackedWidget *>(child)) {
+            const QRect g = child->geometry();
+            child->setGeometry(scaled(g.x()), scaled(g.y()), scaled(g.width()), scaled(g.height()));
+        }
+        if (!qobject_cast<jIPEdit *>(child))
+            scaleChildren(child, factor);
+    }
+}
+
+} // namespace
+
+void TForm_Main::scaleContent(qreal factor)
+{
+    QWidget *client = findChild<QWidget *>(QStringLiteral("ClientArea"));
+    const QSize size(qRound(client->width() * factor), qRound(client->height() * factor));
+    client->setFixedSize(size);
+    scaleChildren(client, factor);
 }
 
 // The stored tab order names whole address controls; their octet fields

@@ -23,6 +23,14 @@ public:
     ~TForm_Main() override;
 
     QString statusLine() const;
+
+    // Scales the position and size of every control but the status bar, as
+    // the window does on a display that is not 96 dpi (the fonts, given in
+    // points, grow by themselves). The status bar keeps its 35 px.
+    void scaleContent(qreal factor);
+    // The ratio of the base font's text height on this display to its
+    // height at 96 dpi: 1 on a 96 dpi display.
+    qreal displayScaleFactor() const;
     const std::array<char, 16> &serverAddress() const { return ServerAddress; }
     bool holdsLibraryReference() const { return m_libraryReference.isHeld(); }
 
