@@ -14,7 +14,7 @@ void setUpApplication(QApplication &app)
 {
     QCoreApplication::setApplicationName(applicationTitleFor(QCoreApplication::applicationFilePath()));
     QFont::insertSubstitution(QString::fromLatin1(kWindowFontFamily), QString::fromLatin1(kWindowFontSubstitute));
-    app.setWindowIcon(QIcon(QStringLiteral(":/icons/application.png")));
+    app.setWindowIcon(QIcon(QStringLiteral(":/icons/app-icon.png")));
     TImage::setErrorPresenter([](const AppError &error) { showErrorBox(error); });
 }
 

@@ -4,7 +4,10 @@
 #include "ErrorBox.h"
 #include "IntConversion.h"
 #include "KeyPressHook.h"
+#include "SelectAllOnFocus.h"
 #include "StatusTexts.h"
+#include "EncoderResult.h"
+#include "jIPByteEdit.h"
 #include "jIPEdit.h"
 
 #include <QCloseEvent>
@@ -174,6 +177,8 @@ void TForm_Main::attachHandlers()
         pnv::runHandler([&] { ME_Authentication1KEYKeyPress(sender, key); });
     });
 
+    for (QLineEdit *field : {Edit_ServerPort, Edit_SourcePort, ME_SourceMAC})
+        new pnv::SelectAllOnFocus(field);
     for (QPushButton *button : {BT_SConnect, BT_SDisconnect, BT_Exit, BT_ConfigRead, BT_ConfigWrite})
         button->installEventFilter(this);
 }

@@ -5,6 +5,7 @@
 #include "AppSetup.h"
 #include "ScriptedLibrary.h"
 #include "TForm_Main.h"
+#include "jIPByteEdit.h"
 #include "jIPEdit.h"
 
 #include <QApplication>
@@ -18,8 +19,12 @@ namespace pnvtest {
 struct WindowFixture {
     std::unique_ptr<TForm_Main> window;
 
+    // The window's own reference is taken by name; by default on our
+    // library as built beside the tests.
+    static std::string builtLibrary() { return qEnvironmentVariable("PNV_BIN_DIR").toStdString() + "/libtessalin.so"; }
+
     explicit WindowFixture(const pnv::TessalinApi &api = ScriptedLibrary::api(),
-                           const std::string &libraryName = TESSALIN_PATH)
+                           const std::string &libraryName = builtLibrary())
         : window(std::make_unique<TForm_Main>(api, libraryName))
     {
     }

@@ -3,9 +3,12 @@
 
 #include "ApplicationTitle.h"
 #include "ErrorBoxSpy.h"
+#include "PictureClasses.h"
 #include "WindowFixture.h"
 
+#include <QAbstractScrollArea>
 #include <QLabel>
+#include <QScrollBar>
 #include <QStatusBar>
 #include <QtTest>
 
@@ -92,7 +95,7 @@ void TestWindow::startsWithTheDefinitionsValues()
     QCOMPARE(f.window->findChild<QStatusBar *>("SB_Main")->height(), 35);
     QCOMPARE(f.window->findChild<QStatusBar *>("SB_Main")->geometry().top(), 801);
     QCOMPARE(f.window->font().family(), QStringLiteral("MS Sans Serif"));
-    QCOMPARE(QFontInfo(f.edit("Edit_ServerPort")->font()).family(), QStringLiteral("DejaVu Sans"));
+    QCOMPARE(QFontInfo(f.edit("Edit_ServerPort")->font()).family(), QStringLiteral("DejaVu Sans Condensed"));
 }
 
 void TestWindow::applicationTitleFromTheProgramFile_data()
@@ -177,7 +180,8 @@ void TestWindow::controlsStandWhereTheDefinitionPutsThem()
     // substitute font each text must still fit where the window expects it.
     auto *label = qobject_cast<QLabel *>(w);
     QCOMPARE(w->pos(), rect.topLeft());
-    QCOMPARE(w->width(), QFontMetrics(label->font()).horizontalAdvance(label->text()));
+    const int textWidth = QFontMetrics(label->font()).horizontalAdvance(label->text());
+    QVERIFY2(w->width() >= textWidth && w->width() <= textWidth + 2, qPrintable(QString::number(w->width())));
     QVERIFY2(w->geometry().right() < w->parentWidget()->width() - 1, "text runs past its panel or frame");
 }
 
@@ -294,15 +298,17 @@ void TestWindow::macFieldTakesNoTypedCharacter()
 void TestWindow::plainFieldsSelectAllWhenTabbedInto()
 {
     auto &f = *m_f;
+    // From the last octet field of the address (the focus starts in its first).
+    QTest::keyClick(focused(), Qt::Key_End);
+    QTest::keyClick(focused(), Qt::Key_Tab);
+    QCOMPARE(focused(), static_cast<QWidget *>(f.edit("Edit_ServerPort")));
+    QCOMPARE(f.edit("Edit_ServerPort")->selectedText(), QStringLiteral("3001"));
+
+    // The masked MAC field too, which Qt itself would not select.
     f.button("BT_SDisconnect")->setFocus(Qt::TabFocusReason);
     QTest::keyClick(focused(), Qt::Key_Tab);
     QCOMPARE(focused(), static_cast<QWidget *>(f.edit("ME_SourceMAC")));
     QCOMPARE(f.edit("ME_SourceMAC")->selectedText(), QStringLiteral("00 - 00 - 00 - 00 - 00 - 00"));
-
-    f.address("jIPE_ServerIP")->field(3)->setFocus(Qt::MouseFocusReason);
-    QTest::keyClick(focused(), Qt::Key_Tab);
-    QCOMPARE(focused(), static_cast<QWidget *>(f.edit("Edit_ServerPort")));
-    QCOMPARE(f.edit("Edit_ServerPort")->selectedText(), QStringLiteral("3001"));
 
     // A mouse click puts the caret where it was clicked and selects nothing.
     f.button("BT_SConnect")->setFocus(Qt::TabFocusReason);
@@ -377,12 +383,13 @@ void TestWindow::shrinkingMovesOnlyTheStatusBar()
     QCOMPARE(bar->geometry(), QRect(0, 365, 500, 35));
     QCOMPARE(f.button("BT_ConfigWrite")->mapTo(f.window.get(), QPoint()), buttonAt);
     auto *scroll = f.window->findChild<QAbstractScrollArea *>("ClientScroll");
-    QVERIFY(scroll->horizontalScrollBar()->isVisible());
-    QVERIFY(scroll->verticalScrollBar()->isVisible());
+    QTRY_VERIFY(scroll->horizontalScrollBar()->isVisible());
+    QTRY_VERIFY(scroll->verticalScrollBar()->isVisible());
 }
 
 int main(int argc, char **argv)
 {
+    pnv::registerPictureClasses();
     QApplication app(argc, argv);
     app.setQuitOnLastWindowClosed(false);
     pnv::setUpApplication(app);

@@ -4,6 +4,7 @@
 #include "ErrorBoxSpy.h"
 #include "SealedNetwork.h"
 #include "SimulatorProcess.h"
+#include "PictureClasses.h"
 #include "WindowFixture.h"
 
 #include <QElapsedTimer>
@@ -130,6 +131,7 @@ void TestEndToEnd::unreachableEncoderReportsDisconnect()
 
 int main(int argc, char **argv)
 {
+    pnv::registerPictureClasses();
     QApplication app(argc, argv);
     app.setQuitOnLastWindowClosed(false);
     pnv::setUpApplication(app);

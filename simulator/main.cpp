@@ -1,0 +1,171 @@
+// pnv3400-sim: an encoder simulator that answers libtessalin.so over TCP and
+// keeps its network configuration in a state file.
+
+#include "EncoderDevice.h"
+#include "EncoderServer.h"
+#include "FaultPlan.h"
+#include "ShutdownSignals.h"
+#include "StateFile.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+
+#include <cstdio>
+#include <optional>
+
+using namespace pnvsim;
+
+namespace {
+
+int fail(const QString &message)
+{
+    std::fprintf(stderr, "pnv3400-sim: %s\n", qPrintable(message));
+    return 1;
+}
+
+void note(const QString &message) { std::fprintf(stderr, "pnv3400-sim: %s\n", qPrintable(message)); }
+
+struct StartState {
+    tessalin::NetworkConfig config;
+    QString error;
+};
+
+// Loads the state, or creates it: a missing file is a new encoder fresh from
+// the factory; a damaged one is reported, never silently replaced.
+StartState prepareState(const QString &path, const std::optional<tessalin::MacAddress> &macOption, bool factoryReset)
+{
+    StartState result;
+    QFile::remove(temporaryPath(path));   // left by a save that was cut short; the state itself is whole
+    const StateLoad loaded = loadState(path);
+    if (!loaded.config && !loaded.missing && !factoryReset) {
+        result.error = QStringLiteral("unusable state file %1\n(fix or remove it, or start with --factory-reset)")
+                           .arg(loaded.error);
+        return result;
+    }
+    if (loaded.config && macOption && *macOption != loaded.config->mac) {
+        result.error = QStringLiteral("--mac %1 differs from the stored MAC %2; an encoder's MAC does not change")
+                           .arg(formatMac(*macOption), formatMac(loaded.config->mac));
+        return result;
+    }
+    const tessalin::MacAddress mac = loaded.config ? loaded.config->mac : macOption.value_or(macForStatePath(path));
+    if (loaded.config && !factoryReset) {
+        result.config = *loaded.config;
+        return result;
+    }
+    if (!loaded.config && !loaded.missing)
+        note(QStringLiteral("factory reset over an unusable state (%1); MAC %2").arg(loaded.error, formatMac(mac)));
+    else if (loaded.missing)
+        note(QStringLiteral("new encoder state %1 with the factory configuration").arg(path));
+    else
+        note(QStringLiteral("factory reset, MAC %1 kept").arg(formatMac(mac)));
+    result.config = tessalin::NetworkConfig::factory(mac);
+    result.error = saveState(path, result.config);
+    return result;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("pnv3400-sim"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("PNV-3400 encoder simulator: answers the device library libtessalin.so over TCP and keeps the\n"
+                       "encoder's network configuration in a state file. New addresses and ports apply at the next\n"
+                       "start, as on the encoder. Prints \"listening on ADDRESS:PORT\" on stdout once ready.\n\n")
+        + FaultPlan::helpText());
+    parser.addHelpOption();
+    const QCommandLineOption listenOption(QStringLiteral("listen"),
+                                          QStringLiteral("Address to listen on (default 127.0.0.1); \"stored\" "
+                                                         "means the stored encoder address."),
+                                          QStringLiteral("ADDRESS"), QStringLiteral("127.0.0.1"));
+    const QCommandLineOption portOption(QStringLiteral("port"),
+                                        QStringLiteral("Port to listen on (default: the stored encoder port; 0: any "
+                                                       "free port)."),
+                                        QStringLiteral("N"));
+    const QCommandLineOption stateOption(QStringLiteral("state"),
+                                         QStringLiteral("State file (default %1).").arg(defaultStatePath()),
+                                         QStringLiteral("FILE"));
+    const QCommandLineOption macOption(QStringLiteral("mac"),
+                                       QStringLiteral("MAC address of a new state (default: derived from the state "
+                                                      "file's path)."),
+                                       QStringLiteral("XX:XX:XX:XX:XX:XX"));
+    const QCommandLineOption resetOption(QStringLiteral("factory-reset"),
+                                         QStringLiteral("Restore 172.16.30.1, port 3001, mask 255.255.0.0, gateway "
+                                                        "172.16.0.1, auxiliary 172.16.0.1:700; keep the MAC."));
+    const QCommandLineOption faultOption(QStringLiteral("fault"), QStringLiteral("Misbehave; see below. Repeatable."),
+                                         QStringLiteral("KIND[:ARG]"));
+    const QCommandLineOption timeoutOption(QStringLiteral("client-timeout"),
+                                           QStringLiteral("Milliseconds a client has for its handshake and for each "
+                                                          "frame (default 5000)."),
+                                           QStringLiteral("MS"), QStringLiteral("5000"));
+    parser.addOptions({listenOption, portOption, stateOption, macOption, resetOption, faultOption, timeoutOption});
+    parser.process(app);
+    if (!parser.positionalArguments().isEmpty())
+        return fail(QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().first()));
+
+    FaultPlan faults;
+    for (const QString &spec : parser.values(faultOption))
+        if (const QString error = faults.add(spec); !error.isEmpty())
+            return fail(error);
+
+    SessionLimits limits;
+    bool ok = false;
+    limits.clientTimeoutMs = parser.value(timeoutOption).toInt(&ok);
+    if (!ok || limits.clientTimeoutMs < 1 || limits.clientTimeoutMs > 600000)
+        return fail(QStringLiteral("--client-timeout needs milliseconds, 1 to 600000"));
+
+    std::optional<tessalin::MacAddress> mac;
+    if (parser.isSet(macOption)) {
+        mac = parseMac(parser.value(macOption));
+        if (!mac)
+            return fail(QStringLiteral("--mac needs six hexadecimal pairs joined by \":\""));
+    }
+
+    QString statePath = parser.value(stateOption);
+    if (statePath.isEmpty()) {
+        statePath = defaultStatePath();
+        QDir().mkpath(QFileInfo(statePath).absolutePath());
+    }
+    const StartState state = prepareState(statePath, mac, parser.isSet(resetOption));
+    if (!state.error.isEmpty())
+        return fail(state.error);
+
+    QHostAddress address;
+    if (parser.value(listenOption) == QLatin1String("stored"))
+        address = QHostAddress(tessalin::toUint32(state.config.address));
+    else if (!address.setAddress(parser.value(listenOption)))
+        return fail(QStringLiteral("--listen needs an IP address, not \"%1\"").arg(parser.value(listenOption)));
+
+    quint16 port = state.config.port;
+    if (parser.isSet(portOption)) {
+        const int value = parser.value(portOption).toInt(&ok);
+        if (!ok || value < 0 || value > 65535)
+            return fail(QStringLiteral("--port needs a number from 0 to 65535"));
+        port = static_cast<quint16>(value);
+    }
+
+    EncoderDevice device(statePath, state.config, faults);
+    EncoderServer server(device, limits);
+    if (const QString error = server.listen(address, port); !error.isEmpty())
+        return fail(error);
+
+    ShutdownSignals shutdownSignals;
+    if (!shutdownSignals.install())
+        return fail(QStringLiteral("cannot install the SIGINT/SIGTERM handlers"));
+    QObject::connect(&shutdownSignals, &ShutdownSignals::requested, &app, [](int signalNumber) {
+        note(QStringLiteral("signal %1, stopping").arg(signalNumber));
+        QCoreApplication::quit();
+    });
+
+    note(QStringLiteral("state %1: %2:%3 MAC %4").arg(statePath, formatOctets(state.config.address))
+             .arg(state.config.port)
+             .arg(formatMac(state.config.mac)));
+    std::printf("listening on %s:%u\n", qPrintable(address.toString()), server.port());
+    std::fflush(stdout);
+    return app.exec();
+}

@@ -1,0 +1,250 @@
+#include "EncoderLink.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstdlib>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace tessalin {
+namespace {
+
+constexpr std::chrono::milliseconds kMaxBudget{3000};
+
+// Waits for `events` until the deadline. 1: ready (or hung up), 0: timed out, -1: error.
+int waitFor(int fd, short events, const Deadline &deadline, short *revents = nullptr)
+{
+    for (;;) {
+        pollfd p{fd, events, 0};
+        const int rc = ::poll(&p, 1, deadline.remainingMs());
+        if (rc < 0 && errno == EINTR)
+            continue;
+        if (revents)
+            *revents = p.revents;
+        return rc < 0 ? -1 : rc;
+    }
+}
+
+bool isPeerGoneError(int error)
+{
+    return error == ECONNRESET || error == EPIPE || error == ENOTCONN || error == ETIMEDOUT
+           || error == EHOSTUNREACH || error == ENETUNREACH || error == ECONNABORTED;
+}
+
+} // namespace
+
+std::chrono::milliseconds callBudget()
+{
+    const char *text = std::getenv("TESSALIN_TIMEOUT_MS");
+    if (!text || !*text)
+        return kMaxBudget;
+    char *end = nullptr;
+    errno = 0;
+    const long value = std::strtol(text, &end, 10);
+    if (errno != 0 || *end != '\0' || value < 1 || value > kMaxBudget.count())
+        return kMaxBudget;
+    return std::chrono::milliseconds(value);
+}
+
+std::uint8_t resultCode(Outcome outcome)
+{
+    switch (outcome) {
+    case Outcome::Ok:
+        return 0;
+    case Outcome::PeerClosed:
+    case Outcome::Failed:
+        return 1;
+    case Outcome::TimedOut:
+        return 2;
+    case Outcome::Malformed:
+    case Outcome::WrongSequence:
+    case Outcome::BadChecksum:
+        return 3;
+    }
+    return 3;
+}
+
+EncoderLink::~EncoderLink() { closeSocket(); }
+
+bool EncoderLink::isAlive() const
+{
+    if (m_fd < 0)
+        return false;
+    pollfd p{m_fd, POLLIN, 0};
+    int rc;
+    do
+        rc = ::poll(&p, 1, 0);
+    while (rc < 0 && errno == EINTR);
+    if (rc <= 0)
+        return rc == 0;
+    if (p.revents & (POLLERR | POLLHUP | POLLNVAL))
+        return false;
+    std::uint8_t byte;
+    const ssize_t n = ::recv(m_fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+    if (n == 0)
+        return false;   // orderly close or half-close: no reply can come any more
+    if (n < 0)
+        return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
+    return true;        // stray bytes: alive, and the next exchange will reject them
+}
+
+Outcome EncoderLink::open(std::uint32_t address, std::uint16_t port, const Deadline &deadline)
+{
+    closeSocket();
+    m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (m_fd < 0)
+        return Outcome::Failed;
+    const int one = 1;
+    ::setsockopt(m_fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+
+    sockaddr_in peer{};
+    peer.sin_family = AF_INET;
+    peer.sin_port = htons(port);
+    peer.sin_addr.s_addr = htonl(address);
+    int rc;
+    do
+        rc = ::connect(m_fd, reinterpret_cast<const sockaddr *>(&peer), sizeof peer);
+    while (rc < 0 && errno == EINTR);
+    if (rc < 0 && errno != EINPROGRESS) {
+        closeSocket();
+        return Outcome::Failed;
+    }
+    if (rc < 0) {
+        const int ready = waitFor(m_fd, POLLOUT, deadline);
+        if (ready <= 0) {
+            closeSocket();
+            return ready == 0 ? Outcome::TimedOut : Outcome::Failed;
+        }
+        int error = 0;
+        socklen_t size = sizeof error;
+        if (::getsockopt(m_fd, SOL_SOCKET, SO_ERROR, &error, &size) < 0 || error != 0) {
+            closeSocket();
+            return Outcome::Failed;
+        }
+    }
+    m_nextSequence = 1;
+    return Outcome::Ok;
+}
+
+Outcome EncoderLink::exchange(wire::MessageType requestType, const std::uint8_t *payload, std::size_t length,
+                              wire::MessageType replyType, const Deadline &deadline, wire::Frame &reply)
+{
+    if (m_fd < 0)
+        return Outcome::PeerClosed;
+    wire::Frame request;
+    request.type = static_cast<std::uint8_t>(requestType);
+    request.sequence = m_nextSequence++;
+    request.payload.assign(payload, payload + length);
+    const auto bytes = wire::encodeFrame(request);
+
+    Outcome outcome = discardStrayBytes();
+    if (outcome == Outcome::Ok)
+        outcome = sendAll(bytes.data(), bytes.size(), deadline);
+    if (outcome == Outcome::Ok)
+        outcome = receiveFrame(deadline, reply);
+    if (outcome == Outcome::Ok && reply.type != static_cast<std::uint8_t>(replyType))
+        outcome = Outcome::Malformed;
+    if (outcome == Outcome::Ok && reply.sequence != request.sequence)
+        outcome = Outcome::WrongSequence;
+    if (outcome != Outcome::Ok)
+        closeSocket();
+    return outcome;
+}
+
+Outcome EncoderLink::discardStrayBytes()
+{
+    // The encoder never speaks unasked; bytes waiting here are a late reply
+    // or noise, and either would be mistaken for the coming answer.
+    std::uint8_t byte;
+    const ssize_t n = ::recv(m_fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+    if (n > 0)
+        return Outcome::Malformed;
+    if (n == 0)
+        return Outcome::PeerClosed;
+    if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
+        return Outcome::Ok;
+    return Outcome::PeerClosed;
+}
+
+Outcome EncoderLink::sendAll(const std::uint8_t *data, std::size_t size, const Deadline &deadline)
+{
+    std::size_t sent = 0;
+    while (sent < size) {
+        const ssize_t n = ::send(m_fd, data + sent, size - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n > 0) {
+            sent += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            const int ready = waitFor(m_fd, POLLOUT, deadline);
+            if (ready == 0)
+                return Outcome::TimedOut;
+            if (ready < 0)
+                return Outcome::Failed;
+            continue;
+        }
+        return Outcome::PeerClosed;
+    }
+    return Outcome::Ok;
+}
+
+Outcome EncoderLink::receiveFrame(const Deadline &deadline, wire::Frame &frame)
+{
+    wire::FrameDecoder decoder;
+    std::uint8_t chunk[wire::kHeaderSize + wire::kMaxPayload];
+    for (;;) {
+        short revents = 0;
+        const int ready = waitFor(m_fd, POLLIN, deadline, &revents);
+        if (ready == 0)
+            return Outcome::TimedOut;
+        if (ready < 0)
+            return Outcome::Failed;
+        const ssize_t n = ::recv(m_fd, chunk, sizeof chunk, MSG_DONTWAIT);
+        if (n == 0)
+            return Outcome::PeerClosed;
+        if (n < 0) {
+            if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
+                continue;
+            return isPeerGoneError(errno) ? Outcome::PeerClosed : Outcome::Failed;
+        }
+        const std::size_t taken = decoder.feed(chunk, static_cast<std::size_t>(n));
+        switch (decoder.state()) {
+        case wire::FrameDecoder::State::NeedMore:
+            continue;
+        case wire::FrameDecoder::State::Malformed:
+            return Outcome::Malformed;
+        case wire::FrameDecoder::State::BadChecksum:
+            return Outcome::BadChecksum;
+        case wire::FrameDecoder::State::FrameReady:
+            // One request, one frame: anything after it is not from a sound encoder.
+            if (taken != static_cast<std::size_t>(n))
+                return Outcome::Malformed;
+            frame = decoder.takeFrame();
+            return Outcome::Ok;
+        }
+    }
+}
+
+void EncoderLink::close()
+{
+    if (m_fd < 0)
+        return;
+    const auto bye = wire::encodeFrame({static_cast<std::uint8_t>(wire::MessageType::Bye), m_nextSequence++, {}});
+    // Best effort: a full send buffer or a dead peer must not delay the caller.
+    (void)::send(m_fd, bye.data(), bye.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    closeSocket();
+}
+
+void EncoderLink::closeSocket()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
+}
+
+} // namespace tessalin

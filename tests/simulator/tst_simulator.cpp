@@ -1,0 +1,497 @@
+// pnv3400-sim as a process: its state file, its firmware checks, its command
+// line, and its resistance to clients that misbehave.
+
+#include "SimulatorProcess.h"
+#include "StateFile.h"
+#include "WireClient.h"
+
+#include <QRandomGenerator>
+#include <QTcpServer>
+#include <QtTest>
+
+#include <csignal>
+
+using pnvtest::SimulatorProcess;
+using pnvtest::WireClient;
+using tessalin::NetworkConfig;
+namespace wire = tessalin::wire;
+
+Q_DECLARE_METATYPE(tessalin::NetworkConfig)
+
+namespace {
+
+NetworkConfig configWith(const tessalin::Octets4 &address, std::uint16_t port, const tessalin::Octets4 &mask,
+                         const tessalin::Octets4 &gateway = {10, 1, 2, 254})
+{
+    NetworkConfig config = NetworkConfig::factory({});
+    config.address = address;
+    config.port = port;
+    config.mask = mask;
+    config.gateway = gateway;
+    return config;
+}
+
+// What the window writes in its own example: 10.1.2.3:3001/24 via 10.1.2.254.
+const NetworkConfig kExample = configWith({10, 1, 2, 3}, 3001, {255, 255, 255, 0});
+
+bool sameSettings(const NetworkConfig &a, const NetworkConfig &b) { return a.requestBytes() == b.requestBytes(); }
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(file.write(bytes), bytes.size());
+}
+
+quint16 freePort()
+{
+    QTcpServer probe;
+    return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
+}
+
+// Runs the simulator to its end with a time limit; returns its exit code, or -1.
+int runToEnd(const QStringList &arguments, QByteArray *errors = nullptr, QByteArray *output = nullptr)
+{
+    QProcess process;
+    process.start(SimulatorProcess::programPath(), arguments);
+    if (!process.waitForFinished(10000)) {
+        process.kill();
+        process.waitForFinished();
+        return -1;
+    }
+    if (errors)
+        *errors = process.readAllStandardError();
+    if (output)
+        *output = process.readAllStandardOutput();
+    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+}
+
+} // namespace
+
+class SimulatorTest final : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void clientsShareOneConfiguration();
+    void stateSurvivesARestartAndTheNewPortAppliesThen();
+    void factoryResetRestoresSettingsAndKeepsTheMac();
+    void newStateGoesToTheXdgStateFolder();
+    void firmwareChecksOnWrite_data();
+    void firmwareChecksOnWrite();
+    void unusableStateIsAnErrorNotAReset_data();
+    void unusableStateIsAnErrorNotAReset();
+    void badCommandLinesAreRefused_data();
+    void badCommandLinesAreRefused();
+    void killedDuringWritesNeverTearsTheState();
+    void hostileClientDoesNotStopOthers_data();
+    void hostileClientDoesNotStopOthers();
+    void modeOtherThan14IsRefused();
+    void endsCleanlyOnSignals_data();
+    void endsCleanlyOnSignals();
+};
+
+void SimulatorTest::initTestCase()
+{
+    QVERIFY(QFile::exists(SimulatorProcess::programPath()));
+}
+
+void SimulatorTest::clientsShareOneConfiguration()
+{
+    SimulatorProcess sim;
+    QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+    WireClient first, second;
+    QVERIFY(first.connectTo(sim.port()));
+    QVERIFY(second.connectTo(sim.port()));
+    QCOMPARE(first.handshake(), 0);
+    QCOMPARE(second.handshake(), 0);
+
+    QCOMPARE(first.write(kExample), 0);
+    const auto seen = second.read();
+    QVERIFY(seen);
+    QVERIFY(sameSettings(*seen, kExample));
+    QVERIFY(sim.log().contains("WRITE -> status 0"));
+    QVERIFY(sim.log().contains("READ -> status 0"));
+}
+
+void SimulatorTest::stateSurvivesARestartAndTheNewPortAppliesThen()
+{
+    QTemporaryDir dir;
+    SimulatorProcess::Options options;
+    options.statePath = dir.filePath(QStringLiteral("encoder.state"));
+    const quint16 newPort = freePort();
+    QVERIFY(newPort != 0);
+    NetworkConfig wanted = kExample;
+    wanted.port = newPort;
+    tessalin::MacAddress mac{};
+    {
+        SimulatorProcess sim(options);
+        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+        WireClient client;
+        QVERIFY(client.connectTo(sim.port()));
+        QCOMPARE(client.handshake(), 0);
+        mac = client.read()->mac;
+        QCOMPARE(client.write(wanted), 0);
+        QVERIFY(sameSettings(*client.read(), wanted));   // read back at once
+        QVERIFY(sim.stop());
+    }
+    options.port = -1;   // listen on the stored port, as a rebooted encoder does
+    SimulatorProcess restarted(options);
+    QVERIFY2(restarted.start(), qPrintable(restarted.errorString()));
+    QCOMPARE(restarted.port(), newPort);
+    WireClient client;
+    QVERIFY(client.connectTo(restarted.port()));
+    QCOMPARE(client.handshake(), 0);
+    const auto stored = client.read();
+    QVERIFY(stored);
+    QVERIFY(sameSettings(*stored, wanted));
+    QVERIFY(stored->mac == mac);
+}
+
+void SimulatorTest::factoryResetRestoresSettingsAndKeepsTheMac()
+{
+    QTemporaryDir dir;
+    SimulatorProcess::Options options;
+    options.statePath = dir.filePath(QStringLiteral("encoder.state"));
+    options.extraArguments << QStringLiteral("--mac") << QStringLiteral("02:11:22:33:44:5F");
+    {
+        SimulatorProcess sim(options);
+        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+        WireClient client;
+        QVERIFY(client.connectTo(sim.port()));
+        QCOMPARE(client.handshake(), 0);
+        QCOMPARE(client.write(kExample), 0);
+        QVERIFY(sim.stop());
+    }
+    options.extraArguments = QStringList{QStringLiteral("--factory-reset")};
+    SimulatorProcess reset(options);
+    QVERIFY2(reset.start(), qPrintable(reset.errorString()));
+    WireClient client;
+    QVERIFY(client.connectTo(reset.port()));
+    QCOMPARE(client.handshake(), 0);
+    const auto config = client.read();
+    QVERIFY(config);
+    const NetworkConfig factory = NetworkConfig::factory({0x02, 0x11, 0x22, 0x33, 0x44, 0x5F});
+    QVERIFY(*config == factory);
+    QCOMPARE(pnvsim::loadState(options.statePath).config.value_or(NetworkConfig()), factory);
+}
+
+void SimulatorTest::newStateGoesToTheXdgStateFolder()
+{
+    QTemporaryDir home;
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_STATE_HOME"), home.path());
+    process.setProcessEnvironment(environment);
+    process.start(SimulatorProcess::programPath(), {QStringLiteral("--port"), QStringLiteral("0")});
+    QVERIFY(process.waitForStarted());
+    const QString expected = home.filePath(QStringLiteral("pnv3400-sim/encoder.state"));
+    QByteArray output;
+    const QDeadlineTimer deadline(10000);
+    while (!output.contains('\n') && !deadline.hasExpired() && process.waitForReadyRead(1000))
+        output += process.readAllStandardOutput();
+    QVERIFY2(output.startsWith("listening on 127.0.0.1:"), output.constData());
+    process.terminate();
+    QVERIFY(process.waitForFinished(5000));
+    QCOMPARE(process.exitCode(), 0);
+    const auto loaded = pnvsim::loadState(expected);
+    QVERIFY2(loaded.config, qPrintable(loaded.error));
+    QVERIFY(sameSettings(*loaded.config, NetworkConfig::factory({})));
+    // The same file gives the same MAC: it is derived from the path.
+    QVERIFY(loaded.config->mac == pnvsim::macForStatePath(expected));
+    QCOMPARE(loaded.config->mac[0], std::uint8_t{0x02});
+}
+
+void SimulatorTest::firmwareChecksOnWrite_data()
+{
+    QTest::addColumn<NetworkConfig>("config");
+    QTest::addColumn<int>("status");
+    const tessalin::Octets4 m24{255, 255, 255, 0};
+    QTest::newRow("sound") << kExample << 0;
+    QTest::newRow("mask with a hole") << configWith({10, 1, 2, 3}, 3001, {255, 0, 255, 0}) << 4;
+    QTest::newRow("mask 255.255.255.1") << configWith({10, 1, 2, 3}, 3001, {255, 255, 255, 1}) << 4;
+    QTest::newRow("mask 0.0.0.0") << configWith({10, 1, 2, 3}, 3001, {0, 0, 0, 0}) << 4;
+    QTest::newRow("address 0.0.0.0") << configWith({0, 0, 0, 0}, 3001, m24) << 4;
+    QTest::newRow("address in 0/8") << configWith({0, 1, 2, 3}, 3001, m24) << 4;
+    QTest::newRow("network address") << configWith({10, 1, 2, 0}, 3001, m24) << 4;
+    QTest::newRow("subnet broadcast") << configWith({10, 1, 2, 255}, 3001, m24) << 4;
+    QTest::newRow("subnet broadcast /16") << configWith({172, 16, 255, 255}, 3001, {255, 255, 0, 0}) << 4;
+    QTest::newRow("x.x.0.255 in a /16") << configWith({172, 16, 0, 255}, 3001, {255, 255, 0, 0}) << 0;
+    QTest::newRow("limited broadcast") << configWith({255, 255, 255, 255}, 3001, m24) << 4;
+    QTest::newRow("loopback") << configWith({127, 0, 0, 1}, 3001, {255, 0, 0, 0}) << 4;
+    QTest::newRow("multicast") << configWith({224, 0, 0, 5}, 3001, m24) << 4;
+    QTest::newRow("reserved") << configWith({240, 0, 0, 5}, 3001, m24) << 4;
+    QTest::newRow("port 0") << configWith({10, 1, 2, 3}, 0, m24) << 4;
+    QTest::newRow("port 65535") << configWith({10, 1, 2, 3}, 65535, m24) << 0;
+    QTest::newRow("/31 point-to-point") << configWith({10, 1, 2, 0}, 3001, {255, 255, 255, 254}) << 0;
+}
+
+void SimulatorTest::firmwareChecksOnWrite()
+{
+    QFETCH(NetworkConfig, config);
+    QFETCH(int, status);
+    SimulatorProcess sim;
+    QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+    const QByteArray before = fileBytes(sim.statePath());
+    WireClient client;
+    QVERIFY(client.connectTo(sim.port()));
+    QCOMPARE(client.handshake(), 0);
+    QCOMPARE(client.write(config), status);
+    const auto now = client.read();
+    QVERIFY(now);
+    if (status == 0) {
+        QVERIFY(sameSettings(*now, config));
+        QVERIFY(fileBytes(sim.statePath()) != before);
+    } else {
+        QVERIFY(sameSettings(*now, NetworkConfig::factory({})));
+        QCOMPARE(fileBytes(sim.statePath()), before);
+        QVERIFY(sim.log().contains("refused"));
+    }
+}
+
+void SimulatorTest::unusableStateIsAnErrorNotAReset_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("reason");
+    const QByteArray sound = pnvsim::formatState(NetworkConfig::factory({2, 0, 0, 0, 0, 1})).toUtf8();
+    QByteArray missingMask = sound;
+    missingMask.replace("mask = 255.255.0.0\n", "");
+    QTest::newRow("empty file") << QByteArray() << "missing";
+    QTest::newRow("cut short") << sound.left(sound.indexOf("\naddress") + 17) << "invalid address";
+    QTest::newRow("binary junk") << QByteArray("\x00\xff\x13garbage", 10) << "line 1";
+    QTest::newRow("no mask") << missingMask << "\"mask\" missing";
+    QTest::newRow("port twice") << sound + "port = 3002\n" << "twice";
+    QTest::newRow("octet 300") << QByteArray(sound).replace("172.16.30.1", "172.16.30.300") << "invalid address";
+    QTest::newRow("port 70000") << QByteArray(sound).replace("= 3001", "= 70000") << "invalid port";
+    QTest::newRow("MAC too short") << QByteArray(sound).replace("02:00:00:00:00:01", "02:00:00:00:01")
+                                   << "invalid mac";
+    QTest::newRow("mask with a hole") << QByteArray(sound).replace("255.255.0.0", "255.0.255.0") << "not contiguous";
+    QTest::newRow("unknown key") << sound + "colour = blue\n" << "unknown key";
+}
+
+void SimulatorTest::unusableStateIsAnErrorNotAReset()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QString, reason);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("encoder.state"));
+    writeFile(path, content);
+
+    QByteArray errors;
+    QCOMPARE(runToEnd({QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--state"), path}, &errors), 1);
+    QVERIFY2(errors.contains(path.toUtf8()) && errors.contains(reason.toUtf8()), errors.constData());
+    QCOMPARE(fileBytes(path), content);   // never silently replaced
+
+    // The deliberate reset does replace it.
+    SimulatorProcess::Options options;
+    options.statePath = path;
+    options.extraArguments << QStringLiteral("--factory-reset");
+    SimulatorProcess sim(options);
+    QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+    QVERIFY(pnvsim::loadState(path).config.has_value());
+}
+
+void SimulatorTest::badCommandLinesAreRefused_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("unknown fault") << QStringList{"--fault", "explode"} << "unknown kind";
+    QTest::newRow("fault without its code") << QStringList{"--fault", "read-status"} << "status code";
+    QTest::newRow("status code 256") << QStringList{"--fault", "write-status:256"} << "status code";
+    QTest::newRow("port 65536") << QStringList{"--port", "65536"} << "--port";
+    QTest::newRow("listen on a name") << QStringList{"--listen", "localhost"} << "--listen";
+    QTest::newRow("MAC with dashes") << QStringList{"--mac", "02-00-00-00-00-01"} << "--mac";
+    QTest::newRow("state in a missing folder") << QStringList{"--state", "/nonexistent/folder/encoder.state"}
+                                               << "/nonexistent/folder";
+}
+
+void SimulatorTest::badCommandLinesAreRefused()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, message);
+    QTemporaryDir dir;
+    if (!arguments.contains(QStringLiteral("--state")))
+        arguments << QStringLiteral("--state") << dir.filePath(QStringLiteral("encoder.state"));
+    if (!arguments.contains(QStringLiteral("--port")))
+        arguments << QStringLiteral("--port") << QStringLiteral("0");
+    QByteArray errors, output;
+    QCOMPARE(runToEnd(arguments, &errors, &output), 1);
+    QVERIFY2(errors.contains(message.toUtf8()), errors.constData());
+    QVERIFY(!output.contains("listening"));
+}
+
+void SimulatorTest::killedDuringWritesNeverTearsTheState()
+{
+    QTemporaryDir dir;
+    SimulatorProcess::Options options;
+    options.statePath = dir.filePath(QStringLiteral("encoder.state"));
+    options.extraArguments << QStringLiteral("--mac") << QStringLiteral("02:00:00:00:00:07");
+    const NetworkConfig first = configWith({10, 1, 2, 3}, 3001, {255, 255, 255, 0});
+    const NetworkConfig second = configWith({192, 168, 77, 200}, 40000, {255, 255, 0, 0}, {192, 168, 0, 1});
+    const NetworkConfig factory = NetworkConfig::factory({});
+
+    for (int round = 0; round < 24; ++round) {
+        SimulatorProcess sim(options);
+        // Every third round the save pauses half-way and the kill lands inside it.
+        const bool killMidSave = round % 3 == 0;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        if (killMidSave)
+            environment.insert(QStringLiteral("PNV3400_SIM_SLOW_SAVE_MS"), QStringLiteral("2000"));
+        sim.process().setProcessEnvironment(environment);
+        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+        QVERIFY(!QFile::exists(pnvsim::temporaryPath(options.statePath)));   // cleared at start
+        WireClient client;
+        QVERIFY(client.connectTo(sim.port()));
+        QCOMPARE(client.handshake(), 0);
+        // Some acknowledged writes, then one more in flight when the power goes.
+        const int acknowledged = killMidSave ? 0 : static_cast<int>(QRandomGenerator::global()->bounded(4));
+        for (int i = 0; i < acknowledged; ++i)
+            QCOMPARE(client.write((round + i) % 2 ? first : second), 0);
+        const auto record = ((round + acknowledged) % 2 ? first : second).requestBytes();
+        const QByteArray before = fileBytes(options.statePath);
+        QVERIFY(client.send(wire::MessageType::Write, {record.begin(), record.end()}, 900));
+        if (killMidSave) {
+            // The save has begun once anything on disk has changed.
+            QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(pnvsim::temporaryPath(options.statePath)).size() > 0
+                                         || fileBytes(options.statePath) != before,
+                                     5000);
+        } else if (round % 3 == 1) {
+            client.socket.waitForReadyRead(1000);   // just after the save rather than during it
+        }
+        sim.kill();
+
+        const auto loaded = pnvsim::loadState(options.statePath);
+        QVERIFY2(loaded.config, qPrintable(QStringLiteral("round %1: %2").arg(round).arg(loaded.error)));
+        QVERIFY(sameSettings(*loaded.config, first) || sameSettings(*loaded.config, second)
+                || sameSettings(*loaded.config, factory));
+        QCOMPARE(loaded.config->mac, (tessalin::MacAddress{2, 0, 0, 0, 0, 7}));
+    }
+}
+
+enum class Hostility { Garbage, OversizedLength, ByteAtATime, ByteAtATimeAfterHandshake, Silence, NeverReads };
+
+void SimulatorTest::hostileClientDoesNotStopOthers_data()
+{
+    QTest::addColumn<Hostility>("hostility");
+    QTest::newRow("garbage") << Hostility::Garbage;
+    QTest::newRow("oversized length") << Hostility::OversizedLength;
+    QTest::newRow("a byte at a time") << Hostility::ByteAtATime;
+    QTest::newRow("a byte at a time after the handshake") << Hostility::ByteAtATimeAfterHandshake;
+    QTest::newRow("silence") << Hostility::Silence;
+    QTest::newRow("requests without reading the answers") << Hostility::NeverReads;
+}
+
+void SimulatorTest::hostileClientDoesNotStopOthers()
+{
+    QFETCH(Hostility, hostility);
+    SimulatorProcess::Options options;
+    options.extraArguments << QStringLiteral("--client-timeout") << QStringLiteral("400");
+    SimulatorProcess sim(options);
+    QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+
+    WireClient hostile;
+    QVERIFY(hostile.connectTo(sim.port()));
+    const auto hello = wire::encodeFrame({static_cast<std::uint8_t>(wire::MessageType::Hello), 1, {0, 0, 0, 14}});
+    const auto readRequest = wire::encodeFrame({static_cast<std::uint8_t>(wire::MessageType::Read), 2, {}});
+    QByteArray trickle;
+    switch (hostility) {
+    case Hostility::Garbage:
+        QVERIFY(hostile.sendRaw(QByteArray(100, '\xE7')));
+        break;
+    case Hostility::OversizedLength:
+        QVERIFY(hostile.sendRaw(QByteArray::fromHex("504E01010001FFFF00000000") + QByteArray(60, 'x')));
+        break;
+    case Hostility::ByteAtATime:
+        trickle = QByteArray(reinterpret_cast<const char *>(hello.data()), static_cast<qsizetype>(hello.size()));
+        break;
+    case Hostility::ByteAtATimeAfterHandshake:
+        QCOMPARE(hostile.handshake(), 0);
+        trickle = QByteArray(reinterpret_cast<const char *>(readRequest.data()),
+                             static_cast<qsizetype>(readRequest.size()));
+        break;
+    case Hostility::Silence:
+        break;
+    case Hostility::NeverReads: {
+        QCOMPARE(hostile.handshake(), 0);
+        // Far more answers than the simulator will hold for one client (each is 39 bytes, the kernel buffers hold a few MB).
+        hostile.socket.setReadBufferSize(1);
+        QByteArray flood;
+        for (int i = 0; i < 500000; ++i)
+            flood.append(reinterpret_cast<const char *>(readRequest.data()),
+                         static_cast<qsizetype>(readRequest.size()));
+        hostile.socket.write(flood);
+        break;
+    }
+    }
+    if (!trickle.isEmpty())
+        QVERIFY(hostile.sendRaw(trickle.left(1)));
+
+    // A well-behaved client is answered meanwhile.
+    WireClient good;
+    QVERIFY(good.connectTo(sim.port()));
+    QCOMPARE(good.handshake(), 0);
+    QVERIFY(good.read().has_value());
+
+    // The hostile one is dropped within its bound: at once for damage, after
+    // the client time-out for slowness. A trickle gets a byte every 100 ms
+    // and would need far longer than the time-out to finish its frame.
+    bool dropped = false;
+    for (int i = 1; i < trickle.size() && !dropped; ++i) {
+        dropped = hostile.waitForDrop(100);
+        if (!dropped)
+            hostile.sendRaw(trickle.mid(i, 1));
+    }
+    if (hostility == Hostility::NeverReads) {
+        QTRY_VERIFY_WITH_TIMEOUT(sim.log().contains("does not read its answers"), 20000);
+        dropped = true;
+    }
+    QVERIFY(dropped || hostile.waitForDrop(5000));
+    QVERIFY(sim.log().contains("dropped"));
+
+    // And the simulator still serves.
+    WireClient later;
+    QVERIFY(later.connectTo(sim.port()));
+    QCOMPARE(later.handshake(), 0);
+    QVERIFY(good.read().has_value());
+}
+
+void SimulatorTest::modeOtherThan14IsRefused()
+{
+    SimulatorProcess sim;
+    QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+    WireClient client;
+    QVERIFY(client.connectTo(sim.port()));
+    QCOMPARE(client.handshake(13), 4);
+    QVERIFY(client.waitForDrop());
+}
+
+void SimulatorTest::endsCleanlyOnSignals_data()
+{
+    QTest::addColumn<int>("signalNumber");
+    QTest::newRow("SIGTERM") << SIGTERM;
+    QTest::newRow("SIGINT") << SIGINT;
+}
+
+void SimulatorTest::endsCleanlyOnSignals()
+{
+    QFETCH(int, signalNumber);
+    SimulatorProcess sim;
+    QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+    WireClient client;   // a linked client does not hold the simulator up
+    QVERIFY(client.connectTo(sim.port()));
+    QCOMPARE(client.handshake(), 0);
+    QCOMPARE(::kill(static_cast<pid_t>(sim.process().processId()), signalNumber), 0);
+    QVERIFY(sim.process().waitForFinished(5000));
+    QCOMPARE(sim.process().exitStatus(), QProcess::NormalExit);
+    QCOMPARE(sim.process().exitCode(), 0);
+    QVERIFY(client.waitForDrop());
+}
+
+QTEST_GUILESS_MAIN(SimulatorTest)
+#include "tst_simulator.moc"

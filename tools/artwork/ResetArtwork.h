@@ -1,0 +1,38 @@
+#pragma once
+// The reset page's four pictures and the application icon, drawn as
+// technical illustrations so that anyone can redraw them from source.
+//
+// Each reset picture has its full stored size, white everywhere except its
+// top-left corner, where the illustration sits: the page's picture boxes show
+// only that corner, one pixel to one pixel. How far the illustration reaches
+// past a box's edge, or stops short of it, is part of the design (see
+// illustrationSize).
+
+#include "JpegWriter.h"
+
+#include <QImage>
+#include <QSize>
+#include <QString>
+
+#include <vector>
+
+namespace pnv {
+
+struct ArtworkPicture {
+    QString fileName;
+    QSize pictureSize;      // the whole picture, white around the illustration
+    QSize illustrationSize; // the drawn top-left area
+    QSize boxSize;          // the page's box that shows the picture
+    ChromaSampling chroma;
+    QImage (*draw)(const ArtworkPicture &self);
+};
+
+// The four reset steps, in step order.
+const std::vector<ArtworkPicture> &resetPictures();
+
+inline constexpr int appIconSize = 80;
+QString appIconFileName();
+// 80 x 80, 24-bit colour.
+QImage drawAppIcon();
+
+} // namespace pnv

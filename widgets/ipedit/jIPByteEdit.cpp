@@ -1,0 +1,335 @@
+#include "jIPByteEdit.h"
+
+#include "jIPEdit.h"
+
+#include <QAction>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QCoreApplication>
+#include <QFocusEvent>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPalette>
+
+#include <utility>
+
+namespace {
+
+Qt::Alignment qtAlignment(jIPByteEdit::TAlignment alignment)
+{
+    switch (alignment) {
+    case jIPByteEdit::taLeftJustify:
+        return Qt::AlignLeft | Qt::AlignVCenter;
+    case jIPByteEdit::taRightJustify:
+        return Qt::AlignRight | Qt::AlignVCenter;
+    case jIPByteEdit::taCenter:
+        break;
+    }
+    return Qt::AlignHCenter | Qt::AlignVCenter;
+}
+
+// Where the clipboard and undo shortcuts arrive as control characters, the
+// character filter discards them. Qt delivers them as key sequences, some of
+// them without any character, so they are caught by name.
+bool isClipboardOrUndoShortcut(const QKeyEvent &event)
+{
+    return event.matches(QKeySequence::Copy) || event.matches(QKeySequence::Cut)
+        || event.matches(QKeySequence::Paste) || event.matches(QKeySequence::Undo)
+        || event.matches(QKeySequence::Redo) || event.matches(QKeySequence::SelectAll);
+}
+
+// What a key types into a field, judged the way a classic single-line edit
+// control judges it: Ctrl with a letter or a bracket types a control
+// character and Ctrl+Backspace types DEL, both for the filter to discard;
+// Alt (without the Ctrl of AltGr) types nothing into a field; Delete and the
+// navigation keys type nothing and go straight to the field's own handling.
+struct TypedKey {
+    enum Kind { Nothing, Character, NotForTheField } kind = Nothing;
+    QChar character;
+};
+
+TypedKey typedKey(const QKeyEvent &event)
+{
+    const Qt::KeyboardModifiers chord =
+        event.modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
+    const int key = event.key();
+    if (chord == Qt::ControlModifier) {
+        if (key == Qt::Key_Backspace)
+            return {TypedKey::Character, QChar(0x7F)};
+        if (key >= Qt::Key_At && key <= Qt::Key_Underscore)
+            return {TypedKey::Character, QChar(key - Qt::Key_At)};
+        return {};
+    }
+    if (chord == Qt::AltModifier || chord == Qt::MetaModifier)
+        return event.text().isEmpty() ? TypedKey{} : TypedKey{TypedKey::NotForTheField, {}};
+    if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Escape)
+        return {TypedKey::NotForTheField, {}};
+    if (key == Qt::Key_Delete || event.text().isEmpty())
+        return {};
+    return {TypedKey::Character, event.text().front()};
+}
+
+bool isDigit(QChar c) { return c.unicode() >= u'0' && c.unicode() <= u'9'; }
+
+} // namespace
+
+jIPByteEdit::jIPByteEdit(QWidget *parent)
+    : QLineEdit(parent)
+{
+    QLineEdit::setAlignment(qtAlignment(m_alignment));
+    setFrame(false);
+    setText(QStringLiteral("0"));
+    // Every character must pass the key filter, and composed input would
+    // slip past it; dropped text would slip past the length limit.
+    setAttribute(Qt::WA_InputMethodEnabled, false);
+    setAcceptDrops(false);
+    // textEdited comes before textChanged and only for the user's edits, so
+    // the advance can tell typing from an assignment.
+    connect(this, &QLineEdit::textEdited, this, [this] { m_changeIsAnEdit = true; });
+    connect(this, &QLineEdit::textChanged, this, &jIPByteEdit::textHasChanged);
+}
+
+jIPByteEdit::~jIPByteEdit() = default;
+
+void jIPByteEdit::setAlignment(TAlignment alignment)
+{
+    if (alignment == m_alignment)
+        return;
+    m_alignment = alignment;
+    QLineEdit::setAlignment(qtAlignment(alignment));
+}
+
+void jIPByteEdit::assignText(const QString &text)
+{
+    if (text == this->text())
+        return;
+    setText(text);
+    setCursorPosition(0);
+}
+
+int jIPByteEdit::selStart() const
+{
+    return hasSelectedText() ? selectionStart() : cursorPosition();
+}
+
+jIPEdit *jIPByteEdit::owner() const
+{
+    return qobject_cast<jIPEdit *>(parentWidget());
+}
+
+void jIPByteEdit::keyPressEvent(QKeyEvent *event)
+{
+    // The key-down navigation never consumes the key: the key still gets the
+    // ordinary handling of this field, even when the focus has moved on.
+    runKeyDownNavigation(event->key());
+
+    if (isClipboardOrUndoShortcut(*event))
+        return;
+    const TypedKey typed = typedKey(*event);
+    switch (typed.kind) {
+    case TypedKey::Nothing:
+        QLineEdit::keyPressEvent(event);
+        return;
+    case TypedKey::NotForTheField:
+        // Left to the window, as dialog keys and menu keys are.
+        event->ignore();
+        return;
+    case TypedKey::Character:
+        break;
+    }
+    jIPEdit *const edit = owner();
+    if (edit && !edit->passesCharacterFilter(*this, typed.character))
+        return;
+    if (isDigit(typed.character) && !hasRoomForTypedCharacter())
+        return;
+    QLineEdit::keyPressEvent(event);
+}
+
+void jIPByteEdit::runKeyDownNavigation(int key)
+{
+    jIPEdit *const edit = owner();
+    if (!edit)
+        return;
+    switch (key) {
+    case Qt::Key_Backspace:
+        if (!hasSelectedText() && cursorPosition() == 0 && m_tag >= 1) {
+            jIPByteEdit *const previous = edit->field(m_tag - 1);
+            previous->setFocus(Qt::OtherFocusReason);
+            previous->setCursorPosition(previous->text().size());
+            // Queued, so it is handled after this key, exactly as if the
+            // user had pressed Backspace there: it deletes the last character.
+            if (!previous->text().isEmpty())
+                QCoreApplication::postEvent(previous, new QKeyEvent(QEvent::KeyPress, Qt::Key_Backspace,
+                                                                    Qt::NoModifier, QStringLiteral("\b")));
+        }
+        break;
+    case Qt::Key_End: {
+        jIPByteEdit *const last = edit->field(3);
+        last->setFocus(Qt::OtherFocusReason);
+        last->setCursorPosition(last->text().size());
+        break;
+    }
+    case Qt::Key_Home: {
+        jIPByteEdit *const first = edit->field(0);
+        first->setFocus(Qt::OtherFocusReason);
+        first->setCursorPosition(0);
+        break;
+    }
+    case Qt::Key_Left:
+        if (selStart() == 0 && m_tag >= 1)
+            edit->field(m_tag - 1)->setFocus(Qt::OtherFocusReason);
+        break;
+    case Qt::Key_Right:
+        if (selStart() == text().size() && m_tag <= 2)
+            edit->field(m_tag + 1)->setFocus(Qt::OtherFocusReason);
+        break;
+    default:
+        break;
+    }
+}
+
+void jIPByteEdit::textHasChanged()
+{
+    const bool edited = std::exchange(m_changeIsAnEdit, false);
+    emit OnChange(this);
+    // Qt leaves the caret at the end of an assigned text while it reports the
+    // change; an assignment leaves the caret at 0, so it never advances.
+    if (edited)
+        advanceOnThirdDigit();
+}
+
+void jIPByteEdit::advanceOnThirdDigit()
+{
+    jIPEdit *const edit = owner();
+    if (!edit || m_tag > 2 || text().size() != 3 || selStart() != text().size())
+        return;
+    jIPByteEdit *const next = edit->field(m_tag + 1);
+    next->setFocus(Qt::OtherFocusReason);
+    next->selectAll();
+}
+
+bool jIPByteEdit::hasRoomForTypedCharacter() const
+{
+    return text().size() - selectedText().size() < TypedLengthLimit;
+}
+
+void jIPByteEdit::insertWithinLimit(const QString &pasted)
+{
+    if (isReadOnly())
+        return;
+    // A single-line field takes the first line of a pasted text, and no more
+    // of it than the limit leaves room for; a field already at or over the
+    // limit (an assigned "-255") takes nothing.
+    const qsizetype room = TypedLengthLimit - (text().size() - selectedText().size());
+    if (room <= 0)
+        return;
+    qsizetype lineEnd = pasted.indexOf(u'\n');
+    const qsizetype carriageReturn = pasted.indexOf(u'\r');
+    if (carriageReturn >= 0 && (lineEnd < 0 || carriageReturn < lineEnd))
+        lineEnd = carriageReturn;
+    const QString piece = pasted.left(lineEnd < 0 ? pasted.size() : lineEnd).left(room);
+    if (piece.isEmpty() && !hasSelectedText())
+        return;
+    insert(piece);
+}
+
+void jIPByteEdit::showSelection(bool shown)
+{
+    // The field keeps its caret and selection while another field has the
+    // focus (QLineEdit would drop the selection), but shows no selection then.
+    if (shown) {
+        setPalette(QPalette());
+        return;
+    }
+    QPalette hidden;
+    hidden.setBrush(QPalette::Highlight, Qt::transparent);
+    hidden.setBrush(QPalette::HighlightedText, palette().brush(QPalette::Text));
+    setPalette(hidden);
+}
+
+void jIPByteEdit::focusInEvent(QFocusEvent *event)
+{
+    const Qt::FocusReason reason = event->reason();
+    // QLineEdit selects its whole text when Tab brings the focus; these
+    // fields never select on focus.
+    if (reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason || reason == Qt::ShortcutFocusReason) {
+        QFocusEvent withoutSelecting(event->type(), Qt::OtherFocusReason);
+        QLineEdit::focusInEvent(&withoutSelecting);
+    } else {
+        QLineEdit::focusInEvent(event);
+    }
+    showSelection(true);
+    if (jIPEdit *const edit = owner())
+        edit->partFocusIn();
+}
+
+void jIPByteEdit::focusOutEvent(QFocusEvent *event)
+{
+    const Qt::FocusReason reason = event->reason();
+    if (reason == Qt::PopupFocusReason) {
+        QLineEdit::focusOutEvent(event);
+    } else {
+        // A reason that keeps QLineEdit from dropping the selection.
+        QFocusEvent keepingSelection(event->type(), Qt::ActiveWindowFocusReason);
+        QLineEdit::focusOutEvent(&keepingSelection);
+        showSelection(false);
+    }
+    if (jIPEdit *const edit = owner())
+        edit->partFocusOut(this, reason);
+}
+
+void jIPByteEdit::mousePressEvent(QMouseEvent *event)
+{
+    if (event->button() == Qt::LeftButton)
+        m_leftButtonPressed = true;
+    QLineEdit::mousePressEvent(event);
+}
+
+void jIPByteEdit::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (event->button() == Qt::MiddleButton) {
+        // The X11 selection paste, held to the same limit as any paste.
+        QClipboard *const clipboard = QGuiApplication::clipboard();
+        if (clipboard->supportsSelection() && !isReadOnly()) {
+            deselect();
+            insertWithinLimit(clipboard->text(QClipboard::Selection));
+        }
+        return;
+    }
+    QLineEdit::mouseReleaseEvent(event);
+    if (event->button() != Qt::LeftButton)
+        return;
+    const bool clicked = std::exchange(m_leftButtonPressed, false);
+    if (clicked && rect().contains(event->position().toPoint()))
+        emit OnClick(this);
+}
+
+void jIPByteEdit::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    QLineEdit::mouseDoubleClickEvent(event);
+    if (event->button() != Qt::LeftButton)
+        return;
+    // The release that ends a double-click is no click of its own.
+    m_leftButtonPressed = false;
+    emit OnDblClick(this);
+}
+
+void jIPByteEdit::contextMenuEvent(QContextMenuEvent *event)
+{
+    QMenu *const menu = createStandardContextMenu();
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    // The menu's Paste is the one way text gets in untyped; it is held to the
+    // limit like typing.
+    const QList<QAction *> actions = menu->actions();
+    for (QAction *action : actions) {
+        // QLineEdit may have wired it either way.
+        const bool wasPaste = QObject::disconnect(action, SIGNAL(triggered()), this, SLOT(paste()))
+            || QObject::disconnect(action, &QAction::triggered, this, &QLineEdit::paste);
+        if (wasPaste)
+            connect(action, &QAction::triggered, this,
+                    [this] { insertWithinLimit(QGuiApplication::clipboard()->text()); });
+    }
+    menu->popup(event->globalPos());
+}

@@ -1,0 +1,74 @@
+#pragma once
+// One octet field of a jIPEdit. It is only ever used as a part of one: its
+// keys, characters, clicks and focus changes are judged together with its
+// three siblings, which it reaches through the jIPEdit that is its parent.
+
+#include <QLineEdit>
+
+class jIPEdit;
+class QContextMenuEvent;
+class QFocusEvent;
+class QKeyEvent;
+class QMouseEvent;
+
+class jIPByteEdit final : public QLineEdit
+{
+    Q_OBJECT
+    Q_PROPERTY(TAlignment Alignment READ Alignment WRITE setAlignment)
+
+public:
+    enum TAlignment { taLeftJustify, taRightJustify, taCenter };
+    Q_ENUM(TAlignment)
+
+    // Typing and pasting stop at this many characters; assigned texts are
+    // never cut, which is why QLineEdit's own maxLength is left alone.
+    static constexpr int TypedLengthLimit = 3;
+
+    explicit jIPByteEdit(QWidget *parent = nullptr);
+    ~jIPByteEdit() override;
+    Q_DISABLE_COPY_MOVE(jIPByteEdit)
+
+    TAlignment Alignment() const { return m_alignment; }
+    void setAlignment(TAlignment alignment);
+    using QLineEdit::setAlignment;
+
+    // The field's index within its jIPEdit, 0 to 3.
+    int Tag() const { return m_tag; }
+    void setTag(int tag) { m_tag = tag; }
+
+    // The program's way to put a text into the field: never cut, never an
+    // advance, and afterwards the caret at 0 with nothing selected. The
+    // current text again is no assignment at all: caret and selection stay.
+    void assignText(const QString &text);
+
+    // Where the selection starts, or the caret when nothing is selected.
+    int selStart() const;
+
+signals:
+    void OnChange(QObject *Sender);
+    void OnClick(QObject *Sender);
+    void OnDblClick(QObject *Sender);
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+    void focusInEvent(QFocusEvent *event) override;
+    void focusOutEvent(QFocusEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
+
+private:
+    jIPEdit *owner() const;
+    void runKeyDownNavigation(int key);
+    void textHasChanged();
+    void advanceOnThirdDigit();
+    bool hasRoomForTypedCharacter() const;
+    void insertWithinLimit(const QString &pasted);
+    void showSelection(bool shown);
+
+    TAlignment m_alignment = taCenter;
+    int m_tag = 0;
+    bool m_changeIsAnEdit = false;
+    bool m_leftButtonPressed = false;
+};

@@ -1,0 +1,347 @@
+#include "jIPEdit.h"
+
+#include "OctetText.h"
+#include "jIPByteEdit.h"
+
+#include <QApplication>
+#include <QFocusEvent>
+#include <QFontMetrics>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPalette>
+#include <QResizeEvent>
+
+#include <utility>
+
+using pnv::ipedit::normalisedOctet;
+using pnv::ipedit::octetByte;
+using pnv::ipedit::octetTextsOfDotted;
+
+jIPEdit::jIPEdit(QWidget *parent)
+    : QFrame(parent)
+{
+    QFrame::setEnabled(true);
+    resize(185, 21);
+    applyFrame();
+    m_color = QGuiApplication::palette().color(QPalette::Active, QPalette::Base);
+    setAutoFillBackground(true);
+    applyColor();
+    setFocusPolicy(Qt::NoFocus);
+
+    for (std::size_t i = 0; i < m_fields.size(); ++i) {
+        auto *const field = new jIPByteEdit(this);
+        field->setObjectName(QStringLiteral("field%1").arg(i));
+        field->setTag(static_cast<int>(i));
+        connect(field, &jIPByteEdit::OnChange, this, [this] { emit OnChange(this); });
+        connect(field, &jIPByteEdit::OnClick, this, &jIPEdit::fieldClicked);
+        connect(field, &jIPByteEdit::OnDblClick, this, [this] { emit OnDblClick(this); });
+        m_fields[i] = field;
+
+        auto *const dot = new QLabel(this);
+        dot->setObjectName(QStringLiteral("dot%1").arg(i));
+        dot->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+        dot->setAutoFillBackground(true);
+        dot->installEventFilter(this);
+        dot->setText(QStringLiteral("."));
+        dot->adjustSize();
+        m_dots[i] = dot;
+    }
+    m_dots[3]->setText(QString());
+    m_dots[3]->adjustSize();
+    m_dots[3]->hide();
+}
+
+jIPEdit::~jIPEdit()
+{
+    for (std::size_t i = 0; i < m_fields.size(); ++i) {
+        delete std::exchange(m_fields[i], nullptr);
+        m_dots[i]->removeEventFilter(this);
+        delete std::exchange(m_dots[i], nullptr);
+    }
+}
+
+void jIPEdit::Loaded()
+{
+    repairTabOrder();
+    layoutPass();
+}
+
+void jIPEdit::setBorderStyle(TBorderStyle style)
+{
+    m_borderStyle = style;
+    applyFrame();
+}
+
+void jIPEdit::setCtl3D(bool ctl3D)
+{
+    m_ctl3D = ctl3D;
+    applyFrame();
+}
+
+void jIPEdit::applyFrame()
+{
+    if (m_borderStyle == bsNone) {
+        setFrameStyle(QFrame::NoFrame);
+    } else if (m_ctl3D) {
+        setFrameStyle(QFrame::WinPanel | QFrame::Sunken);
+    } else {
+        setFrameStyle(QFrame::Box | QFrame::Plain);
+        setLineWidth(1);
+    }
+}
+
+void jIPEdit::setColor(const QColor &color)
+{
+    m_color = color;
+    applyColor();
+}
+
+void jIPEdit::applyColor()
+{
+    // Only these two roles are the control's own; the parts inherit them and
+    // everything else still follows the application.
+    QPalette own;
+    own.setColor(QPalette::Window, m_color);
+    own.setColor(QPalette::Base, m_color);
+    setPalette(own);
+}
+
+void jIPEdit::setEnabled(bool enabled)
+{
+    QFrame::setEnabled(enabled);
+    m_enabled = enabled;
+    for (std::size_t i = 0; i < m_fields.size(); ++i) {
+        m_fields[i]->setEnabled(enabled);
+        m_dots[i]->setEnabled(enabled);
+    }
+}
+
+void jIPEdit::setTabStop(bool tabStop)
+{
+    setFocusPolicy(tabStop ? Qt::TabFocus : Qt::NoFocus);
+}
+
+QString jIPEdit::Text() const
+{
+    return m_fields[0]->text() + u'.' + m_fields[1]->text() + u'.' + m_fields[2]->text() + u'.'
+        + m_fields[3]->text();
+}
+
+void jIPEdit::setText(const QString &text)
+{
+    const QStringList octets = octetTextsOfDotted(text);
+    for (qsizetype i = 0; i < octets.size(); ++i)
+        m_fields[static_cast<std::size_t>(i)]->assignText(octets[i]);
+}
+
+quint32 jIPEdit::Value() const
+{
+    quint32 value = 0;
+    for (const jIPByteEdit *field : m_fields)
+        value = (value << 8) | octetByte(field->text());
+    return value;
+}
+
+void jIPEdit::setValue(quint32 value)
+{
+    const bool empties = value == 0;
+    for (std::size_t i = m_fields.size(); i-- > 0;) {
+        m_fields[i]->assignText(empties ? QString() : QString::number(value & 0xFFu));
+        value >>= 8;
+    }
+}
+
+bool jIPEdit::passesCharacterFilter(jIPByteEdit &field, QChar character)
+{
+    const char16_t c = character.unicode();
+    if (c == u'\b' || (c >= u'0' && c <= u'9'))
+        return true;
+    if (c == u'.' && field.Tag() <= 2) {
+        m_clickSuppressed = true;
+        jIPByteEdit *const next = m_fields[static_cast<std::size_t>(field.Tag() + 1)];
+        next->setFocus(Qt::OtherFocusReason);
+        next->selectAll();
+    }
+    return false;
+}
+
+void jIPEdit::partFocusIn()
+{
+    if (m_focusInside)
+        return;
+    m_focusInside = true;
+    // Whichever part the focus was bound for, it arrives in field 0, with the
+    // caret and selection that field last had.
+    m_fields[0]->setFocus(Qt::OtherFocusReason);
+    emit OnEnter(this);
+}
+
+void jIPEdit::partFocusOut(QWidget *part, Qt::FocusReason reason)
+{
+    // A deactivated window or an opened context menu takes the focus only
+    // for a while; that is no move to another control.
+    if (reason == Qt::ActiveWindowFocusReason || reason == Qt::PopupFocusReason)
+        return;
+    if (auto *const field = qobject_cast<jIPByteEdit *>(part)) {
+        if (const std::optional<QString> repaired = normalisedOctet(field->text()))
+            field->assignText(*repaired);
+    }
+    QWidget *const now = QApplication::focusWidget();
+    if (now && (now == this || isAncestorOf(now)))
+        return;
+    m_focusInside = false;
+    emit OnExit(this);
+}
+
+void jIPEdit::fieldClicked()
+{
+    if (std::exchange(m_clickSuppressed, false))
+        return;
+    emit OnClick(this);
+}
+
+void jIPEdit::repairTabOrder()
+{
+    if (focusPolicy() != Qt::NoFocus)
+        QWidget::setTabOrder(this, m_fields[0]);
+    for (std::size_t i = 1; i < m_fields.size(); ++i)
+        QWidget::setTabOrder(m_fields[i - 1], m_fields[i]);
+}
+
+void jIPEdit::layoutPass()
+{
+    const int frame = width() - contentsRect().width();
+    const QFontMetrics metrics(font());
+    const int minimumFieldWidth = metrics.horizontalAdvance(QStringLiteral("000"));
+    const int fieldHeight = metrics.height();
+    const int dotWidth = m_dots[0]->width();
+
+    const int fieldWidth = std::max((width() - frame - 3 * dotWidth) / 4, minimumFieldWidth);
+
+    // Grow first in height, then in width; each growth is a size change that
+    // runs the pass again. A hidden control hears of its size change only
+    // when shown, so it runs the pass again at once.
+    const QSize before = size();
+    if (height() < fieldHeight + frame) {
+        resize(width(), fieldHeight + frame);
+    } else if (width() < frame + 4 * fieldWidth + 3 * dotWidth) {
+        resize(frame + 4 * fieldWidth + 3 * dotWidth, height());
+    } else {
+        const QRect client = contentsRect();
+        const int top = client.top() + (client.height() - fieldHeight) / 2;
+        for (std::size_t i = 0; i < m_fields.size(); ++i) {
+            const int left = client.left() + static_cast<int>(i) * (fieldWidth + dotWidth);
+            m_fields[i]->setGeometry(left, top, fieldWidth, fieldHeight);
+            m_dots[i]->setGeometry(left + fieldWidth, top, m_dots[i]->width(), fieldHeight);
+        }
+        return;
+    }
+    if (size() != before && testAttribute(Qt::WA_PendingResizeEvent))
+        layoutPass();
+}
+
+QLabel *jIPEdit::dotLabelFor(QObject *object) const
+{
+    for (QLabel *dot : m_dots) {
+        if (dot && dot == object)
+            return dot;
+    }
+    return nullptr;
+}
+
+bool jIPEdit::event(QEvent *event)
+{
+    if (event->type() == QEvent::ToolTip && !m_showHint)
+        return true;
+    return QFrame::event(event);
+}
+
+bool jIPEdit::eventFilter(QObject *watched, QEvent *event)
+{
+    QLabel *const dot = dotLabelFor(watched);
+    if (!dot)
+        return QFrame::eventFilter(watched, event);
+    const auto isLeftButton = [event] { return static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton; };
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+        if (!isLeftButton())
+            return false;
+        m_pressedDot = dot->isEnabled() ? dot : nullptr;
+        return true;
+    case QEvent::MouseButtonRelease: {
+        if (!isLeftButton())
+            return false;
+        const bool clicked = std::exchange(m_pressedDot, nullptr) == dot
+            && dot->rect().contains(static_cast<QMouseEvent *>(event)->position().toPoint());
+        // A dot label's click is never suppressed and leaves a pending
+        // suppression for the next octet field click.
+        if (clicked && dot->isEnabled())
+            emit OnClick(this);
+        return true;
+    }
+    case QEvent::MouseButtonDblClick:
+        if (!isLeftButton())
+            return false;
+        m_pressedDot = nullptr;
+        if (dot->isEnabled())
+            emit OnDblClick(this);
+        return true;
+    default:
+        return false;
+    }
+}
+
+void jIPEdit::changeEvent(QEvent *event)
+{
+    // The dot labels size themselves to their text in the new font; by the
+    // time the control hears of it, its parts have taken the font.
+    if (event->type() == QEvent::FontChange) {
+        for (QLabel *dot : m_dots)
+            dot->adjustSize();
+    }
+    QFrame::changeEvent(event);
+}
+
+void jIPEdit::resizeEvent(QResizeEvent *event)
+{
+    QFrame::resizeEvent(event);
+    layoutPass();
+}
+
+void jIPEdit::focusInEvent(QFocusEvent *event)
+{
+    QFrame::focusInEvent(event);
+    partFocusIn();
+}
+
+void jIPEdit::focusOutEvent(QFocusEvent *event)
+{
+    QFrame::focusOutEvent(event);
+    partFocusOut(this, event->reason());
+}
+
+void jIPEdit::mousePressEvent(QMouseEvent *event)
+{
+    if (event->button() == Qt::LeftButton)
+        m_framePressed = true;
+    QFrame::mousePressEvent(event);
+}
+
+void jIPEdit::mouseReleaseEvent(QMouseEvent *event)
+{
+    QFrame::mouseReleaseEvent(event);
+    if (event->button() != Qt::LeftButton)
+        return;
+    if (std::exchange(m_framePressed, false) && rect().contains(event->position().toPoint()))
+        emit OnClick(this);
+}
+
+void jIPEdit::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    if (event->button() != Qt::LeftButton) {
+        QFrame::mouseDoubleClickEvent(event);
+        return;
+    }
+    m_framePressed = false;
+    emit OnDblClick(this);
+}
