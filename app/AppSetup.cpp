@@ -12,6 +12,11 @@ namespace pnv {
 
 void setUpApplication(QApplication &app)
 {
+    // The classic style draws what the window is made of as it is meant to
+    // look: captions set into the frames' top edges, sunken fields, raised
+    // panels. A style the user asks for by QT_STYLE_OVERRIDE still wins.
+    if (qEnvironmentVariableIsEmpty("QT_STYLE_OVERRIDE"))
+        QApplication::setStyle(QStringLiteral("Windows"));
     QCoreApplication::setApplicationName(applicationTitleFor(QCoreApplication::applicationFilePath()));
     QFont::insertSubstitution(QString::fromLatin1(kWindowFontFamily), QString::fromLatin1(kWindowFontSubstitute));
     app.setWindowIcon(QIcon(QStringLiteral(":/icons/app-icon.png")));

@@ -53,9 +53,9 @@ if [ -z "$PNV_SCREENSHOT" ]; then
   "$PNV_BIN/pnv3400-setup"
 else
   "$PNV_BIN/pnv3400-setup" & app=$!
-  xdotool search --sync --onlyvisible --name "PNV-3400 Set-up Utility" >/dev/null
+  window=$(xdotool search --sync --onlyvisible --name "PNV-3400 Set-up Utility" | head -n1)
   sleep 1   # let the first paint finish
-  import -window root "$PNV_SCREENSHOT"
+  import -window "$window" "$PNV_SCREENSHOT"
   kill $app
   echo "run: screenshot saved to $PNV_SCREENSHOT" >&2
 fi
