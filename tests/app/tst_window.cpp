@@ -8,6 +8,9 @@
 
 #include <QAbstractScrollArea>
 #include <QLabel>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include "TImage.h"
 #include <QScrollBar>
 #include <QStatusBar>
 #include <QtTest>
@@ -63,6 +66,9 @@ private slots:
     void ctrlTabSwitchesPagesOnlyFromInsideThePageControl();
     void resetPageShowsItsTextsAndChangesNothing();
     void shrinkingMovesOnlyTheStatusBar();
+    void scalingMovesEveryControlButTheStatusBar();
+    void brokenPictureIsReportedInTheErrorBox_data();
+    void brokenPictureIsReportedInTheErrorBox();
 
 private:
     QWidget *focused() const { return QApplication::focusWidget(); }
@@ -385,6 +391,60 @@ void TestWindow::shrinkingMovesOnlyTheStatusBar()
     auto *scroll = f.window->findChild<QAbstractScrollArea *>("ClientScroll");
     QTRY_VERIFY(scroll->horizontalScrollBar()->isVisible());
     QTRY_VERIFY(scroll->verticalScrollBar()->isVisible());
+}
+
+void TestWindow::scalingMovesEveryControlButTheStatusBar()
+{
+    auto &f = *m_f;
+    QCOMPARE(f.window->displayScaleFactor(), 1.0);   // the offscreen display is 96 dpi
+    f.window->scaleContent(1.25);
+    QCOMPARE(f.button("BT_ConfigRead")->geometry(), QRect(590, 250, 251, 81));
+    QCOMPARE(f.control("GroupBox21")->geometry(), QRect(70, 15, 681, 146));
+    QCOMPARE(f.address("jIPE_ServerIP")->geometry(), QRect(20, 70, 231, 41));
+    QCOMPARE(f.control("ClientArea")->size(), QSize(981, 1001));
+    auto *bar = f.window->findChild<QStatusBar *>("SB_Main");
+    QCOMPARE(bar->height(), 35);
+    QCOMPARE(bar->geometry().bottom(), f.window->height() - 1);
+}
+
+void TestWindow::brokenPictureIsReportedInTheErrorBox_data()
+{
+    QTest::addColumn<int>("keep");   // bytes of the real picture kept
+    QTest::addColumn<int>("flipAt"); // a byte turned into garbage, or -1
+    QTest::newRow("truncated") << 4000 << -1;
+    QTest::newRow("corrupt header") << 0 << 2;
+}
+
+void TestWindow::brokenPictureIsReportedInTheErrorBox()
+{
+    QFETCH(int, keep);
+    QFETCH(int, flipAt);
+    QFile original(QStringLiteral(":/pictures/reset-step1.jpg"));
+    QVERIFY(original.open(QIODevice::ReadOnly));
+    QByteArray bytes = original.readAll();
+    if (keep > 0)
+        bytes.truncate(keep);
+    if (flipAt >= 0)
+        bytes[flipAt] = char(0x00);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("broken.jpg"));
+    QFile broken(path);
+    QVERIFY(broken.open(QIODevice::WriteOnly));
+    broken.write(bytes);
+    broken.close();
+
+    pnvtest::ErrorBoxSpy box;
+    m_f->control<TImage>("Image1")->setPicture(path);
+    m_f->pages()->setCurrentIndex(1);
+    QTRY_COMPARE(box.texts.size(), 1);
+    QVERIFY2(QRegularExpression(QStringLiteral("^JPEG error #\\d+\\.$")).match(box.texts.first()).hasMatch(),
+             qPrintable(box.texts.first()));
+    QCOMPARE(box.titles.first(), QCoreApplication::applicationName());
+    // The window goes on: the other pictures draw and the page still switches.
+    m_f->pages()->setCurrentIndex(0);
+    m_f->button("BT_SDisconnect")->click();
+    QCOMPARE(m_f->window->statusLine(), QStringLiteral(" Server Disconnect"));
+    QCOMPARE(box.texts.size(), 1);
 }
 
 int main(int argc, char **argv)
