@@ -126,7 +126,9 @@ static pid_t start_simulator(const char *state_dir, int *port)
     return pid;
 }
 
-/* The raw server's n-th connection (from 0) gets the n-th misbehaviour. */
+/* One raw server per misbehaviour, each on a port of its own and serving every
+ * connection it gets: a stray connection from another test that happens to
+ * reach the port cannot shift which misbehaviour our own connection meets. */
 enum { SILENT, TRICKLE, ENDLESS, RESET, HALF_CLOSE, ROGUE_KINDS };
 static const int rogue_codes[ROGUE_KINDS] = {2, 2, 3, 1, 1};
 static const char *const rogue_names[ROGUE_KINDS] = {"silent", "trickle", "endless stream", "reset", "half-close"};
@@ -138,53 +140,64 @@ static void drain_until_closed(int client)
     }
 }
 
-static void rogue_server(int listener)
+static void misbehave(int kind, int client)
 {
-    for (int kind = 0; kind < ROGUE_KINDS; ++kind) {
+    switch (kind) {
+    case SILENT:
+        drain_until_closed(client);
+        break;
+    case TRICKLE: {
+        /* The start of a sound HELLO-REPLY, one byte every 100 ms. */
+        static const unsigned char header[] = {0x50, 0x4E, 0x01, 0x81, 0x00, 0x01, 0x00, 0x03,
+                                               0x00, 0x00, 0x00, 0x00};
+        for (size_t i = 0; i < sizeof header; ++i) {
+            if (send(client, &header[i], 1, MSG_NOSIGNAL) != 1)
+                break;
+            struct pollfd p = {client, POLLRDHUP, 0};
+            if (poll(&p, 1, 100) > 0)
+                break;
+        }
+        drain_until_closed(client);
+        break;
+    }
+    case ENDLESS: {
+        unsigned char junk[4096];
+        memset(junk, 0xE7, sizeof junk);
+        while (send(client, junk, sizeof junk, MSG_NOSIGNAL) > 0) {
+        }
+        break;
+    }
+    case RESET: {
+        struct linger hard = {1, 0};
+        setsockopt(client, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+        break;
+    }
+    case HALF_CLOSE:
+        shutdown(client, SHUT_WR);
+        drain_until_closed(client);
+        break;
+    }
+}
+
+static void rogue_server(int kind, int listener)
+{
+    signal(SIGCHLD, SIG_IGN);   /* no zombies from the per-connection children */
+    for (;;) {
         const int client = accept(listener, NULL, NULL);
         if (client < 0)
             _exit(1);
-        switch (kind) {
-        case SILENT:
-            drain_until_closed(client);
-            break;
-        case TRICKLE: {
-            /* The start of a sound HELLO-REPLY, one byte every 100 ms. */
-            static const unsigned char header[] = {0x50, 0x4E, 0x01, 0x81, 0x00, 0x01, 0x00, 0x03,
-                                                   0x00, 0x00, 0x00, 0x00};
-            for (size_t i = 0; i < sizeof header; ++i) {
-                if (send(client, &header[i], 1, MSG_NOSIGNAL) != 1)
-                    break;
-                struct pollfd p = {client, POLLRDHUP, 0};
-                if (poll(&p, 1, 100) > 0)
-                    break;
-            }
-            drain_until_closed(client);
-            break;
-        }
-        case ENDLESS: {
-            unsigned char junk[4096];
-            memset(junk, 0xE7, sizeof junk);
-            while (send(client, junk, sizeof junk, MSG_NOSIGNAL) > 0) {
-            }
-            break;
-        }
-        case RESET: {
-            struct linger hard = {1, 0};
-            setsockopt(client, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
-            break;
-        }
-        case HALF_CLOSE:
-            shutdown(client, SHUT_WR);
-            drain_until_closed(client);
-            break;
+        if (fork() == 0) {
+            close(listener);
+            alarm(20);   /* a connection that nobody closes still ends */
+            misbehave(kind, client);
+            close(client);
+            _exit(0);
         }
         close(client);
     }
-    _exit(0);
 }
 
-static pid_t start_rogue(int *port)
+static pid_t start_rogue(int kind, int *port)
 {
     const int listener = socket(AF_INET, SOCK_STREAM, 0);
     struct sockaddr_in address;
@@ -198,7 +211,7 @@ static pid_t start_rogue(int *port)
     *port = ntohs(address.sin_port);
     const pid_t pid = fork();
     if (pid == 0)
-        rogue_server(listener);
+        rogue_server(kind, listener);
     close(listener);
     return pid;
 }
@@ -275,10 +288,13 @@ int main(void)
     s_disconnect();
     check_unlinked();
 
-    int rogue_port = 0;
-    const pid_t rogue = start_rogue(&rogue_port);
-    CHECK(rogue > 0, "rogue server");
-    for (int kind = 0; rogue > 0 && kind < ROGUE_KINDS; ++kind) {
+    pid_t rogues[ROGUE_KINDS];
+    for (int kind = 0; kind < ROGUE_KINDS; ++kind) {
+        int rogue_port = 0;
+        rogues[kind] = start_rogue(kind, &rogue_port);
+        CHECK(rogues[kind] > 0, "%s server", rogue_names[kind]);
+        if (rogues[kind] <= 0)
+            continue;
         const int code = timed_connect("127.0.0.1", rogue_port, &elapsed);
         CHECK(code == rogue_codes[kind], "%s: code %d, expected %d", rogue_names[kind], code, rogue_codes[kind]);
         CHECK(elapsed < BUDGET_MS + SLACK_MS, "%s: took %ld ms", rogue_names[kind], elapsed);
@@ -296,9 +312,11 @@ int main(void)
     dll_close();
     check_unlinked();
 
-    if (rogue > 0) {
-        kill(rogue, SIGKILL);
-        waitpid(rogue, NULL, 0);
+    for (int kind = 0; kind < ROGUE_KINDS; ++kind) {
+        if (rogues[kind] > 0) {
+            kill(rogues[kind], SIGKILL);
+            waitpid(rogues[kind], NULL, 0);
+        }
     }
     kill(simulator, SIGTERM);
     int status = 0;
