@@ -14,14 +14,14 @@ std::optional<int> parseNumber(const QString &text, int low, int high)
 
 } // namespace
 
-QString FaultPlan::add(const QString &spec)
+QString FaultPlan::add(const QString &faultText)
 {
-    const qsizetype colon = spec.indexOf(QLatin1Char(':'));
-    const QString kind = colon < 0 ? spec : spec.left(colon);
+    const qsizetype colon = faultText.indexOf(QLatin1Char(':'));
+    const QString kind = colon < 0 ? faultText : faultText.left(colon);
     const bool hasArgument = colon >= 0;
-    const QString argument = hasArgument ? spec.mid(colon + 1) : QString();
-    const auto bad = [&spec](const char *why) {
-        return QStringLiteral("--fault %1: %2").arg(spec, QLatin1String(why));
+    const QString argument = hasArgument ? faultText.mid(colon + 1) : QString();
+    const auto bad = [&faultText](const char *why) {
+        return QStringLiteral("--fault %1: %2").arg(faultText, QLatin1String(why));
     };
     const auto number = [&](int low, int high, std::optional<int> fallback) {
         return hasArgument ? parseNumber(argument, low, high) : fallback;

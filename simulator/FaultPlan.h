@@ -21,7 +21,7 @@ struct FaultPlan {
     bool verifyFail = false;              // verify-fail  every write reads back differently, nothing stored
 
     // Adds one --fault value; returns an error text, empty on success.
-    QString add(const QString &spec);
+    QString add(const QString &faultText);
     static QString helpText();
 };
 

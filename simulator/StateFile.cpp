@@ -17,6 +17,21 @@ namespace {
 
 const char *const kKeys[] = {"mac", "address", "port", "aux-address", "aux-port", "gateway", "mask"};
 
+// Plain decimal digits only (no sign, no blanks), at most `maxDigits` of
+// them, with a value up to `maxValue`.
+std::optional<int> parseDecimal(const QString &text, int maxDigits, int maxValue)
+{
+    if (text.isEmpty() || text.size() > maxDigits)
+        return std::nullopt;
+    for (const QChar c : text)
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return std::nullopt;
+    const int value = text.toInt();
+    if (value > maxValue)
+        return std::nullopt;
+    return value;
+}
+
 std::optional<tessalin::Octets4> parseOctets(const QString &text)
 {
     const QStringList parts = text.split(QLatin1Char('.'));
@@ -24,31 +39,20 @@ std::optional<tessalin::Octets4> parseOctets(const QString &text)
         return std::nullopt;
     tessalin::Octets4 octets{};
     for (int i = 0; i < 4; ++i) {
-        const QString &part = parts[i];
-        if (part.isEmpty() || part.size() > 3)
+        const auto value = parseDecimal(parts[i], 3, 255);
+        if (!value)
             return std::nullopt;
-        for (const QChar c : part)
-            if (c < QLatin1Char('0') || c > QLatin1Char('9'))
-                return std::nullopt;
-        const int value = part.toInt();
-        if (value > 255)
-            return std::nullopt;
-        octets[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(value);
+        octets[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(*value);
     }
     return octets;
 }
 
 std::optional<std::uint16_t> parsePort(const QString &text)
 {
-    if (text.isEmpty() || text.size() > 5)
+    const auto value = parseDecimal(text, 5, 65535);
+    if (!value)
         return std::nullopt;
-    for (const QChar c : text)
-        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
-            return std::nullopt;
-    const int value = text.toInt();
-    if (value > 65535)
-        return std::nullopt;
-    return static_cast<std::uint16_t>(value);
+    return static_cast<std::uint16_t>(*value);
 }
 
 QString systemError(const char *what, const QString &path)

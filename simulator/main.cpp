@@ -109,8 +109,8 @@ int main(int argc, char *argv[])
         return fail(QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().first()));
 
     FaultPlan faults;
-    for (const QString &spec : parser.values(faultOption))
-        if (const QString error = faults.add(spec); !error.isEmpty())
+    for (const QString &faultText : parser.values(faultOption))
+        if (const QString error = faults.add(faultText); !error.isEmpty())
             return fail(error);
 
     SessionLimits limits;

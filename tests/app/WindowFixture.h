@@ -3,6 +3,7 @@
 // typed access to the controls the tests drive.
 
 #include "AppSetup.h"
+#include "PictureClasses.h"
 #include "ScriptedLibrary.h"
 #include "TForm_Main.h"
 #include "jIPByteEdit.h"
@@ -43,3 +44,15 @@ struct WindowFixture {
 };
 
 } // namespace pnvtest
+
+// main() of a window test: the program's own start-up around the test object.
+#define PNV_WINDOW_TEST_MAIN(TestClass)                  \
+    int main(int argc, char **argv)                      \
+    {                                                    \
+        pnv::registerPictureClasses();                   \
+        QApplication app(argc, argv);                    \
+        app.setQuitOnLastWindowClosed(false);            \
+        pnv::setUpApplication(app);                      \
+        TestClass test;                                  \
+        return QTest::qExec(&test, argc, argv);          \
+    }

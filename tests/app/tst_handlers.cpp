@@ -2,7 +2,6 @@
 // handler passes to the library and what the user then sees.
 
 #include "ErrorBoxSpy.h"
-#include "PictureClasses.h"
 #include "WindowFixture.h"
 
 #include <QtTest>
@@ -328,14 +327,6 @@ void TestHandlers::closeBoxReleasesTheReferenceOnly()
     QVERIFY(!f.window->holdsLibraryReference());
 }
 
-int main(int argc, char **argv)
-{
-    pnv::registerPictureClasses();
-    QApplication app(argc, argv);
-    app.setQuitOnLastWindowClosed(false);
-    pnv::setUpApplication(app);
-    TestHandlers test;
-    return QTest::qExec(&test, argc, argv);
-}
+PNV_WINDOW_TEST_MAIN(TestHandlers)
 
 #include "tst_handlers.moc"

@@ -3,7 +3,6 @@
 
 #include "ApplicationTitle.h"
 #include "ErrorBoxSpy.h"
-#include "PictureClasses.h"
 #include "WindowFixture.h"
 
 #include <QAbstractScrollArea>
@@ -447,14 +446,6 @@ void TestWindow::brokenPictureIsReportedInTheErrorBox()
     QCOMPARE(box.texts.size(), 1);
 }
 
-int main(int argc, char **argv)
-{
-    pnv::registerPictureClasses();
-    QApplication app(argc, argv);
-    app.setQuitOnLastWindowClosed(false);
-    pnv::setUpApplication(app);
-    TestWindow test;
-    return QTest::qExec(&test, argc, argv);
-}
+PNV_WINDOW_TEST_MAIN(TestWindow)
 
 #include "tst_window.moc"

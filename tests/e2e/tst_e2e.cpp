@@ -4,7 +4,6 @@
 #include "ErrorBoxSpy.h"
 #include "SealedNetwork.h"
 #include "SimulatorProcess.h"
-#include "PictureClasses.h"
 #include "WindowFixture.h"
 
 #include <QElapsedTimer>
@@ -129,14 +128,6 @@ void TestEndToEnd::unreachableEncoderReportsDisconnect()
     QCOMPARE(f.window->statusLine(), QStringLiteral(" Server Disconnect "));
 }
 
-int main(int argc, char **argv)
-{
-    pnv::registerPictureClasses();
-    QApplication app(argc, argv);
-    app.setQuitOnLastWindowClosed(false);
-    pnv::setUpApplication(app);
-    TestEndToEnd test;
-    return QTest::qExec(&test, argc, argv);
-}
+PNV_WINDOW_TEST_MAIN(TestEndToEnd)
 
 #include "tst_e2e.moc"

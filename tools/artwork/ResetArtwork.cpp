@@ -245,14 +245,21 @@ void drawTopCover(QPainter &p, const QRectF &cover)
         drawLed(p, QPointF(cover.right() - 26 + i * 8, cover.bottom() - 10), 2.2, QColor(0x9a, 0xa0, 0xa6));
 }
 
-QImage drawStep1(const ArtworkPicture &self)
+// A photograph: the work bench behind the subject fills the illustrated
+// top-left area; everything outside it stays white.
+void beginPhotograph(QPainter &p, const ArtworkPicture &self)
 {
-    QImage canvas = whiteCanvas(self.pictureSize);
-    QPainter p(&canvas);
     p.setRenderHint(QPainter::Antialiasing);
     const QRect area(QPoint(0, 0), self.illustrationSize);
     p.setClipRect(area);
     p.fillRect(area, bench);
+}
+
+QImage drawStep1(const ArtworkPicture &self)
+{
+    QImage canvas = whiteCanvas(self.pictureSize);
+    QPainter p(&canvas);
+    beginPhotograph(p, self);
 
     drawTopCover(p, QRectF(126, 14, 56, 180));
     drawScrew(p, QPointF(119, 8), 3.0); // the screw, taken out
@@ -433,10 +440,7 @@ QImage drawStep4(const ArtworkPicture &self)
 {
     QImage canvas = whiteCanvas(self.pictureSize);
     QPainter p(&canvas);
-    p.setRenderHint(QPainter::Antialiasing);
-    const QRect area(QPoint(0, 0), self.illustrationSize);
-    p.setClipRect(area);
-    p.fillRect(area, bench);
+    beginPhotograph(p, self);
 
     drawCable(p, cablePath(QPointF(34, -2), QPointF(40, 22)), 6, cableBlack, QColor(0x05, 0x05, 0x05),
               QColor(0x55, 0x55, 0x5a));
