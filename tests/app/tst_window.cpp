@@ -96,6 +96,7 @@ void TestWindow::startsWithTheDefinitionsValues()
     QCOMPARE(f.edit("ME_SourceMAC")->text(), QStringLiteral("00 - 00 - 00 - 00 - 00 - 00"));
     QCOMPARE(f.edit("Edit_SourcePort")->text(), QStringLiteral("0"));
     QCOMPARE(f.window->size(), QSize(785, 836));
+    QCOMPARE(f.window->pos(), QPoint(226, 114));
     QVERIFY(!(f.window->windowFlags() & Qt::WindowMaximizeButtonHint));
     QCOMPARE(f.window->findChild<QStatusBar *>("SB_Main")->height(), 35);
     QCOMPARE(f.window->findChild<QStatusBar *>("SB_Main")->geometry().top(), 801);
