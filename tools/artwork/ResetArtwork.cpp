@@ -245,6 +245,22 @@ void drawTopCover(QPainter &p, const QRectF &cover)
         drawLed(p, QPointF(cover.right() - 26 + i * 8, cover.bottom() - 10), 2.2, QColor(0x9a, 0xa0, 0xa6));
 }
 
+struct CableRun {
+    QPointF from;
+    QPointF to;
+};
+
+// The black power cable and the yellow network cable coming in at the top
+// edge, with the network plug's latch.
+void drawCables(QPainter &p, CableRun power, CableRun network, const QRectF &plug)
+{
+    drawCable(p, cablePath(power.from, power.to), 6, cableBlack, QColor(0x05, 0x05, 0x05), QColor(0x55, 0x55, 0x5a));
+    drawCable(p, cablePath(network.from, network.to), 7, cableYellow, cableYellowEdge, QColor(0xff, 0xe8, 0x80));
+    p.setPen(QPen(cableYellowEdge, 0.8));
+    p.setBrush(QColor(0xf7, 0xde, 0x6a));
+    p.drawRoundedRect(plug, 1.5, 1.5);
+}
+
 // A photograph: the work bench behind the subject fills the illustrated
 // top-left area; everything outside it stays white.
 void beginPhotograph(QPainter &p, const ArtworkPicture &self)
@@ -288,13 +304,7 @@ QImage drawStep1(const ArtworkPicture &self)
     p.setBrush(QColor(0xb9, 0xbe, 0xc3));
     p.setPen(QPen(caseEdge, 0.8));
     p.drawRect(QRectF(62, 27, 24, 18));
-    drawCable(p, cablePath(QPointF(24, -2), QPointF(30, 29)), 6, cableBlack, QColor(0x05, 0x05, 0x05),
-              QColor(0x55, 0x55, 0x5a));
-    drawCable(p, cablePath(QPointF(82, -2), QPointF(74, 26)), 7, cableYellow, cableYellowEdge,
-              QColor(0xff, 0xe8, 0x80));
-    p.setPen(QPen(cableYellowEdge, 0.8));
-    p.setBrush(QColor(0xf7, 0xde, 0x6a));
-    p.drawRoundedRect(QRectF(67, 22, 14, 12), 1.5, 1.5);
+    drawCables(p, {QPointF(24, -2), QPointF(30, 29)}, {QPointF(82, -2), QPointF(74, 26)}, QRectF(67, 22, 14, 12));
 
     drawChip(p, QRectF(22, 58, 30, 30), true);
     drawChip(p, QRectF(64, 58, 32, 14), false);
@@ -442,13 +452,7 @@ QImage drawStep4(const ArtworkPicture &self)
     QPainter p(&canvas);
     beginPhotograph(p, self);
 
-    drawCable(p, cablePath(QPointF(34, -2), QPointF(40, 22)), 6, cableBlack, QColor(0x05, 0x05, 0x05),
-              QColor(0x55, 0x55, 0x5a));
-    drawCable(p, cablePath(QPointF(86, -2), QPointF(80, 20)), 7, cableYellow, cableYellowEdge,
-              QColor(0xff, 0xe8, 0x80));
-    p.setPen(QPen(cableYellowEdge, 0.8));
-    p.setBrush(QColor(0xf7, 0xde, 0x6a));
-    p.drawRoundedRect(QRectF(73, 14, 14, 10), 1.5, 1.5);
+    drawCables(p, {QPointF(34, -2), QPointF(40, 22)}, {QPointF(86, -2), QPointF(80, 20)}, QRectF(73, 14, 14, 10));
     p.setPen(QPen(QColor(0x44, 0x44, 0x48), 0.8));
     p.setBrush(QColor(0x26, 0x26, 0x2a));
     p.drawRoundedRect(QRectF(34, 16, 12, 8), 1.5, 1.5);
