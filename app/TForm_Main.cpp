@@ -51,8 +51,11 @@ TForm_Main::~TForm_Main() = default;
 // controls carry their stored values and before any handler is attached.
 void TForm_Main::finishLoading()
 {
+    // Each address control lays itself out and puts its octet fields right
+    // behind itself in the stored tab order.
     for (jIPEdit *address : {jIPE_SourceIP, jIPE_Gateway, jIPE_SubnetMask, jIPE_ServerIP})
         address->Loaded();
+
     // The status bar shows one left-aligned text in the system's own font.
     SB_Main->setFont(QFont());
     m_statusLine = new QLabel(SB_Main);
@@ -73,7 +76,6 @@ void TForm_Main::finishLoading()
 
     // The tabs are reached by click and Ctrl+Tab, never by Tab.
     PC_Main->tabBar()->setFocusPolicy(Qt::ClickFocus);
-    settleTabOrder();
 
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                    | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
@@ -125,30 +127,6 @@ void TForm_Main::scaleContent(qreal factor)
     const QSize size(qRound(client->width() * factor), qRound(client->height() * factor));
     client->setFixedSize(size);
     scaleChildren(client, factor);
-}
-
-// The stored tab order names whole address controls; their octet fields
-// must follow each control in the chain, not wherever they were created.
-void TForm_Main::settleTabOrder()
-{
-    QList<QWidget *> entries;
-    QWidget *w = jIPE_ServerIP;
-    do {
-        const bool part = qobject_cast<jIPEdit *>(w->parentWidget()) != nullptr;
-        if (!part && (w->focusPolicy() & Qt::TabFocus) && !entries.contains(w))
-            entries << w;
-        w = w->nextInFocusChain();
-    } while (w != jIPE_ServerIP);
-
-    QList<QWidget *> stops;
-    for (QWidget *entry : entries) {
-        stops << entry;
-        if (auto *address = qobject_cast<jIPEdit *>(entry))
-            for (int i = 0; i < 4; ++i)
-                stops << address->field(i);
-    }
-    for (int i = 1; i < stops.size(); ++i)
-        QWidget::setTabOrder(stops[i - 1], stops[i]);
 }
 
 void TForm_Main::attachHandlers()

@@ -55,7 +55,6 @@ protected:
 private:
     void setStatusLine(const QString &text);
     void finishLoading();
-    void settleTabOrder();
     void attachHandlers();
     void applyPortRangeRule(QLineEdit *field);
 
