@@ -4,18 +4,13 @@
 
 #include <QObject>
 #include <functional>
-#include <optional>
-
-class QKeyEvent;
 
 namespace pnv {
 
-// The character a key event types, as a classic edit field would receive it:
-// Backspace is 8, Enter 13, Escape 27, and Ctrl with a letter gives the
-// control character of that letter (Ctrl+V is 22). Keys that type nothing
-// (arrows, Delete, Home, Tab and the like) give none.
-std::optional<QChar> typedCharacter(const QKeyEvent &event);
-
+// The hook sees the characters that pnv::typedKey() says a key types; keys
+// that type nothing (arrows, Delete, Home, Shift+Insert) go to the field
+// unseen, and keys that are not for the field (Enter, Escape, Alt chords)
+// pass on to the window.
 using KeyPressHandler = std::function<void(QObject *Sender, QChar &Key)>;
 
 class KeyPressHook final : public QObject {

@@ -12,12 +12,18 @@
 
 #include <QCloseEvent>
 #include <QKeyEvent>
+#include <QLoggingCategory>
 #include <QRegularExpression>
 #include <QScrollArea>
 #include <QStackedWidget>
 #include <QTabBar>
 
 #include <algorithm>
+
+// Off unless asked for (QT_LOGGING_RULES="pnv3400.statusline.info=true"):
+// every status line as it is set, quoted so that its blanks show. Demos and
+// tests under a real X server read the window's outcome from it.
+Q_LOGGING_CATEGORY(lcStatusLine, "pnv3400.statusline", QtWarningMsg)
 
 namespace {
 
@@ -51,8 +57,9 @@ TForm_Main::~TForm_Main() = default;
 // controls carry their stored values and before any handler is attached.
 void TForm_Main::finishLoading()
 {
-    // Each address control lays itself out and puts its octet fields right
-    // behind itself in the stored tab order.
+    nameControlsForAccessibility();
+    // Each address control lays itself out, puts its octet fields right
+    // behind itself in the stored tab order and names them after itself.
     for (jIPEdit *address : {jIPE_SourceIP, jIPE_Gateway, jIPE_SubnetMask, jIPE_ServerIP})
         address->Loaded();
 
@@ -74,8 +81,13 @@ void TForm_Main::finishLoading()
     scroll->setWidget(takeCentralWidget());
     setCentralWidget(scroll);
 
-    // The tabs are reached by click and Ctrl+Tab, never by Tab.
+    // The tabs are reached by click and Ctrl+Tab, never by Tab. A click on a
+    // page's background, a group box or a dot between two octets takes no
+    // focus: Qt hands a click that lands on a widget without click focus to
+    // the nearest parent that has it, so the page control itself takes none
+    // and only a click on its tabs focuses it.
     PC_Main->tabBar()->setFocusPolicy(Qt::ClickFocus);
+    PC_Main->setFocusPolicy(Qt::NoFocus);
 
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                    | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
@@ -87,6 +99,31 @@ void TForm_Main::finishLoading()
     resize(kClientSize);
     move(kStoredPosition);
     jIPE_ServerIP->field(0)->setFocus();
+}
+
+// What a screen reader says of each control: its caption, without the
+// blanks that pad it on screen. Two fields are captioned "Encoder IP"; their
+// descriptions tell them apart.
+void TForm_Main::nameControlsForAccessibility()
+{
+    const struct {
+        QWidget *control;
+        const char *name;
+        const char *description;
+    } names[] = {
+        {jIPE_ServerIP, "Encoder IP", "Address of the encoder to connect to"},
+        {Edit_ServerPort, "Port", "Port of the encoder to connect to"},
+        {ME_SourceMAC, "MAC Address", "The encoder's MAC address, as read"},
+        {jIPE_SourceIP, "Encoder IP", "The encoder's own address, as read and written"},
+        {Edit_SourcePort, "Encoder Port", "The encoder's own port, as read and written"},
+        {jIPE_SubnetMask, "Subnet mask", "The encoder's subnet mask, as read and written"},
+        {jIPE_Gateway, "Default gateWay", "The encoder's default gateway, as read and written"},
+        {BT_Exit, "Exit", "Disconnect, close the device library and quit"},
+    };
+    for (const auto &[control, name, description] : names) {
+        control->setAccessibleName(QString::fromLatin1(name));
+        control->setAccessibleDescription(QString::fromLatin1(description));
+    }
 }
 
 qreal TForm_Main::displayScaleFactor() const
@@ -182,7 +219,11 @@ void TForm_Main::closeEvent(QCloseEvent *event)
 
 QString TForm_Main::statusLine() const { return m_statusLine->text(); }
 
-void TForm_Main::setStatusLine(const QString &text) { m_statusLine->setText(text); }
+void TForm_Main::setStatusLine(const QString &text)
+{
+    m_statusLine->setText(text);
+    qCInfo(lcStatusLine).noquote() << '"' + text + '"';
+}
 
 // --- Link ---------------------------------------------------------------
 

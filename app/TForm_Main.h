@@ -55,6 +55,7 @@ protected:
 private:
     void setStatusLine(const QString &text);
     void finishLoading();
+    void nameControlsForAccessibility();
     void attachHandlers();
     void applyPortRangeRule(QLineEdit *field);
 

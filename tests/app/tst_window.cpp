@@ -6,6 +6,9 @@
 #include "WindowFixture.h"
 
 #include <QAbstractScrollArea>
+#include <QAccessible>
+#include <QClipboard>
+#include <QGroupBox>
 #include <QLabel>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -59,7 +62,12 @@ private slots:
     void enterClicksOnlyTheFocusedButton();
     void escapeDoesNothing();
     void portFieldsTakeDigitsOnlyAndClampTheRange();
+    void portFieldsTakeKeyEventsAsAnXServerSendsThem_data();
+    void portFieldsTakeKeyEventsAsAnXServerSendsThem();
     void pastedPortTextThatDoesNotConvertShowsTheErrorBox();
+    void clickOnASpotThatTakesNoFocusLeavesIt_data();
+    void clickOnASpotThatTakesNoFocusLeavesIt();
+    void controlsCarryAccessibleNames();
     void macFieldTakesNoTypedCharacter();
     void plainFieldsSelectAllWhenTabbedInto();
     void ctrlTabSwitchesPagesOnlyFromInsideThePageControl();
@@ -278,6 +286,40 @@ void TestWindow::portFieldsTakeDigitsOnlyAndClampTheRange()
     }
 }
 
+void TestWindow::portFieldsTakeKeyEventsAsAnXServerSendsThem_data()
+{
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("modifiers");
+    QTest::addColumn<QString>("text");     // what the X server puts into the event
+    QTest::addColumn<QString>("result");   // from "3001", caret after the 3
+
+    QTest::newRow("Delete carries DEL and deletes") << int(Qt::Key_Delete) << 0 << "\x7f" << "301";
+    QTest::newRow("Ctrl+Backspace types DEL, discarded")
+        << int(Qt::Key_Backspace) << int(Qt::ControlModifier) << "\x7f" << "3001";
+    QTest::newRow("Backspace deletes") << int(Qt::Key_Backspace) << 0 << "\b" << "001";
+    QTest::newRow("Alt with a letter types nothing") << int(Qt::Key_A) << int(Qt::AltModifier) << "a" << "3001";
+    QTest::newRow("Shift+Insert pastes") << int(Qt::Key_Insert) << int(Qt::ShiftModifier) << "" << "39001";
+}
+
+void TestWindow::portFieldsTakeKeyEventsAsAnXServerSendsThem()
+{
+    QFETCH(int, key);
+    QFETCH(int, modifiers);
+    QFETCH(QString, text);
+    QFETCH(QString, result);
+
+    QGuiApplication::clipboard()->setText(QStringLiteral("9"));
+    for (const char *name : {"Edit_ServerPort", "Edit_SourcePort"}) {
+        QLineEdit *port = m_f->edit(name);
+        port->setText(QStringLiteral("3001"));
+        port->setFocus(Qt::MouseFocusReason);
+        port->setCursorPosition(1);
+        QKeyEvent press(QEvent::KeyPress, key, Qt::KeyboardModifiers(modifiers), text);
+        QApplication::sendEvent(port, &press);
+        QCOMPARE(port->text(), result);
+    }
+}
+
 void TestWindow::pastedPortTextThatDoesNotConvertShowsTheErrorBox()
 {
     pnvtest::ErrorBoxSpy box;
@@ -287,6 +329,59 @@ void TestWindow::pastedPortTextThatDoesNotConvertShowsTheErrorBox()
     port->setText(QStringLiteral("7e5"));
     QCOMPARE(box.texts, QStringList{"'7e5' is not a valid integer value."});
     QCOMPARE(port->text(), QStringLiteral("7e5"));
+}
+
+void TestWindow::clickOnASpotThatTakesNoFocusLeavesIt_data()
+{
+    QTest::addColumn<QString>("control");
+    QTest::addColumn<QPoint>("at");   // in the control
+
+    QTest::newRow("page background") << "TabSheet2" << QPoint(420, 40);
+    QTest::newRow("group box frame") << "GroupBox4" << QPoint(3, 40);
+    QTest::newRow("dot between two octets") << "dot1" << QPoint(1, 5);
+    QTest::newRow("link zone background") << "GroupBox21" << QPoint(230, 100);
+    QTest::newRow("status bar") << "SB_Main" << QPoint(300, 17);
+}
+
+void TestWindow::clickOnASpotThatTakesNoFocusLeavesIt()
+{
+    QFETCH(QString, control);
+    QFETCH(QPoint, at);
+    QLineEdit *port = m_f->edit("Edit_SourcePort");
+    port->setFocus(Qt::MouseFocusReason);
+    QWidget *spot = control.startsWith(u'd') ? m_f->address("jIPE_Gateway")->dotLabel(1)
+                                              : m_f->control(control.toLatin1().constData());
+
+    // Through the window, as the platform delivers a click, so that Qt's
+    // focus-on-click runs.
+    QTest::mouseClick(m_f->window->windowHandle(), Qt::LeftButton, {}, spot->mapTo(m_f->window.get(), at));
+    QCOMPARE(focused(), static_cast<QWidget *>(port));
+    QTest::keyClick(focused(), Qt::Key_7);
+    QCOMPARE(port->text(), QStringLiteral("07"));
+}
+
+void TestWindow::controlsCarryAccessibleNames()
+{
+    const auto accessible = [](QObject *object) { return QAccessible::queryAccessibleInterface(object); };
+    const QList<QPair<const char *, QString>> names{
+        {"jIPE_ServerIP", "Encoder IP"},   {"Edit_ServerPort", "Port"},          {"BT_SConnect", "Encoder Connect"},
+        {"ME_SourceMAC", "MAC Address"},   {"jIPE_SourceIP", "Encoder IP"},      {"Edit_SourcePort", "Encoder Port"},
+        {"jIPE_SubnetMask", "Subnet mask"}, {"jIPE_Gateway", "Default gateWay"}, {"BT_Exit", "Exit"},
+    };
+    for (const auto &[name, expected] : names)
+        QCOMPARE(accessible(m_f->control(name))->text(QAccessible::Name), expected);
+    QVERIFY(accessible(m_f->control("jIPE_ServerIP"))->text(QAccessible::Description)
+            != accessible(m_f->control("jIPE_SourceIP"))->text(QAccessible::Description));
+
+    jIPEdit *mask = m_f->address("jIPE_SubnetMask");
+    QAccessibleInterface *octet = accessible(mask->field(1));
+    QCOMPARE(octet->text(QAccessible::Name), QStringLiteral("Subnet mask, octet 2 of 4"));
+    QVERIFY(octet->text(QAccessible::Description).contains(QLatin1String("Octet 2 of 4")));
+    QCOMPARE(octet->role(), QAccessible::EditableText);
+
+    mask->setText(QStringLiteral("255.255.0.0"));
+    QCOMPARE(accessible(mask)->text(QAccessible::Value), QStringLiteral("255.255.0.0"));
+    QCOMPARE(accessible(mask)->childCount(), 8);
 }
 
 void TestWindow::macFieldTakesNoTypedCharacter()

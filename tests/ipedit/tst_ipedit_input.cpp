@@ -36,6 +36,11 @@ private slots:
     void dotInLastFieldSuppressesNothing();
     void doubleClicksCountOnceEach();
 
+    void clipboardKeysThatTypeNothing_data();
+    void clipboardKeysThatTypeNothing();
+    void keyThatMovesTheFocusAwayLeavesNoCaret_data();
+    void keyThatMovesTheFocusAwayLeavesNoCaret();
+
     void contextMenuPasteIsHeldToThreeCharacters_data();
     void contextMenuPasteIsHeldToThreeCharacters();
     void disabledControlTakesNoInput();
@@ -92,8 +97,8 @@ void IPEditInputTest::keyScripts_data()
         << "1.2.3.123" << 3 << -1 << "4" << QStringList{"1", "2", "3", "123"} << "field3" << "" << 0;
     QTest::newRow("an assigned text over the limit takes no typing")
         << "-255.1.2.3" << 0 << -1 << "9" << QStringList{"-255", "1", "2", "3"} << "field0" << "" << 0;
-    QTest::newRow("clipboard and undo shortcuts do nothing")
-        << "5.1.2.3" << 0 << -1 << "{C-V}{S-Ins}{C-X}{C-A}{C-C}{S-Del}{C-Z}" << QStringList{"5", "1", "2", "3"}
+    QTest::newRow("control-character shortcuts do nothing")
+        << "5.1.2.3" << 0 << -1 << "{C-V}{C-X}{C-A}{C-C}{C-Z}" << QStringList{"5", "1", "2", "3"}
         << "field0" << "" << 0;
     QTest::newRow("undo after typing does nothing")
         << "-" << 0 << 0 << "5{C-Z}" << QStringList{"5", "", "", ""} << "field0" << "" << 1;
@@ -412,6 +417,72 @@ void IPEditInputTest::doubleClicksCountOnceEach()
     QCOMPARE(w.clicks.count(), 3);
     for (const QList<QVariant> &args : std::as_const(w.doubleClicks))
         QCOMPARE(args.at(0).value<QObject *>(), w.edit);
+}
+
+void IPEditInputTest::clipboardKeysThatTypeNothing_data()
+{
+    QTest::addColumn<QString>("script");     // typed into field 0 of 12.1.2.3, its text selected
+    QTest::addColumn<QString>("text");       // field 0 afterwards
+    QTest::addColumn<QString>("clipboard");  // which held "1234" before
+
+    // Three pasted characters advance to the next field, as three typed do.
+    QTest::newRow("Shift+Insert pastes, cut at three") << "{S-Ins}" << "123" << "1234";
+    QTest::newRow("Ctrl+Insert copies") << "{C-Ins}" << "12" << "12";
+    QTest::newRow("Shift+Delete cuts") << "{S-Del}" << "" << "12";
+    QTest::newRow("Ctrl+V, Ctrl+X, Ctrl+C are control characters") << "{C-V}{C-X}{C-C}" << "12" << "1234";
+}
+
+void IPEditInputTest::clipboardKeysThatTypeNothing()
+{
+    QFETCH(QString, script);
+    QFETCH(QString, text);
+    QFETCH(QString, clipboard);
+
+    IPEditWindow w;
+    w.edit->setText(QStringLiteral("12.1.2.3"));
+    QVERIFY(w.show());
+    enterField(w, 0, -2);
+    QGuiApplication::clipboard()->setText(QStringLiteral("1234"));
+
+    IPEditWindow::type(script);
+
+    QCOMPARE(w.edit->field(0)->text(), text);
+    QCOMPARE(QGuiApplication::clipboard()->text(), clipboard);
+    QCOMPARE(w.changes.count(), text == QLatin1String("12") ? 0 : 1);
+}
+
+void IPEditInputTest::keyThatMovesTheFocusAwayLeavesNoCaret_data()
+{
+    QTest::addColumn<int>("caret");
+    QTest::addColumn<QString>("key");
+
+    // Each key selects in field 1 on its way out.
+    QTest::newRow("Shift+Home from the end") << -1 << "{S-Home}";
+    QTest::newRow("Shift+End from the start") << 0 << "{S-End}";
+    QTest::newRow("Shift+Left from a selection at 0") << -2 << "{S-Left}";
+}
+
+void IPEditInputTest::keyThatMovesTheFocusAwayLeavesNoCaret()
+{
+    QFETCH(int, caret);
+    QFETCH(QString, key);
+
+    IPEditWindow w;
+    w.edit->setText(QStringLiteral("1.16.3.4"));
+    QVERIFY(w.show());
+    enterField(w, 1, caret);
+    jIPByteEdit *left = w.edit->field(1);
+
+    IPEditWindow::type(key);
+    QVERIFY(!left->hasFocus());
+    const QImage drawn = left->grab().toImage();
+
+    // The same field once the focus has come into it and left it again,
+    // which takes its caret down whatever happened before.
+    left->setFocus(Qt::OtherFocusReason);
+    w.after->setFocus(Qt::OtherFocusReason);
+    QCOMPARE(left->text(), QStringLiteral("16"));
+    QCOMPARE(drawn, left->grab().toImage());
 }
 
 void IPEditInputTest::contextMenuPasteIsHeldToThreeCharacters_data()

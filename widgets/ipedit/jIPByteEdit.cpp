@@ -1,5 +1,6 @@
 #include "jIPByteEdit.h"
 
+#include "TypedKey.h"
 #include "jIPEdit.h"
 
 #include <QAction>
@@ -28,47 +29,6 @@ Qt::Alignment qtAlignment(jIPByteEdit::TAlignment alignment)
         break;
     }
     return Qt::AlignHCenter | Qt::AlignVCenter;
-}
-
-// Where the clipboard and undo shortcuts arrive as control characters, the
-// character filter discards them. Qt delivers them as key sequences, some of
-// them without any character, so they are caught by name.
-bool isClipboardOrUndoShortcut(const QKeyEvent &event)
-{
-    return event.matches(QKeySequence::Copy) || event.matches(QKeySequence::Cut)
-        || event.matches(QKeySequence::Paste) || event.matches(QKeySequence::Undo)
-        || event.matches(QKeySequence::Redo) || event.matches(QKeySequence::SelectAll);
-}
-
-// What a key types into a field, judged the way a classic single-line edit
-// control judges it: Ctrl with a letter or a bracket types a control
-// character and Ctrl+Backspace types DEL, both for the filter to discard;
-// Alt (without the Ctrl of AltGr) types nothing into a field; Delete and the
-// navigation keys type nothing and go straight to the field's own handling.
-struct TypedKey {
-    enum Kind { Nothing, Character, NotForTheField } kind = Nothing;
-    QChar character;
-};
-
-TypedKey typedKey(const QKeyEvent &event)
-{
-    const Qt::KeyboardModifiers chord =
-        event.modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
-    const int key = event.key();
-    if (chord == Qt::ControlModifier) {
-        if (key == Qt::Key_Backspace)
-            return {TypedKey::Character, QChar(0x7F)};
-        if (key >= Qt::Key_At && key <= Qt::Key_Underscore)
-            return {TypedKey::Character, QChar(key - Qt::Key_At)};
-        return {};
-    }
-    if (chord == Qt::AltModifier || chord == Qt::MetaModifier)
-        return event.text().isEmpty() ? TypedKey{} : TypedKey{TypedKey::NotForTheField, {}};
-    if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Escape)
-        return {TypedKey::NotForTheField, {}};
-    if (key == Qt::Key_Delete || event.text().isEmpty())
-        return {};
-    return {TypedKey::Character, event.text().front()};
 }
 
 bool isDigit(QChar c) { return c.unicode() >= u'0' && c.unicode() <= u'9'; }
@@ -125,18 +85,22 @@ void jIPByteEdit::keyPressEvent(QKeyEvent *event)
     // ordinary handling of this field, even when the focus has moved on.
     runKeyDownNavigation(event->key());
 
-    if (isClipboardOrUndoShortcut(*event))
-        return;
-    const TypedKey typed = typedKey(*event);
+    const pnv::TypedKey typed = pnv::typedKey(*event);
     switch (typed.kind) {
-    case TypedKey::Nothing:
-        QLineEdit::keyPressEvent(event);
+    case pnv::TypedKey::NoCharacter:
+        if (event->matches(QKeySequence::Paste)) {
+            // Shift+Insert: a paste that types nothing, held to the limit
+            // like every paste. Ctrl+V types a character and never gets here.
+            insertWithinLimit(QGuiApplication::clipboard()->text());
+            return;
+        }
+        handleAsOrdinaryKey(event);
         return;
-    case TypedKey::NotForTheField:
+    case pnv::TypedKey::NotForTheField:
         // Left to the window, as dialog keys and menu keys are.
         event->ignore();
         return;
-    case TypedKey::Character:
+    case pnv::TypedKey::Character:
         break;
     }
     jIPEdit *const edit = owner();
@@ -144,7 +108,20 @@ void jIPByteEdit::keyPressEvent(QKeyEvent *event)
         return;
     if (isDigit(typed.character) && !hasRoomForTypedCharacter())
         return;
+    handleAsOrdinaryKey(event);
+}
+
+void jIPByteEdit::handleAsOrdinaryKey(QKeyEvent *event)
+{
     QLineEdit::keyPressEvent(event);
+    // A key that moved the focus to another field is still handled here; a
+    // selection it makes would have QLineEdit draw a steady caret in this
+    // field beside the one in the field that has the focus. The field's own
+    // leaving takes the caret down again (and keeps the selection).
+    if (!hasFocus()) {
+        QFocusEvent stillLeft(QEvent::FocusOut, Qt::ActiveWindowFocusReason);
+        QLineEdit::focusOutEvent(&stillLeft);
+    }
 }
 
 void jIPByteEdit::runKeyDownNavigation(int key)

@@ -61,6 +61,7 @@ protected:
 private:
     jIPEdit *owner() const;
     void runKeyDownNavigation(int key);
+    void handleAsOrdinaryKey(QKeyEvent *event);
     void textHasChanged();
     void advanceOnThirdDigit();
     bool hasRoomForTypedCharacter() const;

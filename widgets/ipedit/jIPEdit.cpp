@@ -1,5 +1,6 @@
 #include "jIPEdit.h"
 
+#include "AddressAccessible.h"
 #include "OctetText.h"
 #include "jIPByteEdit.h"
 
@@ -20,6 +21,7 @@ using pnv::ipedit::octetTextsOfDotted;
 jIPEdit::jIPEdit(QWidget *parent)
     : QFrame(parent)
 {
+    pnv::ipedit::installAddressAccessibility();
     QFrame::setEnabled(true);
     resize(185, 21);
     applyFrame();
@@ -32,7 +34,10 @@ jIPEdit::jIPEdit(QWidget *parent)
         auto *const field = new jIPByteEdit(this);
         field->setObjectName(QStringLiteral("field%1").arg(i));
         field->setTag(static_cast<int>(i));
-        connect(field, &jIPByteEdit::OnChange, this, [this] { emit OnChange(this); });
+        connect(field, &jIPByteEdit::OnChange, this, [this] {
+            pnv::ipedit::announceAddressValue(*this);
+            emit OnChange(this);
+        });
         connect(field, &jIPByteEdit::OnClick, this, &jIPEdit::fieldClicked);
         connect(field, &jIPByteEdit::OnDblClick, this, [this] { emit OnDblClick(this); });
         m_fields[i] = field;
@@ -63,7 +68,17 @@ jIPEdit::~jIPEdit()
 void jIPEdit::Loaded()
 {
     repairTabOrder();
+    nameFieldsForAccessibility();
     layoutPass();
+}
+
+void jIPEdit::nameFieldsForAccessibility()
+{
+    const QString name = accessibleName();
+    for (std::size_t i = 0; i < m_fields.size(); ++i) {
+        m_fields[i]->setAccessibleName(pnv::ipedit::octetAccessibleName(name, static_cast<int>(i)));
+        m_fields[i]->setAccessibleDescription(pnv::ipedit::octetAccessibleDescription(name, static_cast<int>(i)));
+    }
 }
 
 void jIPEdit::setBorderStyle(TBorderStyle style)
@@ -253,6 +268,10 @@ bool jIPEdit::event(QEvent *event)
 {
     if (event->type() == QEvent::ToolTip && !m_showHint)
         return true;
+    // Qt tells a widget nothing when its accessible name is set; by its first
+    // show the name it was given is final.
+    if (event->type() == QEvent::Polish)
+        nameFieldsForAccessibility();
     return QFrame::event(event);
 }
 

@@ -132,6 +132,9 @@ private:
     void applyColor();
     void layoutPass();
     void repairTabOrder();
+    // Each octet field's accessible name says which octet of which address
+    // it holds, after the control's own accessible name.
+    void nameFieldsForAccessibility();
     QLabel *dotLabelFor(QObject *object) const;
 
     bool m_enabled = true;
