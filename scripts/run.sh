@@ -5,17 +5,26 @@
 # the window's defaults reach the simulator exactly as they would reach a
 # real encoder, and nothing reaches the real network.
 #
-# Usage: scripts/run.sh                   open the window on your display
-#        scripts/run.sh --screenshot FILE  run headless, save a screenshot, exit
+# Usage: scripts/run.sh                    with a display: open the window there
+#                                          without one: the headless demo (below)
+#        scripts/run.sh --screenshot FILE  save a picture of the window at start, exit
+#
+# The headless demo opens the window on a virtual display, clicks "Encoder
+# Connect" and "Configuration Read" with real X input as a technician would,
+# saves pictures of the filled window and of "How to reset?" in the current
+# folder, prints their paths and the status line, and exits.
 #
 # The simulated encoder keeps its configuration in
 # ${XDG_STATE_HOME:-~/.local/state}/pnv3400-demo/encoder.state between runs.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
-screenshot=""
+mode=window screenshot=""
 if [ "${1:-}" = "--screenshot" ]; then
+  mode=screenshot
   screenshot=$(realpath -m "${2:?--screenshot needs a file name}")
+elif [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+  mode=headless
 fi
 
 bash "$root/scripts/setup.sh"
@@ -27,36 +36,71 @@ mkdir -p "$state_dir"
 xvfb_pid=""
 cleanup() { [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true; }
 trap cleanup EXIT
-if [ -n "$screenshot" ] || [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
-  [ -z "$screenshot" ] && echo "run: no display found; starting a virtual one (Xvfb)" >&2
-  display=99
-  while [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ]; do display=$((display + 1)); done
-  Xvfb ":$display" -screen 0 1024x1000x24 -nolisten tcp >/dev/null 2>&1 &
+if [ "$mode" != window ]; then
+  [ "$mode" = headless ] && echo "run: no display found; running the demo on a virtual one (Xvfb)" >&2
+  display_file=$(mktemp)
+  exec 3>"$display_file"
+  Xvfb -displayfd 3 -screen 0 1024x1000x24 -nolisten tcp >/dev/null 2>&1 &
   xvfb_pid=$!
-  for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$display" ] && break; sleep 0.1; done
-  export DISPLAY=":$display"
+  for _ in $(seq 100); do [ -s "$display_file" ] && break; sleep 0.05; done
+  export DISPLAY=":$(head -n1 "$display_file")"
+  rm -f "$display_file"
   unset WAYLAND_DISPLAY
 fi
 
-export PNV_BIN="$bin" PNV_STATE="$state_dir/encoder.state" PNV_SCREENSHOT="$screenshot"
-bash "$root/scripts/sealed-net.sh" bash -c '
+export PNV_BIN="$bin" PNV_STATE="$state_dir/encoder.state" PNV_MODE="$mode" PNV_SCREENSHOT="$screenshot"
+export PNV_SHOTS="$PWD"
+exec bash "$root/scripts/sealed-net.sh" bash -c '
 set -euo pipefail
-out=$(mktemp)
+out=$(mktemp) log=$(mktemp)
 "$PNV_BIN/pnv3400-sim" --listen 172.16.30.1 --port 3001 --state "$PNV_STATE" >"$out" &
 sim=$!
-trap "kill $sim 2>/dev/null; wait $sim 2>/dev/null; rm -f $out" EXIT
+trap "kill \$app $sim 2>/dev/null; wait 2>/dev/null; rm -f $out $log" EXIT
+app=""
 for _ in $(seq 100); do grep -q "^listening on" "$out" && break; sleep 0.05; done
 grep -q "^listening on" "$out" || { echo "run: the simulator did not start" >&2; exit 1; }
 echo "run: simulated encoder $(head -n1 "$out"), state in $PNV_STATE" >&2
 
-if [ -z "$PNV_SCREENSHOT" ]; then
-  "$PNV_BIN/pnv3400-setup"
-else
-  "$PNV_BIN/pnv3400-setup" & app=$!
-  window=$(xdotool search --sync --onlyvisible --name "PNV-3400 Set-up Utility" | head -n1)
-  sleep 1   # let the first paint finish
-  import -window "$window" "$PNV_SCREENSHOT"
-  kill $app
-  echo "run: screenshot saved to $PNV_SCREENSHOT" >&2
+if [ "$PNV_MODE" = window ]; then
+  exec "$PNV_BIN/pnv3400-setup"
 fi
+
+QT_QPA_PLATFORM=xcb QT_LOGGING_RULES="pnv3400.statusline.info=true" "$PNV_BIN/pnv3400-setup" 2>"$log" &
+app=$!
+window=$(timeout 20 xdotool search --sync --onlyvisible --name "^PNV-3400 Set-up Utility\$" | head -n1)
+[ -n "$window" ] || { echo "run: the window did not come up" >&2; cat "$log" >&2; exit 1; }
+# Lets the first paint finish before a picture is taken; the pictures of the
+# reset page are decoded when first drawn.
+settle() { sleep 1; }
+
+if [ "$PNV_MODE" = screenshot ]; then
+  settle
+  import -window "$window" "$PNV_SCREENSHOT"
+  echo "run: screenshot saved to $PNV_SCREENSHOT" >&2
+  exit 0
+fi
+
+status() { grep "^pnv3400.statusline: " "$log" | tail -n1 | sed "s/^pnv3400.statusline: //"; }
+wait_for_status() {
+  for _ in $(seq 100); do [ "$(status)" = "\"$1\"" ] && return 0; sleep 0.05; done
+  echo "run: the window shows $(status), not \"$1\"" >&2
+  return 1
+}
+# Button centres in the window, from its definition.
+click() { xdotool mousemove --sync --window "$window" "$1" "$2" click 1; }
+xdotool windowfocus --sync "$window"
+click 492 48      # Encoder Connect
+wait_for_status " Server Connect Success "
+click 582 395     # Configuration Read
+wait_for_status " Configuration Reading Success "
+settle
+filled="$PNV_SHOTS/pnv3400-demo-ip-config.png"
+import -window "$window" "$filled"
+click 183 150     # the "How to reset?" tab
+settle
+reset="$PNV_SHOTS/pnv3400-demo-reset.png"
+import -window "$window" "$reset"
+echo "run: the window after Encoder Connect and Configuration Read: $filled"
+echo "run: the reset instructions: $reset"
+echo "run: status line: $(status)"
 '

@@ -1,0 +1,116 @@
+#!/usr/bin/env bash
+# The window under a real X server (Xvfb, the xcb platform), driven with real
+# X key events and mouse clicks (xdotool) as a technician drives it, against
+# the simulator on loopback. Whether the keys did what they should is read
+# from what the program does: its status lines (logged on request) and the
+# configuration that reaches the simulator's state file.
+# Usage: real_keyboard.sh BIN_DIR    (exit 77: skipped, and why)
+set -euo pipefail
+bin=${1:?usage: real_keyboard.sh BIN_DIR}
+
+skip() { echo "SKIP: $*" >&2; exit 77; }
+for tool in Xvfb xdotool; do command -v "$tool" >/dev/null || skip "$tool is not installed"; done
+
+work=$(mktemp -d)
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# A free display, chosen by the server itself.
+exec 3>"$work/display"
+Xvfb -displayfd 3 -screen 0 1024x1000x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+pids+=($!)
+for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.05; done
+[ -s "$work/display" ] || skip "Xvfb did not start: $(tail -n1 "$work/xvfb.log")"
+export DISPLAY=":$(head -n1 "$work/display")"
+
+"$bin/pnv3400-sim" --listen 127.0.0.1 --port 0 --state "$work/encoder.state" >"$work/sim.out" 2>"$work/sim.log" &
+pids+=($!)
+for _ in $(seq 100); do grep -q '^listening on' "$work/sim.out" 2>/dev/null && break; sleep 0.05; done
+port=$(sed -n 's/^listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$work/sim.out")
+[ -n "$port" ] || { echo "FAIL: the simulator did not start" >&2; cat "$work/sim.log" >&2; exit 1; }
+
+QT_QPA_PLATFORM=xcb QT_LOGGING_RULES="pnv3400.statusline.info=true" \
+  "$bin/pnv3400-setup" >"$work/app.log" 2>&1 &
+pids+=($!)
+window=$(timeout 20 xdotool search --sync --onlyvisible --name '^PNV-3400 Set-up Utility$' | head -n1)
+[ -n "$window" ] || { echo "FAIL: the window did not come up" >&2; cat "$work/app.log" >&2; exit 1; }
+xdotool windowfocus --sync "$window"
+
+failures=0
+# Waits until the program has set status line $1 as its latest one.
+expect_status() {
+  local want="\"$1\""
+  for _ in $(seq 100); do
+    [ "$(grep 'pnv3400.statusline' "$work/app.log" | tail -n1 | sed 's/^pnv3400.statusline: //')" = "$want" ] && return
+    sleep 0.05
+  done
+  echo "FAIL: status line: expected $want, got: $(grep 'pnv3400.statusline' "$work/app.log" | tail -n1)" >&2
+  failures=$((failures + 1))
+}
+keys() { xdotool key --delay 15 "$@"; }
+# Clicks at a point of the window's client area, which is at the window's origin.
+click() { xdotool mousemove --sync --window "$window" "$1" "$2" click 1; }
+type_port() { for ((i = 0; i < ${#port}; i++)); do keys "${port:i:1}"; done; }
+
+# Link zone. The focus starts in the first octet of "Encoder IP": End, then
+# Backspace across all four fields empties the address; a third digit moves
+# on to the next field.
+keys End BackSpace BackSpace BackSpace BackSpace BackSpace BackSpace BackSpace BackSpace BackSpace BackSpace BackSpace
+keys 1 2 7 0 period 0 period 1
+# Tab selects the port; Delete deletes, where the X server's DEL must not stop it.
+keys Tab Home Delete Delete Delete Delete Delete
+type_port
+keys Tab Return                         # Enter clicks the focused "Encoder Connect"
+expect_status " Server Connect Success "
+
+# Tab through the window: disconnect, MAC, 4 octets, port, 4 octets, 4 octets, read.
+for _ in $(seq 16); do keys Tab; done
+keys Return
+expect_status " Configuration Reading Success "
+
+# "Encoder Port" holds 3001. Clicks on the page background, a group box frame
+# and a dot between two octets take no focus: the digit still lands here.
+click 320 465                           # the caret goes to the end
+keys BackSpace
+click 450 250; click 100 580; click 244 690
+keys 9 Home Delete 4                    # 3001 -> 300 -> 3009 -> 009 -> 4009
+
+# "Default gateWay": empty it, type 10.1.2.254; Shift+Home goes to the first octet.
+click 175 691
+keys End BackSpace BackSpace BackSpace BackSpace BackSpace BackSpace BackSpace BackSpace BackSpace BackSpace BackSpace
+keys 1 0 period 1 period 2 period 2 5 4
+keys shift+Home Delete 3               # 10 -> 0 -> 30
+
+# Clipboard keys in the octet fields: copy 255 from the mask with Ctrl+Insert,
+# paste it into the last octet of "Encoder IP" with Shift+Insert; cut the
+# third octet with Shift+Delete, Ctrl+V pastes nothing, Shift+Insert puts it back.
+click 175 579
+keys Home shift+Right shift+Right shift+Right ctrl+Insert
+click 175 355
+keys End BackSpace shift+Insert
+keys Left Left Left Left                # across to the third octet, caret at its start
+keys shift+Right shift+Right shift+Delete ctrl+v shift+Insert
+
+# Tab to "Configuration Write": octet 4, port, 4 mask octets, 4 gateway octets, read, write.
+for _ in $(seq 12); do keys Tab; done
+keys Return
+expect_status " Configuration Change Success "
+
+want=$'address = 172.16.30.255\nport = 4009\ngateway = 30.1.2.254\nmask = 255.255.0.0'
+got=$(grep -E '^(address|port|gateway|mask) = ' "$work/encoder.state" || true)
+if [ "$got" != "$want" ]; then
+  echo "FAIL: the encoder holds" >&2; echo "$got" >&2; echo "expected" >&2; echo "$want" >&2
+  failures=$((failures + 1))
+fi
+
+if [ "$failures" -ne 0 ]; then
+  echo "--- program log" >&2; cat "$work/app.log" >&2
+  echo "--- simulator log" >&2; cat "$work/sim.log" >&2
+  exit 1
+fi
+echo "PASS: keyboard, mouse and clipboard under a real X server"
