@@ -4,6 +4,7 @@
 #include "jIPByteEdit.h"
 #include "jIPEdit.h"
 
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QSignalSpy>
 #include <QtTest>
@@ -25,6 +26,10 @@ private slots:
     void assignmentsReportFieldByFieldInTheirOrder_data();
     void assignmentsReportFieldByFieldInTheirOrder();
     void assignmentLeavesTheCaretAtZero();
+
+    void propertiesNotifyAndValueIsTheUserProperty();
+    void sitsInALayoutAtItsMinimumSize();
+    void disabledParentLeavesTheAssignedEnabled();
 };
 
 static QStringList fieldTexts(const jIPEdit &edit)
@@ -208,3 +213,65 @@ void IPEditValuesTest::assignmentLeavesTheCaretAtZero()
 
 QTEST_MAIN(IPEditValuesTest)
 #include "tst_ipedit_values.moc"
+
+void IPEditValuesTest::propertiesNotifyAndValueIsTheUserProperty()
+{
+    jIPEdit edit;
+    const QMetaObject &meta = *edit.metaObject();
+    QCOMPARE(QByteArray(meta.userProperty().name()), QByteArray("Value"));
+    QSignalSpy texts(&edit, &jIPEdit::TextChanged);
+    QSignalSpy values(&edit, &jIPEdit::ValueChanged);
+    QSignalSpy changes(&edit, &jIPEdit::OnChange);
+
+    // Through the property system, as a mapper or an item delegate writes it.
+    QVERIFY(meta.userProperty().write(&edit, QVariant::fromValue(quint32(0x0A000001))));
+    QCOMPARE(edit.Text(), QStringLiteral("10.0.0.1"));
+    QCOMPARE(changes.count(), 2);   // fields 3 and 0; fields 1 and 2 keep their "0"
+    QCOMPARE(texts.count(), changes.count());
+    QCOMPARE(texts.last().at(0).toString(), QStringLiteral("10.0.0.1"));
+    QCOMPARE(values.count(), 2);    // 0.0.0.1, then 10.0.0.1
+    QCOMPARE(values.last().at(0).value<quint32>(), 0x0A000001u);
+
+    // A change of text that keeps the number notifies the text alone.
+    edit.setText(QStringLiteral("010.0.0.1"));
+    QCOMPARE(values.count(), 2);
+}
+
+void IPEditValuesTest::sitsInALayoutAtItsMinimumSize()
+{
+    QWidget window;
+    auto *layout = new QHBoxLayout(&window);
+    auto *edit = new jIPEdit;
+    QFont big = edit->font();
+    big.setPixelSize(30);
+    edit->setFont(big);
+    layout->addWidget(edit);
+    window.resize(10, 10);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+
+    QCOMPARE(edit->size().expandedTo(edit->minimumSizeHint()), edit->size());
+    const QSize hint = edit->sizeHint();
+    QVERIFY(hint.width() >= edit->minimumSizeHint().width() && hint.width() >= 185);
+    // The layout pass has nothing to grow: every field shows "000" whole.
+    const QFontMetrics metrics(big);
+    for (int i = 0; i < 4; ++i)
+        QVERIFY(edit->field(i)->width() >= metrics.horizontalAdvance(QStringLiteral("000")));
+}
+
+void IPEditValuesTest::disabledParentLeavesTheAssignedEnabled()
+{
+    QWidget parent;
+    auto *edit = new jIPEdit(&parent);
+    QVERIFY(edit->setProperty("Enabled", false));
+    QVERIFY(!edit->Enabled());
+    for (int i = 0; i < 4; ++i)
+        QVERIFY(!edit->field(i)->isEnabled() && !edit->dotLabel(i)->isEnabled());
+
+    edit->setEnabled(true);
+    parent.setEnabled(false);
+    QVERIFY(edit->Enabled());          // what was assigned
+    QVERIFY(!edit->field(0)->isEnabled());
+    parent.setEnabled(true);
+    QVERIFY(edit->field(0)->isEnabled());
+}

@@ -1,7 +1,6 @@
 #include "jIPByteEdit.h"
 
 #include "TypedKey.h"
-#include "jIPEdit.h"
 
 #include <QAction>
 #include <QClipboard>
@@ -29,6 +28,23 @@ Qt::Alignment qtAlignment(jIPByteEdit::TAlignment alignment)
         break;
     }
     return Qt::AlignHCenter | Qt::AlignVCenter;
+}
+
+// QLineEdit names its menu's Paste "edit-paste" from Qt 6.5 on; before, it
+// is known by its caption, which Qt translates.
+QAction *pasteAction(const QMenu &menu)
+{
+    const QString caption = QCoreApplication::translate("QLineEdit", "&Paste");
+    const QList<QAction *> actions = menu.actions();
+    for (QAction *action : actions) {
+        if (action->objectName() == QLatin1String("edit-paste"))
+            return action;
+    }
+    for (QAction *action : actions) {
+        if (action->text() == caption || action->text().startsWith(caption + u'\t'))
+            return action;
+    }
+    return nullptr;
 }
 
 bool isDigit(QChar c) { return c.unicode() >= u'0' && c.unicode() <= u'9'; }
@@ -74,17 +90,10 @@ int jIPByteEdit::selStart() const
     return hasSelectedText() ? selectionStart() : cursorPosition();
 }
 
-jIPEdit *jIPByteEdit::owner() const
-{
-    return qobject_cast<jIPEdit *>(parentWidget());
-}
-
+// The address control has seen the key first (its navigation and its
+// character filter); what reaches here is this field's to handle.
 void jIPByteEdit::keyPressEvent(QKeyEvent *event)
 {
-    // The key-down navigation never consumes the key: the key still gets the
-    // ordinary handling of this field, even when the focus has moved on.
-    runKeyDownNavigation(event->key());
-
     const pnv::TypedKey typed = pnv::typedKey(*event);
     switch (typed.kind) {
     case pnv::TypedKey::NoCharacter:
@@ -103,9 +112,6 @@ void jIPByteEdit::keyPressEvent(QKeyEvent *event)
     case pnv::TypedKey::Character:
         break;
     }
-    jIPEdit *const edit = owner();
-    if (edit && !edit->passesCharacterFilter(*this, typed.character))
-        return;
     if (isDigit(typed.character) && !hasRoomForTypedCharacter())
         return;
     handleAsOrdinaryKey(event);
@@ -124,67 +130,12 @@ void jIPByteEdit::handleAsOrdinaryKey(QKeyEvent *event)
     }
 }
 
-void jIPByteEdit::runKeyDownNavigation(int key)
-{
-    jIPEdit *const edit = owner();
-    if (!edit)
-        return;
-    switch (key) {
-    case Qt::Key_Backspace:
-        if (!hasSelectedText() && cursorPosition() == 0 && m_tag >= 1) {
-            jIPByteEdit *const previous = edit->field(m_tag - 1);
-            previous->setFocus(Qt::OtherFocusReason);
-            previous->setCursorPosition(previous->text().size());
-            // Queued, so it is handled after this key, exactly as if the
-            // user had pressed Backspace there: it deletes the last character.
-            if (!previous->text().isEmpty())
-                QCoreApplication::postEvent(previous, new QKeyEvent(QEvent::KeyPress, Qt::Key_Backspace,
-                                                                    Qt::NoModifier, QStringLiteral("\b")));
-        }
-        break;
-    case Qt::Key_End: {
-        jIPByteEdit *const last = edit->field(3);
-        last->setFocus(Qt::OtherFocusReason);
-        last->setCursorPosition(last->text().size());
-        break;
-    }
-    case Qt::Key_Home: {
-        jIPByteEdit *const first = edit->field(0);
-        first->setFocus(Qt::OtherFocusReason);
-        first->setCursorPosition(0);
-        break;
-    }
-    case Qt::Key_Left:
-        if (selStart() == 0 && m_tag >= 1)
-            edit->field(m_tag - 1)->setFocus(Qt::OtherFocusReason);
-        break;
-    case Qt::Key_Right:
-        if (selStart() == text().size() && m_tag <= 2)
-            edit->field(m_tag + 1)->setFocus(Qt::OtherFocusReason);
-        break;
-    default:
-        break;
-    }
-}
-
 void jIPByteEdit::textHasChanged()
 {
     const bool edited = std::exchange(m_changeIsAnEdit, false);
     emit OnChange(this);
-    // Qt leaves the caret at the end of an assigned text while it reports the
-    // change; an assignment leaves the caret at 0, so it never advances.
     if (edited)
-        advanceOnThirdDigit();
-}
-
-void jIPByteEdit::advanceOnThirdDigit()
-{
-    jIPEdit *const edit = owner();
-    if (!edit || m_tag > 2 || text().size() != 3 || selStart() != text().size())
-        return;
-    jIPByteEdit *const next = edit->field(m_tag + 1);
-    next->setFocus(Qt::OtherFocusReason);
-    next->selectAll();
+        emit Edited(this);
 }
 
 bool jIPByteEdit::hasRoomForTypedCharacter() const
@@ -238,8 +189,7 @@ void jIPByteEdit::focusInEvent(QFocusEvent *event)
         QLineEdit::focusInEvent(event);
     }
     showSelection(true);
-    if (jIPEdit *const edit = owner())
-        edit->partFocusIn();
+    emit FocusEntered(this);
 }
 
 void jIPByteEdit::focusOutEvent(QFocusEvent *event)
@@ -253,8 +203,7 @@ void jIPByteEdit::focusOutEvent(QFocusEvent *event)
         QLineEdit::focusOutEvent(&keepingSelection);
         showSelection(false);
     }
-    if (jIPEdit *const edit = owner())
-        edit->partFocusOut(this, reason);
+    emit FocusLeft(this, reason);
 }
 
 void jIPByteEdit::mousePressEvent(QMouseEvent *event)
@@ -297,16 +246,10 @@ void jIPByteEdit::contextMenuEvent(QContextMenuEvent *event)
 {
     QMenu *const menu = createStandardContextMenu();
     menu->setAttribute(Qt::WA_DeleteOnClose);
-    // The menu's Paste is the one way text gets in untyped; it is held to the
-    // limit like typing.
-    const QList<QAction *> actions = menu->actions();
-    for (QAction *action : actions) {
-        // QLineEdit may have wired it either way.
-        const bool wasPaste = QObject::disconnect(action, SIGNAL(triggered()), this, SLOT(paste()))
-            || QObject::disconnect(action, &QAction::triggered, this, &QLineEdit::paste);
-        if (wasPaste)
-            connect(action, &QAction::triggered, this,
-                    [this] { insertWithinLimit(QGuiApplication::clipboard()->text()); });
+    // The menu's Paste is held to the limit like any paste.
+    if (QAction *const paste = pasteAction(*menu)) {
+        paste->disconnect(this);
+        connect(paste, &QAction::triggered, this, [this] { insertWithinLimit(QGuiApplication::clipboard()->text()); });
     }
     menu->popup(event->globalPos());
 }

@@ -1,11 +1,12 @@
 #pragma once
-// One octet field of a jIPEdit. It is only ever used as a part of one: its
-// keys, characters, clicks and focus changes are judged together with its
-// three siblings, which it reaches through the jIPEdit that is its parent.
+// One octet field of a jIPEdit. It keeps its own rules (typing and pasting
+// stop at three characters, assignments are never cut, a hidden selection
+// while another field has the focus) and knows nothing of its owner: the
+// jIPEdit filters its keys and listens to its signals, and judges them
+// together with its three siblings.
 
 #include <QLineEdit>
 
-class jIPEdit;
 class QContextMenuEvent;
 class QFocusEvent;
 class QKeyEvent;
@@ -46,8 +47,14 @@ public:
 
 signals:
     void OnChange(QObject *Sender);
+    // Right after OnChange, when the change was the user's typing, deleting
+    // or pasting rather than an assignment.
+    void Edited(QObject *Sender);
     void OnClick(QObject *Sender);
     void OnDblClick(QObject *Sender);
+    // After the field's own focus handling.
+    void FocusEntered(QObject *Sender);
+    void FocusLeft(QObject *Sender, Qt::FocusReason reason);
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
@@ -59,11 +66,8 @@ protected:
     void contextMenuEvent(QContextMenuEvent *event) override;
 
 private:
-    jIPEdit *owner() const;
-    void runKeyDownNavigation(int key);
     void handleAsOrdinaryKey(QKeyEvent *event);
     void textHasChanged();
-    void advanceOnThirdDigit();
     bool hasRoomForTypedCharacter() const;
     void insertWithinLimit(const QString &pasted);
     void showSelection(bool shown);

@@ -2,9 +2,12 @@
 
 #include "AddressAccessible.h"
 #include "OctetText.h"
+#include "TypedKey.h"
 #include "jIPByteEdit.h"
 
 #include <QApplication>
+#include <QCoreApplication>
+#include <QKeyEvent>
 #include <QFocusEvent>
 #include <QFontMetrics>
 #include <QLabel>
@@ -22,8 +25,7 @@ jIPEdit::jIPEdit(QWidget *parent)
     : QFrame(parent)
 {
     pnv::ipedit::installAddressAccessibility();
-    QFrame::setEnabled(true);
-    resize(185, 21);
+    resize(kConstructedSize);
     applyFrame();
     m_color = QGuiApplication::palette().color(QPalette::Active, QPalette::Base);
     setAutoFillBackground(true);
@@ -34,12 +36,14 @@ jIPEdit::jIPEdit(QWidget *parent)
         auto *const field = new jIPByteEdit(this);
         field->setObjectName(QStringLiteral("field%1").arg(i));
         field->setTag(static_cast<int>(i));
-        connect(field, &jIPByteEdit::OnChange, this, [this] {
-            pnv::ipedit::announceAddressValue(*this);
-            emit OnChange(this);
-        });
+        field->installEventFilter(this);
+        connect(field, &jIPByteEdit::OnChange, this, &jIPEdit::fieldChanged);
+        connect(field, &jIPByteEdit::Edited, this, [this, field] { advanceOnThirdDigit(*field); });
         connect(field, &jIPByteEdit::OnClick, this, &jIPEdit::fieldClicked);
         connect(field, &jIPByteEdit::OnDblClick, this, [this] { emit OnDblClick(this); });
+        connect(field, &jIPByteEdit::FocusEntered, this, &jIPEdit::partFocusIn);
+        connect(field, &jIPByteEdit::FocusLeft, this,
+                [this, field](QObject *, Qt::FocusReason reason) { partFocusOut(field, reason); });
         m_fields[i] = field;
 
         auto *const dot = new QLabel(this);
@@ -59,6 +63,7 @@ jIPEdit::jIPEdit(QWidget *parent)
 jIPEdit::~jIPEdit()
 {
     for (std::size_t i = 0; i < m_fields.size(); ++i) {
+        m_fields[i]->removeEventFilter(this);
         delete std::exchange(m_fields[i], nullptr);
         m_dots[i]->removeEventFilter(this);
         delete std::exchange(m_dots[i], nullptr);
@@ -121,14 +126,10 @@ void jIPEdit::applyColor()
     setPalette(own);
 }
 
-void jIPEdit::setEnabled(bool enabled)
+bool jIPEdit::Enabled() const
 {
-    QFrame::setEnabled(enabled);
-    m_enabled = enabled;
-    for (std::size_t i = 0; i < m_fields.size(); ++i) {
-        m_fields[i]->setEnabled(enabled);
-        m_dots[i]->setEnabled(enabled);
-    }
+    // Set by setEnabled(false) alone, not by a disabled parent.
+    return !testAttribute(Qt::WA_ForceDisabled);
 }
 
 void jIPEdit::setTabStop(bool tabStop)
@@ -157,6 +158,32 @@ quint32 jIPEdit::Value() const
     return value;
 }
 
+QSize jIPEdit::minimumSizeHint() const
+{
+    // What the layout pass grows the control to: four fields as wide as
+    // "000" and three dots, one text line high, inside the frame.
+    const int frame = width() - contentsRect().width();
+    const QFontMetrics metrics(font());
+    return {frame + 4 * metrics.horizontalAdvance(QStringLiteral("000")) + 3 * m_dots[0]->width(),
+            frame + metrics.height()};
+}
+
+QSize jIPEdit::sizeHint() const
+{
+    return minimumSizeHint().expandedTo(kConstructedSize);
+}
+
+void jIPEdit::fieldChanged()
+{
+    pnv::ipedit::announceAddressValue(*this);
+    emit OnChange(this);
+    emit TextChanged(Text());
+    if (const quint32 value = Value(); value != m_notifiedValue) {
+        m_notifiedValue = value;
+        emit ValueChanged(value);
+    }
+}
+
 void jIPEdit::setValue(quint32 value)
 {
     const bool empties = value == 0;
@@ -164,6 +191,71 @@ void jIPEdit::setValue(quint32 value)
         m_fields[i]->assignText(empties ? QString() : QString::number(value & 0xFFu));
         value >>= 8;
     }
+}
+
+// Each field's keys come here before the field sees them: first the key-down
+// navigation, which never consumes a key (the key still gets the ordinary
+// handling of the field it was pressed in, even when the focus has moved
+// on), then the character filter, which may discard the typed character.
+bool jIPEdit::filterFieldKey(jIPByteEdit &field, QKeyEvent &event)
+{
+    runKeyDownNavigation(field, event.key());
+    const pnv::TypedKey typed = pnv::typedKey(event);
+    return typed.kind == pnv::TypedKey::Character && !passesCharacterFilter(field, typed.character);
+}
+
+void jIPEdit::runKeyDownNavigation(jIPByteEdit &field, int key)
+{
+    const int index = field.Tag();
+    switch (key) {
+    case Qt::Key_Backspace:
+        if (!field.hasSelectedText() && field.cursorPosition() == 0 && index >= 1) {
+            jIPByteEdit *const previous = m_fields[static_cast<std::size_t>(index - 1)];
+            previous->setFocus(Qt::OtherFocusReason);
+            previous->setCursorPosition(previous->text().size());
+            // Queued, so it is handled after this key, exactly as if the
+            // user had pressed Backspace there: it deletes the last character.
+            if (!previous->text().isEmpty())
+                QCoreApplication::postEvent(previous, new QKeyEvent(QEvent::KeyPress, Qt::Key_Backspace,
+                                                                    Qt::NoModifier, QStringLiteral("\b")));
+        }
+        break;
+    case Qt::Key_End: {
+        jIPByteEdit *const last = m_fields[3];
+        last->setFocus(Qt::OtherFocusReason);
+        last->setCursorPosition(last->text().size());
+        break;
+    }
+    case Qt::Key_Home: {
+        jIPByteEdit *const first = m_fields[0];
+        first->setFocus(Qt::OtherFocusReason);
+        first->setCursorPosition(0);
+        break;
+    }
+    case Qt::Key_Left:
+        if (field.selStart() == 0 && index >= 1)
+            m_fields[static_cast<std::size_t>(index - 1)]->setFocus(Qt::OtherFocusReason);
+        break;
+    case Qt::Key_Right:
+        if (field.selStart() == field.text().size() && index <= 2)
+            m_fields[static_cast<std::size_t>(index + 1)]->setFocus(Qt::OtherFocusReason);
+        break;
+    default:
+        break;
+    }
+}
+
+// After the user's own change of a field, once OnChange has fired. Qt leaves
+// the caret at the end of an assigned text while it reports the change; an
+// assignment is no edit, so it never advances.
+void jIPEdit::advanceOnThirdDigit(jIPByteEdit &field)
+{
+    const int index = field.Tag();
+    if (index > 2 || field.text().size() != 3 || field.selStart() != field.text().size())
+        return;
+    jIPByteEdit *const next = m_fields[static_cast<std::size_t>(index + 1)];
+    next->setFocus(Qt::OtherFocusReason);
+    next->selectAll();
 }
 
 bool jIPEdit::passesCharacterFilter(jIPByteEdit &field, QChar character)
@@ -255,6 +347,15 @@ void jIPEdit::layoutPass()
         layoutPass();
 }
 
+jIPByteEdit *jIPEdit::fieldFor(QObject *object) const
+{
+    for (jIPByteEdit *field : m_fields) {
+        if (field && field == object)
+            return field;
+    }
+    return nullptr;
+}
+
 QLabel *jIPEdit::dotLabelFor(QObject *object) const
 {
     for (QLabel *dot : m_dots) {
@@ -277,6 +378,10 @@ bool jIPEdit::event(QEvent *event)
 
 bool jIPEdit::eventFilter(QObject *watched, QEvent *event)
 {
+    if (event->type() == QEvent::KeyPress) {
+        if (jIPByteEdit *const field = fieldFor(watched))
+            return filterFieldKey(*field, *static_cast<QKeyEvent *>(event));
+    }
     QLabel *const dot = dotLabelFor(watched);
     if (!dot)
         return QFrame::eventFilter(watched, event);

@@ -19,6 +19,7 @@
 
 #include <array>
 
+class QKeyEvent;
 class QLabel;
 class jIPByteEdit;
 
@@ -28,12 +29,14 @@ class jIPEdit final : public QFrame
     Q_PROPERTY(TBorderStyle BorderStyle READ BorderStyle WRITE setBorderStyle)
     Q_PROPERTY(QColor Color READ Color WRITE setColor)
     Q_PROPERTY(bool Ctl3D READ Ctl3D WRITE setCtl3D)
+    // QWidget::setEnabled writes it: the frame, then field 0, dot 0, field 1
+    // and so on, in the order the parts were made.
     Q_PROPERTY(bool Enabled READ Enabled WRITE setEnabled)
     Q_PROPERTY(QFont Font READ Font WRITE setFont)
     Q_PROPERTY(bool ShowHint READ ShowHint WRITE setShowHint)
     Q_PROPERTY(bool TabStop READ TabStop WRITE setTabStop)
-    Q_PROPERTY(QString Text READ Text WRITE setText)
-    Q_PROPERTY(quint32 Value READ Value WRITE setValue)
+    Q_PROPERTY(QString Text READ Text WRITE setText NOTIFY TextChanged)
+    Q_PROPERTY(quint32 Value READ Value WRITE setValue NOTIFY ValueChanged USER true)
 
 public:
     enum TBorderStyle { bsNone, bsSingle };
@@ -62,11 +65,10 @@ public:
     bool Ctl3D() const { return m_ctl3D; }
     void setCtl3D(bool ctl3D);
 
-    // The value last assigned, not QWidget::isEnabled(), which also follows
-    // the parents. Hides QWidget::setEnabled so that assigning also greys and
-    // locks the eight parts one by one.
-    bool Enabled() const { return m_enabled; }
-    void setEnabled(bool enabled);
+    // The value last assigned with setEnabled(), not QWidget::isEnabled(),
+    // which also follows the parents. Assigning greys and locks the eight
+    // parts too.
+    bool Enabled() const;
 
     // The fields and dot labels follow the control's font. A new font moves
     // nothing until the next size change.
@@ -98,6 +100,9 @@ public:
     // as "0". Fields are assigned from 3 down to 0.
     void setValue(quint32 value);
 
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
     jIPByteEdit *field(int index) const { return m_fields.at(static_cast<std::size_t>(index)); }
     QLabel *dotLabel(int index) const { return m_dots.at(static_cast<std::size_t>(index)); }
 
@@ -107,6 +112,10 @@ signals:
     void OnDblClick(QObject *Sender);
     void OnEnter(QObject *Sender);
     void OnExit(QObject *Sender);
+    // Property notifications: after every OnChange, and for Value only when
+    // the number really changed.
+    void TextChanged(const QString &text);
+    void ValueChanged(quint32 value);
 
 protected:
     bool event(QEvent *event) override;
@@ -120,11 +129,16 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent *event) override;
 
 private:
-    friend class jIPByteEdit;
+    static constexpr QSize kConstructedSize{185, 21};
 
+    // True when the key is used up here and the field must not see it.
+    bool filterFieldKey(jIPByteEdit &field, QKeyEvent &event);
+    void runKeyDownNavigation(jIPByteEdit &field, int key);
     // The character filter for a character typed into a field: true lets it
     // through to the field.
     bool passesCharacterFilter(jIPByteEdit &field, QChar character);
+    void advanceOnThirdDigit(jIPByteEdit &field);
+    void fieldChanged();
     void partFocusIn();
     void partFocusOut(QWidget *part, Qt::FocusReason reason);
     void fieldClicked();
@@ -135,9 +149,10 @@ private:
     // Each octet field's accessible name says which octet of which address
     // it holds, after the control's own accessible name.
     void nameFieldsForAccessibility();
+    jIPByteEdit *fieldFor(QObject *object) const;
     QLabel *dotLabelFor(QObject *object) const;
 
-    bool m_enabled = true;
+    quint32 m_notifiedValue = 0;
     bool m_clickSuppressed = false;
     bool m_focusInside = false;
     bool m_ctl3D = true;
