@@ -9,6 +9,7 @@
 #include "EncoderResult.h"
 #include "jIPByteEdit.h"
 #include "jIPEdit.h"
+#include "ui_Form_Main.h"
 
 #include <QCloseEvent>
 #include <QKeyEvent>
@@ -43,9 +44,12 @@ bool isPlainEnter(const QKeyEvent &event)
 } // namespace
 
 TForm_Main::TForm_Main(const pnv::TessalinApi &api, std::string libraryName, QWidget *parent)
-    : QMainWindow(parent), m_api(api), m_libraryName(std::move(libraryName))
+    : QMainWindow(parent), m_ui(std::make_unique<Ui::Form_Main>()), m_api(api), m_libraryName(std::move(libraryName))
 {
-    setupUi(this);
+    m_ui->setupUi(this);
+#define PNV_TAKE_CONTROL(Class, name) name = m_ui->name;
+    PNV_FORM_MAIN_CONTROLS(PNV_TAKE_CONTROL)
+#undef PNV_TAKE_CONTROL
     finishLoading();
     attachHandlers();
     pnv::runHandler([this] { FormCreate(this); });

@@ -5,15 +5,69 @@
 // five entry points, and report every result in the status line.
 
 #include "TessalinBinding.h"
-#include "ui_Form_Main.h"
 
 #include <QMainWindow>
 #include <array>
+#include <memory>
 #include <string>
 
+class QFrame;
+class QGroupBox;
 class QLabel;
+class QLineEdit;
+class QPushButton;
+class QStatusBar;
+class QTabWidget;
+class TImage;
+class jIPEdit;
+namespace Ui {
+class Form_Main;
+}
 
-class TForm_Main final : public QMainWindow, private Ui::Form_Main {
+// The 40 controls of the window definition, in definition order: X(class, name).
+#define PNV_FORM_MAIN_CONTROLS(X) \
+    X(QStatusBar, SB_Main)\
+    X(QTabWidget, PC_Main)\
+    X(QWidget, TabSheet2)\
+    X(QGroupBox, GroupBox2)\
+    X(jIPEdit, jIPE_SourceIP)\
+    X(QGroupBox, GroupBox5)\
+    X(jIPEdit, jIPE_Gateway)\
+    X(QGroupBox, GroupBox4)\
+    X(jIPEdit, jIPE_SubnetMask)\
+    X(QGroupBox, GroupBox3)\
+    X(QLineEdit, Edit_SourcePort)\
+    X(QPushButton, BT_ConfigRead)\
+    X(QPushButton, BT_ConfigWrite)\
+    X(QGroupBox, GroupBox1)\
+    X(QLineEdit, ME_SourceMAC)\
+    X(QWidget, TabSheet1)\
+    X(QFrame, Panel1)\
+    X(TImage, Image1)\
+    X(QLabel, Label1)\
+    X(QFrame, Panel2)\
+    X(QLabel, Label2)\
+    X(QLabel, Label3)\
+    X(QLabel, Label4)\
+    X(QLabel, Label6)\
+    X(QLabel, Label7)\
+    X(TImage, Image2)\
+    X(QFrame, Panel3)\
+    X(TImage, Image4)\
+    X(QLabel, Label8)\
+    X(QFrame, Panel4)\
+    X(TImage, Image3)\
+    X(QLabel, Label9)\
+    X(QGroupBox, GroupBox21)\
+    X(QLabel, Label24)\
+    X(QLabel, Label5)\
+    X(QLineEdit, Edit_ServerPort)\
+    X(jIPEdit, jIPE_ServerIP)\
+    X(QPushButton, BT_SConnect)\
+    X(QPushButton, BT_Exit)\
+    X(QPushButton, BT_SDisconnect)
+
+class TForm_Main final : public QMainWindow {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(TForm_Main)
 public:
@@ -58,6 +112,13 @@ private:
     void nameControlsForAccessibility();
     void attachHandlers();
     void applyPortRangeRule(QLineEdit *field);
+
+    std::unique_ptr<Ui::Form_Main> m_ui;
+
+    // The controls, named as in the definition.
+#define PNV_DECLARE_CONTROL(Class, name) Class *name = nullptr;
+    PNV_FORM_MAIN_CONTROLS(PNV_DECLARE_CONTROL)
+#undef PNV_DECLARE_CONTROL
 
     pnv::TessalinApi m_api;
     std::string m_libraryName;
