@@ -35,7 +35,10 @@ void WorkerPool::startNext()
     const int index = m_next++;
     auto *process = new QProcess(this);
     process->setProcessEnvironment(m_environment);
-    process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    if (m_forwardErrors)
+        process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    else
+        process->setStandardErrorFile(QProcess::nullDevice());
     process->setChildProcessModifier([] { ::setpgid(0, 0); });
     ++m_running;
     const auto finish = [this, process, index](int exitCode, const QString &problem) {

@@ -31,6 +31,8 @@ public:
     WorkerPool(QString program, int jobs, QObject *parent = nullptr);
 
     void setEnvironment(const QProcessEnvironment &environment) { m_environment = environment; }
+    // A worker's report carries its message; its stderr is wanted only with --verbose.
+    void setForwardErrors(bool forward) { m_forwardErrors = forward; }
     // Runs every argument list; calls `done` for each as it ends, in the order
     // they end. Returns when all started workers have ended.
     void run(const std::vector<QStringList> &argumentLists, const std::function<void(const Result &)> &done);
@@ -52,6 +54,7 @@ private:
     int m_next = 0;
     int m_running = 0;
     bool m_stopping = false;
+    bool m_forwardErrors = false;
 };
 
 // Delivers SIGINT and SIGTERM through the event loop.

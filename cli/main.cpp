@@ -143,12 +143,17 @@ std::unique_ptr<pnv::TessalinLibrary> bindLibrary()
 
 // Closes the library's link at the end of a command, as the exit button does.
 struct LibraryUse {
-    std::unique_ptr<pnv::TessalinLibrary> library = bindLibrary();
+    explicit LibraryUse(bool verbose) : verbose(verbose) {}
     ~LibraryUse()
     {
-        if (library)
-            library->api().DLLClose();
+        if (!library)
+            return;
+        library->api().DLLClose();
+        if (verbose)
+            complain(QStringLiteral("DLLClose()"));
     }
+    bool verbose = false;
+    std::unique_ptr<pnv::TessalinLibrary> library = bindLibrary();
 };
 
 struct FieldOptions {
@@ -190,7 +195,7 @@ int runWrite(const Globals &globals, const FieldTexts &texts, const WriteOptions
     if (!options.force)
         if (const QStringList refusals = ruleViolations(parsed.config); !refusals.isEmpty())
             return reportInvalid(globals, refusals);
-    LibraryUse use;
+    LibraryUse use(options.verbose);
     if (!use.library)
         return kExitLibrary;
     const QJsonObject report = writeEncoder(use.library->api(), globals.encoder, parsed.config, options);
@@ -232,7 +237,7 @@ std::optional<EncoderConfig> readEncoder(const Globals &globals, const pnv::Tess
 
 int commandRead(const Globals &globals)
 {
-    LibraryUse use;
+    LibraryUse use(globals.verbose);
     if (!use.library)
         return kExitLibrary;
     int exitCode = kExitSuccess;
@@ -256,7 +261,7 @@ int commandRead(const Globals &globals)
 
 int commandSave(const Globals &globals, const QString &path)
 {
-    LibraryUse use;
+    LibraryUse use(globals.verbose);
     if (!use.library)
         return kExitLibrary;
     int exitCode = kExitSuccess;
@@ -409,7 +414,7 @@ int commandApply(const Globals &globals, const QString &path, int jobs, const Wr
         complain(QStringLiteral("the plan is refused whole; nothing was sent"));
         return kExitUsage;
     }
-    if (!LibraryUse().library)
+    if (!LibraryUse(false).library)
         return kExitLibrary;
 
     std::vector<QStringList> workers;
@@ -433,6 +438,7 @@ int commandApply(const Globals &globals, const QString &path, int jobs, const Wr
     int failures = 0;
     ProgressLine progress(int(workers.size()));
     WorkerPool pool(QCoreApplication::applicationFilePath(), jobs);
+    pool.setForwardErrors(globals.verbose);
     InterruptWatch interrupts;
     QObject::connect(&interrupts, &InterruptWatch::interrupt, &pool, [&pool] { pool.stop(); });
     QTimer ticker;
@@ -527,7 +533,7 @@ int commandScan(const Globals &globals, const QString &cidr, std::uint16_t port,
         complain(QStringLiteral("scan: \"%1\" is not ADDRESS/PREFIX with a prefix of 22 to 32").arg(cidr));
         return kExitUsage;
     }
-    if (!LibraryUse().library)
+    if (!LibraryUse(false).library)
         return kExitLibrary;
     // Small batches keep every worker busy; each batch is one process's links, one after another.
     const std::size_t batch = std::clamp<std::size_t>(hosts->size() / (std::size_t(jobs) * 4), 1, 32);
@@ -540,6 +546,7 @@ int commandScan(const Globals &globals, const QString &cidr, std::uint16_t port,
         workers.push_back(arguments);
     }
     WorkerPool pool(QCoreApplication::applicationFilePath(), jobs);
+    pool.setForwardErrors(globals.verbose);
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("TESSALIN_TIMEOUT_MS"), QString::number(timeoutMs));
     pool.setEnvironment(environment);
@@ -573,7 +580,7 @@ int commandScan(const Globals &globals, const QString &cidr, std::uint16_t port,
 // The worker side of scan: links to each address in turn, one link at a time.
 int commandProbe(const QStringList &addresses, std::uint16_t port, bool verbose)
 {
-    LibraryUse use;
+    LibraryUse use(verbose);
     if (!use.library)
         return kExitLibrary;
     for (const QString &address : addresses) {
