@@ -17,6 +17,7 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <memory>
 #include <unistd.h>
@@ -235,52 +236,51 @@ std::optional<EncoderConfig> readEncoder(const Globals &globals, const pnv::Tess
     return std::nullopt;
 }
 
-int commandRead(const Globals &globals)
+// Binds the library, reads the encoder and hands its configuration on; or
+// the exit code of what failed on the way.
+int withConfiguration(const Globals &globals, const std::function<int(const EncoderConfig &, QJsonObject)> &use)
 {
-    LibraryUse use(globals.verbose);
-    if (!use.library)
+    LibraryUse library(globals.verbose);
+    if (!library.library)
         return kExitLibrary;
     int exitCode = kExitSuccess;
-    const auto config = readEncoder(globals, use.library->api(), exitCode);
+    const auto config = readEncoder(globals, library.library->api(), exitCode);
     if (!config)
         return exitCode;
-    if (globals.json) {
-        QJsonObject object = config->toJson();
-        object[QStringLiteral("encoder")] = globals.encoder.text();
-        const int prefix = prefixLength(config->mask);
-        object[QStringLiteral("prefix")] = prefix < 0 ? QJsonValue(QJsonValue::Null) : QJsonValue(prefix);
-        printJson(object);
-    } else {
-        printLine(stdout, QStringLiteral("mac %1\nip %2\nport %3\ngateway %4\nmask %5")
-                              .arg(config->macText(), formatDotted(config->ip))
-                              .arg(config->port)
-                              .arg(formatDotted(config->gateway), formatDotted(config->mask)));
-    }
-    return kExitSuccess;
+    QJsonObject object = config->toJson();
+    object[QStringLiteral("encoder")] = globals.encoder.text();
+    return use(*config, object);
+}
+
+int commandRead(const Globals &globals)
+{
+    return withConfiguration(globals, [&globals](const EncoderConfig &config, QJsonObject object) {
+        if (globals.json) {
+            const int prefix = prefixLength(config.mask);
+            object[QStringLiteral("prefix")] = prefix < 0 ? QJsonValue(QJsonValue::Null) : QJsonValue(prefix);
+            printJson(object);
+        } else {
+            printLine(stdout, QStringLiteral("mac %1\nip %2\nport %3\ngateway %4\nmask %5")
+                                  .arg(config.macText(), formatDotted(config.ip))
+                                  .arg(config.port)
+                                  .arg(formatDotted(config.gateway), formatDotted(config.mask)));
+        }
+        return kExitSuccess;
+    });
 }
 
 int commandSave(const Globals &globals, const QString &path)
 {
-    LibraryUse use(globals.verbose);
-    if (!use.library)
-        return kExitLibrary;
-    int exitCode = kExitSuccess;
-    const auto config = readEncoder(globals, use.library->api(), exitCode);
-    if (!config)
-        return exitCode;
-    if (const QString error = saveConfigFile(path, formatConfigFile(*config, globals.encoder.text())); !error.isEmpty()) {
-        complain(error);
-        return kExitEncoder;
-    }
-    if (globals.json) {
-        QJsonObject object = config->toJson();
-        object[QStringLiteral("encoder")] = globals.encoder.text();
+    return withConfiguration(globals, [&globals, &path](const EncoderConfig &config, QJsonObject object) {
+        if (const QString error = saveConfigFile(path, formatConfigFile(config, globals.encoder.text()));
+            !error.isEmpty()) {
+            complain(error);
+            return kExitEncoder;
+        }
         object[QStringLiteral("file")] = path;
-        printJson(object);
-    } else {
-        printLine(stdout, QStringLiteral("%1: saved to %2").arg(globals.encoder.text(), path));
-    }
-    return kExitSuccess;
+        globals.json ? printJson(object) : printLine(stdout, QStringLiteral("%1: saved to %2").arg(globals.encoder.text(), path));
+        return kExitSuccess;
+    });
 }
 
 std::optional<QByteArray> readWholeFile(const QString &path)
