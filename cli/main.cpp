@@ -275,7 +275,7 @@ int commandSave(const Globals &globals, const QString &path)
         if (const QString error = saveConfigFile(path, formatConfigFile(config, globals.encoder.text()));
             !error.isEmpty()) {
             complain(error);
-            return kExitEncoder;
+            return kExitUsage;   // as for a FILE that load cannot read
         }
         object[QStringLiteral("file")] = path;
         globals.json ? printJson(object) : printLine(stdout, QStringLiteral("%1: saved to %2").arg(globals.encoder.text(), path));
