@@ -115,7 +115,9 @@ QJsonObject writeEncoder(const pnv::TessalinApi &api, const EncoderAddress &enco
         // when its echo differs from what was sent; the read-back says which
         // configuration the encoder holds now.
         return report(name, Outcome::Rejected, before.toJson(), after, *status,
-                      QStringLiteral("the encoder refused the write: %1").arg(describeCode(*status)));
+                      QStringLiteral("the encoder refused the write%1: %2")
+                          .arg(*status == 4 ? QStringLiteral(", or its echo differed from what was sent") : QString(),
+                               describeCode(*status)));
     if (!readBack.config)
         return report(name, Outcome::Failed, before.toJson(), QJsonValue::Null, readBack.code,
                       QStringLiteral("written, but the read-back failed: %1").arg(describeCode(readBack.code)));
