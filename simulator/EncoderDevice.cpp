@@ -55,6 +55,13 @@ EncoderDevice::Answer EncoderDevice::write(const std::uint8_t *request20)
         answer.note = QStringLiteral("status 0, read-back differs (fault), nothing stored");
         return answer;
     }
+    if (m_faults.loseWrite) {
+        // As if the flash took nothing: the echo is sound, the storage is not.
+        const auto echoed = wanted.requestBytes();
+        answer.payload.insert(answer.payload.end(), echoed.begin(), echoed.end());
+        answer.note = QStringLiteral("status 0, echoed, nothing stored (fault)");
+        return answer;
+    }
     if (const QString error = saveState(m_statePath, wanted); !error.isEmpty())
         return statusOnly(kVerifyError, QStringLiteral("status 4, not stored: %1").arg(error));
     const StateLoad stored = loadState(m_statePath);

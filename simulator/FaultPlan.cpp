@@ -28,12 +28,14 @@ QString FaultPlan::add(const QString &faultText)
     };
 
     if (kind == QLatin1String("no-reply") || kind == QLatin1String("bad-checksum")
-        || kind == QLatin1String("wrong-sequence") || kind == QLatin1String("verify-fail")) {
+        || kind == QLatin1String("wrong-sequence") || kind == QLatin1String("verify-fail")
+        || kind == QLatin1String("lose-write")) {
         if (hasArgument)
             return bad("takes no argument");
         (kind == QLatin1String("no-reply")       ? noReply
          : kind == QLatin1String("bad-checksum") ? badChecksum
          : kind == QLatin1String("verify-fail")  ? verifyFail
+         : kind == QLatin1String("lose-write")   ? loseWrite
                                                  : wrongSequence) = true;
         return {};
     }
@@ -73,7 +75,9 @@ QString FaultPlan::helpText()
         "  wrong-sequence      answer with a wrong sequence number\n"
         "  read-status:CODE    answer the next read with status CODE (0 to 255)\n"
         "  write-status:CODE   answer the next write with status CODE, store nothing\n"
-        "  verify-fail         every write reads back differently from what was sent; nothing stored\n");
+        "  verify-fail         every write reads back differently from what was sent; nothing stored\n"
+        "  lose-write          every write is acknowledged with its echo, but nothing is stored, so the next\n"
+        "                      read shows the old configuration\n");
 }
 
 } // namespace pnvsim

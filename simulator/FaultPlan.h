@@ -19,6 +19,7 @@ struct FaultPlan {
     std::optional<int> nextReadStatus;    // read-status:CODE   the next read only
     std::optional<int> nextWriteStatus;   // write-status:CODE  the next write only, nothing stored
     bool verifyFail = false;              // verify-fail  every write reads back differently, nothing stored
+    bool loseWrite = false;               // lose-write   every write acknowledged and echoed, nothing stored
 
     // Adds one --fault value; returns an error text, empty on success.
     QString add(const QString &faultText);

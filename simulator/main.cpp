@@ -4,6 +4,7 @@
 #include "EncoderDevice.h"
 #include "EncoderServer.h"
 #include "FaultPlan.h"
+#include "Fleet.h"
 #include "ShutdownSignals.h"
 #include "StateFile.h"
 
@@ -65,6 +66,22 @@ StartState prepareState(const QString &path, const std::optional<tessalin::MacAd
     return result;
 }
 
+// Prints one "listening on" line per encoder once all listen, and serves until SIGINT or SIGTERM.
+int serve(QCoreApplication &app, const QStringList &listening)
+{
+    ShutdownSignals shutdownSignals;
+    if (!shutdownSignals.install())
+        return fail(QStringLiteral("cannot install the SIGINT/SIGTERM handlers"));
+    QObject::connect(&shutdownSignals, &ShutdownSignals::requested, &app, [](int signalNumber) {
+        note(QStringLiteral("signal %1, stopping").arg(signalNumber));
+        QCoreApplication::quit();
+    });
+    for (const QString &address : listening)
+        std::printf("listening on %s\n", qPrintable(address));
+    std::fflush(stdout);
+    return app.exec();
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -103,7 +120,17 @@ int main(int argc, char *argv[])
                                            QStringLiteral("Milliseconds a client has for its handshake and for each "
                                                           "frame (default 5000)."),
                                            QStringLiteral("MS"), QStringLiteral("5000"));
-    parser.addOptions({listenOption, portOption, stateOption, macOption, resetOption, faultOption, timeoutOption});
+    const QCommandLineOption fleetOption(QStringLiteral("fleet"),
+                                         QStringLiteral("Serve N encoders on N consecutive addresses from --listen, all "
+                                                        "on --port (default 3001), with their state files in "
+                                                        "--state-dir."),
+                                         QStringLiteral("N"));
+    const QCommandLineOption stateDirOption(QStringLiteral("state-dir"),
+                                            QStringLiteral("With --fleet: the folder of the state files, one per "
+                                                           "encoder, named ADDRESS.state."),
+                                            QStringLiteral("DIR"));
+    parser.addOptions({listenOption, portOption, stateOption, macOption, resetOption, faultOption, timeoutOption,
+                       fleetOption, stateDirOption});
     parser.process(app);
     if (!parser.positionalArguments().isEmpty())
         return fail(QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().first()));
@@ -124,6 +151,31 @@ int main(int argc, char *argv[])
         mac = parseMac(parser.value(macOption));
         if (!mac)
             return fail(QStringLiteral("--mac needs six hexadecimal pairs joined by \":\""));
+    }
+
+    Fleet fleet;
+    if (parser.isSet(fleetOption)) {
+        if (parser.isSet(stateOption) || mac)
+            return fail(QStringLiteral("--fleet takes --state-dir; each encoder's MAC comes from its state file"));
+        FleetOptions fleetOptions;
+        fleetOptions.count = parser.value(fleetOption).toInt(&ok);
+        if (!ok || !fleetOptions.first.setAddress(parser.value(listenOption)))
+            return fail(QStringLiteral("--fleet needs a number of encoders and --listen an IPv4 address"));
+        fleetOptions.port = 3001;
+        if (parser.isSet(portOption)) {
+            const int value = parser.value(portOption).toInt(&ok);
+            if (!ok || value < 1 || value > 65535)
+                return fail(QStringLiteral("--port needs a number from 1 to 65535 with --fleet"));
+            fleetOptions.port = static_cast<quint16>(value);
+        }
+        fleetOptions.stateDir = parser.value(stateDirOption);
+        fleetOptions.faults = faults;
+        fleetOptions.limits = limits;
+        fleetOptions.factoryReset = parser.isSet(resetOption);
+        if (const QString error = fleet.start(fleetOptions); !error.isEmpty())
+            return fail(error);
+        note(QStringLiteral("fleet of %1 encoders, state files in %2").arg(fleetOptions.count).arg(fleetOptions.stateDir));
+        return serve(app, fleet.listening());
     }
 
     QString statePath = parser.value(stateOption);
@@ -154,18 +206,8 @@ int main(int argc, char *argv[])
     if (const QString error = server.listen(address, port); !error.isEmpty())
         return fail(error);
 
-    ShutdownSignals shutdownSignals;
-    if (!shutdownSignals.install())
-        return fail(QStringLiteral("cannot install the SIGINT/SIGTERM handlers"));
-    QObject::connect(&shutdownSignals, &ShutdownSignals::requested, &app, [](int signalNumber) {
-        note(QStringLiteral("signal %1, stopping").arg(signalNumber));
-        QCoreApplication::quit();
-    });
-
     note(QStringLiteral("state %1: %2:%3 MAC %4").arg(statePath, formatOctets(state.config.address))
              .arg(state.config.port)
              .arg(formatMac(state.config.mac)));
-    std::printf("listening on %s:%u\n", qPrintable(address.toString()), server.port());
-    std::fflush(stdout);
-    return app.exec();
+    return serve(app, {QStringLiteral("%1:%2").arg(address.toString()).arg(server.port())});
 }

@@ -1,0 +1,154 @@
+#include "EncoderSession.h"
+
+#include <QElapsedTimer>
+#include <QJsonValue>
+
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+namespace pnvctl {
+
+EncoderConfig EncoderConfig::fromReply(const std::uint8_t *reply26)
+{
+    // The records' own decoding gives the texts the window shows; the rules
+    // work on numbers, and those texts are always well formed.
+    const pnv::TConfigReply texts = pnv::TConfigReply::decode(reply26);
+    EncoderConfig config;
+    std::memcpy(config.mac.data(), reply26, config.mac.size());
+    config.ip = parseDotted(texts.encoderIp).value_or(0);
+    config.port = parsePort(texts.port).value_or(0);
+    config.gateway = parseDotted(texts.gateway).value_or(0);
+    config.mask = parseDotted(texts.subnetMask).value_or(0);
+    std::memcpy(config.record.data(), reply26 + 6, config.record.size());
+    return config;
+}
+
+PlannedConfig EncoderConfig::planned() const { return {ip, port, gateway, mask}; }
+
+QString EncoderConfig::macText() const
+{
+    return pnv::formatMacText(mac.data()).replace(QStringLiteral(" - "), QStringLiteral(":"));
+}
+
+QJsonObject EncoderConfig::toJson() const
+{
+    return {{QStringLiteral("mac"), macText()},
+            {QStringLiteral("ip"), formatDotted(ip)},
+            {QStringLiteral("port"), port},
+            {QStringLiteral("gateway"), formatDotted(gateway)},
+            {QStringLiteral("mask"), formatDotted(mask)}};
+}
+
+pnv::ConfigRequestBytes requestFor(const PlannedConfig &complete)
+{
+    pnv::TConfigRequest request;
+    request.encoderIp = formatDotted(complete.ip.value_or(0));
+    request.port = QString::number(complete.port.value_or(0));
+    request.gateway = formatDotted(complete.gateway.value_or(0));
+    request.subnetMask = formatDotted(complete.mask.value_or(0));
+    return request.encode();
+}
+
+QString describeCode(int code)
+{
+    const char *name = code == 0   ? "success"
+                       : code == 1 ? "link down"
+                       : code == 2 ? "time-out"
+                       : code == 3 ? "receive error"
+                       : code == 4 ? "verify error"
+                       : code == 5 ? "already connected"
+                                   : "status";
+    return QStringLiteral("%1 (code %2)").arg(QLatin1String(name)).arg(code);
+}
+
+std::optional<EncoderAddress> parseEncoderAddress(const QString &text)
+{
+    const qsizetype colon = text.indexOf(u':');
+    EncoderAddress address;
+    address.host = colon < 0 ? text : text.left(colon);
+    if (!parseDotted(address.host))
+        return std::nullopt;
+    if (colon >= 0) {
+        const auto port = parsePort(QStringView(text).mid(colon + 1));
+        if (!port || *port == 0)
+            return std::nullopt;
+        address.port = *port;
+    }
+    return address;
+}
+
+EncoderSession::EncoderSession(const pnv::TessalinApi &api, EncoderAddress encoder, bool verbose)
+    : m_api(api), m_encoder(std::move(encoder)), m_verbose(verbose)
+{
+}
+
+EncoderSession::~EncoderSession() { disconnect(); }
+
+template <typename Call>
+auto EncoderSession::logged(const QString &what, Call call)
+{
+    QElapsedTimer clock;
+    clock.start();
+    const auto result = call();
+    if (m_verbose)
+        std::fprintf(stderr, "pnv3400ctl: %s: %s -> %d (%.1f ms)\n", qPrintable(m_encoder.text()), qPrintable(what),
+                     static_cast<int>(result), static_cast<double>(clock.nsecsElapsed()) / 1e6);
+    return result;
+}
+
+int EncoderSession::connect()
+{
+    // The library takes the address in a 16-byte buffer, NUL-terminated.
+    char address[16] = {};
+    const QByteArray host = m_encoder.host.toLatin1();
+    std::memcpy(address, host.constData(), std::min<std::size_t>(host.size(), sizeof address - 1));
+    const int code = logged(QStringLiteral("S_Connect(\"%1\", 14, %2)").arg(m_encoder.host).arg(m_encoder.port), [&] {
+        return m_api.S_Connect(address, 14, m_encoder.port) & 0xFF;
+    });
+    m_connected = code == 0;
+    return code;
+}
+
+EncoderSession::ReadResult EncoderSession::read()
+{
+    std::vector<std::uint8_t> buffer(pnv::kConfigBufferSize, 0);
+    const int n = logged(QStringLiteral("ConfigRead(buffer, 500)"), [&] {
+        return m_api.ConfigRead(buffer.data(), pnv::kConfigBufferSize);
+    });
+    ReadResult result;
+    if (n == 1)
+        result.code = buffer[0] == 0 ? 3 : buffer[0];   // a success without its record is a receive error
+    else if (n < pnv::kConfigReplySize)
+        result.code = 3;
+    else
+        result.config = EncoderConfig::fromReply(buffer.data());
+    return result;
+}
+
+std::optional<int> EncoderSession::write(const pnv::ConfigRequestBytes &request)
+{
+    std::vector<std::uint8_t> buffer(pnv::kConfigBufferSize, 0);
+    std::copy(request.begin(), request.end(), buffer.begin());
+    const int n = logged(QStringLiteral("ConfigWrite(buffer, 500)"), [&] {
+        return m_api.ConfigWrite(buffer.data(), pnv::kConfigBufferSize);
+    });
+    if (n != 1)
+        return std::nullopt;
+    if (m_verbose)
+        std::fprintf(stderr, "pnv3400ctl: %s: write status %d\n", qPrintable(m_encoder.text()), buffer[0]);
+    return buffer[0];
+}
+
+void EncoderSession::disconnect()
+{
+    if (!m_connected)
+        return;
+    m_connected = false;
+    logged(QStringLiteral("S_Disconnect()"), [&] {
+        m_api.S_Disconnect();
+        return 0;
+    });
+}
+
+} // namespace pnvctl

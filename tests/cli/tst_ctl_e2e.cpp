@@ -1,0 +1,468 @@
+// pnv3400ctl end to end: the real program, the real device library and the
+// real simulator, each a process. One encoder listens on 127.0.0.1; the fleet
+// cases put twenty encoders on 10.77.0.1 to .20, which exist only inside the
+// sealed network namespace, and skip anywhere else.
+
+#include "SealedNetwork.h"
+#include "SimulatorProcess.h"
+
+#include <QDeadlineTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSet>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <unistd.h>
+
+using pnvtest::SimulatorProcess;
+
+namespace {
+
+struct Run {
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+    QJsonObject json() const { return QJsonDocument::fromJson(out).object(); }
+    QList<QJsonObject> jsonLines() const
+    {
+        QList<QJsonObject> lines;
+        for (const QByteArray &line : out.split('\n'))
+            if (!line.isEmpty())
+                lines << QJsonDocument::fromJson(line).object();
+        return lines;
+    }
+};
+
+QString ctlPath() { return qEnvironmentVariable("PNV_BIN_DIR") + QStringLiteral("/pnv3400ctl"); }
+
+Run runCtl(const QStringList &arguments, const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment())
+{
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.start(ctlPath(), arguments);
+    Run run;
+    if (!process.waitForFinished(30000)) {
+        process.kill();
+        process.waitForFinished(5000);
+        run.err = "pnv3400ctl did not end within 30 s";
+        return run;
+    }
+    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.out = process.readAllStandardOutput();
+    run.err = process.readAllStandardError();
+    return run;
+}
+
+QString stateValue(const QString &statePath, const QString &key)
+{
+    QFile file(statePath);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    static const QRegularExpression separator(QStringLiteral("\\s*=\\s*"));
+    for (const QString &line : QString::fromUtf8(file.readAll()).split(u'\n')) {
+        const QStringList parts = line.split(separator);
+        if (parts.size() == 2 && parts[0] == key)
+            return parts[1].trimmed();
+    }
+    return {};
+}
+
+int countOf(const QByteArray &text, const char *what) { return int(text.count(what)); }
+
+// pnv3400-sim --fleet: N encoders from FIRST on, on port 3001.
+class FleetProcess final {
+public:
+    bool start(const QString &first, int count, const QStringList &extra = {})
+    {
+        QProcess addresses;
+        addresses.start(QStringLiteral("bash"), {QStringLiteral(PNV_SOURCE_DIR "/scripts/fleet-addresses.sh"), first,
+                                                 QString::number(count)});
+        if (!addresses.waitForFinished(10000) || addresses.exitCode() != 0) {
+            m_error = QStringLiteral("fleet-addresses.sh: ") + QString::fromLocal8Bit(addresses.readAllStandardError());
+            return false;
+        }
+        m_process.setStandardErrorFile(m_dir.filePath(QStringLiteral("simulator.log")));
+        m_process.start(SimulatorProcess::programPath(),
+                        QStringList{QStringLiteral("--fleet"), QString::number(count), QStringLiteral("--listen"), first,
+                                    QStringLiteral("--port"), QStringLiteral("3001"), QStringLiteral("--state-dir"),
+                                    stateDir()}
+                            + extra);
+        QByteArray out;
+        const QDeadlineTimer deadline(10000);
+        while (out.count('\n') < count && m_process.state() != QProcess::NotRunning && !deadline.hasExpired()) {
+            m_process.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())));
+            out += m_process.readAllStandardOutput();
+        }
+        m_listening = out;
+        if (out.count('\n') != count)
+            m_error = QStringLiteral("the fleet did not report listening: ") + QString::fromLocal8Bit(log());
+        return out.count('\n') == count;
+    }
+    ~FleetProcess()
+    {
+        m_process.terminate();
+        if (!m_process.waitForFinished(5000))
+            m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+    QString stateDir() const { return m_dir.filePath(QStringLiteral("states")); }
+    QString statePath(const QString &address) const { return stateDir() + u'/' + address + QStringLiteral(".state"); }
+    QByteArray log() const
+    {
+        QFile file(m_dir.filePath(QStringLiteral("simulator.log")));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+    QByteArray listening() const { return m_listening; }
+    QString errorString() const { return m_error; }
+
+private:
+    QTemporaryDir m_dir;
+    QProcess m_process;
+    QByteArray m_listening;
+    QString m_error;
+};
+
+} // namespace
+
+class CtlEndToEndTest final : public QObject {
+    Q_OBJECT
+
+private slots:
+    void readTextAndJson();
+    void writeThenSameWriteAgain();
+    void ruleRefusalSendsNothing();
+    void encoderOutcomes_data();
+    void encoderOutcomes();
+    void saveThenLoad();
+    void unboundLibrary();
+    void fleetApplyAndScan();
+    void interruptFinishesRunningRows();
+
+private:
+    QStringList at(const SimulatorProcess &sim) const
+    {
+        return {QStringLiteral("--encoder"), QStringLiteral("127.0.0.1:%1").arg(sim.port())};
+    }
+};
+
+void CtlEndToEndTest::readTextAndJson()
+{
+    SimulatorProcess sim;
+    QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+
+    const Run text = runCtl(at(sim) << QStringLiteral("read"));
+    QCOMPARE(text.exitCode, 0);
+    const QStringList lines = QString::fromUtf8(text.out).trimmed().split(u'\n');
+    QCOMPARE(lines.size(), 5);
+    QVERIFY2(QRegularExpression(QStringLiteral("^mac ([0-9A-F]{2}:){5}[0-9A-F]{2}$")).match(lines[0]).hasMatch(),
+             qPrintable(lines[0]));
+    QCOMPARE(lines.mid(1), (QStringList{QStringLiteral("ip 172.16.30.1"), QStringLiteral("port 3001"),
+                                        QStringLiteral("gateway 172.16.0.1"), QStringLiteral("mask 255.255.0.0")}));
+
+    const Run json = runCtl(at(sim) << QStringLiteral("--json") << QStringLiteral("read"));
+    QCOMPARE(json.exitCode, 0);
+    const QJsonObject object = json.json();
+    QStringList keys = object.keys();
+    keys.sort();
+    QCOMPARE(keys, (QStringList{QStringLiteral("encoder"), QStringLiteral("gateway"), QStringLiteral("ip"),
+                                QStringLiteral("mac"), QStringLiteral("mask"), QStringLiteral("port"),
+                                QStringLiteral("prefix")}));
+    QCOMPARE(object.value(QStringLiteral("encoder")).toString(), QStringLiteral("127.0.0.1:%1").arg(sim.port()));
+    QCOMPARE(object.value(QStringLiteral("port")).type(), QJsonValue::Double);
+    QCOMPARE(object.value(QStringLiteral("port")).toInt(), 3001);
+    QCOMPARE(object.value(QStringLiteral("prefix")).toInt(), 16);
+    QCOMPARE(object.value(QStringLiteral("mac")).toString(), lines[0].mid(4));
+}
+
+void CtlEndToEndTest::writeThenSameWriteAgain()
+{
+    SimulatorProcess sim;
+    QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+    const QStringList write = at(sim) << QStringLiteral("--json") << QStringLiteral("write") << QStringLiteral("--gateway")
+                                      << QStringLiteral("172.16.0.254");
+
+    // WHEN the gateway changes THEN it is written, read back and stored
+    const Run first = runCtl(write);
+    QCOMPARE(first.exitCode, 0);
+    const QJsonObject applied = first.json();
+    QCOMPARE(applied.value(QStringLiteral("outcome")).toString(), QStringLiteral("applied"));
+    QCOMPARE(applied.value(QStringLiteral("changed")).toBool(), true);
+    QCOMPARE(applied.value(QStringLiteral("before")).toObject().value(QStringLiteral("gateway")).toString(),
+             QStringLiteral("172.16.0.1"));
+    QCOMPARE(applied.value(QStringLiteral("after")).toObject().value(QStringLiteral("gateway")).toString(),
+             QStringLiteral("172.16.0.254"));
+    QCOMPARE(stateValue(sim.statePath(), QStringLiteral("gateway")), QStringLiteral("172.16.0.254"));
+    QCOMPARE(countOf(sim.log(), "WRITE"), 1);
+
+    // WHEN the same write runs again THEN nothing is written
+    const Run second = runCtl(write);
+    QCOMPARE(second.exitCode, 0);
+    QCOMPARE(second.json().value(QStringLiteral("outcome")).toString(), QStringLiteral("unchanged"));
+    QCOMPARE(second.json().value(QStringLiteral("changed")).toBool(), false);
+    QCOMPARE(countOf(sim.log(), "WRITE"), 1);
+
+    // A dry run that would change something says so and writes nothing.
+    const Run dry = runCtl(at(sim) << QStringLiteral("--json") << QStringLiteral("write") << QStringLiteral("--port")
+                                   << QStringLiteral("4000") << QStringLiteral("--dry-run"));
+    QCOMPARE(dry.exitCode, 0);
+    QCOMPARE(dry.json().value(QStringLiteral("outcome")).toString(), QStringLiteral("dry-run"));
+    QCOMPARE(dry.json().value(QStringLiteral("changed")).toBool(), true);
+    QCOMPARE(dry.json().value(QStringLiteral("after")).toObject().value(QStringLiteral("port")).toInt(), 4000);
+    QCOMPARE(countOf(sim.log(), "WRITE"), 1);
+}
+
+void CtlEndToEndTest::ruleRefusalSendsNothing()
+{
+    SimulatorProcess sim;
+    QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+    const Run run = runCtl(at(sim) << QStringLiteral("write") << QStringLiteral("--mask") << QStringLiteral("255.0.255.0"));
+    QCOMPARE(run.exitCode, 2);
+    QCOMPARE(run.err, QByteArray("pnv3400ctl: mask 255.0.255.0 is not contiguous\n"));
+    QCOMPARE(countOf(sim.log(), "connected"), 0);
+
+    // --force skips the rule, and the encoder's own check refuses the record.
+    const Run forced = runCtl(at(sim) << QStringLiteral("--json") << QStringLiteral("write") << QStringLiteral("--mask")
+                                      << QStringLiteral("255.0.255.0") << QStringLiteral("--force"));
+    QCOMPARE(forced.exitCode, 1);
+    QCOMPARE(forced.json().value(QStringLiteral("outcome")).toString(), QStringLiteral("rejected"));
+    QCOMPARE(stateValue(sim.statePath(), QStringLiteral("mask")), QStringLiteral("255.255.0.0"));
+}
+
+void CtlEndToEndTest::encoderOutcomes_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("outcome");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("afterGateway");   // empty: no read-back
+    QTest::newRow("encoder answers status 4") << "write-status:4" << "rejected" << 4 << "172.16.0.1";
+    QTest::newRow("encoder answers status 9") << "write-status:9" << "rejected" << 9 << "172.16.0.1";
+    // The library turns a differing echo into 4 itself; what the encoder holds is read back.
+    QTest::newRow("echo differs") << "verify-fail" << "rejected" << 4 << "172.16.0.1";
+    QTest::newRow("acknowledged, not stored") << "lose-write" << "not-applied" << 0 << "172.16.0.1";
+    QTest::newRow("no answer") << "no-reply" << "failed" << 2 << "";
+}
+
+void CtlEndToEndTest::encoderOutcomes()
+{
+    QFETCH(QString, fault);
+    QFETCH(QString, outcome);
+    QFETCH(int, code);
+    QFETCH(QString, afterGateway);
+    SimulatorProcess::Options options;
+    if (fault != QLatin1String("no-reply"))
+        options.faults << fault;
+    SimulatorProcess sim(options);
+    QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("TESSALIN_TIMEOUT_MS"), QStringLiteral("300"));
+    if (fault == QLatin1String("no-reply")) {
+        // The read must succeed first: make the write meet the silence.
+        SimulatorProcess::Options silent;
+        silent.faults << QStringLiteral("delay:1000");
+        sim.stop();
+        SimulatorProcess slow(silent);
+        QVERIFY2(slow.start(), qPrintable(slow.errorString()));
+        const Run run = runCtl(QStringList{QStringLiteral("--encoder"), QStringLiteral("127.0.0.1:%1").arg(slow.port()),
+                                           QStringLiteral("--json"), QStringLiteral("write"), QStringLiteral("--gateway"),
+                                           QStringLiteral("172.16.0.254")},
+                               environment);
+        QCOMPARE(run.exitCode, 1);
+        QCOMPARE(run.json().value(QStringLiteral("outcome")).toString(), outcome);
+        QCOMPARE(run.json().value(QStringLiteral("code")).toInt(), code);
+        return;
+    }
+    const Run run = runCtl(at(sim) << QStringLiteral("--json") << QStringLiteral("write") << QStringLiteral("--gateway")
+                                   << QStringLiteral("172.16.0.254"),
+                           environment);
+    QCOMPARE(run.exitCode, 1);
+    const QJsonObject report = run.json();
+    QCOMPARE(report.value(QStringLiteral("outcome")).toString(), outcome);
+    QCOMPARE(report.value(QStringLiteral("changed")).toBool(), false);
+    QCOMPARE(report.value(QStringLiteral("code")).toInt(), code);
+    QCOMPARE(report.value(QStringLiteral("after")).toObject().value(QStringLiteral("gateway")).toString(), afterGateway);
+    QCOMPARE(stateValue(sim.statePath(), QStringLiteral("gateway")), QStringLiteral("172.16.0.1"));
+
+    // The text form names the outcome on stderr with the same exit code.
+    SimulatorProcess again(options);
+    QVERIFY2(again.start(), qPrintable(again.errorString()));
+    const Run text = runCtl(QStringList{QStringLiteral("--encoder"), QStringLiteral("127.0.0.1:%1").arg(again.port()),
+                                        QStringLiteral("write"), QStringLiteral("--gateway"), QStringLiteral("172.16.0.254")});
+    QCOMPARE(text.exitCode, 1);
+    QVERIFY2(text.err.contains(QStringLiteral(": %1: ").arg(outcome).toUtf8()), text.err.constData());
+    QVERIFY(text.out.isEmpty());
+}
+
+void CtlEndToEndTest::saveThenLoad()
+{
+    SimulatorProcess sim;
+    QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+    QTemporaryDir dir;
+    const QString saved = dir.filePath(QStringLiteral("encoder.conf"));
+
+    QCOMPARE(runCtl(at(sim) << QStringLiteral("save") << saved).exitCode, 0);
+    QCOMPARE(runCtl(at(sim) << QStringLiteral("write") << QStringLiteral("--gateway") << QStringLiteral("172.16.20.9")
+                            << QStringLiteral("--mask") << QStringLiteral("255.255.240.0"))
+                 .exitCode,
+             0);
+    QCOMPARE(stateValue(sim.statePath(), QStringLiteral("mask")), QStringLiteral("255.255.240.0"));
+
+    const Run load = runCtl(at(sim) << QStringLiteral("--json") << QStringLiteral("load") << saved);
+    QCOMPARE(load.exitCode, 0);
+    QCOMPARE(load.json().value(QStringLiteral("outcome")).toString(), QStringLiteral("applied"));
+    QCOMPARE(stateValue(sim.statePath(), QStringLiteral("mask")), QStringLiteral("255.255.0.0"));
+    QCOMPARE(stateValue(sim.statePath(), QStringLiteral("gateway")), QStringLiteral("172.16.0.1"));
+
+    // A damaged file is refused whole, before any connection.
+    QFile file(saved);
+    QVERIFY(file.open(QIODevice::Append));
+    file.write("colour = blue\n");
+    file.close();
+    const int connectionsBefore = countOf(sim.log(), "connected");
+    const Run refused = runCtl(at(sim) << QStringLiteral("load") << saved);
+    QCOMPARE(refused.exitCode, 2);
+    QVERIFY2(refused.err.contains(":8: unknown key \"colour\""), refused.err.constData());
+    QCOMPARE(countOf(sim.log(), "connected"), connectionsBefore);
+}
+
+void CtlEndToEndTest::unboundLibrary()
+{
+    const Run run = runCtl({QStringLiteral("--library"), QStringLiteral("/nonexistent/libtessalin.so"),
+                            QStringLiteral("--encoder"), QStringLiteral("127.0.0.1:9"), QStringLiteral("read")});
+    QCOMPARE(run.exitCode, 3);
+    QVERIFY2(run.err.contains("/nonexistent/libtessalin.so"), run.err.constData());
+}
+
+void CtlEndToEndTest::fleetApplyAndScan()
+{
+    PNV_REQUIRE_SEALED_NETWORK();
+    FleetProcess fleet;
+    QVERIFY2(fleet.start(QStringLiteral("10.77.0.1"), 20), qPrintable(fleet.errorString()));
+    QVERIFY(fleet.listening().startsWith("listening on 10.77.0.1:3001\n"));
+    QVERIFY(fleet.listening().endsWith("listening on 10.77.0.20:3001\n"));
+    QCOMPARE(stateValue(fleet.statePath(QStringLiteral("10.77.0.7")), QStringLiteral("address")),
+             QStringLiteral("10.77.0.7"));
+
+    // GIVEN a plan for nineteen encoders of the fleet and one address where nothing answers
+    QTemporaryDir dir;
+    QFile plan(dir.filePath(QStringLiteral("plan.csv")));
+    QVERIFY(plan.open(QIODevice::WriteOnly));
+    plan.write("encoder,ip,port,gateway,mask\n");
+    for (int i = 1; i <= 19; ++i)
+        plan.write(QStringLiteral("10.77.0.%1,,,10.77.0.254,255.255.255.0\n").arg(i).toUtf8());
+    plan.write("10.77.0.40,,,10.77.0.254,255.255.255.0\n");
+    plan.close();
+    const QStringList apply{QStringLiteral("--json"), QStringLiteral("apply"), plan.fileName(), QStringLiteral("--jobs"),
+                            QStringLiteral("4")};
+
+    const auto summaryOf = [](const Run &run) {
+        const QList<QJsonObject> lines = run.jsonLines();
+        return lines.isEmpty() ? QJsonObject() : lines.last().value(QStringLiteral("summary")).toObject();
+    };
+    // WHEN it is applied THEN 19 are applied, 1 failed, exit 1
+    const Run first = runCtl(apply);
+    QCOMPARE(first.exitCode, 1);
+    QCOMPARE(first.jsonLines().size(), 21);   // one per row as it ends, then the summary
+    QJsonObject summary = summaryOf(first);
+    QCOMPARE(summary.value(QStringLiteral("applied")).toInt(), 19);
+    QCOMPARE(summary.value(QStringLiteral("failed")).toInt(), 1);
+    QCOMPARE(summary.value(QStringLiteral("rows")).toInt(), 20);
+    QSet<QString> encoders;
+    for (const QJsonObject &row : first.jsonLines().mid(0, 20)) {
+        encoders.insert(row.value(QStringLiteral("encoder")).toString());
+        const bool unreachable = row.value(QStringLiteral("encoder")).toString() == QLatin1String("10.77.0.40:3001");
+        QCOMPARE(row.value(QStringLiteral("outcome")).toString(),
+                 unreachable ? QStringLiteral("failed") : QStringLiteral("applied"));
+    }
+    QCOMPARE(encoders.size(), 20);
+    QCOMPARE(stateValue(fleet.statePath(QStringLiteral("10.77.0.19")), QStringLiteral("gateway")),
+             QStringLiteral("10.77.0.254"));
+    QCOMPARE(stateValue(fleet.statePath(QStringLiteral("10.77.0.20")), QStringLiteral("gateway")),
+             QStringLiteral("172.16.0.1"));
+    const int writes = countOf(fleet.log(), "WRITE");
+    QCOMPARE(writes, 19);
+
+    // WHEN it is applied again THEN nothing is written
+    const Run second = runCtl(apply);
+    QCOMPARE(second.exitCode, 1);
+    summary = summaryOf(second);
+    QCOMPARE(summary.value(QStringLiteral("unchanged")).toInt(), 19);
+    QCOMPARE(summary.value(QStringLiteral("failed")).toInt(), 1);
+    QCOMPARE(countOf(fleet.log(), "WRITE"), writes);
+
+    // A scan of the /27 finds exactly the twenty.
+    const Run scan = runCtl({QStringLiteral("--json"), QStringLiteral("scan"), QStringLiteral("10.77.0.0/27")});
+    QCOMPARE(scan.exitCode, 0);
+    QStringList found;
+    for (const QJsonObject &line : scan.jsonLines()) {
+        found << line.value(QStringLiteral("encoder")).toString();
+        QVERIFY(line.value(QStringLiteral("mac")).isString());
+    }
+    QStringList expected;
+    for (int i = 1; i <= 20; ++i)
+        expected << QStringLiteral("10.77.0.%1:3001").arg(i);
+    QCOMPARE(found, expected);
+
+    // A plan with one bad row is refused whole, nothing sent.
+    QVERIFY(plan.open(QIODevice::Append));
+    plan.write("10.77.0.20,127.0.0.5,,,\n");
+    plan.close();
+    const Run refused = runCtl(apply);
+    QCOMPARE(refused.exitCode, 2);
+    QVERIFY2(refused.err.contains("plan.csv:22: 10.77.0.20:3001: ip 127.0.0.5 is in 127.0.0.0/8 (loopback)"), refused.err.constData());
+    QCOMPARE(countOf(fleet.log(), "WRITE"), writes);
+}
+
+void CtlEndToEndTest::interruptFinishesRunningRows()
+{
+    PNV_REQUIRE_SEALED_NETWORK();
+    // Every answer takes 300 ms, so a row (read, write, read back) is under way when Ctrl+C comes.
+    FleetProcess fleet;
+    QVERIFY2(fleet.start(QStringLiteral("10.77.1.1"), 3, {QStringLiteral("--fault"), QStringLiteral("delay:300")}),
+             qPrintable(fleet.errorString()));
+    QTemporaryDir dir;
+    QFile plan(dir.filePath(QStringLiteral("plan.csv")));
+    QVERIFY(plan.open(QIODevice::WriteOnly));
+    plan.write("encoder,ip,port,gateway,mask\n10.77.1.1,,,10.77.1.254,255.255.255.0\n"
+               "10.77.1.2,,,10.77.1.254,255.255.255.0\n10.77.1.3,,,10.77.1.254,255.255.255.0\n");
+    plan.close();
+
+    QProcess ctl;
+    // Its own process group, as a shell gives a foreground job: Ctrl+C reaches the whole group.
+    ctl.setChildProcessModifier([] { ::setpgid(0, 0); });
+    ctl.start(ctlPath(), {QStringLiteral("--json"), QStringLiteral("apply"), plan.fileName(), QStringLiteral("--jobs"),
+                          QStringLiteral("1")});
+    QVERIFY(ctl.waitForStarted(5000));
+    QByteArray out;
+    const QDeadlineTimer deadline(20000);
+    while (!out.contains('\n') && ctl.state() == QProcess::Running && !deadline.hasExpired()) {
+        ctl.waitForReadyRead(1000);
+        out += ctl.readAllStandardOutput();
+    }
+    QVERIFY2(out.contains('\n'), "the first row never finished");
+    ::kill(-static_cast<pid_t>(ctl.processId()), SIGINT);
+    QVERIFY(ctl.waitForFinished(20000));
+    out += ctl.readAllStandardOutput();
+    QCOMPARE(ctl.exitCode(), 130);
+
+    QList<QJsonObject> lines;
+    for (const QByteArray &line : out.split('\n'))
+        if (!line.isEmpty())
+            lines << QJsonDocument::fromJson(line).object();
+    const QJsonObject summary = lines.last().value(QStringLiteral("summary")).toObject();
+    QCOMPARE(summary.value(QStringLiteral("interrupted")).toBool(), true);
+    const int applied = summary.value(QStringLiteral("applied")).toInt();
+    const int notStarted = summary.value(QStringLiteral("not-started")).toInt();
+    QVERIFY2(notStarted >= 1, "Ctrl+C must start no new row");
+    // Every row that started ran to its end: none was cut in the middle.
+    QCOMPARE(applied + notStarted, 3);
+    QCOMPARE(lines.size() - 1, applied);
+    QCOMPARE(countOf(fleet.log(), "WRITE"), applied);
+}
+
+QTEST_GUILESS_MAIN(CtlEndToEndTest)
+#include "tst_ctl_e2e.moc"
