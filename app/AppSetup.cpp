@@ -18,6 +18,10 @@ void setUpApplication(QApplication &app)
     if (qEnvironmentVariableIsEmpty("QT_STYLE_OVERRIDE"))
         QApplication::setStyle(QStringLiteral("Windows"));
     QCoreApplication::setApplicationName(applicationTitleFor(QCoreApplication::applicationFilePath()));
+    // Under X11 the application name is the window's class, which the desktop
+    // entry's StartupWMClass names; under Wayland the desktop file name is the
+    // window's application id.
+    QGuiApplication::setDesktopFileName(QStringLiteral("pnv3400-setup"));
     QFont::insertSubstitution(QString::fromLatin1(kWindowFontFamily), QString::fromLatin1(kWindowFontSubstitute));
     app.setWindowIcon(QIcon(QStringLiteral(":/icons/app-icon.png")));
     TImage::setErrorPresenter([](const AppError &error) { showErrorBox(error); });

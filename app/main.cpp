@@ -2,6 +2,7 @@
 
 #include "AppSetup.h"
 #include "ApplicationTitle.h"
+#include "CommandLine.h"
 #include "PictureClasses.h"
 #include "TForm_Main.h"
 #include "TessalinBinding.h"
@@ -42,6 +43,16 @@ int refuseToStart(int argc, char **argv, const std::string &error)
 
 int main(int argc, char **argv)
 {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    const pnv::CommandLineVerdict verdict = pnv::judgeCommandLine(arguments);
+    if (verdict.action == pnv::CommandLineVerdict::Action::Exit) {
+        std::fputs(verdict.out.toLocal8Bit().constData(), stdout);
+        std::fputs(verdict.err.toLocal8Bit().constData(), stderr);
+        return verdict.exitCode;
+    }
+
     pnv::registerPictureClasses();
 
     auto bound = pnv::TessalinLibrary::load();

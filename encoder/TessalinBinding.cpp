@@ -6,8 +6,11 @@
 #include <cstdlib>
 #include <limits.h>
 
-#ifndef PNV_INSTALL_LIBDIR
-#define PNV_INSTALL_LIBDIR "/usr/local/lib"
+// Where an installation keeps the device library: relative to the program's
+// folder (so a moved tree or an unpacked package still works), and the
+// absolute folder the build was configured to install into.
+#if !defined(PNV_PRIVATE_LIBDIR_FROM_BINDIR) || !defined(PNV_PRIVATE_LIBDIR)
+#error "PNV_PRIVATE_LIBDIR_FROM_BINDIR and PNV_PRIVATE_LIBDIR must name the installed library folder"
 #endif
 
 namespace pnv {
@@ -49,9 +52,9 @@ std::vector<std::string> TessalinLibrary::candidatePaths()
     const std::string dir = executableDir();
     if (!dir.empty()) {
         paths.push_back(dir + "/" + kTessalinFileName);
-        paths.push_back(dir + "/../lib/" + kTessalinFileName);
+        paths.push_back(dir + "/" PNV_PRIVATE_LIBDIR_FROM_BINDIR "/" + kTessalinFileName);
     }
-    paths.push_back(std::string(PNV_INSTALL_LIBDIR) + "/" + kTessalinFileName);
+    paths.push_back(std::string(PNV_PRIVATE_LIBDIR) + "/" + kTessalinFileName);
     return paths;
 }
 

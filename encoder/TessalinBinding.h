@@ -33,7 +33,9 @@ public:
     };
 
     // Looks in TESSALIN_LIBRARY (a full path, for the maker's library), next to
-    // the executable, in the install's library folder, then where the system looks.
+    // the executable, in the installed private library folder found from the
+    // executable's own folder, in that folder at its configured absolute
+    // place, then where the system looks.
     static LoadResult load();
     static LoadResult loadFrom(const std::string &pathOrName);
     static std::vector<std::string> candidatePaths();

@@ -10,6 +10,7 @@ packages=(
   fonts-dejavu-core fonts-dejavu-extra
   xvfb xauth x11-utils xdotool imagemagick
   iproute2 util-linux
+  dpkg-dev file desktop-file-utils appstream lintian groff-base man-db
 )
 
 missing=()

@@ -1,7 +1,8 @@
 // The artwork program's output, read back with libjpeg: baseline, 8 bits,
 // YCbCr, 96 dpi, the chroma sampling of each picture, the picture sizes, and
-// what each page box shows of its picture. Also the icon, and that the
-// committed files are what the program draws today.
+// what each page box shows of its picture. Also the icon at the window's size
+// and the desktop's, and that the committed files are what the program draws
+// today.
 
 #include "JpegDecoder.h"
 #include "JpegErrorTrap.h"
@@ -114,8 +115,17 @@ int whiteRowsAtBottom(const QImage &image, QSize box)
     return count;
 }
 
-const char *const outputNames[] = {"reset-step1.jpg", "reset-step2.jpg", "reset-step3.jpg", "reset-step4.jpg",
-                                   "app-icon.png"};
+const char *const outputNames[] = {"reset-step1.jpg",
+                                   "reset-step2.jpg",
+                                   "reset-step3.jpg",
+                                   "reset-step4.jpg",
+                                   "app-icon.png",
+                                   "icons/pnv3400-setup-16.png",
+                                   "icons/pnv3400-setup-32.png",
+                                   "icons/pnv3400-setup-48.png",
+                                   "icons/pnv3400-setup-64.png",
+                                   "icons/pnv3400-setup-128.png",
+                                   "icons/pnv3400-setup-256.png"};
 
 } // namespace
 
@@ -128,6 +138,7 @@ private slots:
     void codingOfThePictures();
     void whatEachBoxShows_data();
     void whatEachBoxShows();
+    void icon_data();
     void icon();
     void drawsTheCommittedFilesByteForByte();
     void refusesAMissingFolder();
@@ -244,29 +255,44 @@ void TestArtwork::whatEachBoxShows()
     }
 }
 
+void TestArtwork::icon_data()
+{
+    QTest::addColumn<QString>("fileName");
+    QTest::addColumn<int>("size");
+    QTest::newRow("window") << "app-icon.png" << 80;
+    for (int size : {16, 32, 48, 64, 128, 256})
+        QTest::newRow(qPrintable(QStringLiteral("desktop %1").arg(size)))
+            << QStringLiteral("icons/pnv3400-setup-%1.png").arg(size) << size;
+}
+
 void TestArtwork::icon()
 {
-    const QByteArray png = output("app-icon.png");
+    QFETCH(QString, fileName);
+    QFETCH(int, size);
+    const QByteArray png = output(qPrintable(fileName));
     // IHDR: 8 bits per sample, colour type 2 (RGB): 24-bit colour, no alpha
     QCOMPARE(png.mid(12, 4), QByteArray("IHDR"));
     QCOMPARE(int(png.at(24)), 8);
     QCOMPARE(int(png.at(25)), 2);
     QImage icon;
     QVERIFY(icon.loadFromData(png, "PNG"));
-    QCOMPARE(icon.size(), QSize(80, 80));
-    // blue lettering and a red mark on white
+    QCOMPARE(icon.size(), QSize(size, size));
+    // blue lettering and a red mark on white, in the proportions of the
+    // 80 x 80 drawing (more than 300 blue and 50 red pixels of 6400)
+    const int area = size * size;
     int white = 0, blue = 0, red = 0;
-    for (int y = 0; y < 80; ++y) {
-        for (int x = 0; x < 80; ++x) {
+    for (int y = 0; y < size; ++y) {
+        for (int x = 0; x < size; ++x) {
             const QColor c = icon.pixelColor(x, y);
             white += isWhite(c.rgb());
             blue += c.blue() > 150 && c.red() < 80 && c.green() < 120;
             red += c.red() > 200 && c.green() < 60 && c.blue() < 60;
         }
     }
-    QVERIFY2(white > 80 * 80 / 2, qPrintable(QString::number(white)));
-    QVERIFY2(blue > 300, qPrintable(QString::number(blue)));
-    QVERIFY2(red > 50 && red < blue, qPrintable(QString::number(red)));
+    const QString counts = QStringLiteral("white %1 blue %2 red %3").arg(white).arg(blue).arg(red);
+    QVERIFY2(white > area / 2, qPrintable(counts));
+    QVERIFY2(blue * 6400 > 300 * area, qPrintable(counts));
+    QVERIFY2(red * 6400 > 50 * area && red < blue, qPrintable(counts));
 }
 
 void TestArtwork::drawsTheCommittedFilesByteForByte()

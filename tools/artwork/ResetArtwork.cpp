@@ -497,21 +497,63 @@ QString appIconFileName()
     return QStringLiteral("app-icon.png");
 }
 
-QImage drawAppIcon()
+namespace {
+
+struct IconLayout {
+    QRect name;       // "PNV"
+    int namePixels;
+    bool condensedName; // narrow letters where the full ones do not fit
+    QRect mark;       // the red mark
+    QRect number;     // "3400"; empty where it is left out
+    int numberPixels;
+};
+
+// The 80 x 80 layout scaled to a size, font sizes in whole pixels so that
+// hinting keeps the strokes on the pixel grid. Below 32 pixels "3400" would
+// be a grey smear: the lettering and the mark alone fill the square there.
+IconLayout iconLayout(int size)
 {
-    QImage canvas = whiteCanvas({appIconSize, appIconSize});
+    if (size < 32)
+        return {QRect(0, 0, size, size * 11 / 16), size / 2, true, QRect(2, size * 3 / 4, size - 4, size / 16),
+                QRect(), 0};
+    const auto scaled = [size](int v) { return qRound(v * size / double(appIconSize)); };
+    return {QRect(0, scaled(6), size, scaled(34)), scaled(30), false,
+            QRect(scaled(12), scaled(44), scaled(56), scaled(4)),
+            QRect(0, scaled(50), size, scaled(24)), scaled(20)};
+}
+
+} // namespace
+
+QImage drawAppIcon(int size)
+{
+    const IconLayout layout = iconLayout(size);
+    QImage canvas = whiteCanvas({size, size});
     QPainter p(&canvas);
     p.setRenderHint(QPainter::Antialiasing);
     p.setRenderHint(QPainter::TextAntialiasing);
     const QColor blue(0x1d, 0x4f, 0xb8);
     p.setPen(blue);
-    p.setFont(artworkFont(30, QFont::Black, QStringLiteral("DejaVu Sans")));
-    p.drawText(QRect(0, 6, appIconSize, 34), Qt::AlignCenter, QStringLiteral("PNV"));
-    p.fillRect(QRect(12, 44, 56, 4), outlineRed);
-    p.setFont(artworkFont(20, QFont::Bold));
-    p.drawText(QRect(0, 50, appIconSize, 24), Qt::AlignCenter, QStringLiteral("3400"));
+    p.setFont(layout.condensedName ? artworkFont(layout.namePixels, QFont::Black)
+                                   : artworkFont(layout.namePixels, QFont::Black, QStringLiteral("DejaVu Sans")));
+    p.drawText(layout.name, Qt::AlignCenter, QStringLiteral("PNV"));
+    p.fillRect(layout.mark, outlineRed);
+    if (!layout.number.isEmpty()) {
+        p.setFont(artworkFont(layout.numberPixels, QFont::Bold));
+        p.drawText(layout.number, Qt::AlignCenter, QStringLiteral("3400"));
+    }
     p.end();
     return canvas.convertToFormat(QImage::Format_RGB888);
+}
+
+const std::vector<int> &desktopIconSizes()
+{
+    static const std::vector<int> sizes = {16, 32, 48, 64, 128, 256};
+    return sizes;
+}
+
+QString desktopIconFileName(int size)
+{
+    return QStringLiteral("icons/pnv3400-setup-%1.png").arg(size);
 }
 
 } // namespace pnv

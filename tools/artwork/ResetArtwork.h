@@ -32,7 +32,11 @@ const std::vector<ArtworkPicture> &resetPictures();
 
 inline constexpr int appIconSize = 80;
 QString appIconFileName();
-// 80 x 80, 24-bit colour.
-QImage drawAppIcon();
+// size x size, 24-bit colour; the window uses it at 80 x 80.
+QImage drawAppIcon(int size = appIconSize);
+
+// The desktop's icon theme sizes, and where in the output folder each goes.
+const std::vector<int> &desktopIconSizes();
+QString desktopIconFileName(int size);
 
 } // namespace pnv

@@ -1,5 +1,6 @@
 // pnv3400-artwork OUTPUT_FOLDER
-// Draws the reset page's pictures and the application icon into the folder.
+// Draws the reset page's pictures and the application icon into the folder,
+// the icon also at the desktop's sizes under icons/.
 // The same sources give the same bytes on every run.
 
 #include "AppError.h"
@@ -8,6 +9,7 @@
 
 #include <QBuffer>
 #include <QDir>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QSaveFile>
 #include <QTextStream>
@@ -56,6 +58,12 @@ int main(int argc, char **argv)
             writeFile(folder, picture.fileName, pnv::encodeJpeg(picture.draw(picture), options));
         }
         writeFile(folder, pnv::appIconFileName(), pngBytes(pnv::drawAppIcon()));
+        for (int size : pnv::desktopIconSizes()) {
+            const QString name = pnv::desktopIconFileName(size);
+            if (!folder.mkpath(QFileInfo(name).path()))
+                throw pnv::AppError(QStringLiteral("Cannot create the folder of %1").arg(folder.filePath(name)));
+            writeFile(folder, name, pngBytes(pnv::drawAppIcon(size)));
+        }
     } catch (const pnv::AppError &error) {
         err << error.message() << '\n';
         return 1;
