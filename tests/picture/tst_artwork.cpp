@@ -7,6 +7,8 @@
 #include "JpegDecoder.h"
 #include "JpegErrorTrap.h"
 #include "JpegTestFiles.h"
+#include "JpegWriter.h"
+#include "ResetArtwork.h"
 
 #include <QProcess>
 #include <QTemporaryDir>
@@ -181,10 +183,11 @@ void TestArtwork::codingOfThePictures_data()
     QTest::addColumn<QString>("fileName");
     QTest::addColumn<QSize>("size");
     QTest::addColumn<int>("lumaSampling"); // chroma is always 1x1 against it
-    QTest::newRow("step 1") << "reset-step1.jpg" << QSize(640, 512) << 1;
-    QTest::newRow("step 2") << "reset-step2.jpg" << QSize(1393, 419) << 2;
-    QTest::newRow("step 3") << "reset-step3.jpg" << QSize(1368, 418) << 2;
-    QTest::newRow("step 4") << "reset-step4.jpg" << QSize(823, 868) << 2;
+    // Each box in whole coding blocks: 8 pixels, 16 where chroma is halved.
+    QTest::newRow("step 1") << "reset-step1.jpg" << QSize(184, 200) << 1;
+    QTest::newRow("step 2") << "reset-step2.jpg" << QSize(192, 80) << 2;
+    QTest::newRow("step 3") << "reset-step3.jpg" << QSize(192, 80) << 2;
+    QTest::newRow("step 4") << "reset-step4.jpg" << QSize(128, 208) << 2;
 }
 
 void TestArtwork::codingOfThePictures()
@@ -221,14 +224,15 @@ void TestArtwork::whatEachBoxShows_data()
     QTest::addColumn<int>("whiteColumns");
     QTest::addColumn<int>("whiteRows");
     QTest::addColumn<bool>("runsBelowTheBox");
+    QTest::addColumn<QSize>("earlierSize"); // the whole canvas once stored
 
     // Step 1 is cut at the right and the bottom; step 2 fills its box and is
     // cut below; step 3 leaves a narrow white strip at the right and is cut
     // below; step 4 is seen whole with a margin of two pixels.
-    QTest::newRow("step 1") << "reset-step1.jpg" << QSize(177, 193) << 0 << 0 << true;
-    QTest::newRow("step 2") << "reset-step2.jpg" << QSize(177, 65) << 0 << 0 << true;
-    QTest::newRow("step 3") << "reset-step3.jpg" << QSize(185, 65) << 5 << 0 << true;
-    QTest::newRow("step 4") << "reset-step4.jpg" << QSize(126, 201) << 2 << 2 << false;
+    QTest::newRow("step 1") << "reset-step1.jpg" << QSize(177, 193) << 0 << 0 << true << QSize(640, 512);
+    QTest::newRow("step 2") << "reset-step2.jpg" << QSize(177, 65) << 0 << 0 << true << QSize(1393, 419);
+    QTest::newRow("step 3") << "reset-step3.jpg" << QSize(185, 65) << 5 << 0 << true << QSize(1368, 418);
+    QTest::newRow("step 4") << "reset-step4.jpg" << QSize(126, 201) << 2 << 2 << false << QSize(823, 868);
 }
 
 void TestArtwork::whatEachBoxShows()
@@ -238,7 +242,24 @@ void TestArtwork::whatEachBoxShows()
     QFETCH(int, whiteColumns);
     QFETCH(int, whiteRows);
     QFETCH(bool, runsBelowTheBox);
+    QFETCH(QSize, earlierSize);
     const QImage picture = pnv::decodeJpeg(output(qPrintable(fileName)), pnv::JpegPixels::Rgb24);
+
+    // The stored picture is cut down to its box, yet the box shows, pixel for
+    // pixel, what the same drawing on the whole canvas once stored showed.
+    const auto drawn = std::find_if(pnv::resetPictures().begin(), pnv::resetPictures().end(),
+                                    [&](const pnv::ArtworkPicture &p) { return p.fileName == fileName; });
+    QVERIFY(drawn != pnv::resetPictures().end());
+    pnv::ArtworkPicture onEarlierCanvas = *drawn;
+    onEarlierCanvas.pictureSize = earlierSize;
+    pnv::JpegWriteOptions options;
+    options.chroma = drawn->chroma;
+    const QImage earlier = pnv::decodeJpeg(pnv::encodeJpeg(drawn->draw(onEarlierCanvas), options),
+                                           pnv::JpegPixels::Rgb24);
+    QCOMPARE(earlier.size(), earlierSize);
+    QVERIFY(picture.width() < earlierSize.width() && picture.height() < earlierSize.height());
+    const QRect box(QPoint(0, 0), boxSize);
+    QCOMPARE(picture.copy(box), earlier.copy(box));
 
     QCOMPARE(whiteColumnsAtRight(picture, boxSize), whiteColumns);
     QCOMPARE(whiteRowsAtBottom(picture, boxSize), whiteRows);
@@ -320,5 +341,5 @@ void TestArtwork::refusesAMissingFolder()
     QCOMPARE(runArtwork({}), 2);
 }
 
-QTEST_GUILESS_MAIN(TestArtwork)
+QTEST_MAIN(TestArtwork) // drawing the pictures again needs fonts
 #include "tst_artwork.moc"

@@ -145,10 +145,10 @@ void TestStoredPicture::readsTheStoredPictures_data()
 {
     QTest::addColumn<QString>("fileName");
     QTest::addColumn<QSize>("size");
-    QTest::newRow("step 1") << "reset-step1.jpg" << QSize(640, 512);
-    QTest::newRow("step 2") << "reset-step2.jpg" << QSize(1393, 419);
-    QTest::newRow("step 3") << "reset-step3.jpg" << QSize(1368, 418);
-    QTest::newRow("step 4") << "reset-step4.jpg" << QSize(823, 868);
+    QTest::newRow("step 1") << "reset-step1.jpg" << QSize(184, 200);
+    QTest::newRow("step 2") << "reset-step2.jpg" << QSize(192, 80);
+    QTest::newRow("step 3") << "reset-step3.jpg" << QSize(192, 80);
+    QTest::newRow("step 4") << "reset-step4.jpg" << QSize(128, 208);
 }
 
 void TestStoredPicture::readsTheStoredPictures()

@@ -477,17 +477,33 @@ QImage drawStep4(const ArtworkPicture &self)
 
 } // namespace
 
+// The smallest picture that holds the box in whole coding blocks (8 pixels,
+// 16 where chroma is halved). Every block the box touches is then coded from
+// the same pixels as on a larger white canvas, so the box shows the same
+// decoded pixels, while decoding costs little more than what is seen.
+QSize boxInWholeBlocks(QSize box, ChromaSampling chroma)
+{
+    const int block = chroma == ChromaSampling::Halved ? 16 : 8;
+    const auto roundUp = [block](int v) { return (v + block - 1) / block * block; };
+    return {roundUp(box.width()), roundUp(box.height())};
+}
+
 const std::vector<ArtworkPicture> &resetPictures()
 {
     // Step 1 reaches a little past its box on the right and at the bottom,
     // step 2 fills its box's width and runs a few rows below it, step 3 stops
     // five columns short of its box (a white strip) and runs well below it,
     // step 4 sits whole inside its box with two white columns and rows.
+    const auto picture = [](const char *name, QSize illustration, QSize box, ChromaSampling chroma,
+                            QImage (*draw)(const ArtworkPicture &)) {
+        return ArtworkPicture{QString::fromLatin1(name), boxInWholeBlocks(box, chroma), illustration, box, chroma,
+                              draw};
+    };
     static const std::vector<ArtworkPicture> pictures = {
-        {QStringLiteral("reset-step1.jpg"), {640, 512}, {184, 200}, {177, 193}, ChromaSampling::Full, drawStep1},
-        {QStringLiteral("reset-step2.jpg"), {1393, 419}, {177, 72}, {177, 65}, ChromaSampling::Halved, drawStep2},
-        {QStringLiteral("reset-step3.jpg"), {1368, 418}, {180, 76}, {185, 65}, ChromaSampling::Halved, drawStep3},
-        {QStringLiteral("reset-step4.jpg"), {823, 868}, {124, 199}, {126, 201}, ChromaSampling::Halved, drawStep4},
+        picture("reset-step1.jpg", {184, 200}, {177, 193}, ChromaSampling::Full, drawStep1),
+        picture("reset-step2.jpg", {177, 72}, {177, 65}, ChromaSampling::Halved, drawStep2),
+        picture("reset-step3.jpg", {180, 76}, {185, 65}, ChromaSampling::Halved, drawStep3),
+        picture("reset-step4.jpg", {124, 199}, {126, 201}, ChromaSampling::Halved, drawStep4),
     };
     return pictures;
 }

@@ -2,11 +2,12 @@
 // The reset page's four pictures and the application icon, drawn as
 // technical illustrations so that anyone can redraw them from source.
 //
-// Each reset picture has its full stored size, white everywhere except its
-// top-left corner, where the illustration sits: the page's picture boxes show
-// only that corner, one pixel to one pixel. How far the illustration reaches
-// past a box's edge, or stops short of it, is part of the design (see
-// illustrationSize).
+// Each reset picture is its box's size rounded up to whole coding blocks,
+// white except where the illustration sits in its top-left corner: the page's
+// picture boxes show that corner one pixel to one pixel, and a picture larger
+// than its box would only be decoded to be clipped away. How far the
+// illustration reaches past a box's edge, or stops short of it, is part of
+// the design (see illustrationSize).
 
 #include "JpegWriter.h"
 
@@ -29,6 +30,8 @@ struct ArtworkPicture {
 
 // The four reset steps, in step order.
 const std::vector<ArtworkPicture> &resetPictures();
+// The size a picture is stored at for a box: the box in whole coding blocks.
+QSize boxInWholeBlocks(QSize box, ChromaSampling chroma);
 
 inline constexpr int appIconSize = 80;
 QString appIconFileName();
