@@ -3,12 +3,11 @@
 #include "EncoderDevice.h"
 #include "NetworkConfig.h"
 
-#include <QDateTime>
 #include <QTcpSocket>
 
-#include <cstdio>
-
 namespace pnvsim {
+
+Q_LOGGING_CATEGORY(sessionLog, "pnv3400.sim.session")
 
 namespace wire = tessalin::wire;
 
@@ -175,6 +174,9 @@ void ClientSession::transmit(std::vector<std::uint8_t> bytes, bool withFaults)
         limit = faults.closeAfter ? faults.closeAfter : faults.cutAfter;
     const std::size_t count = limit ? std::min(bytes.size(), static_cast<std::size_t>(*limit)) : bytes.size();
     m_socket->write(reinterpret_cast<const char *>(bytes.data()), static_cast<qint64>(count));
+    // Out now, not at the next turn of the event loop: the client waits for
+    // nothing else.
+    m_socket->flush();
     if (withFaults && faults.closeAfter) {
         log(QStringLiteral("closing after %1 bytes of the answer (fault)").arg(count));
         m_dropped = true;
@@ -205,12 +207,12 @@ void ClientSession::finish()
     emit finished();
 }
 
+// One whole line per event, written at once. A request's line goes out just
+// before its answer, so a client holding the answer finds the line in the
+// log. The timestamp comes from the message pattern main() sets.
 void ClientSession::log(const QString &message) const
 {
-    const QByteArray line = QStringLiteral("%1 %2 %3\n")
-                                .arg(QDateTime::currentDateTime().toString(Qt::ISODateWithMs), m_peer, message)
-                                .toLocal8Bit();
-    std::fputs(line.constData(), stderr);
+    qCInfo(sessionLog).noquote() << m_peer << message;
 }
 
 } // namespace pnvsim

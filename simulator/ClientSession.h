@@ -4,6 +4,7 @@
 
 #include "WireFrame.h"
 
+#include <QLoggingCategory>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -11,6 +12,11 @@
 class QTcpSocket;
 
 namespace pnvsim {
+
+// One line per connection event and per request, as each ends
+// ("pnv3400.sim.session"); QT_LOGGING_RULES="pnv3400.sim.session.info=false"
+// silences it.
+Q_DECLARE_LOGGING_CATEGORY(sessionLog)
 
 class EncoderDevice;
 

@@ -2,8 +2,6 @@
 
 #include <QTcpSocket>
 
-#include <cstdio>
-
 namespace pnvsim {
 
 EncoderServer::EncoderServer(EncoderDevice &device, SessionLimits limits, QObject *parent)
@@ -24,8 +22,10 @@ void EncoderServer::acceptPending()
     while (QTcpSocket *socket = m_server.nextPendingConnection()) {
         if (m_sessions >= kMaxSessions) {
             // Many idle clients must not starve the process of descriptors.
-            std::fprintf(stderr, "refusing %s:%u: %d clients already\n", qPrintable(socket->peerAddress().toString()),
-                         socket->peerPort(), m_sessions);
+            qCWarning(sessionLog).noquote() << QStringLiteral("refusing %1:%2: %3 clients already")
+                                                   .arg(socket->peerAddress().toString())
+                                                   .arg(socket->peerPort())
+                                                   .arg(m_sessions);
             socket->abort();
             socket->deleteLater();
             continue;

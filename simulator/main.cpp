@@ -12,6 +12,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QLoggingCategory>
 
 #include <cstdio>
 #include <optional>
@@ -20,13 +21,35 @@ using namespace pnvsim;
 
 namespace {
 
+// The simulator's own notes and the failure that stops it ("pnv3400.sim").
+Q_LOGGING_CATEGORY(programLog, "pnv3400.sim")
+
+// Every line is written whole, as it happens, by Qt's handler to stderr:
+// people and tests read the log live. Lines carry the local time in
+// milliseconds, except the failure that stops the program, written like any
+// command's error. QT_MESSAGE_PATTERN overrides the pattern.
+//
+// A local timestamp costs a stat of the time-zone file per line while TZ is
+// unset (the C library checks whether that file changed); naming the file in
+// TZ makes the library read it once. The zone is then the one in force when
+// the simulator started.
+void setUpLogging()
+{
+    if (qEnvironmentVariableIsEmpty("TZ"))
+        qputenv("TZ", ":/etc/localtime");
+    const QString stamped = QStringLiteral("%{time yyyy-MM-ddTHH:mm:ss.zzz} %{message}");
+    qSetMessagePattern(QStringLiteral("%{if-critical}%{message}%{endif}%{if-debug}%1%{endif}%{if-info}%1%{endif}"
+                                      "%{if-warning}%1%{endif}")
+                           .arg(stamped));
+}
+
 int fail(const QString &message)
 {
-    std::fprintf(stderr, "pnv3400-sim: %s\n", qPrintable(message));
+    qCCritical(programLog).noquote() << "pnv3400-sim:" << message;
     return 1;
 }
 
-void note(const QString &message) { std::fprintf(stderr, "pnv3400-sim: %s\n", qPrintable(message)); }
+void note(const QString &message) { qCInfo(programLog).noquote() << "pnv3400-sim:" << message; }
 
 struct StartState {
     tessalin::NetworkConfig config;
@@ -86,6 +109,11 @@ int serve(QCoreApplication &app, const QStringList &listening)
 
 int main(int argc, char *argv[])
 {
+    setUpLogging();
+    // Qt's own event loop, not GLib's: GLib wakes its loop with an extra write
+    // and read each time a socket's write notifier is switched on or off, that
+    // is twice per answer.
+    qputenv("QT_NO_GLIB", "1");
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("pnv3400-sim"));
 
@@ -94,7 +122,12 @@ int main(int argc, char *argv[])
         QStringLiteral("PNV-3400 encoder simulator: answers the device library libtessalin.so over TCP and keeps the\n"
                        "encoder's network configuration in a state file. New addresses and ports apply at the next\n"
                        "start, as on the encoder. Prints \"listening on ADDRESS:PORT\" on stdout once ready.\n\n")
-        + FaultPlan::helpText());
+        + FaultPlan::helpText()
+        + QStringLiteral("\nLog (stderr): one line per connection event and per request, as each ends, local time\n"
+                         "first. QT_LOGGING_RULES=\"pnv3400.sim.session.info=false\" silences the per-request lines.\n\n"
+                         "Test hook: PNV3400_SIM_SLOW_SAVE_MS=MS makes every save of the state file pause half-way\n"
+                         "for MS milliseconds (at most 10000), so that a crash test can kill the simulator where a\n"
+                         "save that is not atomic would tear the file. Never set it otherwise.\n"));
     parser.addHelpOption();
     const QCommandLineOption listenOption(QStringLiteral("listen"),
                                           QStringLiteral("Address to listen on (default 127.0.0.1); \"stored\" "

@@ -80,6 +80,8 @@ class SimulatorTest final : public QObject {
 private slots:
     void initTestCase();
     void clientsShareOneConfiguration();
+    void logLines_data();
+    void logLines();
     void stateSurvivesARestartAndTheNewPortAppliesThen();
     void factoryResetRestoresSettingsAndKeepsTheMac();
     void newStateGoesToTheXdgStateFolder();
@@ -118,6 +120,46 @@ void SimulatorTest::clientsShareOneConfiguration()
     QVERIFY(sameSettings(*seen, kExample));
     QVERIFY(sim.log().contains("WRITE -> status 0"));
     QVERIFY(sim.log().contains("READ -> status 0"));
+}
+
+void SimulatorTest::logLines_data()
+{
+    QTest::addColumn<QString>("rules");
+    QTest::addColumn<bool>("requestsLogged");
+    QTest::newRow("default") << QString() << true;
+    QTest::newRow("requests silenced") << "pnv3400.sim.session.info=false" << false;
+}
+
+void SimulatorTest::logLines()
+{
+    QFETCH(QString, rules);
+    QFETCH(bool, requestsLogged);
+    SimulatorProcess sim;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("QT_MESSAGE_PATTERN"));
+    environment.insert(QStringLiteral("QT_LOGGING_RULES"), rules);
+    sim.process().setProcessEnvironment(environment);
+    QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+    WireClient client;
+    QVERIFY(client.connectTo(sim.port()));
+    QCOMPARE(client.handshake(), 0);
+    QVERIFY(client.read());
+    QVERIFY(client.read());
+
+    // Each line whole, local time to the millisecond first; the request's
+    // line is there once its answer is.
+    const QString stamp = QStringLiteral(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3} )");
+    const QString log = QString::fromLocal8Bit(sim.log());
+    const QRegularExpression read(stamp + R"(127\.0\.0\.1:\d+ READ -> status 0$)",
+                                  QRegularExpression::MultilineOption);
+    QCOMPARE(log.count(read), requestsLogged ? 2 : 0);
+    QCOMPARE(log.contains(QRegularExpression(stamp + "127\\.0\\.0\\.1:\\d+ connected$",
+                                             QRegularExpression::MultilineOption)),
+             requestsLogged);
+    // The simulator's own notes stay, whatever the rules say of requests.
+    QVERIFY2(log.contains(QRegularExpression(stamp + "pnv3400-sim: new encoder state ",
+                                             QRegularExpression::MultilineOption)),
+             qPrintable(log));
 }
 
 void SimulatorTest::stateSurvivesARestartAndTheNewPortAppliesThen()
