@@ -123,8 +123,9 @@ int main(int argc, char *argv[])
                        "encoder's network configuration in a state file. New addresses and ports apply at the next\n"
                        "start, as on the encoder. Prints \"listening on ADDRESS:PORT\" on stdout once ready.\n\n")
         + FaultPlan::helpText()
-        + QStringLiteral("\nLog (stderr): one line per connection event and per request, as each ends, local time\n"
-                         "first. QT_LOGGING_RULES=\"pnv3400.sim.session.info=false\" silences the per-request lines.\n\n"
+        + QStringLiteral("\nLog (stderr): one line per connection event and per request, as each happens (a request's\n"
+                         "just before its answer), local time first. QT_LOGGING_RULES=\"pnv3400.sim.session.info=false\"\n"
+                         "silences the per-request lines.\n\n"
                          "Test hook: PNV3400_SIM_SLOW_SAVE_MS=MS makes every save of the state file pause half-way\n"
                          "for MS milliseconds (at most 10000), so that a crash test can kill the simulator where a\n"
                          "save that is not atomic would tear the file. Never set it otherwise.\n"));
