@@ -1,0 +1,198 @@
+#!/usr/bin/env python3
+"""Runs each figure of the utility beside its baseline, in turn, and prints one
+table: figure, ours, baseline, ratio (median and range over the pairs), target.
+
+    python3 bench/compare.py BIN_DIR [--reps N] [--only NAME...]
+
+Whole-process figures come from the process's own accounting (wait4's rusage:
+user + system CPU time, peak resident memory); the wall time of a start is
+taken from fork to reaped exit, with no shell in between. Every address is
+loopback. See bench/README.md.
+"""
+import argparse
+import os
+import re
+import shutil
+import signal
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+
+def run_accounted(argv, env):
+    """Runs argv to its end; returns (cpu seconds, peak RSS KiB, wall seconds)."""
+    start = time.monotonic()
+    pid = os.posix_spawn(argv[0], argv, env, file_actions=[
+        (os.POSIX_SPAWN_OPEN, 1, os.devnull, os.O_WRONLY, 0),
+        (os.POSIX_SPAWN_OPEN, 2, os.devnull, os.O_WRONLY, 0)])
+    _, status, usage = os.wait4(pid, 0)
+    wall = time.monotonic() - start
+    if os.waitstatus_to_exitcode(status) != 0:
+        sys.exit(f"{argv[0]} failed ({status})")
+    return usage.ru_utime + usage.ru_stime, usage.ru_maxrss, wall
+
+
+def output_of(argv):
+    done = subprocess.run(argv, capture_output=True, text=True, timeout=120)
+    if done.returncode != 0:
+        sys.exit(f"{' '.join(argv)} failed: {done.stderr.strip()}")
+    return done.stdout.split()
+
+
+class Server:
+    """A server that prints "listening on ADDRESS:PORT" once ready."""
+
+    def __init__(self, argv):
+        self.process = subprocess.Popen(argv, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        line = self.process.stdout.readline()
+        match = re.search(r"listening on 127\.0\.0\.1:(\d+)", line)
+        if not match:
+            self.stop()
+            sys.exit(f"{argv[0]} did not start: {line!r}")
+        self.port = match.group(1)
+
+    def stop(self):
+        self.process.send_signal(signal.SIGTERM)
+        try:
+            self.process.wait(10)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            self.process.wait()
+
+
+def pairs(reps, ours, baseline):
+    """Alternates the two measurements, starting with each in turn."""
+    result = []
+    for i in range(reps):
+        if i % 2 == 0:
+            a = ours()
+            b = baseline()
+        else:
+            b = baseline()
+            a = ours()
+        result.append((a, b))
+    return result
+
+
+rows = []
+
+
+def add_row(figure, unit, values, target, higher_is_better=False, fmt="{:.1f}"):
+    ours = [a for a, _ in values]
+    base = [b for _, b in values]
+    ratios = [a / b for a, b in values]
+    median = statistics.median(ratios)
+    met = median >= target if higher_is_better else median <= target
+    rows.append((figure, fmt.format(statistics.median(ours)) + " " + unit,
+                 fmt.format(statistics.median(base)) + " " + unit,
+                 f"{median:.2f} ({min(ratios):.2f} to {max(ratios):.2f})",
+                 ("≥ " if higher_is_better else "≤ ") + f"{target:.2f}" + ("" if met else " **missed**")))
+    print(f"  {figure}: {rows[-1][3]}", file=sys.stderr, flush=True)
+
+
+def start_up(bin_dir, reps, env, label, wall_too=False):
+    ours = [os.path.join(bin_dir, "pnv3400-bench-firstpaint")]
+    base = [os.path.join(bin_dir, "pnv3400-baseline-window")]
+    runs = pairs(reps, lambda: run_accounted(ours, env), lambda: run_accounted(base, env))
+    add_row(f"Start to first paint and quit, {label}, CPU time", "ms",
+            [(a[0] * 1e3, b[0] * 1e3) for a, b in runs], 1.15)
+    if wall_too:
+        add_row(f"Start to first paint and quit, {label}, wall time", "ms",
+                [(a[2] * 1e3, b[2] * 1e3) for a, b in runs], 1.15)
+
+
+def memory(bin_dir, reps, env):
+    ours = [os.path.join(bin_dir, "pnv3400-bench-firstpaint"), "--both-pages"]
+    base = [os.path.join(bin_dir, "pnv3400-baseline-window"), "--both-pages"]
+    runs = pairs(reps, lambda: run_accounted(ours, env), lambda: run_accounted(base, env))
+    add_row("Peak memory after both pages shown, offscreen", "MiB",
+            [(a[1] / 1024, b[1] / 1024) for a, b in runs], 1.10)
+
+
+def wire(bin_dir, reps, clients_list, load_ms):
+    state = tempfile.mkdtemp(prefix="pnv-bench-")
+    sim = Server([os.path.join(bin_dir, "pnv3400-sim"), "--port", "0", "--state", os.path.join(state, "sim.state")])
+    plain = Server([os.path.join(bin_dir, "pnv3400-wire-baseline"), "server"])
+    try:
+        lib = os.path.join(bin_dir, "pnv3400-bench-libread")
+        c = os.path.join(bin_dir, "pnv3400-wire-baseline")
+        runs = pairs(reps, lambda: float(output_of([lib, sim.port, "2000"])[0]),
+                     lambda: float(output_of([c, "roundtrip", plain.port, "2000"])[0]))
+        add_row("Read round trip: library + simulator vs C client + C server", "µs", runs, 1.30, fmt="{:.1f}")
+        for clients in clients_list:
+            served = []
+
+            def load(port):
+                rate, took = output_of([c, "load", port, str(clients), str(load_ms)])
+                served.append(int(took))
+                return float(rate)
+
+            runs = pairs(reps, lambda: load(sim.port), lambda: load(plain.port))
+            note = "" if min(served) == clients else f" (served {min(served)} to {max(served)})"
+            add_row(f"Simulator throughput, {clients} clients{note}, vs C server", "reads/s", runs, 0.85,
+                    higher_is_better=True, fmt="{:.0f}")
+    finally:
+        sim.stop()
+        plain.stop()
+        shutil.rmtree(state, ignore_errors=True)
+
+
+def decode(bin_dir, reps):
+    numbers = output_of([os.path.join(bin_dir, "pnv3400-bench-decode"), str(max(reps, 10) + 1)])
+    values = [(float(numbers[i]), float(numbers[i + 1])) for i in range(0, len(numbers), 2)][1:]  # first is warm-up
+    add_row("Decoding the four reset pictures vs plain libjpeg", "µs", values, 1.10)
+
+
+class Xvfb:
+    def __init__(self):
+        read, write = os.pipe()
+        self.process = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", "1280x1024x24",
+                                         "-nolisten", "tcp"], pass_fds=[write], stderr=subprocess.DEVNULL)
+        os.close(write)
+        with os.fdopen(read) as pipe:
+            self.display = ":" + pipe.readline().strip()
+
+    def stop(self):
+        self.process.terminate()
+        self.process.wait()
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("bin_dir")
+    parser.add_argument("--reps", type=int, default=30)
+    parser.add_argument("--load-ms", type=int, default=1000)
+    parser.add_argument("--only", nargs="*", default=["startup", "xvfb", "memory", "wire", "decode"])
+    args = parser.parse_args()
+
+    base_env = {k: v for k, v in os.environ.items() if not k.startswith("QT_")}
+    offscreen = dict(base_env, QT_QPA_PLATFORM="offscreen")
+    if "startup" in args.only:
+        start_up(args.bin_dir, args.reps, offscreen, "offscreen")
+    if "xvfb" in args.only:
+        if shutil.which("Xvfb"):
+            server = Xvfb()
+            try:
+                start_up(args.bin_dir, args.reps, dict(base_env, QT_QPA_PLATFORM="xcb", DISPLAY=server.display),
+                         "Xvfb", wall_too=True)
+            finally:
+                server.stop()
+        else:
+            print("Xvfb is missing (package xvfb): the figures under Xvfb are left out", file=sys.stderr)
+    if "memory" in args.only:
+        memory(args.bin_dir, args.reps, offscreen)
+    if "wire" in args.only:
+        wire(args.bin_dir, max(args.reps // 3, 5), [10, 100], args.load_ms)
+    if "decode" in args.only:
+        decode(args.bin_dir, args.reps)
+
+    print("| Figure | Ours | Baseline | Ratio, median (range) | Target |")
+    print("|---|---|---|---|---|")
+    for row in rows:
+        print("| " + " | ".join(row) + " |")
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,53 @@
+/* The READ round trip through the device library, timed like the plain C
+ * client's in wire_baseline.c, against whatever serves PORT on loopback.
+ *   pnv3400-bench-libread PORT COUNT      prints the median ConfigRead in us
+ */
+#define _GNU_SOURCE
+#include "tessalin.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <time.h>
+
+static double now_us(void)
+{
+    struct timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return (double)t.tv_sec * 1e6 + (double)t.tv_nsec / 1e3;
+}
+
+static int compare_doubles(const void *a, const void *b)
+{
+    const double x = *(const double *)a, y = *(const double *)b;
+    return (x > y) - (x < y);
+}
+
+int main(int argc, char **argv)
+{
+    if (argc != 3) {
+        fprintf(stderr, "usage: %s PORT COUNT\n", argv[0]);
+        return 2;
+    }
+    const int port = atoi(argv[1]), count = atoi(argv[2]);
+    const char address[16] = "127.0.0.1"; /* the library reads a 16-byte buffer */
+    if (S_Connect(address, TESSALIN_CONNECT_MODE, port) != 0) {
+        fprintf(stderr, "S_Connect failed\n");
+        return 1;
+    }
+    double *times = malloc(sizeof(double) * (size_t)count);
+    uint8_t record[64];
+    for (int i = 0; i < count; ++i) {
+        const double start = now_us();
+        if (ConfigRead(record, sizeof record) != 26) {
+            fprintf(stderr, "ConfigRead failed\n");
+            return 1;
+        }
+        times[i] = now_us() - start;
+    }
+    S_Disconnect();
+    DLLClose();
+    qsort(times, (size_t)count, sizeof *times, compare_doubles);
+    printf("%.2f\n", times[count / 2]);
+    free(times);
+    return 0;
+}
