@@ -7,9 +7,9 @@ add_executable(pnv3400-bench-firstpaint ${CMAKE_CURRENT_LIST_DIR}/firstpaint_ben
 target_link_libraries(pnv3400-bench-firstpaint PRIVATE pnv_app)
 add_dependencies(pnv3400-bench-firstpaint tessalin)
 
-add_executable(pnv3400-wire-baseline ${CMAKE_CURRENT_LIST_DIR}/wire_baseline.c)
+add_executable(pnv3400-wire-baseline ${CMAKE_CURRENT_LIST_DIR}/wire_baseline.c ${CMAKE_CURRENT_LIST_DIR}/round_trip_timing.h)
 
-add_executable(pnv3400-bench-libread ${CMAKE_CURRENT_LIST_DIR}/lib_roundtrip.c)
+add_executable(pnv3400-bench-libread ${CMAKE_CURRENT_LIST_DIR}/lib_roundtrip.c ${CMAKE_CURRENT_LIST_DIR}/round_trip_timing.h)
 target_link_libraries(pnv3400-bench-libread PRIVATE tessalin)
 target_include_directories(pnv3400-bench-libread PRIVATE ${CMAKE_SOURCE_DIR}/encoder)
 add_dependencies(pnv3400-bench-libread pnv3400-sim)

@@ -3,24 +3,11 @@
  *   pnv3400-bench-libread PORT COUNT      prints the median ConfigRead in us
  */
 #define _GNU_SOURCE
+#include "round_trip_timing.h"
 #include "tessalin.h"
 
 #include <stdio.h>
 #include <stdlib.h>
-#include <time.h>
-
-static double now_us(void)
-{
-    struct timespec t;
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return (double)t.tv_sec * 1e6 + (double)t.tv_nsec / 1e3;
-}
-
-static int compare_doubles(const void *a, const void *b)
-{
-    const double x = *(const double *)a, y = *(const double *)b;
-    return (x > y) - (x < y);
-}
 
 int main(int argc, char **argv)
 {
@@ -46,8 +33,7 @@ int main(int argc, char **argv)
     }
     S_Disconnect();
     DLLClose();
-    qsort(times, (size_t)count, sizeof *times, compare_doubles);
-    printf("%.2f\n", times[count / 2]);
+    printf("%.2f\n", median_us(times, count));
     free(times);
     return 0;
 }

@@ -27,6 +27,8 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "round_trip_timing.h"
+
 enum { HEADER = 12, MAX_PAYLOAD = 64, MAX_FRAME = HEADER + MAX_PAYLOAD, MAX_CLIENTS = 1024 };
 enum { HELLO = 0x01, READ = 0x02, BYE = 0x04, REPLY = 0x80 };
 
@@ -220,19 +222,6 @@ static int exchange(int fd, uint8_t type, uint16_t seq, const uint8_t *payload, 
     return 0;
 }
 
-static double now_us(void)
-{
-    struct timespec t;
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return (double)t.tv_sec * 1e6 + (double)t.tv_nsec / 1e3;
-}
-
-static int compare_doubles(const void *a, const void *b)
-{
-    const double x = *(const double *)a, y = *(const double *)b;
-    return (x > y) - (x < y);
-}
-
 static int roundtrip(int port, int count)
 {
     const int fd = dial(port);
@@ -246,8 +235,7 @@ static int roundtrip(int port, int count)
             return 1;
         times[i] = now_us() - start;
     }
-    qsort(times, (size_t)count, sizeof *times, compare_doubles);
-    printf("%.2f\n", times[count / 2]);
+    printf("%.2f\n", median_us(times, count));
     free(times);
     return 0;
 }
