@@ -118,8 +118,8 @@ def wire(bin_dir, reps, clients_list, load_ms):
     try:
         lib = os.path.join(bin_dir, "pnv3400-bench-libread")
         c = os.path.join(bin_dir, "pnv3400-wire-baseline")
-        runs = pairs(reps, lambda: float(output_of([lib, sim.port, "2000"])[0]),
-                     lambda: float(output_of([c, "roundtrip", plain.port, "2000"])[0]))
+        runs = pairs(reps, lambda: float(output_of([lib, sim.port, "3000"])[0]),
+                     lambda: float(output_of([c, "roundtrip", plain.port, "3000"])[0]))
         add_row("Read round trip: library + simulator vs C client + C server", "µs", runs, 1.30, fmt="{:.1f}")
         for clients in clients_list:
             served = []
@@ -163,7 +163,7 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("bin_dir")
     parser.add_argument("--reps", type=int, default=30)
-    parser.add_argument("--load-ms", type=int, default=1000)
+    parser.add_argument("--load-ms", type=int, default=500)
     parser.add_argument("--only", nargs="*", default=["startup", "xvfb", "memory", "wire", "decode"])
     args = parser.parse_args()
 
@@ -184,7 +184,7 @@ def main():
     if "memory" in args.only:
         memory(args.bin_dir, args.reps, offscreen)
     if "wire" in args.only:
-        wire(args.bin_dir, max(args.reps // 3, 5), [10, 100], args.load_ms)
+        wire(args.bin_dir, args.reps, [10, 100], args.load_ms)
     if "decode" in args.only:
         decode(args.bin_dir, args.reps)
 
