@@ -101,7 +101,9 @@ int main(int argc, char *argv[])
                                          QStringLiteral("KIND[:ARG]"));
     const QCommandLineOption timeoutOption(QStringLiteral("client-timeout"),
                                            QStringLiteral("Milliseconds a client has for its handshake and for each "
-                                                          "frame (default 5000)."),
+                                                          "frame (default 5000). A linked client may stay idle for "
+                                                          "2 minutes; when all 64 sessions are taken, the one idle "
+                                                          "the longest gives way to a newcomer after 1 second."),
                                            QStringLiteral("MS"), QStringLiteral("5000"));
     parser.addOptions({listenOption, portOption, stateOption, macOption, resetOption, faultOption, timeoutOption});
     parser.process(app);
