@@ -74,7 +74,17 @@ bool ClientSession::peerGone() const
     return errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR;
 }
 
-void ClientSession::giveWay(const QString &why) { drop(why); }
+void ClientSession::giveWay(const QString &why)
+{
+    if (!m_dropped) {
+        drop(why);
+        return;
+    }
+    // Already on its way out, its goodbye or refusal still being sent: the
+    // slot is needed now, so the session ends here.
+    m_socket->abort();
+    finish();
+}
 
 void ClientSession::readIncoming()
 {

@@ -62,7 +62,7 @@ bool EncoderServer::makeRoom()
         std::fprintf(stderr, "all %d sessions taken: the one idle for %lld ms gives way\n", kMaxSessions,
                      static_cast<long long>(longest));
         idlest->giveWay(QStringLiteral("gives way to a newcomer"));
-        return true;
+        return m_sessions.size() < before;
     }
     m_retry.start(static_cast<int>(kGiveWayAfterMs - std::max<qint64>(longest, 0)));
     return false;
