@@ -303,7 +303,7 @@ def kills(args):
     first = REQUEST
     second = bytes([192, 168, 77, 200, 0x9C, 0x40, 172, 16, 0, 1, 0x02, 0xBC, 192, 168, 0, 1, 255, 255, 0, 0])
     allowed = {("10.1.2.3", "3001"), ("192.168.77.200", "40000"), ("172.16.30.1", "3001")}
-    torn = wrong = mid_save = 0
+    torn = wrong = mid_save = caught_mid_save = 0
     rng = random.Random(3400)
     for round_ in range(args.kills):
         slow = round_ % 2 == 0   # half the kills land inside a save held open half-way
@@ -319,13 +319,16 @@ def kills(args):
             time.sleep(rng.uniform(0.0, 0.01))
         sim.stop(hard=True)
         s.close()
+        if os.path.exists(state + ".tmp"):
+            caught_mid_save += 1   # the kill cut a save short: exactly where a plain overwrite would tear
         values = load_state(state)
         if values is None:
             torn += 1
         elif (values["address"], values["port"]) not in allowed:
             wrong += 1
-    print("%d kill -9 during writes (%d inside a save held open half-way): %d torn state files, %d with other values"
-          % (args.kills, mid_save, torn, wrong))
+    print("%d kill -9 during writes (%d aimed inside a save held open half-way, %d left a half-written temporary "
+          "file behind): %d torn state files, %d with values never written" % (args.kills, mid_save, caught_mid_save,
+                                                                            torn, wrong))
 
 
 def main():

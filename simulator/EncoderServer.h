@@ -34,9 +34,11 @@ public:
     // the kernel and retried a second later.
     static constexpr int kListenBacklog = 1024;
     // How long a session must have been idle before it gives way to a
-    // newcomer: long enough for a client between two requests, short enough
-    // for a newcomer's time budget.
-    static constexpr int kGiveWayAfterMs = 1000;
+    // newcomer: far longer than a library takes between connecting and its
+    // handshake, or between two requests it makes in a row, and short enough
+    // that a newcomer queued behind hundreds of stalling clients still fits
+    // in the library's 3 s budget.
+    static constexpr int kGiveWayAfterMs = 250;
 
 private:
     void acceptPending();

@@ -103,7 +103,7 @@ int main(int argc, char *argv[])
                                            QStringLiteral("Milliseconds a client has for its handshake and for each "
                                                           "frame (default 5000). A linked client may stay idle for "
                                                           "2 minutes; when all 64 sessions are taken, the one idle "
-                                                          "the longest gives way to a newcomer after 1 second."),
+                                                          "the longest gives way to a newcomer after 250 ms."),
                                            QStringLiteral("MS"), QStringLiteral("5000"));
     parser.addOptions({listenOption, portOption, stateOption, macOption, resetOption, faultOption, timeoutOption});
     parser.process(app);
