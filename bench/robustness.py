@@ -57,6 +57,16 @@ class Simulator:
     def fds(self):
         return len(os.listdir("/proc/%d/fd" % self.process.pid))
 
+    def settled_fds(self):
+        """The descriptor count once the last client's goodbye has been handled (stable for 200 ms, 5 s at most)."""
+        last, stable, deadline = self.fds(), 0, time.monotonic() + 5
+        while stable < 4 and time.monotonic() < deadline:
+            time.sleep(0.05)
+            now = self.fds()
+            stable = stable + 1 if now == last else 0
+            last = now
+        return last
+
     def rss_kib(self):
         with open("/proc/%d/status" % self.process.pid) as status:
             for line in status:
@@ -208,7 +218,7 @@ def hostile(args):
               "p50 %.0f ms, p99 %.0f ms" % (len(good), attempts, len(good) / max(attempts, 1),
                                            percentile(good, 50) * 1000, percentile(good, 99) * 1000))
         print()
-        print("| Kind | Connections | Dropped by the simulator | Still held at the end | Median s from connect to drop "
+        print("| Kind | Connections | Dropped by the simulator | In flight when the attack ended | Median s from connect to drop "
               "| p99 s | Max s |")
         print("|---|---|---|---|---|---|---|")
         for kind in KINDS:
@@ -217,7 +227,7 @@ def hostile(args):
                 kind, started[kind], len(times), started[kind] - len(times), percentile(times, 50),
                 percentile(times, 99), max(times) if times else float("nan")))
         print()
-        print("simulator after the attack: %d descriptors, RSS %d KiB" % (sim.fds(), sim.rss_kib()))
+        print("simulator once the attack is over: %d descriptors, RSS %d KiB" % (sim.settled_fds(), sim.rss_kib()))
     finally:
         sim.stop()
 
@@ -262,12 +272,12 @@ def soak(args):
             lib.S_Disconnect()
         for i in range(100):   # warm-up: first allocations are not drift
             cycle(i)
-        before = (sim.fds(), sim.rss_kib(), own_fds(), own_rss_kib())
+        before = (sim.settled_fds(), sim.rss_kib(), own_fds(), own_rss_kib())
         start = time.monotonic()
         for i in range(args.cycles):
             cycle(i)
         elapsed = time.monotonic() - start
-        after = (sim.fds(), sim.rss_kib(), own_fds(), own_rss_kib())
+        after = (sim.settled_fds(), sim.rss_kib(), own_fds(), own_rss_kib())
         print("%d cycles (connect, read, write, disconnect) in %.1f s, %d failed calls" % (args.cycles, elapsed, failures))
         print()
         print("| | Descriptors at start | at end | RSS KiB at start | at end |")
