@@ -67,7 +67,8 @@ Expected expectedFor(const std::vector<std::uint8_t> &bytes)
         const wire::Frame frame = decoder.takeFrame();
         const auto type = static_cast<wire::MessageType>(frame.type);
         const auto reply = [&](std::vector<std::uint8_t> payload) {
-            expected.replies.push_back({static_cast<std::uint8_t>(frame.type | 0x80), frame.sequence, std::move(payload)});
+            expected.replies.push_back(
+                {static_cast<std::uint8_t>(frame.type | 0x80), frame.sequence, std::move(payload)});
         };
         if (!linked && type != wire::MessageType::Hello) {
             expected.end = End::Dropped;

@@ -2,7 +2,6 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
-#include <cstdlib>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -40,7 +39,12 @@ int waitFor(int fd, short events, const Deadline &deadline, short *revents = nul
     }
 }
 
-Outcome waitFailure(int ready) { return ready == kCancelled ? Outcome::Cancelled : (ready == 0 ? Outcome::TimedOut : Outcome::Failed); }
+Outcome waitFailure(int ready)
+{
+    if (ready == kCancelled)
+        return Outcome::Cancelled;
+    return ready == 0 ? Outcome::TimedOut : Outcome::Failed;
+}
 
 bool isPeerGoneError(int error)
 {
