@@ -535,9 +535,14 @@ void SimulatorTest::fullSimulatorStillServesANewcomer()
 
 void SimulatorTest::burstWaitsInTheListenQueue()
 {
+    // The kernel caps every listen queue at net.core.somaxconn (4096 by default, in a new namespace too).
+    QFile cap(QStringLiteral("/proc/sys/net/core/somaxconn"));
+    const int somaxconn = cap.open(QIODevice::ReadOnly) ? cap.readAll().trimmed().toInt() : 4096;
+    if (somaxconn < 128)
+        QSKIP("net.core.somaxconn is below 128 here: no burst larger than Qt's default queue could wait");
+    const int kBurst = std::min(300, somaxconn);
     SimulatorProcess sim;
     QVERIFY2(sim.start(), qPrintable(sim.errorString()));
-    constexpr int kBurst = 300;
     std::vector<int> fds;
     const auto closeAll = qScopeGuard([&] {
         for (const int fd : fds)
