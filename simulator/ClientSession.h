@@ -4,6 +4,7 @@
 
 #include "WireFrame.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -16,7 +17,7 @@ class EncoderDevice;
 
 struct SessionLimits {
     int clientTimeoutMs = 5000;            // handshake, and each frame once begun
-    int idleTimeoutMs = 15 * 60 * 1000;    // between requests, once linked
+    int idleTimeoutMs = 2 * 60 * 1000;     // between requests, once linked: a technician's pause at the window
     qint64 maxPendingOutput = 64 * 1024;   // a client that does not read its answers
 };
 
@@ -27,6 +28,14 @@ class ClientSession final : public QObject {
 public:
     ClientSession(QTcpSocket *socket, EncoderDevice &device, SessionLimits limits, QObject *parent = nullptr);
     ~ClientSession() override;
+
+    // Milliseconds since the client last sent a byte; 0 while bytes wait to be read.
+    qint64 idleMs() const;
+    // True once the client has closed or reset its end, whether or not the
+    // event loop has seen it yet.
+    bool peerGone() const;
+    // Ends the session to make room for a newcomer (the server is full).
+    void giveWay(const QString &why);
 
 signals:
     void finished();
@@ -47,6 +56,7 @@ private:
     SessionLimits m_limits;
     tessalin::wire::FrameDecoder m_decoder;
     QTimer m_timer;
+    QElapsedTimer m_lastHeard;
     QString m_peer;
     bool m_linked = false;
     bool m_timingFrame = false;

@@ -106,6 +106,7 @@ bool RogueEncoder::readRequest(int client, wire::Frame &request)
     if (decoder.state() != wire::FrameDecoder::State::FrameReady)
         return false;
     request = decoder.takeFrame();
+    ++m_requests;
     return true;
 }
 
