@@ -10,6 +10,7 @@ packages=(
   fonts-dejavu-core fonts-dejavu-extra
   xvfb xauth x11-utils xdotool imagemagick
   iproute2 util-linux
+  ansible-core
 )
 
 missing=()
