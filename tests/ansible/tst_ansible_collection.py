@@ -163,6 +163,12 @@ def check_documentation(ansible, example):
     expect({"outcome", "before", "after", "config", "message"} <= set(entry["return"]),
            "documented return values: %s" % sorted(entry["return"]))
     expect(FQCN in entry["examples"], "the examples do not use the module")
+    # The README shows the example files as they are, less their opening comments.
+    with open(os.path.join(example, os.pardir, "README.md")) as readme:
+        shown = re.findall(r"^```yaml\n(.*?)^```$", readme.read(), re.MULTILINE | re.DOTALL)
+    for name in ("inventory.yml", "gateway-and-mask.yml"):
+        with open(os.path.join(example, name)) as text:
+            expect(re.sub(r"\A(#.*\n)+", "", text.read()) in shown, "the README does not show %s as it is" % name)
     code, out, _, _ = ansible.run("ansible-playbook", "--syntax-check", "-i", os.path.join(example, "inventory.yml"),
                                os.path.join(example, "gateway-and-mask.yml"))
     expect(code == 0, "the example playbook fails its syntax check:\n" + out)
@@ -289,6 +295,7 @@ def run_fleet(ansible, simulators, source, example, work):
         "reads": ({"encoder": fleet_address(3)}, None),
         "rule-refusal": ({"encoder": fleet_address(4), "mask": "255.0.255.0"},
                          "%s:3001: invalid: mask 255.0.255.0 is not contiguous" % fleet_address(4)),
+        "empty-encoder": ({"encoder": ""}, "encoder is empty"),
         "no-library": ({"encoder": fleet_address(5), "library": "/nonexistent/libtessalin.so"},
                        "pnv3400ctl (exit 3): pnv3400ctl: cannot bind the device library: /nonexistent/libtessalin.so"),
         "no-program": ({"encoder": fleet_address(6), "ctl_path": os.path.join(work, "pnv3400ctl")},

@@ -203,6 +203,11 @@ def main():
     )
     params = module.params
 
+    # pnv3400ctl takes an empty --encoder for its default, the factory address:
+    # an empty variable in a playbook must not turn into another encoder.
+    if not params["encoder"].strip():
+        module.fail_json(msg="encoder is empty; give ADDRESS[:PORT]", encoder=params["encoder"])
+
     ctl = params["ctl_path"]
     if ctl is None:
         ctl = module.get_bin_path("pnv3400ctl", required=True)
