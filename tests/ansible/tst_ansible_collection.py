@@ -170,7 +170,7 @@ def check_documentation(ansible, example):
         with open(os.path.join(example, name)) as text:
             expect(re.sub(r"\A(#.*\n)+", "", text.read()) in shown, "the README does not show %s as it is" % name)
     code, out, _, _ = ansible.run("ansible-playbook", "--syntax-check", "-i", os.path.join(example, "inventory.yml"),
-                               os.path.join(example, "gateway-and-mask.yml"))
+                                  os.path.join(example, "gateway-and-mask.yml"))
     expect(code == 0, "the example playbook fails its syntax check:\n" + out)
 
 
@@ -251,7 +251,7 @@ def run_fleet(ansible, simulators, source, example, work):
                 expect(item.get("changed") is True and item.get("outcome") == "applied",
                        "first run: %s: %s" % (encoder, item))
         expect(fleet_holds(site), "first run: the state files of %s do not hold its gateway and mask" % site)
-    expect(fleet_writes() == FLEET_SIZE, "first run: %d WRITEs in the fleet, expected %d" % (fleet_writes(), FLEET_SIZE))
+    expect(fleet_writes() == FLEET_SIZE, "first run: %d WRITEs in the fleet, not %d" % (fleet_writes(), FLEET_SIZE))
     failed = {
         UNREACHABLE: ("harbour", "%s:3001: failed: connect: " % UNREACHABLE),
         refusing: ("lab", "%s: rejected: the encoder refused the write" % refusing),
@@ -273,13 +273,14 @@ def run_fleet(ansible, simulators, source, example, work):
     expect(set(items) == set(fleet_state) | {UNREACHABLE}, "second run: encoders reported: %s" % sorted(items))
     for encoder, item in items.items():
         if encoder != UNREACHABLE:
-            expect(item.get("changed") is False and item.get("outcome") == "unchanged", "second run: %s: %s" % (encoder, item))
+            expect(item.get("changed") is False and item.get("outcome") == "unchanged",
+                   "second run: %s: %s" % (encoder, item))
     expect(fleet_writes() == FLEET_SIZE, "second run: the fleet logged %d WRITEs more" % (fleet_writes() - FLEET_SIZE))
 
     # WHEN check mode asks for a new gateway THEN each encoder would change,
     # the diff shows it, and nothing is written.
     code, out, results, _ = ansible.run("ansible-playbook", "-i", inventory, "--limit", "north", "--check", "--diff",
-                                     "-e", "encoder_gateway=10.77.8.253", playbook)
+                                        "-e", "encoder_gateway=10.77.8.253", playbook)
     expect(code == 0, "check mode: ansible-playbook exited %d" % code)
     items = items_of(results.get("north-ops", {}))
     expect(len(items) == len(sites["north"][0]), "check mode: %d encoders reported" % len(items))
@@ -303,10 +304,11 @@ def run_fleet(ansible, simulators, source, example, work):
     }
     probe_inventory = os.path.join(work, "probes.yml")
     with open(probe_inventory, "w") as out:
-        json.dump({"probes": {"vars": local, "hosts": {name: {"probe": args} for name, (args, _) in probes.items()}}}, out)
+        hosts = {name: {"probe": args} for name, (args, _) in probes.items()}
+        json.dump({"probes": {"vars": local, "hosts": hosts}}, out)
     connections = simulators.log("fleet").count("connected")
     arguments = " ".join("%s={{ probe.%s | default(omit) }}" % (key, key)
-                         for key in ("encoder", "mask", "gateway", "library", "ctl_path"))
+                         for key in ("encoder", "mask", "library", "ctl_path"))
     code, out, results, _ = ansible.run("ansible", "probes", "-i", probe_inventory, "-m", FQCN, "-a", arguments)
     expect(code == 2, "probes: ansible exited %d, expected 2" % code)
     status = dict(re.findall(r"^(\S+) \| ([A-Z]+)", out, re.MULTILINE))
