@@ -5,6 +5,7 @@
 
 #include "SimulatorProcess.h"
 #include "tessalin.h"
+#include "tessalin_codes.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -218,7 +218,7 @@ std::optional<EncoderConfig> readEncoder(const Globals &globals, const pnv::Tess
     EncoderSession session(api, globals.encoder, globals.verbose);
     int code = session.connect();
     QString stage = QStringLiteral("connect");
-    if (code == 0) {
+    if (code == TESSALIN_SUCCESS) {
         const auto result = session.read();
         if (result.config)
             return result.config;

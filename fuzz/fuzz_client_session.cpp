@@ -83,7 +83,7 @@ Expected expectedFor(const std::vector<std::uint8_t> &bytes)
             const std::int32_t mode = static_cast<std::int32_t>(
                 (std::uint32_t{frame.payload[0]} << 24) | (std::uint32_t{frame.payload[1]} << 16)
                 | (std::uint32_t{frame.payload[2]} << 8) | frame.payload[3]);
-            const bool accepted = mode == wire::kConfigurationSessionMode;
+            const bool accepted = mode == TESSALIN_CONNECT_MODE;
             reply({static_cast<std::uint8_t>(accepted ? 0 : 4), 3400 >> 8, 3400 & 0xFF});
             if (!accepted) {
                 expected.end = End::ClosedAfterReplies;
@@ -100,7 +100,7 @@ Expected expectedFor(const std::vector<std::uint8_t> &bytes)
             reply(std::vector<std::uint8_t>(27, 0));   // status 0, then a record
             break;
         case wire::MessageType::Write: {
-            if (frame.payload.size() != tessalin::kRequestSize) {
+            if (frame.payload.size() != TESSALIN_CONFIG_REQUEST_SIZE) {
                 expected.end = End::Dropped;
                 return expected;
             }

@@ -13,6 +13,7 @@
 #include "FuzzCheck.h"
 #include "WireFrame.h"
 #include "tessalin.h"
+#include "tessalin_codes.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -41,8 +42,8 @@ int budgetMs = 50;
 // thread; anything beyond this is a call that forgot its deadline.
 constexpr int kSlackMs = 500;
 constexpr std::size_t kGuardSize = 32;
-constexpr std::size_t kReplySize = 26;
-constexpr std::size_t kRequestSize = 20;
+constexpr std::size_t kReplySize = TESSALIN_CONFIG_REPLY_SIZE;
+constexpr std::size_t kRequestSize = TESSALIN_CONFIG_REQUEST_SIZE;
 constexpr std::int32_t kCapacities[] = {26, 20, 1, 500};
 constexpr std::uint8_t kLinkDown = 1, kTimedOut = 2, kReceiveError = 3, kVerifyError = 4;
 

@@ -147,8 +147,8 @@ void ClientSession::handleFrame(const wire::Frame &frame)
         const auto mode = static_cast<std::int32_t>((std::uint32_t{frame.payload[0]} << 24)
                                                     | (std::uint32_t{frame.payload[1]} << 16)
                                                     | (std::uint32_t{frame.payload[2]} << 8) | frame.payload[3]);
-        const bool accepted = mode == wire::kConfigurationSessionMode;
-        const std::uint8_t status = accepted ? 0 : 4;
+        const bool accepted = mode == TESSALIN_CONNECT_MODE;
+        const std::uint8_t status = accepted ? TESSALIN_SUCCESS : TESSALIN_VERIFY_ERROR;
         log(QStringLiteral("HELLO mode %1 -> status %2").arg(mode).arg(status));
         answer(frame, wire::MessageType::HelloReply,
                {status, static_cast<std::uint8_t>(wire::kModelNumber >> 8),
@@ -175,7 +175,7 @@ void ClientSession::handleFrame(const wire::Frame &frame)
         return;
     }
     case wire::MessageType::Write: {
-        if (frame.payload.size() != tessalin::kRequestSize) {
+        if (frame.payload.size() != TESSALIN_CONFIG_REQUEST_SIZE) {
             drop(QStringLiteral("malformed WRITE"));
             return;
         }

@@ -10,7 +10,7 @@ std::optional<std::uint32_t> parseEncoderAddress(const char *buffer16)
     int octets = 0;
     int digits = 0;
     unsigned value = 0;
-    for (int i = 0; i < kAddressBufferSize; ++i) {
+    for (int i = 0; i < TESSALIN_ADDRESS_BUFFER_SIZE; ++i) {
         const char c = buffer16[i];
         if (c >= '0' && c <= '9') {
             if (++digits > 3)

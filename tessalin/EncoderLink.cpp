@@ -58,19 +58,19 @@ std::uint8_t resultCode(Outcome outcome)
 {
     switch (outcome) {
     case Outcome::Ok:
-        return 0;
+        return TESSALIN_SUCCESS;
     case Outcome::PeerClosed:
     case Outcome::Failed:
     case Outcome::Cancelled:
-        return 1;
+        return TESSALIN_LINK_DOWN;
     case Outcome::TimedOut:
-        return 2;
+        return TESSALIN_TIME_OUT;
     case Outcome::Malformed:
     case Outcome::WrongSequence:
     case Outcome::BadChecksum:
-        return 3;
+        return TESSALIN_RECEIVE_ERROR;
     }
-    return 3;
+    return TESSALIN_RECEIVE_ERROR;
 }
 
 EncoderLink::~EncoderLink() { closeSocket(); }

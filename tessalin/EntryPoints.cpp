@@ -5,6 +5,7 @@
 #include "EncoderLink.h"
 #include "NetworkConfig.h"
 #include "tessalin.h"
+#include "tessalin_codes.h"
 
 #include <algorithm>
 
@@ -15,12 +16,6 @@ using tessalin::Deadline;
 using tessalin::EncoderLink;
 using tessalin::Outcome;
 namespace wire = tessalin::wire;
-
-constexpr std::uint8_t kSuccess = 0;
-constexpr std::uint8_t kLinkDown = 1;
-constexpr std::uint8_t kTimedOut = 2;
-constexpr std::uint8_t kVerifyError = 4;
-constexpr std::uint8_t kAlreadyConnected = 5;
 
 CallGate &theGate()
 {
@@ -44,15 +39,15 @@ std::uint8_t runCall(Body body)
     std::uint64_t ticket = 0;
     switch (theGate().enter(deadline, ticket)) {
     case CallGate::Turn::Cancelled:
-        return kLinkDown;
+        return TESSALIN_LINK_DOWN;
     case CallGate::Turn::TimedOut:
-        return kTimedOut;
+        return TESSALIN_TIME_OUT;
     case CallGate::Turn::Granted:
         break;
     }
     const std::uint8_t code = body(deadline, theLink());
     const bool cancelled = theGate().leave(ticket, [] { theLink().close(); });
-    return cancelled ? kLinkDown : code;
+    return cancelled ? TESSALIN_LINK_DOWN : code;
 }
 
 void endEveryCall()
@@ -67,12 +62,12 @@ std::uint8_t configurationExchange(EncoderLink &link, const Deadline &deadline, 
                                    std::size_t successLength, wire::Frame &reply)
 {
     if (!link.isOpen())
-        return kLinkDown;
+        return TESSALIN_LINK_DOWN;
     const Outcome outcome = link.exchange(request, payload, length, replyType, deadline, reply);
     if (outcome != Outcome::Ok)
         return tessalin::resultCode(outcome);
     const bool wellFormed = !reply.payload.empty()
-                            && reply.payload.size() == (reply.payload[0] == kSuccess ? successLength : 1);
+                            && reply.payload.size() == (reply.payload[0] == TESSALIN_SUCCESS ? successLength : 1);
     if (!wellFormed) {
         link.close();
         return tessalin::resultCode(Outcome::Malformed);
@@ -83,12 +78,12 @@ std::uint8_t configurationExchange(EncoderLink &link, const Deadline &deadline, 
 std::uint8_t connectLink(EncoderLink &link, const Deadline &deadline, const char *address, int32_t mode, int32_t port)
 {
     if (link.isAlive())
-        return kAlreadyConnected;
+        return TESSALIN_ALREADY_CONNECTED;
     link.close();   // a link the encoder dropped is forgotten, not reported
 
     const auto encoder = tessalin::parseEncoderAddress(address);
     if (!encoder || port < 1 || port > 65535)
-        return kLinkDown;
+        return TESSALIN_LINK_DOWN;
     Outcome outcome = link.open(*encoder, static_cast<std::uint16_t>(port), deadline);
     if (outcome != Outcome::Ok)
         return tessalin::resultCode(outcome);
@@ -107,11 +102,11 @@ std::uint8_t connectLink(EncoderLink &link, const Deadline &deadline, const char
     }
     const std::uint8_t status = reply.payload[0];
     const unsigned model = (unsigned{reply.payload[1]} << 8) | reply.payload[2];
-    if (status != kSuccess || model != wire::kModelNumber) {
+    if (status != TESSALIN_SUCCESS || model != wire::kModelNumber) {
         link.close();
-        return status != kSuccess ? status : kVerifyError;
+        return status != TESSALIN_SUCCESS ? status : TESSALIN_VERIFY_ERROR;
     }
-    return kSuccess;
+    return TESSALIN_SUCCESS;
 }
 
 } // namespace
@@ -129,32 +124,32 @@ void S_Disconnect(void) { endEveryCall(); }
 
 int32_t ConfigRead(uint8_t *buffer, int32_t capacity)
 {
-    if (!buffer || capacity < static_cast<int32_t>(tessalin::kReplySize))
+    if (!buffer || capacity < static_cast<int32_t>(TESSALIN_CONFIG_REPLY_SIZE))
         return 0;
     wire::Frame reply;
     const std::uint8_t status = runCall([&](const Deadline &deadline, EncoderLink &link) {
         return configurationExchange(link, deadline, wire::MessageType::Read, nullptr, 0,
-                                     wire::MessageType::ReadReply, 1 + tessalin::kReplySize, reply);
+                                     wire::MessageType::ReadReply, 1 + TESSALIN_CONFIG_REPLY_SIZE, reply);
     });
-    if (status != kSuccess) {
+    if (status != TESSALIN_SUCCESS) {
         buffer[0] = status;
         return 1;
     }
-    std::copy_n(reply.payload.begin() + 1, tessalin::kReplySize, buffer);
-    return static_cast<int32_t>(tessalin::kReplySize);
+    std::copy_n(reply.payload.begin() + 1, TESSALIN_CONFIG_REPLY_SIZE, buffer);
+    return static_cast<int32_t>(TESSALIN_CONFIG_REPLY_SIZE);
 }
 
 int32_t ConfigWrite(uint8_t *buffer, int32_t capacity)
 {
-    if (!buffer || capacity < static_cast<int32_t>(tessalin::kRequestSize))
+    if (!buffer || capacity < static_cast<int32_t>(TESSALIN_CONFIG_REQUEST_SIZE))
         return 0;
-    const std::uint8_t status = runCall([&](const Deadline &deadline, EncoderLink &link) {
+    const std::uint8_t status = runCall([&](const Deadline &deadline, EncoderLink &link) -> std::uint8_t {
         wire::Frame reply;
         const std::uint8_t code = configurationExchange(link, deadline, wire::MessageType::Write, buffer,
-                                                        tessalin::kRequestSize, wire::MessageType::WriteReply,
-                                                        1 + tessalin::kRequestSize, reply);
-        if (code == kSuccess && !std::equal(buffer, buffer + tessalin::kRequestSize, reply.payload.begin() + 1))
-            return kVerifyError;   // the encoder stored something other than what we sent
+                                                        TESSALIN_CONFIG_REQUEST_SIZE, wire::MessageType::WriteReply,
+                                                        1 + TESSALIN_CONFIG_REQUEST_SIZE, reply);
+        if (code == TESSALIN_SUCCESS && !std::equal(buffer, buffer + TESSALIN_CONFIG_REQUEST_SIZE, reply.payload.begin() + 1))
+            return TESSALIN_VERIFY_ERROR;   // the encoder stored something other than what we sent
         return code;
     });
     buffer[0] = status;

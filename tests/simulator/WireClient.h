@@ -65,7 +65,7 @@ public:
     }
 
     // The handshake's status, or -1.
-    int handshake(std::int32_t mode = tessalin::wire::kConfigurationSessionMode)
+    int handshake(std::int32_t mode = TESSALIN_CONNECT_MODE)
     {
         const auto m = static_cast<std::uint32_t>(mode);
         const auto reply = request(tessalin::wire::MessageType::Hello,

@@ -7,6 +7,7 @@
 #include "SealedNetwork.h"
 #include "SimulatorProcess.h"
 #include "tessalin.h"
+#include "tessalin_codes.h"
 
 #include <QElapsedTimer>
 #include <QTcpServer>
@@ -574,7 +575,7 @@ void TessalinTest::addressTexts()
 {
     QFETCH(QByteArray, text);
     QFETCH(bool, usable);
-    text.resize(tessalin::kAddressBufferSize, '\0');
+    text.resize(TESSALIN_ADDRESS_BUFFER_SIZE, '\0');
     QCOMPARE(tessalin::parseEncoderAddress(text.constData()).has_value(), usable);
 }
 
