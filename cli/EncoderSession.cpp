@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-namespace pnvctl {
+namespace pnv::ctl {
 
 EncoderConfig EncoderConfig::fromReply(const std::uint8_t *reply26)
 {
@@ -152,4 +152,4 @@ void EncoderSession::disconnect()
     });
 }
 
-} // namespace pnvctl
+} // namespace pnv::ctl

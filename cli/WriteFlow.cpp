@@ -2,7 +2,7 @@
 
 #include <QJsonValue>
 
-namespace pnvctl {
+namespace pnv::ctl {
 namespace {
 
 const char *const kOutcomeNames[] = {"applied", "unchanged", "dry-run", "rejected", "not-applied", "failed", "invalid"};
@@ -143,4 +143,4 @@ QString describeReport(const QJsonObject &report)
     return line;
 }
 
-} // namespace pnvctl
+} // namespace pnv::ctl

@@ -22,7 +22,7 @@
 #include <memory>
 #include <unistd.h>
 
-using namespace pnvctl;
+using namespace pnv::ctl;
 
 namespace {
 

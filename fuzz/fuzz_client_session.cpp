@@ -106,7 +106,7 @@ Expected expectedFor(const std::vector<std::uint8_t> &bytes)
             }
             tessalin::NetworkConfig wanted;
             wanted.assignRequest(frame.payload.data());
-            if (pnvsim::rejectionReason(wanted).empty()) {
+            if (pnv::sim::rejectionReason(wanted).empty()) {
                 std::vector<std::uint8_t> payload{0};
                 payload.insert(payload.end(), frame.payload.begin(), frame.payload.end());
                 reply(payload);
@@ -146,19 +146,19 @@ struct Server {
     QCoreApplication app{argc, argv};
     QTemporaryDir folder{(QDir(QStringLiteral("/dev/shm")).exists() ? QStringLiteral("/dev/shm") : QDir::tempPath())
                          + QStringLiteral("/pnv-fuzz-session-XXXXXX")};
-    std::unique_ptr<pnvsim::EncoderDevice> device;
-    std::unique_ptr<pnvsim::EncoderServer> server;
+    std::unique_ptr<pnv::sim::EncoderDevice> device;
+    std::unique_ptr<pnv::sim::EncoderServer> server;
 
     Server()
     {
         FUZZ_CHECK(folder.isValid());
         const QString state = folder.filePath(QStringLiteral("encoder.state"));
         const auto config = tessalin::NetworkConfig::factory({2, 0, 0, 0, 0, 9});
-        FUZZ_CHECK(pnvsim::saveState(state, config).isEmpty());
-        device = std::make_unique<pnvsim::EncoderDevice>(state, config, pnvsim::FaultPlan{});
-        pnvsim::SessionLimits limits;
+        FUZZ_CHECK(pnv::sim::saveState(state, config).isEmpty());
+        device = std::make_unique<pnv::sim::EncoderDevice>(state, config, pnv::sim::FaultPlan{});
+        pnv::sim::SessionLimits limits;
         limits.clientTimeoutMs = 100;   // stalls end quickly; the rules stay the same
-        server = std::make_unique<pnvsim::EncoderServer>(*device, limits);
+        server = std::make_unique<pnv::sim::EncoderServer>(*device, limits);
         FUZZ_CHECK(server->listen(QHostAddress::LocalHost, 0).isEmpty());
     }
 
@@ -168,7 +168,7 @@ struct Server {
         QEventLoop loop;
         QTimer::singleShot(ms, &loop, &QEventLoop::quit);
         loop.exec();
-        FUZZ_CHECK(server->sessionCount() <= pnvsim::EncoderServer::kMaxSessions);
+        FUZZ_CHECK(server->sessionCount() <= pnv::sim::EncoderServer::kMaxSessions);
     }
 };
 
@@ -267,7 +267,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     Server &sim = server();
     FuzzedDataProvider input(data, size);
     // Now and then more clients than the table holds.
-    const int count = input.ConsumeIntegralInRange<int>(0, 15) == 0 ? pnvsim::EncoderServer::kMaxSessions + 2
+    const int count = input.ConsumeIntegralInRange<int>(0, 15) == 0 ? pnv::sim::EncoderServer::kMaxSessions + 2
                                                                     : input.ConsumeIntegralInRange<int>(1, 3);
     std::vector<std::unique_ptr<Client>> clients;
     std::vector<std::size_t> cuts;
@@ -301,7 +301,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         }
     }
     for (const auto &client : clients)
-        client->check(count > pnvsim::EncoderServer::kMaxSessions);
+        client->check(count > pnv::sim::EncoderServer::kMaxSessions);
 
     clients.clear();
     while (sim.server->sessionCount() > 0) {

@@ -30,8 +30,8 @@
 namespace {
 
 namespace wire = tessalin::wire;
-using fuzz::Answer;
-using fuzz::FakeEncoder;
+using pnv::fuzz::Answer;
+using pnv::fuzz::FakeEncoder;
 using Clock = std::chrono::steady_clock;
 
 // The call budget the library is given, unless TESSALIN_TIMEOUT_MS already

@@ -57,23 +57,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 {
     const QByteArray text(reinterpret_cast<const char *>(data), static_cast<qsizetype>(size));
     QString error;
-    const auto config = pnvsim::parseState(text, error);
+    const auto config = pnv::sim::parseState(text, error);
     if (!config) {
         checkRefusal(text, error);
         return 0;
     }
     FUZZ_CHECK(error.isEmpty());
-    FUZZ_CHECK(pnvsim::rejectionReason(*config).empty());
+    FUZZ_CHECK(pnv::sim::rejectionReason(*config).empty());
 
     // What is written is what is read back, and writing that again changes nothing.
     const QString path = scratch().filePath(QStringLiteral("encoder.state"));
-    FUZZ_CHECK(pnvsim::saveState(path, *config).isEmpty());
-    const pnvsim::StateLoad loaded = pnvsim::loadState(path);
+    FUZZ_CHECK(pnv::sim::saveState(path, *config).isEmpty());
+    const pnv::sim::StateLoad loaded = pnv::sim::loadState(path);
     FUZZ_CHECK(loaded.config.has_value());
     FUZZ_CHECK(*loaded.config == *config);
     QFile saved(path);
     FUZZ_CHECK(saved.open(QIODevice::ReadOnly));
-    FUZZ_CHECK(saved.readAll() == pnvsim::formatState(*config).toUtf8());
-    FUZZ_CHECK(!QFile::exists(pnvsim::temporaryPath(path)));
+    FUZZ_CHECK(saved.readAll() == pnv::sim::formatState(*config).toUtf8());
+    FUZZ_CHECK(!QFile::exists(pnv::sim::temporaryPath(path)));
     return 0;
 }

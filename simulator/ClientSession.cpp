@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <sys/socket.h>
 
-namespace pnvsim {
+namespace pnv::sim {
 
 namespace wire = tessalin::wire;
 
@@ -264,4 +264,4 @@ void ClientSession::log(const QString &message) const
     std::fputs(line.constData(), stderr);
 }
 
-} // namespace pnvsim
+} // namespace pnv::sim

@@ -11,7 +11,7 @@
 
 class QTcpSocket;
 
-namespace pnvsim {
+namespace pnv::sim {
 
 class EncoderDevice;
 
@@ -64,4 +64,4 @@ private:
     bool m_finished = false;
 };
 
-} // namespace pnvsim
+} // namespace pnv::sim

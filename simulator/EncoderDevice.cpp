@@ -5,7 +5,7 @@
 
 #include <utility>
 
-namespace pnvsim {
+namespace pnv::sim {
 namespace {
 
 constexpr std::uint8_t kSuccess = 0;
@@ -76,4 +76,4 @@ EncoderDevice::Answer EncoderDevice::write(const std::uint8_t *request20)
     return answer;
 }
 
-} // namespace pnvsim
+} // namespace pnv::sim

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 
-namespace pnvsim {
+namespace pnv::sim {
 
 EncoderServer::EncoderServer(EncoderDevice &device, SessionLimits limits, QObject *parent)
     : QObject(parent), m_device(device), m_limits(limits)
@@ -76,4 +76,4 @@ void EncoderServer::sessionFinished(ClientSession *session)
     QMetaObject::invokeMethod(this, &EncoderServer::acceptPending, Qt::QueuedConnection);
 }
 
-} // namespace pnvsim
+} // namespace pnv::sim

@@ -13,7 +13,7 @@
 
 #include <vector>
 
-namespace pnvsim {
+namespace pnv::sim {
 
 class EncoderDevice;
 
@@ -52,4 +52,4 @@ private:
     QTimer m_retry;   // when the longest idle session may give way
 };
 
-} // namespace pnvsim
+} // namespace pnv::sim

@@ -15,7 +15,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace pnvsim {
+namespace pnv::sim {
 namespace {
 
 const char *const kKeys[] = {"mac", "address", "port", "aux-address", "aux-port", "gateway", "mask"};
@@ -374,4 +374,4 @@ tessalin::MacAddress macForStatePath(const QString &path)
     return mac;
 }
 
-} // namespace pnvsim
+} // namespace pnv::sim

@@ -8,7 +8,7 @@
 #include <QString>
 #include <optional>
 
-namespace pnvsim {
+namespace pnv::sim {
 
 struct StateLoad {
     std::optional<tessalin::NetworkConfig> config;   // set on success
@@ -41,4 +41,4 @@ std::optional<tessalin::MacAddress> parseMac(const QString &text);
 QString formatMac(const tessalin::MacAddress &mac);
 QString formatOctets(const tessalin::Octets4 &octets);
 
-} // namespace pnvsim
+} // namespace pnv::sim

@@ -16,7 +16,7 @@
 #include <cstdio>
 #include <optional>
 
-using namespace pnvsim;
+using namespace pnv::sim;
 
 namespace {
 

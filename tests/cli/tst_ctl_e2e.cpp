@@ -19,7 +19,7 @@
 #include <csignal>
 #include <unistd.h>
 
-using pnvtest::SimulatorProcess;
+using pnv::test::SimulatorProcess;
 
 namespace {
 

@@ -14,7 +14,7 @@
 
 #include <jerror.h>
 
-using namespace pnvtest;
+using namespace pnv::test;
 
 namespace {
 

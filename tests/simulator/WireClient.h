@@ -11,7 +11,7 @@
 
 #include <optional>
 
-namespace pnvtest {
+namespace pnv::test {
 
 class WireClient final {
 public:
@@ -108,4 +108,4 @@ private:
     std::uint16_t m_sequence = 1;
 };
 
-} // namespace pnvtest
+} // namespace pnv::test

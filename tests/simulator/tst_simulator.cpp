@@ -20,8 +20,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-using pnvtest::SimulatorProcess;
-using pnvtest::WireClient;
+using pnv::test::SimulatorProcess;
+using pnv::test::WireClient;
 using tessalin::NetworkConfig;
 namespace wire = tessalin::wire;
 
@@ -202,7 +202,7 @@ void SimulatorTest::factoryResetRestoresSettingsAndKeepsTheMac()
     QVERIFY(config);
     const NetworkConfig factory = NetworkConfig::factory({0x02, 0x11, 0x22, 0x33, 0x44, 0x5F});
     QVERIFY(*config == factory);
-    QCOMPARE(pnvsim::loadState(options.statePath).config.value_or(NetworkConfig()), factory);
+    QCOMPARE(pnv::sim::loadState(options.statePath).config.value_or(NetworkConfig()), factory);
 }
 
 void SimulatorTest::newStateGoesToTheXdgStateFolder()
@@ -223,11 +223,11 @@ void SimulatorTest::newStateGoesToTheXdgStateFolder()
     process.terminate();
     QVERIFY(process.waitForFinished(5000));
     QCOMPARE(process.exitCode(), 0);
-    const auto loaded = pnvsim::loadState(expected);
+    const auto loaded = pnv::sim::loadState(expected);
     QVERIFY2(loaded.config, qPrintable(loaded.error));
     QVERIFY(sameSettings(*loaded.config, NetworkConfig::factory({})));
     // The same file gives the same MAC: it is derived from the path.
-    QVERIFY(loaded.config->mac == pnvsim::macForStatePath(expected));
+    QVERIFY(loaded.config->mac == pnv::sim::macForStatePath(expected));
     QCOMPARE(loaded.config->mac[0], std::uint8_t{0x02});
 }
 
@@ -282,7 +282,7 @@ void SimulatorTest::unusableStateIsAnErrorNotAReset_data()
 {
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<QString>("reason");
-    const QByteArray sound = pnvsim::formatState(NetworkConfig::factory({2, 0, 0, 0, 0, 1})).toUtf8();
+    const QByteArray sound = pnv::sim::formatState(NetworkConfig::factory({2, 0, 0, 0, 0, 1})).toUtf8();
     QByteArray missingMask = sound;
     missingMask.replace("mask = 255.255.0.0\n", "");
     QTest::newRow("empty file") << QByteArray() << "missing";
@@ -317,7 +317,7 @@ void SimulatorTest::unusableStateIsAnErrorNotAReset()
     options.extraArguments << QStringLiteral("--factory-reset");
     SimulatorProcess sim(options);
     QVERIFY2(sim.start(), qPrintable(sim.errorString()));
-    QVERIFY(pnvsim::loadState(path).config.has_value());
+    QVERIFY(pnv::sim::loadState(path).config.has_value());
 }
 
 enum class StateKind { NamedPipe, Folder, LinkToNamedPipe, DanglingLink };
@@ -376,7 +376,7 @@ void SimulatorTest::linkedStateIsWrittenThroughTheLink()
     QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("kept")));
     const QString target = dir.filePath(QStringLiteral("kept/encoder.state"));
     const QString link = dir.filePath(QStringLiteral("encoder.state"));
-    writeFile(target, pnvsim::formatState(NetworkConfig::factory({2, 0, 0, 0, 0, 7})).toUtf8());
+    writeFile(target, pnv::sim::formatState(NetworkConfig::factory({2, 0, 0, 0, 0, 7})).toUtf8());
     QVERIFY(QFile::link(QStringLiteral("kept/encoder.state"), link));   // relative, as users make them
 
     // WHEN a configuration is written
@@ -390,7 +390,7 @@ void SimulatorTest::linkedStateIsWrittenThroughTheLink()
     // THEN the link stays and the file it points at holds the new values
     QVERIFY(QFileInfo(link).isSymLink());
     QCOMPARE(QFileInfo(link).symLinkTarget(), QFileInfo(target).absoluteFilePath());
-    const auto stored = pnvsim::loadState(target);
+    const auto stored = pnv::sim::loadState(target);
     QVERIFY2(stored.config, qPrintable(stored.error));
     QVERIFY(sameSettings(*stored.config, kExample));
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::System).size(), 1);   // the link, no leftover
@@ -445,7 +445,7 @@ void SimulatorTest::killedDuringWritesNeverTearsTheState()
             environment.insert(QStringLiteral("PNV3400_SIM_SLOW_SAVE_MS"), QStringLiteral("2000"));
         sim.process().setProcessEnvironment(environment);
         QVERIFY2(sim.start(), qPrintable(sim.errorString()));
-        QVERIFY(!QFile::exists(pnvsim::temporaryPath(options.statePath)));   // cleared at start
+        QVERIFY(!QFile::exists(pnv::sim::temporaryPath(options.statePath)));   // cleared at start
         WireClient client;
         QVERIFY(client.connectTo(sim.port()));
         QCOMPARE(client.handshake(), 0);
@@ -458,7 +458,7 @@ void SimulatorTest::killedDuringWritesNeverTearsTheState()
         QVERIFY(client.send(wire::MessageType::Write, {record.begin(), record.end()}, 900));
         if (killMidSave) {
             // The save has begun once anything on disk has changed.
-            QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(pnvsim::temporaryPath(options.statePath)).size() > 0
+            QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(pnv::sim::temporaryPath(options.statePath)).size() > 0
                                          || fileBytes(options.statePath) != before,
                                      5000);
         } else if (round % 3 == 1) {
@@ -466,7 +466,7 @@ void SimulatorTest::killedDuringWritesNeverTearsTheState()
         }
         sim.kill();
 
-        const auto loaded = pnvsim::loadState(options.statePath);
+        const auto loaded = pnv::sim::loadState(options.statePath);
         QVERIFY2(loaded.config, qPrintable(QStringLiteral("round %1: %2").arg(round).arg(loaded.error)));
         QVERIFY(sameSettings(*loaded.config, first) || sameSettings(*loaded.config, second)
                 || sameSettings(*loaded.config, factory));

@@ -9,7 +9,7 @@
 
 #include <stdexcept>
 
-namespace pnvtest {
+namespace pnv::test {
 
 namespace wire = tessalin::wire;
 
@@ -196,4 +196,4 @@ void RogueEncoder::serve(int client)
     }
 }
 
-} // namespace pnvtest
+} // namespace pnv::test

@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <thread>
 
-namespace pnvtest {
+namespace pnv::test {
 
 class RogueEncoder final {
 public:
@@ -53,4 +53,4 @@ private:
     std::thread m_thread;
 };
 
-} // namespace pnvtest
+} // namespace pnv::test

@@ -20,8 +20,8 @@
 #include <future>
 #include <vector>
 
-using pnvtest::RogueEncoder;
-using pnvtest::SimulatorProcess;
+using pnv::test::RogueEncoder;
+using pnv::test::SimulatorProcess;
 
 namespace {
 
