@@ -282,13 +282,13 @@ void TForm_Main::BT_ExitClick(QObject *)
 void TForm_Main::BT_ConfigReadClick(QObject *)
 {
     setStatusLine(QString());
-    std::array<std::uint8_t, pnv::kConfigBufferSize> buffer{};
-    const std::int32_t n = m_api.ConfigRead(buffer.data(), pnv::kConfigBufferSize);
+    std::array<std::uint8_t, TESSALIN_CONFIG_BUFFER_SIZE> buffer{};
+    const std::int32_t n = m_api.ConfigRead(buffer.data(), TESSALIN_CONFIG_BUFFER_SIZE);
     if (n == 1) {
         setStatusLine(pnv::statusText(pnv::kReadStatus, buffer[0]).value_or(QString()));
         return;
     }
-    if (n < pnv::kConfigReplySize) {
+    if (n < TESSALIN_CONFIG_REPLY_SIZE) {
         setStatusLine(QString::fromLatin1(pnv::kReadStatus[pnv::erReceiveError]));
         return;
     }
@@ -307,9 +307,9 @@ void TForm_Main::BT_ConfigWriteClick(QObject *)
     const pnv::TConfigRequest request{jIPE_SourceIP->Text(), Edit_SourcePort->text(), jIPE_Gateway->Text(),
                                       jIPE_SubnetMask->Text()};
     const pnv::ConfigRequestBytes bytes = request.encode();
-    std::array<std::uint8_t, pnv::kConfigBufferSize> buffer{};
+    std::array<std::uint8_t, TESSALIN_CONFIG_BUFFER_SIZE> buffer{};
     std::copy(bytes.begin(), bytes.end(), buffer.begin());
-    if (m_api.ConfigWrite(buffer.data(), pnv::kConfigBufferSize) == 1) {
+    if (m_api.ConfigWrite(buffer.data(), TESSALIN_CONFIG_BUFFER_SIZE) == 1) {
         if (const auto text = pnv::statusText(pnv::kWriteStatus, buffer[0]))
             setStatusLine(*text);
     }
@@ -319,7 +319,7 @@ void TForm_Main::BT_ConfigWriteClick(QObject *)
 
 void TForm_Main::Edit_ServerPortKeyPress(QObject *, QChar &Key)
 {
-    const bool passes = Key == QChar(8) || (Key >= u'0' && Key <= u'9');
+    const bool passes = Key == QChar(8) || pnv::isDecimalDigit(Key);
     if (!passes)
         Key = QChar();
 }
@@ -327,7 +327,7 @@ void TForm_Main::Edit_ServerPortKeyPress(QObject *, QChar &Key)
 void TForm_Main::ME_Authentication1KEYKeyPress(QObject *, QChar &Key)
 {
     const char16_t c = Key.unicode();
-    const bool passes = c == 8 || (c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'F') || (c >= u'a' && c <= u'f');
+    const bool passes = c == 8 || pnv::isDecimalDigit(Key) || (c >= u'A' && c <= u'F') || (c >= u'a' && c <= u'f');
     if (!passes)
         Key = QChar();
 }

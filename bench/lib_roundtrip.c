@@ -5,6 +5,7 @@
 #define _GNU_SOURCE
 #include "round_trip_timing.h"
 #include "tessalin.h"
+#include "tessalin_codes.h"
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -16,16 +17,16 @@ int main(int argc, char **argv)
         return 2;
     }
     const int port = atoi(argv[1]), count = atoi(argv[2]);
-    const char address[16] = "127.0.0.1"; /* the library reads a 16-byte buffer */
-    if (S_Connect(address, TESSALIN_CONNECT_MODE, port) != 0) {
+    const char address[TESSALIN_ADDRESS_BUFFER_SIZE] = "127.0.0.1";
+    if (S_Connect(address, TESSALIN_CONNECT_MODE, port) != TESSALIN_SUCCESS) {
         fprintf(stderr, "S_Connect failed\n");
         return 1;
     }
     double *times = malloc(sizeof(double) * (size_t)count);
-    uint8_t record[64];
+    uint8_t record[TESSALIN_CONFIG_BUFFER_SIZE];
     for (int i = 0; i < count; ++i) {
         const double start = now_us();
-        if (ConfigRead(record, sizeof record) != 26) {
+        if (ConfigRead(record, sizeof record) != TESSALIN_CONFIG_REPLY_SIZE) {
             fprintf(stderr, "ConfigRead failed\n");
             return 1;
         }

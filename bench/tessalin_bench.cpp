@@ -5,6 +5,7 @@
 
 #include "SimulatorProcess.h"
 #include "tessalin.h"
+#include "tessalin_codes.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -51,7 +52,7 @@ int main(int argc, char *argv[])
         qputenv("PNV_BIN_DIR", PNV_DEFAULT_BIN_DIR);
     qunsetenv("TESSALIN_TIMEOUT_MS");
 
-    pnvtest::SimulatorProcess sim;
+    pnv::test::SimulatorProcess sim;
     if (!sim.start()) {
         std::fprintf(stderr, "%s\n", qPrintable(sim.errorString()));
         return 1;

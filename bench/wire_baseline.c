@@ -24,10 +24,12 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <time.h>
 #include <unistd.h>
 
 #include "round_trip_timing.h"
+#include "tessalin_codes.h"
 
 enum { HEADER = 12, MAX_PAYLOAD = 64, MAX_FRAME = HEADER + MAX_PAYLOAD, MAX_CLIENTS = 1024 };
 enum { HELLO = 0x01, READ = 0x02, BYE = 0x04, REPLY = 0x80 };
@@ -93,8 +95,14 @@ static int write_all(int fd, const uint8_t *p, size_t n)
     return 0;
 }
 
-static const uint8_t record[27] = {0,    0x00, 0x1B, 0x2C, 0x3D, 0x4E, 0x5F, 172, 16, 30, 1, 0x0B, 0xB9, 172,
-                                   16,   0,    1,    0x02, 0xBC, 172,  16,   0,    1,  255, 255, 0, 0};
+/* The status, then the MAC and the factory configuration. */
+static const uint8_t record[1 + TESSALIN_CONFIG_REPLY_SIZE] = {
+    TESSALIN_SUCCESS,
+    0x00, 0x1B, 0x2C, 0x3D, 0x4E, 0x5F,
+    172, 16, 30, 1, 0x0B, 0xB9,
+    172, 16, 0, 1, 0x02, 0xBC,
+    172, 16, 0, 1,
+    255, 255, 0, 0};
 
 /* ---- server ---------------------------------------------------------- */
 
@@ -150,7 +158,7 @@ static int serve(void)
                 uint8_t out[MAX_FRAME];
                 size_t outlen = 0;
                 if (type == HELLO) {
-                    const uint8_t hello[3] = {0, 3400 >> 8, 3400 & 0xFF};
+                    const uint8_t hello[3] = {TESSALIN_SUCCESS, 3400 >> 8, 3400 & 0xFF};
                     outlen = build(out, HELLO | REPLY, seq, hello, 3);
                 } else if (type == READ) {
                     outlen = build(out, READ | REPLY, seq, record, sizeof record);
@@ -217,7 +225,7 @@ static int exchange(int fd, uint8_t type, uint16_t seq, const uint8_t *payload, 
             return -1;
         have += (size_t)r;
     }
-    if (whole < 0 || in[3] != (type | REPLY) || (in[4] << 8 | in[5]) != seq || in[HEADER] != 0)
+    if (whole < 0 || in[3] != (type | REPLY) || (in[4] << 8 | in[5]) != seq || in[HEADER] != TESSALIN_SUCCESS)
         return -1;
     return 0;
 }
@@ -225,7 +233,7 @@ static int exchange(int fd, uint8_t type, uint16_t seq, const uint8_t *payload, 
 static int roundtrip(int port, int count)
 {
     const int fd = dial(port);
-    const uint8_t mode[4] = {0, 0, 0, 14};
+    const uint8_t mode[4] = {0, 0, 0, TESSALIN_CONNECT_MODE};
     if (exchange(fd, HELLO, 1, mode, 4) != 0)
         return 1;
     double *times = malloc(sizeof(double) * (size_t)count);
@@ -240,22 +248,33 @@ static int roundtrip(int port, int count)
     return 0;
 }
 
-/* Every client keeps exactly one READ in flight, as the library does. */
+static void set_receive_timeout(int fd, long ms)
+{
+    const struct timeval t = {ms / 1000, (ms % 1000) * 1000};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &t, sizeof t);
+}
+
+/* Every client keeps exactly one READ in flight, as the library does. A
+ * server that takes fewer clients than offered (it refuses them, leaves them
+ * queued, or drops one to make room) serves the rest: a client not linked
+ * within 100 ms, or dropped later, is left out, and the count of clients still
+ * served at the end is printed beside the rate. */
 static int load(int port, int clients, int ms)
 {
     static struct pollfd fds[MAX_CLIENTS];
     static uint16_t seqs[MAX_CLIENTS];
-    const uint8_t mode[4] = {0, 0, 0, 14};
+    const uint8_t mode[4] = {0, 0, 0, TESSALIN_CONNECT_MODE};
     uint8_t out[MAX_FRAME], in[2 * MAX_FRAME];
-    /* A server that refuses clients beyond its limit serves the rest. */
-    int served = 0;
+    int linked = 0;
     for (int attempt = 0; attempt < clients; ++attempt) {
         const int fd = dial(port);
+        set_receive_timeout(fd, 100);
         if (exchange(fd, HELLO, 1, mode, 4) != 0) {
             close(fd);
             continue;
         }
-        const int i = served++;
+        set_receive_timeout(fd, 0);
+        const int i = linked++;
         fds[i].fd = fd;
         fds[i].events = POLLIN;
         seqs[i] = 2;
@@ -263,13 +282,14 @@ static int load(int port, int clients, int ms)
         if (write_all(fds[i].fd, out, n) != 0)
             return 1;
     }
+    int served = linked;
     long answered = 0;
     const double start = now_us(), end = start + ms * 1000.0;
     double t;
-    while ((t = now_us()) < end) {
-        if (poll(fds, (nfds_t)served, 100) < 0)
+    while ((t = now_us()) < end && served > 0) {
+        if (poll(fds, (nfds_t)linked, 100) < 0)
             return 1;
-        for (int i = 0; i < served; ++i) {
+        for (int i = 0; i < linked; ++i) {
             if (!fds[i].revents)
                 continue;
             size_t have = 0;
@@ -277,10 +297,18 @@ static int load(int port, int clients, int ms)
             while ((whole = frame_length(in, have)) == 0) {
                 const ssize_t r = read(fds[i].fd, in + have, sizeof in - have);
                 if (r <= 0)
-                    return 1;
+                    break;
                 have += (size_t)r;
             }
-            if (whole < 0 || (in[4] << 8 | in[5]) != seqs[i] || in[HEADER] != 0)
+            if (whole < 0)
+                return 1;
+            if (whole == 0) { /* dropped by the server: poll ignores it from now on */
+                close(fds[i].fd);
+                fds[i].fd = -1;
+                --served;
+                continue;
+            }
+            if ((in[4] << 8 | in[5]) != seqs[i] || in[HEADER] != TESSALIN_SUCCESS)
                 return 1;
             ++answered;
             ++seqs[i];

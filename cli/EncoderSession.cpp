@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-namespace pnvctl {
+namespace pnv::ctl {
 
 EncoderConfig EncoderConfig::fromReply(const std::uint8_t *reply26)
 {
@@ -52,13 +52,13 @@ pnv::ConfigRequestBytes requestFor(const PlannedConfig &complete)
 
 QString describeCode(int code)
 {
-    const char *name = code == 0   ? "success"
-                       : code == 1 ? "link down"
-                       : code == 2 ? "time-out"
-                       : code == 3 ? "receive error"
-                       : code == 4 ? "verify error"
-                       : code == 5 ? "already connected"
-                                   : "status";
+    const char *name = code == TESSALIN_SUCCESS           ? "success"
+                       : code == TESSALIN_LINK_DOWN         ? "link down"
+                       : code == TESSALIN_TIME_OUT          ? "time-out"
+                       : code == TESSALIN_RECEIVE_ERROR     ? "receive error"
+                       : code == TESSALIN_VERIFY_ERROR      ? "verify error"
+                       : code == TESSALIN_ALREADY_CONNECTED ? "already connected"
+                                                            : "status";
     return QStringLiteral("%1 (code %2)").arg(QLatin1String(name)).arg(code);
 }
 
@@ -100,27 +100,28 @@ auto EncoderSession::logged(const QString &what, Call call)
 int EncoderSession::connect()
 {
     // The library takes the address in a 16-byte buffer, NUL-terminated.
-    char address[16] = {};
+    char address[TESSALIN_ADDRESS_BUFFER_SIZE] = {};
     const QByteArray host = m_encoder.host.toLatin1();
     std::memcpy(address, host.constData(), std::min<std::size_t>(host.size(), sizeof address - 1));
-    const int code = logged(QStringLiteral("S_Connect(\"%1\", 14, %2)").arg(m_encoder.host).arg(m_encoder.port), [&] {
-        return m_api.S_Connect(address, 14, m_encoder.port) & 0xFF;
+    const int code = logged(QStringLiteral("S_Connect(\"%1\", %2, %3)").arg(m_encoder.host).arg(TESSALIN_CONNECT_MODE).arg(m_encoder.port), [&] {
+        return m_api.S_Connect(address, TESSALIN_CONNECT_MODE, m_encoder.port) & 0xFF;
     });
-    m_connected = code == 0;
+    m_connected = code == TESSALIN_SUCCESS;
     return code;
 }
 
 EncoderSession::ReadResult EncoderSession::read()
 {
-    std::vector<std::uint8_t> buffer(pnv::kConfigBufferSize, 0);
+    std::vector<std::uint8_t> buffer(TESSALIN_CONFIG_BUFFER_SIZE, 0);
     const int n = logged(QStringLiteral("ConfigRead(buffer, 500)"), [&] {
-        return m_api.ConfigRead(buffer.data(), pnv::kConfigBufferSize);
+        return m_api.ConfigRead(buffer.data(), TESSALIN_CONFIG_BUFFER_SIZE);
     });
     ReadResult result;
     if (n == 1)
-        result.code = buffer[0] == 0 ? 3 : buffer[0];   // a success without its record is a receive error
-    else if (n < pnv::kConfigReplySize)
-        result.code = 3;
+        // A success without its record is a receive error.
+        result.code = buffer[0] == TESSALIN_SUCCESS ? TESSALIN_RECEIVE_ERROR : buffer[0];
+    else if (n < TESSALIN_CONFIG_REPLY_SIZE)
+        result.code = TESSALIN_RECEIVE_ERROR;
     else
         result.config = EncoderConfig::fromReply(buffer.data());
     return result;
@@ -128,10 +129,10 @@ EncoderSession::ReadResult EncoderSession::read()
 
 std::optional<int> EncoderSession::write(const pnv::ConfigRequestBytes &request)
 {
-    std::vector<std::uint8_t> buffer(pnv::kConfigBufferSize, 0);
+    std::vector<std::uint8_t> buffer(TESSALIN_CONFIG_BUFFER_SIZE, 0);
     std::copy(request.begin(), request.end(), buffer.begin());
     const int n = logged(QStringLiteral("ConfigWrite(buffer, 500)"), [&] {
-        return m_api.ConfigWrite(buffer.data(), pnv::kConfigBufferSize);
+        return m_api.ConfigWrite(buffer.data(), TESSALIN_CONFIG_BUFFER_SIZE);
     });
     if (n != 1)
         return std::nullopt;
@@ -151,4 +152,4 @@ void EncoderSession::disconnect()
     });
 }
 
-} // namespace pnvctl
+} // namespace pnv::ctl

@@ -13,7 +13,7 @@
 #include <cstdint>
 #include <optional>
 
-namespace pnvctl {
+namespace pnv::ctl {
 
 // What an encoder holds, as its configuration reply gives it.
 struct EncoderConfig {
@@ -77,4 +77,4 @@ private:
     bool m_connected = false;
 };
 
-} // namespace pnvctl
+} // namespace pnv::ctl

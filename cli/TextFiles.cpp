@@ -5,7 +5,7 @@
 #include <QRegularExpression>
 #include <QSaveFile>
 
-namespace pnvctl {
+namespace pnv::ctl {
 namespace {
 
 QString located(const QString &fileName, int line, const QString &message)
@@ -166,4 +166,4 @@ Plan parsePlan(const QByteArray &text, const QString &fileName, bool force)
     return plan;
 }
 
-} // namespace pnvctl
+} // namespace pnv::ctl

@@ -11,7 +11,7 @@
 #include <QStringList>
 #include <vector>
 
-namespace pnvctl {
+namespace pnv::ctl {
 
 struct ConfigFileContent {
     FieldTexts fields;   // the keys present; absent ones stay null
@@ -39,4 +39,4 @@ struct Plan {
 // address always; the address rules unless `force`.
 Plan parsePlan(const QByteArray &text, const QString &fileName, bool force);
 
-} // namespace pnvctl
+} // namespace pnv::ctl

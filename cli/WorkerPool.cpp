@@ -8,7 +8,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-namespace pnvctl {
+namespace pnv::ctl {
 
 WorkerPool::WorkerPool(QString program, int jobs, QObject *parent)
     : QObject(parent), m_program(std::move(program)), m_jobs(std::max(1, jobs))
@@ -117,4 +117,4 @@ InterruptWatch::~InterruptWatch()
     }
 }
 
-} // namespace pnvctl
+} // namespace pnv::ctl

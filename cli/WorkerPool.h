@@ -14,7 +14,7 @@
 #include <functional>
 #include <vector>
 
-namespace pnvctl {
+namespace pnv::ctl {
 
 class WorkerPool final : public QObject {
     Q_OBJECT
@@ -74,4 +74,4 @@ private:
     bool m_interrupted = false;
 };
 
-} // namespace pnvctl
+} // namespace pnv::ctl

@@ -2,7 +2,7 @@
 
 #include <QJsonValue>
 
-namespace pnvctl {
+namespace pnv::ctl {
 namespace {
 
 const char *const kOutcomeNames[] = {"applied", "unchanged", "dry-run", "rejected", "not-applied", "failed", "invalid"};
@@ -75,7 +75,7 @@ QJsonObject writeEncoder(const pnv::TessalinApi &api, const EncoderAddress &enco
 {
     const QString name = encoder.text();
     EncoderSession session(api, encoder, options.verbose);
-    if (const int code = session.connect(); code != 0)
+    if (const int code = session.connect(); code != TESSALIN_SUCCESS)
         return report(name, Outcome::Failed, QJsonValue::Null, QJsonValue::Null, code,
                       QStringLiteral("connect: %1").arg(describeCode(code)));
     const auto current = session.read();
@@ -110,7 +110,7 @@ QJsonObject writeEncoder(const pnv::TessalinApi &api, const EncoderAddress &enco
 
     const auto readBack = session.read();
     const QJsonValue after = readBack.config ? QJsonValue(readBack.config->toJson()) : QJsonValue(QJsonValue::Null);
-    if (*status != 0)
+    if (*status != TESSALIN_SUCCESS)
         // The library answers 4 both when the encoder refuses the record and
         // when its echo differs from what was sent; the read-back says which
         // configuration the encoder holds now.
@@ -143,4 +143,4 @@ QString describeReport(const QJsonObject &report)
     return line;
 }
 
-} // namespace pnvctl
+} // namespace pnv::ctl

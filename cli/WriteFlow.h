@@ -10,7 +10,7 @@
 #include <QJsonObject>
 #include <QStringList>
 
-namespace pnvctl {
+namespace pnv::ctl {
 
 enum class Outcome { Applied, Unchanged, DryRun, Rejected, NotApplied, Failed, Invalid };
 
@@ -35,4 +35,4 @@ QJsonObject invalidReport(const QString &encoder, const QStringList &refusals);
 // The same report as one line of text for people.
 QString describeReport(const QJsonObject &report);
 
-} // namespace pnvctl
+} // namespace pnv::ctl

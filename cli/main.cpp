@@ -22,7 +22,7 @@
 #include <memory>
 #include <unistd.h>
 
-using namespace pnvctl;
+using namespace pnv::ctl;
 
 namespace {
 
@@ -218,7 +218,7 @@ std::optional<EncoderConfig> readEncoder(const Globals &globals, const pnv::Tess
     EncoderSession session(api, globals.encoder, globals.verbose);
     int code = session.connect();
     QString stage = QStringLiteral("connect");
-    if (code == 0) {
+    if (code == TESSALIN_SUCCESS) {
         const auto result = session.read();
         if (result.config)
             return result.config;
@@ -687,8 +687,13 @@ int main(int argc, char *argv[])
     Globals globals;
     globals.json = parser.isSet(globalOptions.json) || sub.isSet(line.globals().json);
     globals.verbose = parser.isSet(globalOptions.verbose) || sub.isSet(line.globals().verbose);
+    const auto given = [&](const QCommandLineOption &global, const QCommandLineOption &local) {
+        return sub.isSet(local) || parser.isSet(global);
+    };
+    // An empty --encoder is no encoder at all, never the factory default: a
+    // script with an unset variable must not configure some other device.
     const QString encoderText = either(globalOptions.encoder, line.globals().encoder);
-    if (!encoderText.isEmpty()) {
+    if (given(globalOptions.encoder, line.globals().encoder)) {
         const auto encoder = parseEncoderAddress(encoderText);
         if (!encoder) {
             complain(QStringLiteral("--encoder \"%1\" is not ADDRESS[:PORT] (dotted address, port 1 to 65535)").arg(encoderText));
@@ -696,8 +701,14 @@ int main(int argc, char *argv[])
         }
         globals.encoder = *encoder;
     }
-    if (const QString library = either(globalOptions.library, line.globals().library); !library.isEmpty())
+    if (given(globalOptions.library, line.globals().library)) {
+        const QString library = either(globalOptions.library, line.globals().library);
+        if (library.isEmpty()) {
+            complain(QStringLiteral("--library needs the path of the device library"));
+            return kExitUsage;
+        }
         qputenv("TESSALIN_LIBRARY", QFile::encodeName(library));   // workers inherit it
+    }
 
     WriteOptions options;
     options.dryRun = writes && sub.isSet(kDryRun);

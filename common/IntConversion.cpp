@@ -10,7 +10,7 @@ namespace {
 int hexDigit(QChar c)
 {
     const char16_t u = c.unicode();
-    if (u >= u'0' && u <= u'9')
+    if (isDecimalDigit(c))
         return u - u'0';
     if (u >= u'a' && u <= u'f')
         return u - u'a' + 10;
@@ -18,8 +18,6 @@ int hexDigit(QChar c)
         return u - u'A' + 10;
     return -1;
 }
-
-bool isDecimalDigit(QChar c) { return c.unicode() >= u'0' && c.unicode() <= u'9'; }
 
 std::optional<std::int32_t> parseHex(QStringView digits)
 {

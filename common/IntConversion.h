@@ -9,6 +9,7 @@
 // or a hexadecimal value that needs more than 32 bits. Up to eight hexadecimal
 // digits are a 32-bit pattern, so "$FFFFFFFF" is -1.
 
+#include <QChar>
 #include <QStringView>
 #include <cstdint>
 #include <optional>
@@ -20,5 +21,9 @@ std::optional<std::int32_t> tryStrToInt(QStringView text);
 
 // Throws ConversionError naming the whole text on failure.
 std::int32_t strToInt(QStringView text);
+
+// "0" to "9" and nothing else: the digits the conversion reads as decimal,
+// and the ones the fields' key filters let through.
+inline bool isDecimalDigit(QChar c) { return c.unicode() >= u'0' && c.unicode() <= u'9'; }
 
 } // namespace pnv

@@ -5,17 +5,15 @@
 // TConfigRequest (20 bytes): encoder IP[4], port (big-endian 16-bit),
 // auxiliary address[4], auxiliary port (big-endian), gateway[4], mask[4].
 
+#include "tessalin_codes.h"
+
 #include <QString>
 #include <array>
 #include <cstdint>
 
 namespace pnv {
 
-constexpr int kConfigReplySize = 26;
-constexpr int kConfigRequestSize = 20;
-constexpr int kConfigBufferSize = 500;   // what the window always hands the library
-
-using ConfigRequestBytes = std::array<std::uint8_t, kConfigRequestSize>;
+using ConfigRequestBytes = std::array<std::uint8_t, TESSALIN_CONFIG_REQUEST_SIZE>;
 
 // The texts the window shows for a configuration reply.
 struct TConfigReply {
@@ -25,7 +23,7 @@ struct TConfigReply {
     QString gateway;
     QString subnetMask;
 
-    // `bytes` must hold at least kConfigReplySize bytes; later bytes are ignored.
+    // `bytes` must hold at least TESSALIN_CONFIG_REPLY_SIZE bytes; later bytes are ignored.
     static TConfigReply decode(const std::uint8_t *bytes);
 };
 

@@ -1,17 +1,19 @@
 #pragma once
 // Result and status codes of the device library.
 
+#include "tessalin_codes.h"
+
 #include <cstdint>
 
 namespace pnv {
 
 enum TEncoderResult : std::uint8_t {
-    erSuccess = 0,
-    erLinkDown = 1,        // "Server Disconnect"
-    erTimeOut = 2,
-    erReceiveError = 3,
-    erVerifyError = 4,
-    erAlreadyConnected = 5,
+    erSuccess = TESSALIN_SUCCESS,
+    erLinkDown = TESSALIN_LINK_DOWN,   // "Server Disconnect"
+    erTimeOut = TESSALIN_TIME_OUT,
+    erReceiveError = TESSALIN_RECEIVE_ERROR,
+    erVerifyError = TESSALIN_VERIFY_ERROR,
+    erAlreadyConnected = TESSALIN_ALREADY_CONNECTED,
 };
 
 } // namespace pnv

@@ -6,6 +6,7 @@
 // hand it a table of its own.
 
 #include "tessalin.h"
+#include "tessalin_codes.h"
 
 #include <memory>
 #include <string>

@@ -10,7 +10,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-namespace fuzz {
+namespace pnv::fuzz {
 namespace {
 
 namespace wire = tessalin::wire;
@@ -138,4 +138,4 @@ void FakeEncoder::handle(int fd)
     }
 }
 
-} // namespace fuzz
+} // namespace pnv::fuzz

@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-namespace fuzz {
+namespace pnv::fuzz {
 
 struct Answer {
     std::vector<std::uint8_t> bytes;   // sent in one piece, possibly empty
@@ -53,4 +53,4 @@ private:
     std::thread m_thread;
 };
 
-} // namespace fuzz
+} // namespace pnv::fuzz

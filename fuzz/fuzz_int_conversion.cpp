@@ -205,7 +205,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         checkRequest(text);
         break;
     default:
-        if (size >= static_cast<std::size_t>(pnv::kConfigReplySize))
+        if (size >= static_cast<std::size_t>(TESSALIN_CONFIG_REPLY_SIZE))
             checkReplyRoundTrip(data);
         break;
     }

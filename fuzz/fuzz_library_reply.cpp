@@ -13,6 +13,7 @@
 #include "FuzzCheck.h"
 #include "WireFrame.h"
 #include "tessalin.h"
+#include "tessalin_codes.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -29,8 +30,8 @@
 namespace {
 
 namespace wire = tessalin::wire;
-using fuzz::Answer;
-using fuzz::FakeEncoder;
+using pnv::fuzz::Answer;
+using pnv::fuzz::FakeEncoder;
 using Clock = std::chrono::steady_clock;
 
 // The call budget the library is given, unless TESSALIN_TIMEOUT_MS already
@@ -41,8 +42,8 @@ int budgetMs = 50;
 // thread; anything beyond this is a call that forgot its deadline.
 constexpr int kSlackMs = 500;
 constexpr std::size_t kGuardSize = 32;
-constexpr std::size_t kReplySize = 26;
-constexpr std::size_t kRequestSize = 20;
+constexpr std::size_t kReplySize = TESSALIN_CONFIG_REPLY_SIZE;
+constexpr std::size_t kRequestSize = TESSALIN_CONFIG_REQUEST_SIZE;
 constexpr std::int32_t kCapacities[] = {26, 20, 1, 500};
 constexpr std::uint8_t kLinkDown = 1, kTimedOut = 2, kReceiveError = 3, kVerifyError = 4;
 
@@ -159,14 +160,17 @@ Answer soundAnswer(const wire::Frame &request)
     wire::Frame reply;
     reply.type = static_cast<std::uint8_t>(replyTypeOf(request.type));
     reply.sequence = request.sequence;
-    reply.payload = {0};
+    // Status 0, then the rest. Sized first and filled after: gcc 12 warns
+    // falsely about inserting into a vector of one byte.
     if (request.type == static_cast<std::uint8_t>(wire::MessageType::Hello)) {
-        reply.payload.push_back(static_cast<std::uint8_t>(wire::kModelNumber >> 8));
-        reply.payload.push_back(static_cast<std::uint8_t>(wire::kModelNumber & 0xFF));
+        reply.payload = {0, static_cast<std::uint8_t>(wire::kModelNumber >> 8),
+                         static_cast<std::uint8_t>(wire::kModelNumber & 0xFF)};
     } else if (request.type == static_cast<std::uint8_t>(wire::MessageType::Read)) {
-        reply.payload.insert(reply.payload.end(), kSoundRecord.begin(), kSoundRecord.end());
+        reply.payload.assign(1 + kSoundRecord.size(), 0);
+        std::copy(kSoundRecord.begin(), kSoundRecord.end(), reply.payload.begin() + 1);
     } else {
-        reply.payload.insert(reply.payload.end(), request.payload.begin(), request.payload.end());
+        reply.payload.assign(1 + request.payload.size(), 0);
+        std::copy(request.payload.begin(), request.payload.end(), reply.payload.begin() + 1);
     }
     return {wire::encodeFrame(reply), false};
 }

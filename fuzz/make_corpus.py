@@ -95,6 +95,32 @@ def status_only(code):
     return plan
 
 
+STATE = (b"# PNV-3400 encoder simulator state\nmac = 02:1A:2B:3C:4D:5E\naddress = 172.16.30.1\nport = 3001\n"
+         b"aux-address = 172.16.0.1\naux-port = 700\ngateway = 172.16.0.1\nmask = 255.255.0.0\n")
+
+
+def hello(sequence=1, mode=14):
+    return frame(0x01, sequence, struct.pack(">i", mode))
+
+
+def session_seed(*clients):
+    """clients: (bytes, cut) per connection; at most three, or 66 for a crowd."""
+    p = Provider()
+    if len(clients) > 3:
+        p.number(0)                       # a crowd: more than the table holds
+    else:
+        p.number(1).number(len(clients) - 1)
+    for sent, cut in clients:
+        p.number(len(sent) >> 8).number(len(sent) & 0xFF).data(sent)
+        if len(sent) > 255:
+            p.number(cut >> 8)
+        p.number(cut & 0xFF)
+    return p.build()
+
+
+SESSION = hello() + frame(0x02, 2, b"") + frame(0x03, 3, REQUEST) + frame(0x04, 4, b"")
+
+
 SEEDS = {
     "fuzz_frame_decoder": {
         "hello-reply": HELLO_REPLY,
@@ -127,6 +153,36 @@ SEEDS = {
         "request": b"\x02" + b"172.16.30.1|3001|172.16.0.1|255.255.0.0",
         "request-bad-port": b"\x02" + b"10.0.0.1|30O1|10.0.0.254|255.0.0.0",
         "reply-record": b"\x04" + RECORD,
+    },
+    "fuzz_state_file": {
+        "sound": STATE,
+        "crlf-and-comments": STATE.replace(b"\n", b"\r\n") + b"  # trailing comment\r\n",
+        "empty": b"",
+        "cut-short": STATE[:STATE.index(b"\naddress") + 17],
+        "binary-junk": b"\x00\xff\x13garbage",
+        "no-mask": STATE.replace(b"mask = 255.255.0.0\n", b""),
+        "port-twice": STATE + b"port = 3002\n",
+        "octet-300": STATE.replace(b"172.16.30.1", b"172.16.30.300"),
+        "port-70000": STATE.replace(b"= 3001", b"= 70000"),
+        "mac-short": STATE.replace(b"02:1A:2B:3C:4D:5E", b"02:1A:2B:3C:4D"),
+        "mask-hole": STATE.replace(b"255.255.0.0", b"255.0.255.0"),
+        "unknown-key": STATE + b"colour = blue\n",
+        "no-equals": STATE + b"address 10.0.0.1\n",
+        "address-in-0-8": STATE.replace(b"172.16.30.1", b"0.1.2.3"),
+    },
+    "fuzz_client_session": {
+        "read-write-bye": session_seed((SESSION, 5)),
+        "hello-then-idle": session_seed((hello() + frame(0x02, 2, b""), 30)),
+        "wrong-mode": session_seed((hello(mode=13) + frame(0x02, 2, b""), 16)),
+        "read-before-hello": session_seed((frame(0x02, 1, b""), 0)),
+        "garbage": session_seed((b"GET / HTTP/1.0\r\n\r\n", 3)),
+        "oversized-length": session_seed((hello()[:6] + b"\xff\xff" + b"\x00" * 4, 12)),
+        "bad-checksum": session_seed((hello()[:11] + bytes([hello()[11] ^ 1]) + hello()[12:], 0)),
+        "half-a-frame": session_seed((hello() + frame(0x02, 2, b"")[:7], 16)),
+        "silent": session_seed((b"", 0)),
+        "rejected-write": session_seed((hello() + frame(0x03, 2, REQUEST[:16] + bytes([255, 0, 255, 0])), 20)),
+        "three-clients": session_seed((SESSION, 40), (hello(), 3), (b"\x50\x4e\x02", 1)),
+        "crowd": session_seed(*[(hello() + frame(0x02, 2, b""), 10)] * 64, (SESSION, 0), (b"", 0)),
     },
 }
 

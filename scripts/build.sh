@@ -10,8 +10,8 @@ if [ "${1:-}" = "--sanitize" ]; then
   dir="$root/build-sanitize"
   flags+=(-DPNV_SANITIZE=ON)
 fi
-# CI treats every warning as an error.
-if [ -n "${CI:-}" ]; then flags+=(-DPNV_WERROR=ON); fi
+# CI treats every warning as an error and builds the benchmarks too.
+if [ -n "${CI:-}" ]; then flags+=(-DPNV_WERROR=ON -DPNV_BUILD_BENCH=ON); fi
 
 cmake -G Ninja -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${flags[@]}" >&2
 cmake --build "$dir" -j "$(nproc)" >&2

@@ -5,7 +5,10 @@
 
 #include <QTcpSocket>
 
-namespace pnvsim {
+#include <cerrno>
+#include <sys/socket.h>
+
+namespace pnv::sim {
 
 Q_LOGGING_CATEGORY(sessionLog, "pnv3400.sim.session")
 
@@ -30,13 +33,62 @@ ClientSession::ClientSession(QTcpSocket *socket, EncoderDevice &device, SessionL
         finish();
     });
     m_timer.start(m_limits.clientTimeoutMs);
+    m_lastHeard.start();
     log(QStringLiteral("connected"));
+    // A connection that waited for a free slot may have said everything, or
+    // hung up, before these connections existed: no signal would tell us again.
+    QMetaObject::invokeMethod(this, [this] {
+        if (m_socket->bytesAvailable() > 0)
+            readIncoming();
+        if (!m_dropped && m_socket->state() == QAbstractSocket::UnconnectedState)
+            drop(QStringLiteral("closed by the client while waiting for a slot"));
+    }, Qt::QueuedConnection);
 }
 
 ClientSession::~ClientSession() = default;
 
+qint64 ClientSession::idleMs() const
+{
+    if (m_socket->bytesAvailable() > 0)
+        return 0;
+    const qintptr fd = m_socket->socketDescriptor();
+    std::uint8_t byte;
+    if (fd >= 0 && ::recv(static_cast<int>(fd), &byte, 1, MSG_PEEK | MSG_DONTWAIT) > 0)
+        return 0;
+    return m_lastHeard.elapsed();
+}
+
+bool ClientSession::peerGone() const
+{
+    if (m_dropped)
+        return true;
+    const qintptr fd = m_socket->socketDescriptor();
+    if (fd < 0)
+        return true;
+    std::uint8_t byte;
+    const ssize_t n = ::recv(static_cast<int>(fd), &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+    if (n > 0)
+        return false;   // a request (perhaps the last one) still to be answered
+    if (n == 0)
+        return true;    // the client closed its end: no request of it can follow
+    return errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR;
+}
+
+void ClientSession::giveWay(const QString &why)
+{
+    if (!m_dropped) {
+        drop(why);
+        return;
+    }
+    // Already on its way out, its goodbye or refusal still being sent: the
+    // slot is needed now, so the session ends here.
+    m_socket->abort();
+    finish();
+}
+
 void ClientSession::readIncoming()
 {
+    m_lastHeard.restart();
     std::uint8_t chunk[4096];
     while (!m_dropped && m_socket->bytesAvailable() > 0) {
         const qint64 n = m_socket->read(reinterpret_cast<char *>(chunk), sizeof chunk);
@@ -95,8 +147,8 @@ void ClientSession::handleFrame(const wire::Frame &frame)
         const auto mode = static_cast<std::int32_t>((std::uint32_t{frame.payload[0]} << 24)
                                                     | (std::uint32_t{frame.payload[1]} << 16)
                                                     | (std::uint32_t{frame.payload[2]} << 8) | frame.payload[3]);
-        const bool accepted = mode == wire::kConfigurationSessionMode;
-        const std::uint8_t status = accepted ? 0 : 4;
+        const bool accepted = mode == TESSALIN_CONNECT_MODE;
+        const std::uint8_t status = accepted ? TESSALIN_SUCCESS : TESSALIN_VERIFY_ERROR;
         log(QStringLiteral("HELLO mode %1 -> status %2").arg(mode).arg(status));
         answer(frame, wire::MessageType::HelloReply,
                {status, static_cast<std::uint8_t>(wire::kModelNumber >> 8),
@@ -123,7 +175,7 @@ void ClientSession::handleFrame(const wire::Frame &frame)
         return;
     }
     case wire::MessageType::Write: {
-        if (frame.payload.size() != tessalin::kRequestSize) {
+        if (frame.payload.size() != TESSALIN_CONFIG_REQUEST_SIZE) {
             drop(QStringLiteral("malformed WRITE"));
             return;
         }
@@ -215,4 +267,4 @@ void ClientSession::log(const QString &message) const
     qCInfo(sessionLog).noquote() << m_peer << message;
 }
 
-} // namespace pnvsim
+} // namespace pnv::sim

@@ -4,6 +4,7 @@
 
 #include "WireFrame.h"
 
+#include <QElapsedTimer>
 #include <QLoggingCategory>
 #include <QObject>
 #include <QString>
@@ -11,7 +12,7 @@
 
 class QTcpSocket;
 
-namespace pnvsim {
+namespace pnv::sim {
 
 // One line per connection event and per request, as each ends
 // ("pnv3400.sim.session"); QT_LOGGING_RULES="pnv3400.sim.session.info=false"
@@ -22,7 +23,7 @@ class EncoderDevice;
 
 struct SessionLimits {
     int clientTimeoutMs = 5000;            // handshake, and each frame once begun
-    int idleTimeoutMs = 15 * 60 * 1000;    // between requests, once linked
+    int idleTimeoutMs = 2 * 60 * 1000;     // between requests, once linked: a technician's pause at the window
     qint64 maxPendingOutput = 64 * 1024;   // a client that does not read its answers
 };
 
@@ -33,6 +34,14 @@ class ClientSession final : public QObject {
 public:
     ClientSession(QTcpSocket *socket, EncoderDevice &device, SessionLimits limits, QObject *parent = nullptr);
     ~ClientSession() override;
+
+    // Milliseconds since the client last sent a byte; 0 while bytes wait to be read.
+    qint64 idleMs() const;
+    // True once the client has closed or reset its end, whether or not the
+    // event loop has seen it yet.
+    bool peerGone() const;
+    // Ends the session to make room for a newcomer (the server is full).
+    void giveWay(const QString &why);
 
 signals:
     void finished();
@@ -53,6 +62,7 @@ private:
     SessionLimits m_limits;
     tessalin::wire::FrameDecoder m_decoder;
     QTimer m_timer;
+    QElapsedTimer m_lastHeard;
     QString m_peer;
     bool m_linked = false;
     bool m_timingFrame = false;
@@ -60,4 +70,4 @@ private:
     bool m_finished = false;
 };
 
-} // namespace pnvsim
+} // namespace pnv::sim

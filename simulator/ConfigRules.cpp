@@ -1,6 +1,6 @@
 #include "ConfigRules.h"
 
-namespace pnvsim {
+namespace pnv::sim {
 
 int prefixLength(std::uint32_t mask)
 {
@@ -44,4 +44,4 @@ std::string rejectionReason(const tessalin::NetworkConfig &config)
     return {};
 }
 
-} // namespace pnvsim
+} // namespace pnv::sim

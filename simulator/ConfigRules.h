@@ -5,7 +5,7 @@
 
 #include <string>
 
-namespace pnvsim {
+namespace pnv::sim {
 
 // Empty when the configuration may be stored; otherwise why not, in a few words.
 std::string rejectionReason(const tessalin::NetworkConfig &config);
@@ -13,4 +13,4 @@ std::string rejectionReason(const tessalin::NetworkConfig &config);
 // The prefix length of a contiguous mask (0 to 32), or -1.
 int prefixLength(std::uint32_t mask);
 
-} // namespace pnvsim
+} // namespace pnv::sim

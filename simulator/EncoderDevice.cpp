@@ -5,11 +5,10 @@
 
 #include <utility>
 
-namespace pnvsim {
+namespace pnv::sim {
 namespace {
 
 constexpr std::uint8_t kSuccess = 0;
-constexpr std::uint8_t kVerifyError = 4;
 
 EncoderDevice::Answer statusOnly(int status, QString note)
 {
@@ -45,7 +44,7 @@ EncoderDevice::Answer EncoderDevice::write(const std::uint8_t *request20)
     wanted.assignRequest(request20);
     const std::string reason = rejectionReason(wanted);
     if (!reason.empty())
-        return statusOnly(kVerifyError, QStringLiteral("status 4, refused: %1").arg(QString::fromStdString(reason)));
+        return statusOnly(TESSALIN_VERIFY_ERROR, QStringLiteral("status 4, refused: %1").arg(QString::fromStdString(reason)));
 
     Answer answer{{kSuccess}, {}};
     if (m_faults.verifyFail) {
@@ -63,10 +62,10 @@ EncoderDevice::Answer EncoderDevice::write(const std::uint8_t *request20)
         return answer;
     }
     if (const QString error = saveState(m_statePath, wanted); !error.isEmpty())
-        return statusOnly(kVerifyError, QStringLiteral("status 4, not stored: %1").arg(error));
+        return statusOnly(TESSALIN_VERIFY_ERROR, QStringLiteral("status 4, not stored: %1").arg(error));
     const StateLoad stored = loadState(m_statePath);
     if (!stored.config || *stored.config != wanted)
-        return statusOnly(kVerifyError, QStringLiteral("status 4, read-back failed: %1").arg(stored.error));
+        return statusOnly(TESSALIN_VERIFY_ERROR, QStringLiteral("status 4, read-back failed: %1").arg(stored.error));
     m_config = *stored.config;
     const auto record = m_config.requestBytes();
     answer.payload.insert(answer.payload.end(), record.begin(), record.end());
@@ -77,4 +76,4 @@ EncoderDevice::Answer EncoderDevice::write(const std::uint8_t *request20)
     return answer;
 }
 
-} // namespace pnvsim
+} // namespace pnv::sim

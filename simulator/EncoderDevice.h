@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace pnvsim {
+namespace pnv::sim {
 
 class EncoderDevice final {
 public:
@@ -32,4 +32,4 @@ private:
     FaultPlan m_faults;
 };
 
-} // namespace pnvsim
+} // namespace pnv::sim

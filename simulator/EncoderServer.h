@@ -1,13 +1,19 @@
 #pragma once
-// Accepts library connections and gives each its own ClientSession.
+// Accepts library connections and gives each its own ClientSession. When all
+// sessions are taken, a newcomer waits in the listen queue until a slot is
+// free: a session whose client has gone is freed at once, and the session
+// idle the longest gives way once it has been idle for a moment.
 
 #include "ClientSession.h"
 
 #include <QHostAddress>
 #include <QObject>
 #include <QTcpServer>
+#include <QTimer>
 
-namespace pnvsim {
+#include <vector>
+
+namespace pnv::sim {
 
 class EncoderDevice;
 
@@ -21,15 +27,29 @@ public:
     // Returns an error text, empty when listening.
     QString listen(const QHostAddress &address, quint16 port);
     quint16 port() const { return m_server.serverPort(); }
+    int sessionCount() const { return static_cast<int>(m_sessions.size()); }
+
+    static constexpr int kMaxSessions = 64;
+    // Bursts of a thousand connections wait here instead of being dropped by
+    // the kernel and retried a second later.
+    static constexpr int kListenBacklog = 1024;
+    // How long a session must have been idle before it gives way to a
+    // newcomer: far longer than a library takes between connecting and its
+    // handshake, or between two requests it makes in a row, and short enough
+    // that a newcomer queued behind hundreds of stalling clients still fits
+    // in the library's 3 s budget.
+    static constexpr int kGiveWayAfterMs = 250;
 
 private:
     void acceptPending();
+    bool makeRoom();
+    void sessionFinished(ClientSession *session);
 
-    static constexpr int kMaxSessions = 64;
     EncoderDevice &m_device;
     SessionLimits m_limits;
     QTcpServer m_server;
-    int m_sessions = 0;
+    std::vector<ClientSession *> m_sessions;
+    QTimer m_retry;   // when the longest idle session may give way
 };
 
-} // namespace pnvsim
+} // namespace pnv::sim

@@ -1,6 +1,6 @@
 #include "FaultPlan.h"
 
-namespace pnvsim {
+namespace pnv::sim {
 namespace {
 
 std::optional<int> parseNumber(const QString &text, int low, int high)
@@ -80,4 +80,4 @@ QString FaultPlan::helpText()
         "                      read shows the old configuration\n");
 }
 
-} // namespace pnvsim
+} // namespace pnv::sim

@@ -7,7 +7,7 @@
 #include <QStringList>
 #include <optional>
 
-namespace pnvsim {
+namespace pnv::sim {
 
 struct FaultPlan {
     bool noReply = false;                 // no-reply
@@ -26,4 +26,4 @@ struct FaultPlan {
     static QString helpText();
 };
 
-} // namespace pnvsim
+} // namespace pnv::sim

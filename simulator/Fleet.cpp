@@ -7,7 +7,7 @@
 
 #include <sys/resource.h>
 
-namespace pnvsim {
+namespace pnv::sim {
 namespace {
 
 tessalin::Octets4 octetsOf(quint32 address)
@@ -73,4 +73,4 @@ QString Fleet::start(const FleetOptions &options)
     return {};
 }
 
-} // namespace pnvsim
+} // namespace pnv::sim

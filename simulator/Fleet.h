@@ -17,7 +17,7 @@
 #include <memory>
 #include <vector>
 
-namespace pnvsim {
+namespace pnv::sim {
 
 struct FleetOptions {
     QHostAddress first;
@@ -44,4 +44,4 @@ private:
     QStringList m_listening;
 };
 
-} // namespace pnvsim
+} // namespace pnv::sim

@@ -6,7 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-namespace pnvsim {
+namespace pnv::sim {
 namespace {
 
 int g_pipe[2] = {-1, -1};   // the only thing a signal handler may touch
@@ -52,4 +52,4 @@ bool ShutdownSignals::install()
     return ::sigaction(SIGINT, &action, nullptr) == 0 && ::sigaction(SIGTERM, &action, nullptr) == 0;
 }
 
-} // namespace pnvsim
+} // namespace pnv::sim

@@ -6,7 +6,7 @@
 #include <QSocketNotifier>
 #include <memory>
 
-namespace pnvsim {
+namespace pnv::sim {
 
 class ShutdownSignals final : public QObject {
     Q_OBJECT
@@ -26,4 +26,4 @@ private:
     std::unique_ptr<QSocketNotifier> m_notifier;
 };
 
-} // namespace pnvsim
+} // namespace pnv::sim

@@ -9,10 +9,13 @@
 
 #include <cerrno>
 #include <cstring>
+#include <climits>
+#include <cstdlib>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
-namespace pnvsim {
+namespace pnv::sim {
 namespace {
 
 const char *const kKeys[] = {"mac", "address", "port", "aux-address", "aux-port", "gateway", "mask"};
@@ -72,6 +75,65 @@ bool writeAll(int fd, const QByteArray &bytes)
         done += n;
     }
     return true;
+}
+
+
+const char *kindOf(mode_t mode)
+{
+    if (S_ISDIR(mode))
+        return "a folder";
+    if (S_ISFIFO(mode))
+        return "a named pipe";
+    if (S_ISSOCK(mode))
+        return "a socket";
+    if (S_ISCHR(mode) || S_ISBLK(mode))
+        return "a device";
+    return "not a regular file";
+}
+
+// Where the state really lives. A symbolic link is followed to its end, so
+// that a user who keeps the state elsewhere keeps that arrangement; a link
+// that leads nowhere is an error rather than a new encoder.
+struct StateTarget {
+    QString path;        // the file to read and to replace
+    bool exists = false;
+    QString error;
+};
+
+StateTarget resolveTarget(const QString &path)
+{
+    StateTarget target;
+    const QByteArray native = QFile::encodeName(path);
+    struct stat info {};
+    if (::lstat(native.constData(), &info) != 0) {
+        if (errno == ENOENT) {
+            target.path = path;
+            return target;
+        }
+        target.error = systemError("cannot examine", path);
+        return target;
+    }
+    target.path = path;
+    if (S_ISLNK(info.st_mode)) {
+        char resolved[PATH_MAX];
+        if (!::realpath(native.constData(), resolved)) {
+            target.error = errno == ENOENT ? QStringLiteral("%1 is a link to nothing (%2)")
+                                                 .arg(path, QFileInfo(path).symLinkTarget())
+                                           : systemError("cannot follow the link", path);
+            return target;
+        }
+        target.path = QFile::decodeName(resolved);
+        if (::stat(resolved, &info) != 0) {
+            target.error = systemError("cannot examine", target.path);
+            return target;
+        }
+    }
+    if (!S_ISREG(info.st_mode)) {
+        target.error = QStringLiteral("%1 is %2, not a regular file").arg(path, QLatin1String(kindOf(info.st_mode)));
+        return target;
+    }
+    target.exists = true;
+    return target;
 }
 
 } // namespace
@@ -186,11 +248,29 @@ std::optional<tessalin::NetworkConfig> parseState(const QByteArray &text, QStrin
 StateLoad loadState(const QString &path)
 {
     StateLoad result;
-    const QByteArray native = QFile::encodeName(path);
-    const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC);
+    const StateTarget target = resolveTarget(path);
+    if (!target.error.isEmpty()) {
+        result.error = target.error;
+        return result;
+    }
+    if (!target.exists) {
+        result.missing = true;
+        result.error = QStringLiteral("%1 does not exist").arg(path);
+        return result;
+    }
+    // Never block in open(): a named pipe put in place after the check above
+    // is still refused below instead of waiting for a writer forever.
+    const QByteArray native = QFile::encodeName(target.path);
+    const int fd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
         result.missing = errno == ENOENT;
         result.error = systemError("cannot open", path);
+        return result;
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        result.error = QStringLiteral("%1 is %2, not a regular file").arg(path, QLatin1String(kindOf(info.st_mode)));
+        ::close(fd);
         return result;
     }
     QByteArray text;
@@ -222,13 +302,22 @@ StateLoad loadState(const QString &path)
     return result;
 }
 
-QString temporaryPath(const QString &path) { return path + QStringLiteral(".tmp"); }
+QString temporaryPath(const QString &path)
+{
+    const StateTarget target = resolveTarget(path);
+    return (target.path.isEmpty() ? path : target.path) + QStringLiteral(".tmp");
+}
 
 QString saveState(const QString &path, const tessalin::NetworkConfig &config)
 {
-    const QByteArray target = QFile::encodeName(path);
-    const QByteArray temporary = QFile::encodeName(temporaryPath(path));
-    const QByteArray folder = QFile::encodeName(QFileInfo(path).absolutePath());
+    // The save goes beside the file a link points at and replaces that file:
+    // renaming over the link itself would cut the user's link.
+    const StateTarget resolved = resolveTarget(path);
+    if (!resolved.error.isEmpty())
+        return resolved.error;
+    const QByteArray target = QFile::encodeName(resolved.path);
+    const QByteArray temporary = QFile::encodeName(resolved.path + QStringLiteral(".tmp"));
+    const QByteArray folder = QFile::encodeName(QFileInfo(resolved.path).absolutePath());
     const QByteArray text = formatState(config).toUtf8();
 
     const int fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
@@ -285,4 +374,4 @@ tessalin::MacAddress macForStatePath(const QString &path)
     return mac;
 }
 
-} // namespace pnvsim
+} // namespace pnv::sim

@@ -8,7 +8,7 @@
 #include <QString>
 #include <optional>
 
-namespace pnvsim {
+namespace pnv::sim {
 
 struct StateLoad {
     std::optional<tessalin::NetworkConfig> config;   // set on success
@@ -16,10 +16,14 @@ struct StateLoad {
     QString error;                                   // why it could not be used
 };
 
+// A symbolic link is followed; a link to nothing, and anything that is not a
+// regular file (a named pipe, a folder, a device), is an error, never opened
+// for a blocking read.
 StateLoad loadState(const QString &path);
 
-// Writes a temporary file beside `path`, flushes it to disk, renames it over
-// `path` and syncs the folder. Returns an error text, empty on success.
+// Writes a temporary file beside `path` (beside the file it links to, for a
+// link), flushes it to disk, renames it over that file and syncs the folder.
+// Returns an error text, empty on success.
 QString saveState(const QString &path, const tessalin::NetworkConfig &config);
 // Where saveState writes before renaming; a leftover is an interrupted save.
 QString temporaryPath(const QString &path);
@@ -37,4 +41,4 @@ std::optional<tessalin::MacAddress> parseMac(const QString &text);
 QString formatMac(const tessalin::MacAddress &mac);
 QString formatOctets(const tessalin::Octets4 &octets);
 
-} // namespace pnvsim
+} // namespace pnv::sim

@@ -17,7 +17,7 @@
 #include <cstdio>
 #include <optional>
 
-using namespace pnvsim;
+using namespace pnv::sim;
 
 namespace {
 
@@ -152,7 +152,9 @@ int main(int argc, char *argv[])
                                          QStringLiteral("KIND[:ARG]"));
     const QCommandLineOption timeoutOption(QStringLiteral("client-timeout"),
                                            QStringLiteral("Milliseconds a client has for its handshake and for each "
-                                                          "frame (default 5000)."),
+                                                          "frame (default 5000). A linked client may stay idle for "
+                                                          "2 minutes; when all 64 sessions are taken, the one idle "
+                                                          "the longest gives way to a newcomer after 250 ms."),
                                            QStringLiteral("MS"), QStringLiteral("5000"));
     const QCommandLineOption fleetOption(QStringLiteral("fleet"),
                                          QStringLiteral("Serve N encoders on N consecutive addresses from --listen, all "

@@ -10,7 +10,7 @@ std::optional<std::uint32_t> parseEncoderAddress(const char *buffer16)
     int octets = 0;
     int digits = 0;
     unsigned value = 0;
-    for (int i = 0; i < kAddressBufferSize; ++i) {
+    for (int i = 0; i < TESSALIN_ADDRESS_BUFFER_SIZE; ++i) {
         const char c = buffer16[i];
         if (c >= '0' && c <= '9') {
             if (++digits > 3)
@@ -30,7 +30,9 @@ std::optional<std::uint32_t> parseEncoderAddress(const char *buffer16)
             if (octets != 4)
                 return std::nullopt;
             const std::uint32_t first = address >> 24;
-            if (address == 0 || address == 0xFFFFFFFFU || first >= 224)
+            // 0.0.0.0/8 means "this network": no encoder lives there, and a
+            // kernel may still send the attempt to the default gateway.
+            if (first == 0 || address == 0xFFFFFFFFU || first >= 224)
                 return std::nullopt;
             return address;
         }

@@ -1,30 +1,53 @@
 #pragma once
-// One deadline per entry point: every wait inside a call takes what is left of it.
+// One deadline per entry point, taken at the call's entry: every wait inside
+// a call, including the wait for its turn, takes what is left of it. A call
+// also ends early when another thread disconnects while it runs.
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
+#include <optional>
 
 namespace tessalin {
 
 class Deadline final {
 public:
-    explicit Deadline(std::chrono::milliseconds budget) : m_end(std::chrono::steady_clock::now() + budget) {}
+    using Clock = std::chrono::steady_clock;
+
+    explicit Deadline(std::chrono::milliseconds budget) : m_end(Clock::now() + budget) {}
 
     // Milliseconds left, rounded up so that a wait never ends just before the deadline.
     int remainingMs() const
     {
-        const auto left = m_end - std::chrono::steady_clock::now();
-        if (left <= std::chrono::steady_clock::duration::zero())
+        const auto left = m_end - Clock::now();
+        if (left <= Clock::duration::zero())
             return 0;
         return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(left).count());
     }
-    bool expired() const { return std::chrono::steady_clock::now() >= m_end; }
+    bool expired() const { return Clock::now() >= m_end; }
+    Clock::time_point end() const { return m_end; }
+
+    // `wakeFd` becomes readable when some call may have been cancelled;
+    // `cancelled` tells whether this one was. Waits poll the descriptor too.
+    void cancelWith(int wakeFd, std::function<bool()> cancelled)
+    {
+        m_wakeFd = wakeFd;
+        m_cancelled = std::move(cancelled);
+    }
+    int wakeFd() const { return m_wakeFd; }
+    bool cancelled() const { return m_cancelled && m_cancelled(); }
 
 private:
-    std::chrono::steady_clock::time_point m_end;
+    Clock::time_point m_end;
+    int m_wakeFd = -1;
+    std::function<bool()> m_cancelled;
 };
 
 // The call budget: 3 s, or less when TESSALIN_TIMEOUT_MS holds 1 to 3000.
 std::chrono::milliseconds callBudget();
+
+// A budget text counts only as plain decimal digits, nothing before or after
+// them, from 1 to 3000; anything else gives nothing and the default applies.
+std::optional<std::chrono::milliseconds> parseBudgetText(const char *text);
 
 } // namespace tessalin

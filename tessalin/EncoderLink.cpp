@@ -2,7 +2,6 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
-#include <cstdlib>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -12,20 +11,39 @@
 namespace tessalin {
 namespace {
 
-constexpr std::chrono::milliseconds kMaxBudget{3000};
+constexpr int kCancelled = -2;
 
-// Waits for `events` until the deadline. 1: ready (or hung up), 0: timed out, -1: error.
+// Waits for `events` until the deadline. 1: ready (or hung up), 0: timed out,
+// -1: error, kCancelled: another thread disconnected while we waited.
 int waitFor(int fd, short events, const Deadline &deadline, short *revents = nullptr)
 {
     for (;;) {
-        pollfd p{fd, events, 0};
-        const int rc = ::poll(&p, 1, deadline.remainingMs());
+        if (deadline.cancelled())
+            return kCancelled;
+        pollfd p[2] = {{fd, events, 0}, {deadline.wakeFd(), POLLIN, 0}};   // a negative fd is skipped
+        const int rc = ::poll(p, 2, deadline.remainingMs());
         if (rc < 0 && errno == EINTR)
             continue;
+        if (rc > 0 && (p[1].revents & POLLIN)) {
+            // Drain first, then look: a disconnect after the drain signals again.
+            std::uint64_t count;
+            (void)!::read(deadline.wakeFd(), &count, sizeof count);
+            if (deadline.cancelled())
+                return kCancelled;
+            if (p[0].revents == 0)
+                continue;   // a disconnect from before this call began
+        }
         if (revents)
-            *revents = p.revents;
-        return rc < 0 ? -1 : rc;
+            *revents = p[0].revents;
+        return rc < 0 ? -1 : (rc > 0 ? 1 : 0);
     }
+}
+
+Outcome waitFailure(int ready)
+{
+    if (ready == kCancelled)
+        return Outcome::Cancelled;
+    return ready == 0 ? Outcome::TimedOut : Outcome::Failed;
 }
 
 bool isPeerGoneError(int error)
@@ -36,35 +54,23 @@ bool isPeerGoneError(int error)
 
 } // namespace
 
-std::chrono::milliseconds callBudget()
-{
-    const char *text = std::getenv("TESSALIN_TIMEOUT_MS");
-    if (!text || !*text)
-        return kMaxBudget;
-    char *end = nullptr;
-    errno = 0;
-    const long value = std::strtol(text, &end, 10);
-    if (errno != 0 || *end != '\0' || value < 1 || value > kMaxBudget.count())
-        return kMaxBudget;
-    return std::chrono::milliseconds(value);
-}
-
 std::uint8_t resultCode(Outcome outcome)
 {
     switch (outcome) {
     case Outcome::Ok:
-        return 0;
+        return TESSALIN_SUCCESS;
     case Outcome::PeerClosed:
     case Outcome::Failed:
-        return 1;
+    case Outcome::Cancelled:
+        return TESSALIN_LINK_DOWN;
     case Outcome::TimedOut:
-        return 2;
+        return TESSALIN_TIME_OUT;
     case Outcome::Malformed:
     case Outcome::WrongSequence:
     case Outcome::BadChecksum:
-        return 3;
+        return TESSALIN_RECEIVE_ERROR;
     }
-    return 3;
+    return TESSALIN_RECEIVE_ERROR;
 }
 
 EncoderLink::~EncoderLink() { closeSocket(); }
@@ -114,9 +120,9 @@ Outcome EncoderLink::open(std::uint32_t address, std::uint16_t port, const Deadl
     }
     if (rc < 0) {
         const int ready = waitFor(m_fd, POLLOUT, deadline);
-        if (ready <= 0) {
+        if (ready != 1) {
             closeSocket();
-            return ready == 0 ? Outcome::TimedOut : Outcome::Failed;
+            return waitFailure(ready);
         }
         int error = 0;
         socklen_t size = sizeof error;
@@ -149,7 +155,9 @@ Outcome EncoderLink::exchange(wire::MessageType requestType, const std::uint8_t 
         outcome = Outcome::Malformed;
     if (outcome == Outcome::Ok && reply.sequence != request.sequence)
         outcome = Outcome::WrongSequence;
-    if (outcome != Outcome::Ok)
+    if (outcome == Outcome::Cancelled)
+        close();   // the disconnect asked for a goodbye
+    else if (outcome != Outcome::Ok)
         closeSocket();
     return outcome;
 }
@@ -182,10 +190,8 @@ Outcome EncoderLink::sendAll(const std::uint8_t *data, std::size_t size, const D
             continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
             const int ready = waitFor(m_fd, POLLOUT, deadline);
-            if (ready == 0)
-                return Outcome::TimedOut;
-            if (ready < 0)
-                return Outcome::Failed;
+            if (ready != 1)
+                return waitFailure(ready);
             continue;
         }
         return Outcome::PeerClosed;
@@ -200,10 +206,8 @@ Outcome EncoderLink::receiveFrame(const Deadline &deadline, wire::Frame &frame)
     for (;;) {
         short revents = 0;
         const int ready = waitFor(m_fd, POLLIN, deadline, &revents);
-        if (ready == 0)
-            return Outcome::TimedOut;
-        if (ready < 0)
-            return Outcome::Failed;
+        if (ready != 1)
+            return waitFailure(ready);
         const ssize_t n = ::recv(m_fd, chunk, sizeof chunk, MSG_DONTWAIT);
         if (n == 0)
             return Outcome::PeerClosed;

@@ -9,7 +9,8 @@
 
 namespace tessalin {
 
-enum class Outcome { Ok, PeerClosed, TimedOut, Malformed, WrongSequence, BadChecksum, Failed };
+enum class Outcome { Ok, PeerClosed, TimedOut, Malformed, WrongSequence, BadChecksum, Failed,
+                     Cancelled };   // another thread disconnected during the call
 
 // The result code a failed outcome gives the caller.
 std::uint8_t resultCode(Outcome outcome);

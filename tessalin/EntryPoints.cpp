@@ -1,29 +1,26 @@
 // The five exported entry points. Everything else in the library is hidden.
 
 #include "AddressText.h"
+#include "CallGate.h"
 #include "EncoderLink.h"
 #include "NetworkConfig.h"
 #include "tessalin.h"
+#include "tessalin_codes.h"
 
 #include <algorithm>
-#include <mutex>
 
 namespace {
 
+using tessalin::CallGate;
 using tessalin::Deadline;
 using tessalin::EncoderLink;
 using tessalin::Outcome;
 namespace wire = tessalin::wire;
 
-constexpr std::uint8_t kSuccess = 0;
-constexpr std::uint8_t kLinkDown = 1;
-constexpr std::uint8_t kVerifyError = 4;
-constexpr std::uint8_t kAlreadyConnected = 5;
-
-std::mutex &callLock()
+CallGate &theGate()
 {
-    static std::mutex lock;
-    return lock;
+    static CallGate gate;
+    return gate;
 }
 
 EncoderLink &theLink()
@@ -32,22 +29,45 @@ EncoderLink &theLink()
     return link;
 }
 
-Deadline startCall() { return Deadline(tessalin::callBudget()); }
+// Runs one call on the link within one deadline taken at entry, in turn with
+// calls from other threads. The body's code, or 1 when a disconnect from
+// another thread ended the call, or 2 when its turn did not come in time.
+template <typename Body>
+std::uint8_t runCall(Body body)
+{
+    Deadline deadline(tessalin::callBudget());
+    std::uint64_t ticket = 0;
+    switch (theGate().enter(deadline, ticket)) {
+    case CallGate::Turn::Cancelled:
+        return TESSALIN_LINK_DOWN;
+    case CallGate::Turn::TimedOut:
+        return TESSALIN_TIME_OUT;
+    case CallGate::Turn::Granted:
+        break;
+    }
+    const std::uint8_t code = body(deadline, theLink());
+    const bool cancelled = theGate().leave(ticket, [] { theLink().close(); });
+    return cancelled ? TESSALIN_LINK_DOWN : code;
+}
+
+void endEveryCall()
+{
+    theGate().disconnect([] { theLink().close(); });
+}
 
 // Performs the exchange and reduces it to the status byte the encoder sent,
 // or to the code of what went wrong on the way.
-std::uint8_t configurationExchange(wire::MessageType request, const std::uint8_t *payload, std::size_t length,
-                                   wire::MessageType replyType, std::size_t successLength, wire::Frame &reply)
+std::uint8_t configurationExchange(EncoderLink &link, const Deadline &deadline, wire::MessageType request,
+                                   const std::uint8_t *payload, std::size_t length, wire::MessageType replyType,
+                                   std::size_t successLength, wire::Frame &reply)
 {
-    const Deadline deadline = startCall();
-    EncoderLink &link = theLink();
     if (!link.isOpen())
-        return kLinkDown;
+        return TESSALIN_LINK_DOWN;
     const Outcome outcome = link.exchange(request, payload, length, replyType, deadline, reply);
     if (outcome != Outcome::Ok)
         return tessalin::resultCode(outcome);
     const bool wellFormed = !reply.payload.empty()
-                            && reply.payload.size() == (reply.payload[0] == kSuccess ? successLength : 1);
+                            && reply.payload.size() == (reply.payload[0] == TESSALIN_SUCCESS ? successLength : 1);
     if (!wellFormed) {
         link.close();
         return tessalin::resultCode(Outcome::Malformed);
@@ -55,22 +75,15 @@ std::uint8_t configurationExchange(wire::MessageType request, const std::uint8_t
     return reply.payload[0];
 }
 
-} // namespace
-
-extern "C" {
-
-int32_t S_Connect(const char *address, int32_t mode, int32_t port)
+std::uint8_t connectLink(EncoderLink &link, const Deadline &deadline, const char *address, int32_t mode, int32_t port)
 {
-    std::lock_guard<std::mutex> guard(callLock());
-    const Deadline deadline = startCall();
-    EncoderLink &link = theLink();
     if (link.isAlive())
-        return kAlreadyConnected;
+        return TESSALIN_ALREADY_CONNECTED;
     link.close();   // a link the encoder dropped is forgotten, not reported
 
     const auto encoder = tessalin::parseEncoderAddress(address);
     if (!encoder || port < 1 || port > 65535)
-        return kLinkDown;
+        return TESSALIN_LINK_DOWN;
     Outcome outcome = link.open(*encoder, static_cast<std::uint16_t>(port), deadline);
     if (outcome != Outcome::Ok)
         return tessalin::resultCode(outcome);
@@ -89,54 +102,61 @@ int32_t S_Connect(const char *address, int32_t mode, int32_t port)
     }
     const std::uint8_t status = reply.payload[0];
     const unsigned model = (unsigned{reply.payload[1]} << 8) | reply.payload[2];
-    if (status != kSuccess || model != wire::kModelNumber) {
+    if (status != TESSALIN_SUCCESS || model != wire::kModelNumber) {
         link.close();
-        return status != kSuccess ? status : kVerifyError;
+        return status != TESSALIN_SUCCESS ? status : TESSALIN_VERIFY_ERROR;
     }
-    return kSuccess;
+    return TESSALIN_SUCCESS;
 }
 
-void S_Disconnect(void)
+} // namespace
+
+extern "C" {
+
+int32_t S_Connect(const char *address, int32_t mode, int32_t port)
 {
-    std::lock_guard<std::mutex> guard(callLock());
-    theLink().close();
+    return runCall([&](const Deadline &deadline, EncoderLink &link) {
+        return connectLink(link, deadline, address, mode, port);
+    });
 }
+
+void S_Disconnect(void) { endEveryCall(); }
 
 int32_t ConfigRead(uint8_t *buffer, int32_t capacity)
 {
-    std::lock_guard<std::mutex> guard(callLock());
-    if (!buffer || capacity < static_cast<int32_t>(tessalin::kReplySize))
+    if (!buffer || capacity < static_cast<int32_t>(TESSALIN_CONFIG_REPLY_SIZE))
         return 0;
     wire::Frame reply;
-    const std::uint8_t status = configurationExchange(wire::MessageType::Read, nullptr, 0,
-                                                      wire::MessageType::ReadReply, 1 + tessalin::kReplySize, reply);
-    if (status != kSuccess) {
+    const std::uint8_t status = runCall([&](const Deadline &deadline, EncoderLink &link) {
+        return configurationExchange(link, deadline, wire::MessageType::Read, nullptr, 0,
+                                     wire::MessageType::ReadReply, 1 + TESSALIN_CONFIG_REPLY_SIZE, reply);
+    });
+    if (status != TESSALIN_SUCCESS) {
         buffer[0] = status;
         return 1;
     }
-    std::copy_n(reply.payload.begin() + 1, tessalin::kReplySize, buffer);
-    return static_cast<int32_t>(tessalin::kReplySize);
+    std::copy_n(reply.payload.begin() + 1, TESSALIN_CONFIG_REPLY_SIZE, buffer);
+    return static_cast<int32_t>(TESSALIN_CONFIG_REPLY_SIZE);
 }
 
 int32_t ConfigWrite(uint8_t *buffer, int32_t capacity)
 {
-    std::lock_guard<std::mutex> guard(callLock());
-    if (!buffer || capacity < static_cast<int32_t>(tessalin::kRequestSize))
+    if (!buffer || capacity < static_cast<int32_t>(TESSALIN_CONFIG_REQUEST_SIZE))
         return 0;
-    wire::Frame reply;
-    std::uint8_t status = configurationExchange(wire::MessageType::Write, buffer, tessalin::kRequestSize,
-                                                wire::MessageType::WriteReply, 1 + tessalin::kRequestSize, reply);
-    if (status == kSuccess
-        && !std::equal(buffer, buffer + tessalin::kRequestSize, reply.payload.begin() + 1))
-        status = kVerifyError;   // the encoder stored something other than what we sent
+    const std::uint8_t status = runCall([&](const Deadline &deadline, EncoderLink &link) -> std::uint8_t {
+        wire::Frame reply;
+        const std::uint8_t code = configurationExchange(link, deadline, wire::MessageType::Write, buffer,
+                                                        TESSALIN_CONFIG_REQUEST_SIZE, wire::MessageType::WriteReply,
+                                                        1 + TESSALIN_CONFIG_REQUEST_SIZE, reply);
+        if (code == TESSALIN_SUCCESS && !std::equal(buffer, buffer + TESSALIN_CONFIG_REQUEST_SIZE, reply.payload.begin() + 1))
+            return TESSALIN_VERIFY_ERROR;   // the encoder stored something other than what we sent
+        return code;
+    });
     buffer[0] = status;
     return 1;
 }
 
-void DLLClose(void)
-{
-    std::lock_guard<std::mutex> guard(callLock());
-    theLink().close();
-}
+// Neither waits for a call in progress: each ends it, and it returns 1.
+void DLLClose(void) { endEveryCall(); }
 
 } // extern "C"

@@ -17,9 +17,9 @@ NetworkConfig NetworkConfig::factory(const MacAddress &mac)
     return config;
 }
 
-std::array<std::uint8_t, kRequestSize> NetworkConfig::requestBytes() const
+std::array<std::uint8_t, TESSALIN_CONFIG_REQUEST_SIZE> NetworkConfig::requestBytes() const
 {
-    std::array<std::uint8_t, kRequestSize> bytes{};
+    std::array<std::uint8_t, TESSALIN_CONFIG_REQUEST_SIZE> bytes{};
     auto out = std::copy(address.begin(), address.end(), bytes.begin());
     *out++ = static_cast<std::uint8_t>(port >> 8);
     *out++ = static_cast<std::uint8_t>(port);
@@ -31,9 +31,9 @@ std::array<std::uint8_t, kRequestSize> NetworkConfig::requestBytes() const
     return bytes;
 }
 
-std::array<std::uint8_t, kReplySize> NetworkConfig::replyBytes() const
+std::array<std::uint8_t, TESSALIN_CONFIG_REPLY_SIZE> NetworkConfig::replyBytes() const
 {
-    std::array<std::uint8_t, kReplySize> bytes{};
+    std::array<std::uint8_t, TESSALIN_CONFIG_REPLY_SIZE> bytes{};
     const auto request = requestBytes();
     std::copy(request.begin(), request.end(), std::copy(mac.begin(), mac.end(), bytes.begin()));
     return bytes;

@@ -3,14 +3,14 @@
 // configuration request and the 26-byte configuration reply (the MAC address
 // followed by the request layout). Multi-byte numbers are big-endian.
 
+#include "tessalin_codes.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
 
 namespace tessalin {
 
-constexpr std::size_t kRequestSize = 20;
-constexpr std::size_t kReplySize = 26;
 
 using Octets4 = std::array<std::uint8_t, 4>;
 using MacAddress = std::array<std::uint8_t, 6>;
@@ -27,8 +27,8 @@ struct NetworkConfig {
     // The settings a DIP-switch reset restores; the MAC is the caller's.
     static NetworkConfig factory(const MacAddress &mac);
 
-    std::array<std::uint8_t, kRequestSize> requestBytes() const;
-    std::array<std::uint8_t, kReplySize> replyBytes() const;
+    std::array<std::uint8_t, TESSALIN_CONFIG_REQUEST_SIZE> requestBytes() const;
+    std::array<std::uint8_t, TESSALIN_CONFIG_REPLY_SIZE> replyBytes() const;
     // Takes everything but the MAC from a 20-byte request.
     void assignRequest(const std::uint8_t *request20);
 

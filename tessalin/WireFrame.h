@@ -2,6 +2,8 @@
 // Frames of the encoder wire protocol (docs/protocol.md), shared by the device
 // library and the simulator. Plain C++: the library must not pull in Qt.
 
+#include "tessalin_codes.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -15,7 +17,6 @@ constexpr std::uint8_t kVersion = 1;
 constexpr std::size_t kHeaderSize = 12;
 constexpr std::size_t kMaxPayload = 64;
 constexpr std::uint16_t kModelNumber = 3400;
-constexpr std::int32_t kConfigurationSessionMode = 14;
 
 enum class MessageType : std::uint8_t {
     Hello = 0x01,

@@ -1,6 +1,6 @@
 #include "AddressPlan.h"
 
-namespace pnvctl {
+namespace pnv::ctl {
 namespace {
 
 std::optional<unsigned> parseDecimal(QStringView text, int maxDigits, unsigned maxValue)
@@ -177,4 +177,4 @@ PlannedConfig merged(const PlannedConfig &base, const PlannedConfig &change)
     return result;
 }
 
-} // namespace pnvctl
+} // namespace pnv::ctl

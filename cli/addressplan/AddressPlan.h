@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <optional>
 
-namespace pnvctl {
+namespace pnv::ctl {
 
 // Dotted decimal, four octets of 0 to 255, nothing else: no blanks, no signs,
 // no leading zeros (other tools read "010" as octal, so it is refused rather
@@ -58,4 +58,4 @@ QStringList ruleViolations(const PlannedConfig &config);
 // The fields of `change` that are set, over `base`.
 PlannedConfig merged(const PlannedConfig &base, const PlannedConfig &change);
 
-} // namespace pnvctl
+} // namespace pnv::ctl

@@ -6,7 +6,7 @@
 
 #include <QStringList>
 
-namespace pnvtest {
+namespace pnv::test {
 
 class ErrorBoxSpy {
 public:
@@ -28,4 +28,4 @@ private:
     pnv::ErrorPresenter m_previous;
 };
 
-} // namespace pnvtest
+} // namespace pnv::test

@@ -9,7 +9,7 @@
 
 #include <cstring>
 
-namespace pnvtest {
+namespace pnv::test {
 
 struct ScriptedLibrary {
     QStringList calls;
@@ -63,4 +63,4 @@ struct ScriptedLibrary {
     }
 };
 
-} // namespace pnvtest
+} // namespace pnv::test

@@ -15,7 +15,7 @@
 #include <QTabWidget>
 #include <memory>
 
-namespace pnvtest {
+namespace pnv::test {
 
 struct WindowFixture {
     std::unique_ptr<TForm_Main> window;
@@ -43,7 +43,7 @@ struct WindowFixture {
     QTabWidget *pages() const { return control<QTabWidget>("PC_Main"); }
 };
 
-} // namespace pnvtest
+} // namespace pnv::test
 
 // main() of a window test: the program's own start-up around the test object.
 #define PNV_WINDOW_TEST_MAIN(TestClass)                  \

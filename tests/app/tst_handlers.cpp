@@ -6,8 +6,8 @@
 
 #include <QtTest>
 
-using pnvtest::ScriptedLibrary;
-using pnvtest::WindowFixture;
+using pnv::test::ScriptedLibrary;
+using pnv::test::WindowFixture;
 
 namespace {
 
@@ -120,10 +120,10 @@ void TestHandlers::connectWithUnconvertiblePortShowsTheErrorBox()
     f.button("BT_SDisconnect")->click();
     ScriptedLibrary::instance().calls.clear();
     {
-        pnvtest::ErrorBoxSpy pasting;   // the range rule reports a pasted letter already
+        pnv::test::ErrorBoxSpy pasting;   // the range rule reports a pasted letter already
         f.edit("Edit_ServerPort")->setText(port);
     }
-    pnvtest::ErrorBoxSpy box;
+    pnv::test::ErrorBoxSpy box;
     f.button("BT_SConnect")->click();
     QCOMPARE(box.texts, QStringList{message});
     QCOMPARE(box.titles, QStringList{QCoreApplication::applicationName()});
@@ -299,7 +299,7 @@ void TestHandlers::writeStopsAtTheFirstUnconvertibleField()
     pasteOctets(f.address("jIPE_Gateway"), gateway);
     pasteOctets(f.address("jIPE_SubnetMask"), mask);
     ScriptedLibrary::instance().calls.clear();
-    pnvtest::ErrorBoxSpy box;
+    pnv::test::ErrorBoxSpy box;
     f.button("BT_ConfigWrite")->click();
     QCOMPARE(box.texts, QStringList{message});
     QVERIFY(!ScriptedLibrary::instance().calls.contains("ConfigWrite"));

@@ -17,8 +17,8 @@
 #include <QStatusBar>
 #include <QtTest>
 
-using pnvtest::ScriptedLibrary;
-using pnvtest::WindowFixture;
+using pnv::test::ScriptedLibrary;
+using pnv::test::WindowFixture;
 
 namespace {
 
@@ -322,7 +322,7 @@ void TestWindow::portFieldsTakeKeyEventsAsAnXServerSendsThem()
 
 void TestWindow::pastedPortTextThatDoesNotConvertShowsTheErrorBox()
 {
-    pnvtest::ErrorBoxSpy box;
+    pnv::test::ErrorBoxSpy box;
     QLineEdit *port = m_f->edit("Edit_SourcePort");
     port->setText(QStringLiteral("-70000"));   // negative values are left alone
     QVERIFY(box.texts.isEmpty());
@@ -528,7 +528,7 @@ void TestWindow::brokenPictureIsReportedInTheErrorBox()
     broken.write(bytes);
     broken.close();
 
-    pnvtest::ErrorBoxSpy box;
+    pnv::test::ErrorBoxSpy box;
     m_f->control<TImage>("Image1")->setPicture(path);
     m_f->pages()->setCurrentIndex(1);
     QTRY_COMPARE(box.texts.size(), 1);

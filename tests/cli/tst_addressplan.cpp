@@ -5,7 +5,7 @@
 
 #include <QTest>
 
-using namespace pnvctl;
+using namespace pnv::ctl;
 
 class AddressPlanTest final : public QObject {
     Q_OBJECT

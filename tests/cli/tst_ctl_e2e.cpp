@@ -19,7 +19,7 @@
 #include <csignal>
 #include <unistd.h>
 
-using pnvtest::SimulatorProcess;
+using pnv::test::SimulatorProcess;
 
 namespace {
 
@@ -136,6 +136,8 @@ private slots:
     void readTextAndJson();
     void writeThenSameWriteAgain();
     void ruleRefusalSendsNothing();
+    void emptyTargetIsAUsageError_data();
+    void emptyTargetIsAUsageError();
     void encoderOutcomes_data();
     void encoderOutcomes();
     void saveThenLoad();
@@ -335,6 +337,26 @@ void CtlEndToEndTest::unboundLibrary()
                             QStringLiteral("--encoder"), QStringLiteral("127.0.0.1:9"), QStringLiteral("read")});
     QCOMPARE(run.exitCode, 3);
     QVERIFY2(run.err.contains("/nonexistent/libtessalin.so"), run.err.constData());
+}
+
+void CtlEndToEndTest::emptyTargetIsAUsageError_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QByteArray>("message");
+    QTest::newRow("empty --encoder") << QStringList{"--encoder", "", "read"} << QByteArray("--encoder \"\"");
+    QTest::newRow("empty --encoder= after the command") << QStringList{"write", "--encoder=", "--mask", "255.255.0.0"}
+                                                        << QByteArray("--encoder \"\"");
+    QTest::newRow("empty --library") << QStringList{"--library", "", "read"} << QByteArray("--library");
+}
+
+// Never the factory default in place of a value that came out empty.
+void CtlEndToEndTest::emptyTargetIsAUsageError()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QByteArray, message);
+    const Run run = runCtl(arguments);
+    QCOMPARE(run.exitCode, 2);
+    QVERIFY2(run.err.contains(message), run.err.constData());
 }
 
 void CtlEndToEndTest::fleetApplyAndScan()

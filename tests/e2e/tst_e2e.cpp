@@ -9,8 +9,8 @@
 #include <QElapsedTimer>
 #include <QtTest>
 
-using pnvtest::SimulatorProcess;
-using pnvtest::WindowFixture;
+using pnv::test::SimulatorProcess;
+using pnv::test::WindowFixture;
 
 class TestEndToEnd final : public QObject {
     Q_OBJECT

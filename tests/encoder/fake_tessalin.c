@@ -1,6 +1,7 @@
 /* A fake device library that records every call it receives, so the binding
  * can be checked to pass exactly the arguments it was given. */
 #include "tessalin.h"
+#include "tessalin_codes.h"
 
 #include <stdio.h>
 #include <string.h>

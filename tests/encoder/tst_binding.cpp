@@ -1,4 +1,5 @@
 #include "TessalinBinding.h"
+#include "tessalin_codes.h"
 
 #include <QtTest>
 #include <dlfcn.h>

@@ -45,7 +45,7 @@ void TestConfigRecords::decodeReply_data()
 void TestConfigRecords::decodeReply()
 {
     QFETCH(Bytes, reply);
-    QCOMPARE(reply.size(), pnv::kConfigReplySize);
+    QCOMPARE(reply.size(), TESSALIN_CONFIG_REPLY_SIZE);
     const auto decoded = pnv::TConfigReply::decode(reinterpret_cast<const std::uint8_t *>(reply.constData()));
     QTEST(decoded.mac, "mac");
     QCOMPARE(decoded.mac.size(), 27);
@@ -57,7 +57,7 @@ void TestConfigRecords::decodeReply()
 
 void TestConfigRecords::decodeIgnoresBytesAfterTheReply()
 {
-    QByteArray buffer(pnv::kConfigBufferSize, char(0x77));
+    QByteArray buffer(TESSALIN_CONFIG_BUFFER_SIZE, char(0x77));
     const QByteArray reply = hex("001A2B3C4D5E" "0A010203" "0BB9" "AC100001" "02BC" "0A0102FE" "FFFFFF00");
     buffer.replace(0, reply.size(), reply);
     const auto decoded = pnv::TConfigReply::decode(reinterpret_cast<const std::uint8_t *>(buffer.constData()));

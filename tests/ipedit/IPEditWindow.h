@@ -13,7 +13,7 @@
 #include <QTest>
 #include <QWidget>
 
-namespace ipedittest {
+namespace pnv::test {
 
 class IPEditWindow
 {
@@ -129,4 +129,4 @@ private:
     }
 };
 
-} // namespace ipedittest
+} // namespace pnv::test

@@ -8,7 +8,7 @@
 #include <QMenu>
 #include <QtTest>
 
-using ipedittest::IPEditWindow;
+using pnv::test::IPEditWindow;
 
 class IPEditInputTest final : public QObject
 {

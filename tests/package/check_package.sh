@@ -10,33 +10,11 @@ set -euo pipefail
 build=$1
 source=$2
 
-for tool in cpack dpkg-deb dpkg-shlibdeps readelf desktop-file-validate appstreamcli lintian groff Xvfb xdotool xprop; do
-  if ! command -v "$tool" >/dev/null; then
-    echo "SKIP: $tool is not installed (scripts/setup.sh installs it)"
-    exit 77
-  fi
-done
-
-tmp=$(mktemp -d)
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$tmp"
-}
-trap cleanup EXIT
-fail() { echo "FAIL: $*" >&2; exit 1; }
+source "$(dirname "$0")/../support/shell-test.sh"
+require cpack dpkg-deb dpkg-shlibdeps readelf desktop-file-validate appstreamcli lintian groff Xvfb xdotool xprop
+tmp=$work
 step() { echo "== $*"; }
 
-# wait_until SECONDS WHAT COMMAND...: polls COMMAND until it succeeds.
-wait_until() {
-  local deadline=$((SECONDS + $1)) what=$2
-  shift 2
-  until "$@"; do
-    [ "$SECONDS" -lt "$deadline" ] || fail "$what: not within the time allowed"
-    sleep 0.1
-  done
-}
 # running PID LOG: the process is alive, or the test fails with its output.
 running() { kill -0 "$1" 2>/dev/null || { cat "$2" >&2; fail "process $1 ended early"; }; }
 
@@ -125,13 +103,7 @@ maps_library "$setup" || fail "the utility did not bind $library"
 kill "$setup"
 
 step "the unpacked utility under X: the window and its class"
-exec 3>"$tmp/display"
-Xvfb -displayfd 3 -nolisten tcp -screen 0 1024x1000x24 >"$tmp/xvfb.log" 2>&1 &
-pids+=("$!")
-exec 3>&-
-display_ready() { running "${pids[-1]}" "$tmp/xvfb.log"; [ -s "$tmp/display" ]; }
-wait_until 20 "Xvfb ready" display_ready
-export DISPLAY=":$(head -n1 "$tmp/display")"
+start_xvfb
 env -u QT_QPA_PLATFORM -u WAYLAND_DISPLAY "$root/usr/bin/pnv3400-setup" >"$tmp/setup-x.log" 2>&1 &
 setup=$!
 pids+=("$setup")

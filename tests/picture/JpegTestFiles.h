@@ -7,7 +7,7 @@
 #include <QString>
 #include <QtTest>
 
-namespace pnvtest {
+namespace pnv::test {
 
 inline QString committedPicturePath(const QString &fileName)
 {
@@ -91,4 +91,4 @@ inline double meanChannelDifference(const QImage &a, const QImage &b)
     return sum / (3.0 * x.width() * x.height());
 }
 
-} // namespace pnvtest
+} // namespace pnv::test

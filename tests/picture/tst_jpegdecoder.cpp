@@ -18,7 +18,7 @@
 #include <optional>
 
 using pnv::JpegPixels;
-using namespace pnvtest;
+using namespace pnv::test;
 
 Q_DECLARE_METATYPE(pnv::JpegPixels)
 Q_DECLARE_METATYPE(pnv::ChromaSampling)

@@ -15,7 +15,7 @@
 #include <jerror.h>
 #include <optional>
 
-using namespace pnvtest;
+using namespace pnv::test;
 
 namespace {
 

@@ -16,7 +16,7 @@
 #include <jpeglib.h>
 #include <jerror.h>
 
-using namespace pnvtest;
+using namespace pnv::test;
 
 namespace {
 

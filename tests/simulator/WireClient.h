@@ -11,7 +11,7 @@
 
 #include <optional>
 
-namespace pnvtest {
+namespace pnv::test {
 
 class WireClient final {
 public:
@@ -65,7 +65,7 @@ public:
     }
 
     // The handshake's status, or -1.
-    int handshake(std::int32_t mode = tessalin::wire::kConfigurationSessionMode)
+    int handshake(std::int32_t mode = TESSALIN_CONNECT_MODE)
     {
         const auto m = static_cast<std::uint32_t>(mode);
         const auto reply = request(tessalin::wire::MessageType::Hello,
@@ -108,4 +108,4 @@ private:
     std::uint16_t m_sequence = 1;
 };
 
-} // namespace pnvtest
+} // namespace pnv::test

@@ -38,7 +38,7 @@ void ConfigRulesTest::prefixLength()
 {
     QFETCH(quint32, mask);
     QFETCH(int, prefix);
-    QCOMPARE(pnvsim::prefixLength(mask), prefix);
+    QCOMPARE(pnv::sim::prefixLength(mask), prefix);
 }
 
 void ConfigRulesTest::stateTextRoundTrips()
@@ -58,7 +58,7 @@ void ConfigRulesTest::stateTextRoundTrips()
             b = static_cast<std::uint8_t>(random->bounded(256));
         config.mask = {255, 255, 255, 0};
         QString error;
-        const auto parsed = pnvsim::parseState(pnvsim::formatState(config).toUtf8(), error);
+        const auto parsed = pnv::sim::parseState(pnv::sim::formatState(config).toUtf8(), error);
         QVERIFY2(parsed, qPrintable(error));
         QVERIFY(*parsed == config);
     }
@@ -66,9 +66,9 @@ void ConfigRulesTest::stateTextRoundTrips()
 
 void ConfigRulesTest::macFollowsThePath()
 {
-    const auto a = pnvsim::macForStatePath(QStringLiteral("/tmp/a/encoder.state"));
-    QVERIFY(a == pnvsim::macForStatePath(QStringLiteral("/tmp/a/encoder.state")));
-    QVERIFY(a != pnvsim::macForStatePath(QStringLiteral("/tmp/b/encoder.state")));
+    const auto a = pnv::sim::macForStatePath(QStringLiteral("/tmp/a/encoder.state"));
+    QVERIFY(a == pnv::sim::macForStatePath(QStringLiteral("/tmp/a/encoder.state")));
+    QVERIFY(a != pnv::sim::macForStatePath(QStringLiteral("/tmp/b/encoder.state")));
     QCOMPARE(a[0] & 0x03, 0x02);   // locally administered, unicast
 }
 

@@ -6,13 +6,22 @@
 #include "WireClient.h"
 
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QTcpServer>
 #include <QtTest>
 
+#include <arpa/inet.h>
+#include <cerrno>
 #include <csignal>
+#include <memory>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
-using pnvtest::SimulatorProcess;
-using pnvtest::WireClient;
+using pnv::test::SimulatorProcess;
+using pnv::test::WireClient;
 using tessalin::NetworkConfig;
 namespace wire = tessalin::wire;
 
@@ -47,6 +56,16 @@ void writeFile(const QString &path, const QByteArray &bytes)
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
     QCOMPARE(file.write(bytes), bytes.size());
+}
+
+// Starts the simulator, links to it and writes kExample; a failure ends the calling test.
+void startAndWriteExample(SimulatorProcess &sim)
+{
+    QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+    WireClient client;
+    QVERIFY(client.connectTo(sim.port()));
+    QCOMPARE(client.handshake(), 0);
+    QCOMPARE(client.write(kExample), 0);
 }
 
 quint16 freePort()
@@ -89,11 +108,17 @@ private slots:
     void firmwareChecksOnWrite();
     void unusableStateIsAnErrorNotAReset_data();
     void unusableStateIsAnErrorNotAReset();
+    void stateThatIsNoRegularFileIsRefused_data();
+    void stateThatIsNoRegularFileIsRefused();
+    void linkedStateIsWrittenThroughTheLink();
     void badCommandLinesAreRefused_data();
     void badCommandLinesAreRefused();
     void killedDuringWritesNeverTearsTheState();
     void hostileClientDoesNotStopOthers_data();
     void hostileClientDoesNotStopOthers();
+    void fullSimulatorStillServesANewcomer_data();
+    void fullSimulatorStillServesANewcomer();
+    void burstWaitsInTheListenQueue();
     void modeOtherThan14IsRefused();
     void endsCleanlyOnSignals_data();
     void endsCleanlyOnSignals();
@@ -204,11 +229,9 @@ void SimulatorTest::factoryResetRestoresSettingsAndKeepsTheMac()
     options.extraArguments << QStringLiteral("--mac") << QStringLiteral("02:11:22:33:44:5F");
     {
         SimulatorProcess sim(options);
-        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
-        WireClient client;
-        QVERIFY(client.connectTo(sim.port()));
-        QCOMPARE(client.handshake(), 0);
-        QCOMPARE(client.write(kExample), 0);
+        startAndWriteExample(sim);
+        if (QTest::currentTestFailed())
+            return;
         QVERIFY(sim.stop());
     }
     options.extraArguments = QStringList{QStringLiteral("--factory-reset")};
@@ -221,7 +244,7 @@ void SimulatorTest::factoryResetRestoresSettingsAndKeepsTheMac()
     QVERIFY(config);
     const NetworkConfig factory = NetworkConfig::factory({0x02, 0x11, 0x22, 0x33, 0x44, 0x5F});
     QVERIFY(*config == factory);
-    QCOMPARE(pnvsim::loadState(options.statePath).config.value_or(NetworkConfig()), factory);
+    QCOMPARE(pnv::sim::loadState(options.statePath).config.value_or(NetworkConfig()), factory);
 }
 
 void SimulatorTest::newStateGoesToTheXdgStateFolder()
@@ -242,11 +265,11 @@ void SimulatorTest::newStateGoesToTheXdgStateFolder()
     process.terminate();
     QVERIFY(process.waitForFinished(5000));
     QCOMPARE(process.exitCode(), 0);
-    const auto loaded = pnvsim::loadState(expected);
+    const auto loaded = pnv::sim::loadState(expected);
     QVERIFY2(loaded.config, qPrintable(loaded.error));
     QVERIFY(sameSettings(*loaded.config, NetworkConfig::factory({})));
     // The same file gives the same MAC: it is derived from the path.
-    QVERIFY(loaded.config->mac == pnvsim::macForStatePath(expected));
+    QVERIFY(loaded.config->mac == pnv::sim::macForStatePath(expected));
     QCOMPARE(loaded.config->mac[0], std::uint8_t{0x02});
 }
 
@@ -301,7 +324,7 @@ void SimulatorTest::unusableStateIsAnErrorNotAReset_data()
 {
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<QString>("reason");
-    const QByteArray sound = pnvsim::formatState(NetworkConfig::factory({2, 0, 0, 0, 0, 1})).toUtf8();
+    const QByteArray sound = pnv::sim::formatState(NetworkConfig::factory({2, 0, 0, 0, 0, 1})).toUtf8();
     QByteArray missingMask = sound;
     missingMask.replace("mask = 255.255.0.0\n", "");
     QTest::newRow("empty file") << QByteArray() << "missing";
@@ -336,7 +359,84 @@ void SimulatorTest::unusableStateIsAnErrorNotAReset()
     options.extraArguments << QStringLiteral("--factory-reset");
     SimulatorProcess sim(options);
     QVERIFY2(sim.start(), qPrintable(sim.errorString()));
-    QVERIFY(pnvsim::loadState(path).config.has_value());
+    QVERIFY(pnv::sim::loadState(path).config.has_value());
+}
+
+enum class StateKind { NamedPipe, Folder, LinkToNamedPipe, DanglingLink };
+
+void SimulatorTest::stateThatIsNoRegularFileIsRefused_data()
+{
+    QTest::addColumn<StateKind>("kind");
+    QTest::addColumn<bool>("factoryReset");
+    QTest::addColumn<QString>("reason");
+    const struct {
+        const char *name;
+        StateKind kind;
+        const char *reason;
+    } rows[] = {{"named pipe", StateKind::NamedPipe, "a named pipe"},
+                {"folder", StateKind::Folder, "a folder"},
+                {"link to a named pipe", StateKind::LinkToNamedPipe, "a named pipe"},
+                {"link to nothing", StateKind::DanglingLink, "a link to nothing"}};
+    for (const auto &row : rows)
+        for (const bool reset : {false, true})
+            QTest::addRow("%s%s", row.name, reset ? ", --factory-reset" : "")
+                << row.kind << reset << QString::fromLatin1(row.reason);
+}
+
+void SimulatorTest::stateThatIsNoRegularFileIsRefused()
+{
+    QFETCH(StateKind, kind);
+    QFETCH(bool, factoryReset);
+    QFETCH(QString, reason);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("encoder.state"));
+    const QString elsewhere = dir.filePath(QStringLiteral("elsewhere"));
+    const bool linked = kind == StateKind::LinkToNamedPipe || kind == StateKind::DanglingLink;
+    if (kind == StateKind::NamedPipe || kind == StateKind::LinkToNamedPipe)
+        QCOMPARE(::mkfifo(QFile::encodeName(linked ? elsewhere : path).constData(), 0600), 0);
+    if (kind == StateKind::Folder)
+        QVERIFY(QDir().mkdir(path));
+    if (linked)
+        QVERIFY(QFile::link(elsewhere, path));
+
+    // A blocking read of a pipe would never end: runToEnd's limit turns that into -1.
+    QStringList arguments{QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--state"), path};
+    if (factoryReset)
+        arguments << QStringLiteral("--factory-reset");
+    QByteArray errors;
+    QCOMPARE(runToEnd(arguments, &errors), 1);
+    QVERIFY2(errors.contains(path.toUtf8()) && errors.contains(reason.toUtf8()), errors.constData());
+    // Left as it was.
+    QCOMPARE(QFileInfo(path).isSymLink(), linked);
+    QVERIFY(!QFileInfo(linked ? elsewhere : path).isFile());
+}
+
+void SimulatorTest::linkedStateIsWrittenThroughTheLink()
+{
+    // GIVEN a state kept in another folder, reached through a link
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("kept")));
+    const QString target = dir.filePath(QStringLiteral("kept/encoder.state"));
+    const QString link = dir.filePath(QStringLiteral("encoder.state"));
+    writeFile(target, pnv::sim::formatState(NetworkConfig::factory({2, 0, 0, 0, 0, 7})).toUtf8());
+    QVERIFY(QFile::link(QStringLiteral("kept/encoder.state"), link));   // relative, as users make them
+
+    // WHEN a configuration is written
+    SimulatorProcess::Options options;
+    options.statePath = link;
+    SimulatorProcess sim(options);
+    startAndWriteExample(sim);
+    if (QTest::currentTestFailed())
+        return;
+
+    // THEN the link stays and the file it points at holds the new values
+    QVERIFY(QFileInfo(link).isSymLink());
+    QCOMPARE(QFileInfo(link).symLinkTarget(), QFileInfo(target).absoluteFilePath());
+    const auto stored = pnv::sim::loadState(target);
+    QVERIFY2(stored.config, qPrintable(stored.error));
+    QVERIFY(sameSettings(*stored.config, kExample));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::System).size(), 1);   // the link, no leftover
+    QCOMPARE(QDir(dir.filePath(QStringLiteral("kept"))).entryList(QDir::Files).size(), 1);
 }
 
 void SimulatorTest::badCommandLinesAreRefused_data()
@@ -387,7 +487,7 @@ void SimulatorTest::killedDuringWritesNeverTearsTheState()
             environment.insert(QStringLiteral("PNV3400_SIM_SLOW_SAVE_MS"), QStringLiteral("2000"));
         sim.process().setProcessEnvironment(environment);
         QVERIFY2(sim.start(), qPrintable(sim.errorString()));
-        QVERIFY(!QFile::exists(pnvsim::temporaryPath(options.statePath)));   // cleared at start
+        QVERIFY(!QFile::exists(pnv::sim::temporaryPath(options.statePath)));   // cleared at start
         WireClient client;
         QVERIFY(client.connectTo(sim.port()));
         QCOMPARE(client.handshake(), 0);
@@ -400,7 +500,7 @@ void SimulatorTest::killedDuringWritesNeverTearsTheState()
         QVERIFY(client.send(wire::MessageType::Write, {record.begin(), record.end()}, 900));
         if (killMidSave) {
             // The save has begun once anything on disk has changed.
-            QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(pnvsim::temporaryPath(options.statePath)).size() > 0
+            QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(pnv::sim::temporaryPath(options.statePath)).size() > 0
                                          || fileBytes(options.statePath) != before,
                                      5000);
         } else if (round % 3 == 1) {
@@ -408,11 +508,122 @@ void SimulatorTest::killedDuringWritesNeverTearsTheState()
         }
         sim.kill();
 
-        const auto loaded = pnvsim::loadState(options.statePath);
+        const auto loaded = pnv::sim::loadState(options.statePath);
         QVERIFY2(loaded.config, qPrintable(QStringLiteral("round %1: %2").arg(round).arg(loaded.error)));
         QVERIFY(sameSettings(*loaded.config, first) || sameSettings(*loaded.config, second)
                 || sameSettings(*loaded.config, factory));
         QCOMPARE(loaded.config->mac, (tessalin::MacAddress{2, 0, 0, 0, 0, 7}));
+    }
+}
+
+// Stops the simulator process for the life of this object, as an overloaded
+// machine would: what arrives meanwhile is seen all at once when it resumes.
+class Frozen final {
+public:
+    explicit Frozen(SimulatorProcess &sim) : m_pid(static_cast<pid_t>(sim.process().processId()))
+    {
+        ::kill(m_pid, SIGSTOP);
+    }
+    ~Frozen() { ::kill(m_pid, SIGCONT); }
+    Frozen(const Frozen &) = delete;
+    Frozen &operator=(const Frozen &) = delete;
+
+private:
+    pid_t m_pid;
+};
+
+enum class Holders { IdleAfterHandshake, SilentWithoutHandshake, GoneUnnoticed };
+
+void SimulatorTest::fullSimulatorStillServesANewcomer_data()
+{
+    QTest::addColumn<Holders>("holders");
+    QTest::newRow("64 idle after the handshake") << Holders::IdleAfterHandshake;
+    QTest::newRow("64 silent without a handshake") << Holders::SilentWithoutHandshake;
+    QTest::newRow("64 gone before the simulator noticed") << Holders::GoneUnnoticed;
+}
+
+void SimulatorTest::fullSimulatorStillServesANewcomer()
+{
+    QFETCH(Holders, holders);
+    SimulatorProcess sim;
+    QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+
+    // GIVEN every session slot taken
+    std::vector<std::unique_ptr<WireClient>> holding;
+    for (int i = 0; i < 64; ++i) {
+        holding.push_back(std::make_unique<WireClient>());
+        QVERIFY(holding.back()->connectTo(sim.port()));
+        if (holders != Holders::SilentWithoutHandshake)
+            QCOMPARE(holding.back()->handshake(), 0);
+    }
+    QTRY_COMPARE(sim.log().count(" connected\n"), 64);
+
+    // WHEN a newcomer arrives (for the last row: just after the holders left,
+    // all seen by the simulator in the same instant)
+    WireClient newcomer;
+    if (holders == Holders::GoneUnnoticed) {
+        Frozen frozen(sim);
+        for (auto &client : holding)
+            client->socket.abort();
+        QVERIFY(newcomer.connectTo(sim.port()));   // the kernel completes it from the listen queue
+    } else {
+        QVERIFY(newcomer.connectTo(sim.port()));
+    }
+
+    // THEN it is served well within a caller's time budget
+    QCOMPARE(newcomer.handshake(), 0);
+    QVERIFY(newcomer.read());
+}
+
+void SimulatorTest::burstWaitsInTheListenQueue()
+{
+    // The kernel caps every listen queue at net.core.somaxconn (4096 by default, in a new namespace too).
+    QFile cap(QStringLiteral("/proc/sys/net/core/somaxconn"));
+    const int somaxconn = cap.open(QIODevice::ReadOnly) ? cap.readAll().trimmed().toInt() : 4096;
+    if (somaxconn < 128)
+        QSKIP("net.core.somaxconn is below 128 here: no burst larger than Qt's default queue could wait");
+    const int kBurst = std::min(300, somaxconn);
+    SimulatorProcess sim;
+    QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+    std::vector<int> fds;
+    const auto closeAll = qScopeGuard([&] {
+        for (const int fd : fds)
+            ::close(fd);
+    });
+    {
+        // GIVEN a simulator too busy to accept, WHEN a burst of clients connects
+        Frozen frozen(sim);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(sim.port());
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        for (int i = 0; i < kBurst; ++i) {
+            const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+            QVERIFY(fd >= 0);
+            fds.push_back(fd);
+            const int rc = ::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address);
+            QVERIFY(rc == 0 || errno == EINPROGRESS);
+        }
+        // THEN every connection is completed by the kernel and waits for its turn:
+        // none is dropped to be retried a second later.
+        std::vector<pollfd> waits;
+        for (const int fd : fds)
+            waits.push_back({fd, POLLOUT, 0});
+        QDeadlineTimer deadline(3000);
+        int connected = 0;
+        while (connected < kBurst && !deadline.hasExpired()) {
+            ::poll(waits.data(), waits.size(), static_cast<int>(deadline.remainingTime()));
+            for (auto &wait : waits) {
+                int error = 0;
+                socklen_t size = sizeof error;
+                if (wait.events && (wait.revents & POLLOUT)
+                    && ::getsockopt(wait.fd, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0) {
+                    ++connected;
+                    wait.events = 0;   // counted; no longer polled
+                }
+            }
+        }
+        QCOMPARE(connected, kBurst);
     }
 }
 

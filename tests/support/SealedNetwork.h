@@ -6,7 +6,7 @@
 #include <QFile>
 #include <QString>
 
-namespace pnvtest {
+namespace pnv::test {
 
 // True when the only network device this process can see is the loopback
 // device. /proc/self/net/dev follows the process's own network namespace.
@@ -29,12 +29,12 @@ inline bool inSealedNetwork()
     return devices == 1 && loopback;
 }
 
-} // namespace pnvtest
+} // namespace pnv::test
 
 // Skips the running test unless it runs in the sealed namespace.
 #define PNV_REQUIRE_SEALED_NETWORK()                                                          \
     do {                                                                                      \
-        if (!pnvtest::inSealedNetwork())                                                      \
+        if (!pnv::test::inSealedNetwork())                                                      \
             QSKIP("needs the sealed network namespace of scripts/test.sh; never run against " \
                   "the real network");                                                        \
     } while (0)

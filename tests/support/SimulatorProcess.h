@@ -1,7 +1,7 @@
 #pragma once
 // Runs pnv3400-sim (from $PNV_BIN_DIR) for the length of a test.
 //
-//   pnvtest::SimulatorProcess sim;          // 127.0.0.1, a free port, a fresh state file
+//   pnv::test::SimulatorProcess sim;          // 127.0.0.1, a free port, a fresh state file
 //   QVERIFY2(sim.start(), qPrintable(sim.errorString()));
 //   S_Connect("127.0.0.1", 14, sim.port());
 //
@@ -21,7 +21,7 @@
 
 #include <utility>
 
-namespace pnvtest {
+namespace pnv::test {
 
 class SimulatorProcess final {
 public:
@@ -139,4 +139,4 @@ private:
     quint16 m_port = 0;
 };
 
-} // namespace pnvtest
+} // namespace pnv::test

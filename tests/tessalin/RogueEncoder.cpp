@@ -9,7 +9,7 @@
 
 #include <stdexcept>
 
-namespace pnvtest {
+namespace pnv::test {
 
 namespace wire = tessalin::wire;
 
@@ -106,6 +106,7 @@ bool RogueEncoder::readRequest(int client, wire::Frame &request)
     if (decoder.state() != wire::FrameDecoder::State::FrameReady)
         return false;
     request = decoder.takeFrame();
+    ++m_requests;
     return true;
 }
 
@@ -195,4 +196,4 @@ void RogueEncoder::serve(int client)
     }
 }
 
-} // namespace pnvtest
+} // namespace pnv::test

@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <thread>
 
-namespace pnvtest {
+namespace pnv::test {
 
 class RogueEncoder final {
 public:
@@ -34,6 +34,8 @@ public:
 
     std::uint16_t port() const { return m_port; }
     int acceptedConnections() const { return m_accepted.load(); }
+    // Whole request frames read so far, the handshake included.
+    int requestsSeen() const { return m_requests.load(); }
 
 private:
     void run();
@@ -47,7 +49,8 @@ private:
     int m_stopPipe[2] = {-1, -1};
     std::uint16_t m_port = 0;
     std::atomic<int> m_accepted{0};
+    std::atomic<int> m_requests{0};
     std::thread m_thread;
 };
 
-} // namespace pnvtest
+} // namespace pnv::test

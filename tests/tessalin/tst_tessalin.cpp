@@ -1,22 +1,27 @@
 // libtessalin.so against a real simulator process and against servers that
 // misbehave on purpose: result codes, time bounds, buffer bounds, link loss.
 
+#include "AddressText.h"
+#include "Deadline.h"
 #include "RogueEncoder.h"
 #include "SealedNetwork.h"
 #include "SimulatorProcess.h"
 #include "tessalin.h"
+#include "tessalin_codes.h"
 
 #include <QElapsedTimer>
 #include <QTcpServer>
 #include <QtTest>
 
 #include <array>
+#include <cctype>
 #include <csignal>
 #include <cstring>
+#include <future>
 #include <vector>
 
-using pnvtest::RogueEncoder;
-using pnvtest::SimulatorProcess;
+using pnv::test::RogueEncoder;
+using pnv::test::SimulatorProcess;
 
 namespace {
 
@@ -91,6 +96,13 @@ private slots:
     void lostLinkIsNoticedAndReconnectWorks();
     void disconnectAndCloseAreHarmless();
     void factoryAddressInSealedNetwork();
+    void addressTexts_data();
+    void addressTexts();
+    void budgetTexts_data();
+    void budgetTexts();
+    void callsFromManyThreadsKeepTheBound();
+    void disconnectFromAnotherThreadEndsTheCall_data();
+    void disconnectFromAnotherThreadEndsTheCall();
 };
 
 void TessalinTest::initTestCase()
@@ -104,6 +116,7 @@ void TessalinTest::initTestCase()
 void TessalinTest::cleanup()
 {
     S_Disconnect();
+    qputenv("TESSALIN_TIMEOUT_MS", QByteArray::number(kBudgetMs));
 }
 
 void TessalinTest::roundTripAgainstTheSimulator()
@@ -227,6 +240,7 @@ void TessalinTest::badArgumentsFailWithoutTraffic_data()
     QTest::newRow("letters") << text("localhost") << -2;
     QTest::newRow("no NUL in 16 bytes") << QByteArray("127.000.000.0011", 16) << -2;
     QTest::newRow("0.0.0.0") << text("0.0.0.0") << -2;
+    QTest::newRow("0.1.2.3, in 0.0.0.0/8") << text("0.1.2.3") << -2;
     QTest::newRow("broadcast") << text("255.255.255.255") << -2;
     QTest::newRow("multicast") << text("224.0.0.1") << -2;
     QTest::newRow("port 0") << text("127.0.0.1") << 0;
@@ -238,6 +252,9 @@ void TessalinTest::badArgumentsFailWithoutTraffic()
 {
     QFETCH(QByteArray, address);
     QFETCH(int, port);
+    // Were the refusal to fail, an address outside 127.0.0.0/8 would be tried for real.
+    if (std::isdigit(static_cast<unsigned char>(address[0])) && !address.startsWith("127."))
+        PNV_REQUIRE_SEALED_NETWORK();
     RogueEncoder rogue(RogueEncoder::Behaviour::Silent, true);
     // 65536 + p would be p if the library truncated the port instead of refusing it.
     const int effectivePort = port == -2 ? rogue.port() : port == 65536 ? 65536 + rogue.port() : port;
@@ -534,6 +551,120 @@ void TessalinTest::factoryAddressInSealedNetwork()
     std::vector<std::uint8_t> buffer(500, 0);
     QCOMPARE(ConfigRead(buffer.data(), 500), 26);
     QVERIFY(std::equal(kFactoryRecord.begin(), kFactoryRecord.end(), buffer.begin() + 6));
+}
+
+void TessalinTest::addressTexts_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<bool>("usable");
+    QTest::newRow("loopback") << QByteArray("127.0.0.1") << true;
+    QTest::newRow("factory address") << QByteArray("172.16.30.1") << true;
+    QTest::newRow("leading zeros") << QByteArray("010.001.002.003") << true;
+    QTest::newRow("first after 0.0.0.0/8") << QByteArray("1.0.0.0") << true;
+    QTest::newRow("last below multicast") << QByteArray("223.255.255.255") << true;
+    QTest::newRow("0.0.0.0") << QByteArray("0.0.0.0") << false;
+    QTest::newRow("0.0.0.1") << QByteArray("0.0.0.1") << false;
+    QTest::newRow("0.1.2.3") << QByteArray("0.1.2.3") << false;
+    QTest::newRow("0.255.255.255") << QByteArray("0.255.255.255") << false;
+    QTest::newRow("multicast") << QByteArray("224.0.0.0") << false;
+    QTest::newRow("reserved") << QByteArray("240.0.0.1") << false;
+    QTest::newRow("broadcast") << QByteArray("255.255.255.255") << false;
+}
+
+void TessalinTest::addressTexts()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(bool, usable);
+    text.resize(TESSALIN_ADDRESS_BUFFER_SIZE, '\0');
+    QCOMPARE(tessalin::parseEncoderAddress(text.constData()).has_value(), usable);
+}
+
+void TessalinTest::budgetTexts_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<int>("budgetMs");   // 3000: the text is ignored
+    const struct {
+        const char *text;
+        int budget;
+    } rows[] = {{"100", 100},   {"1", 1},          {"3000", 3000},  {"0042", 42},  {" 100", 3000},
+                {"100 ", 3000}, {"\t100", 3000},   {"+100", 3000},  {"-5", 3000},  {"0", 3000},
+                {"3001", 3000}, {"1e3", 3000},     {"0x10", 3000},  {"", 3000},    {"99999999999999999999", 3000}};
+    for (const auto &row : rows)
+        QTest::addRow("\"%s\"", row.text) << QByteArray(row.text) << row.budget;
+}
+
+void TessalinTest::budgetTexts()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(int, budgetMs);
+    qputenv("TESSALIN_TIMEOUT_MS", text);
+    QCOMPARE(int(tessalin::callBudget().count()), budgetMs);
+}
+
+void TessalinTest::callsFromManyThreadsKeepTheBound()
+{
+    // GIVEN an encoder that never answers the handshake, and eight threads connecting at once
+    RogueEncoder silent(RogueEncoder::Behaviour::Silent, false);
+    constexpr int kThreads = 8;
+    std::vector<std::future<std::pair<int, qint64>>> calls;
+    for (int i = 0; i < kThreads; ++i)
+        calls.push_back(std::async(std::launch::async, [port = silent.port()] {
+            QElapsedTimer clock;
+            clock.start();
+            const int code = connectTo(port);
+            return std::make_pair(code, clock.elapsed());
+        }));
+    // THEN each gives up by its own deadline, counted from its own entry; waits do not add up
+    for (auto &call : calls) {
+        const auto [code, elapsed] = call.get();
+        QCOMPARE(code, 2);
+        QVERIFY2(elapsed < kBudgetMs + kSlackMs, qPrintable(QStringLiteral("took %1 ms").arg(elapsed)));
+    }
+}
+
+enum class Ender { Disconnect, Close };
+
+void TessalinTest::disconnectFromAnotherThreadEndsTheCall_data()
+{
+    QTest::addColumn<Ender>("ender");
+    QTest::addColumn<bool>("duringRead");   // false: during the handshake
+    QTest::newRow("S_Disconnect during S_Connect") << Ender::Disconnect << false;
+    QTest::newRow("S_Disconnect during ConfigRead") << Ender::Disconnect << true;
+    QTest::newRow("DLLClose during S_Connect") << Ender::Close << false;
+    QTest::newRow("DLLClose during ConfigRead") << Ender::Close << true;
+}
+
+void TessalinTest::disconnectFromAnotherThreadEndsTheCall()
+{
+    QFETCH(Ender, ender);
+    QFETCH(bool, duringRead);
+    // The full budget, so that an ending by the deadline cannot pass for an ending by the disconnect.
+    constexpr int kFullBudgetMs = 3000;
+    qputenv("TESSALIN_TIMEOUT_MS", QByteArray::number(kFullBudgetMs));
+    RogueEncoder silent(RogueEncoder::Behaviour::Silent, duringRead);
+    if (duringRead)
+        QCOMPARE(connectTo(silent.port()), 0);
+
+    // GIVEN a call blocked on the silent encoder in another thread
+    auto call = std::async(std::launch::async, [&] {
+        std::vector<std::uint8_t> buffer(500, 0);
+        return duringRead ? readStatus(buffer) : connectTo(silent.port());
+    });
+    const int requestsBefore = duringRead ? 2 : 1;   // the handshake, then the read
+    QTRY_COMPARE_WITH_TIMEOUT(silent.requestsSeen(), requestsBefore, kFullBudgetMs / 2);
+
+    // WHEN another thread ends the link
+    QElapsedTimer clock;
+    clock.start();
+    ender == Ender::Disconnect ? S_Disconnect() : DLLClose();
+    const qint64 endingTook = clock.elapsed();
+
+    // THEN the ending does not wait, and the call returns 1 long before its deadline
+    QVERIFY2(endingTook < kFullBudgetMs / 3, qPrintable(QStringLiteral("took %1 ms").arg(endingTook)));
+    QVERIFY(call.wait_for(std::chrono::milliseconds(kFullBudgetMs / 2)) == std::future_status::ready);
+    QCOMPARE(call.get(), 1);
+    std::vector<std::uint8_t> buffer(500, 0);
+    QCOMPARE(readStatus(buffer), 1);   // no link is left behind
 }
 
 QTEST_GUILESS_MAIN(TessalinTest)

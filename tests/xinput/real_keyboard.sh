@@ -8,37 +8,21 @@
 set -euo pipefail
 bin=${1:?usage: real_keyboard.sh BIN_DIR}
 
-skip() { echo "SKIP: $*" >&2; exit 77; }
-for tool in Xvfb xdotool; do command -v "$tool" >/dev/null || skip "$tool is not installed"; done
-
-work=$(mktemp -d)
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-# A free display, chosen by the server itself.
-exec 3>"$work/display"
-Xvfb -displayfd 3 -screen 0 1024x1000x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.05; done
-[ -s "$work/display" ] || skip "Xvfb did not start: $(tail -n1 "$work/xvfb.log")"
-export DISPLAY=":$(head -n1 "$work/display")"
+source "$(dirname "$0")/../support/shell-test.sh"
+require Xvfb xdotool
+start_xvfb
 
 "$bin/pnv3400-sim" --listen 127.0.0.1 --port 0 --state "$work/encoder.state" >"$work/sim.out" 2>"$work/sim.log" &
 pids+=($!)
 for _ in $(seq 100); do grep -q '^listening on' "$work/sim.out" 2>/dev/null && break; sleep 0.05; done
 port=$(sed -n 's/^listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$work/sim.out")
-[ -n "$port" ] || { echo "FAIL: the simulator did not start" >&2; cat "$work/sim.log" >&2; exit 1; }
+[ -n "$port" ] || { cat "$work/sim.log" >&2; fail "the simulator did not start"; }
 
 QT_QPA_PLATFORM=xcb QT_LOGGING_RULES="pnv3400.statusline.info=true" \
   "$bin/pnv3400-setup" >"$work/app.log" 2>&1 &
 pids+=($!)
 window=$(timeout 20 xdotool search --sync --onlyvisible --name '^PNV-3400 Set-up Utility$' | head -n1)
-[ -n "$window" ] || { echo "FAIL: the window did not come up" >&2; cat "$work/app.log" >&2; exit 1; }
+[ -n "$window" ] || { cat "$work/app.log" >&2; fail "the window did not come up"; }
 xdotool windowfocus --sync "$window"
 
 failures=0

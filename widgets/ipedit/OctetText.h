@@ -11,8 +11,8 @@
 
 namespace pnv::ipedit {
 
-// The text without every character up to and including the blank (control
-// characters and blanks) at either end. Other white space is kept.
+// The text with blanks and control characters (every code up to 32) removed
+// from both ends. Other white space, such as a no-break space, is kept.
 QStringView trimmedOfControlsAndBlanks(QStringView text);
 
 // The octet text of an assigned piece: the decimal text of n rem 256, which

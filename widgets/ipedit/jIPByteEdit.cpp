@@ -1,5 +1,6 @@
 #include "jIPByteEdit.h"
 
+#include "IntConversion.h"
 #include "TypedKey.h"
 
 #include <QAction>
@@ -47,7 +48,6 @@ QAction *pasteAction(const QMenu &menu)
     return nullptr;
 }
 
-bool isDigit(QChar c) { return c.unicode() >= u'0' && c.unicode() <= u'9'; }
 
 } // namespace
 
@@ -112,7 +112,7 @@ void jIPByteEdit::keyPressEvent(QKeyEvent *event)
     case pnv::TypedKey::Character:
         break;
     }
-    if (isDigit(typed.character) && !hasRoomForTypedCharacter())
+    if (pnv::isDecimalDigit(typed.character) && !hasRoomForTypedCharacter())
         return;
     handleAsOrdinaryKey(event);
 }

@@ -1,6 +1,7 @@
 #include "jIPEdit.h"
 
 #include "AddressAccessible.h"
+#include "IntConversion.h"
 #include "OctetText.h"
 #include "TypedKey.h"
 #include "jIPByteEdit.h"
@@ -261,7 +262,7 @@ void jIPEdit::advanceOnThirdDigit(jIPByteEdit &field)
 bool jIPEdit::passesCharacterFilter(jIPByteEdit &field, QChar character)
 {
     const char16_t c = character.unicode();
-    if (c == u'\b' || (c >= u'0' && c <= u'9'))
+    if (c == u'\b' || pnv::isDecimalDigit(character))
         return true;
     if (c == u'.' && field.Tag() <= 2) {
         m_clickSuppressed = true;

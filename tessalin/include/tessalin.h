@@ -13,8 +13,8 @@
  *                byte 0; any other count reports no outcome.
  *   DLLClose     releases everything the library holds.
  *
- * Result and status codes: 0 success, 1 link down, 2 time-out, 3 receive
- * error, 4 verify error, 5 already connected. Larger codes may occur.
+ * Result and status codes, the mode and the record sizes are named in
+ * tessalin_codes.h.
  */
 #ifndef PNV_TESSALIN_H
 #define PNV_TESSALIN_H
@@ -36,9 +36,6 @@ TESSALIN_API void S_Disconnect(void);
 TESSALIN_API int32_t ConfigRead(uint8_t *buffer, int32_t capacity);
 TESSALIN_API int32_t ConfigWrite(uint8_t *buffer, int32_t capacity);
 TESSALIN_API void DLLClose(void);
-
-/* The value callers pass as S_Connect's mode. */
-#define TESSALIN_CONNECT_MODE 14
 
 #ifdef __cplusplus
 }

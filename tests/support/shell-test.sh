@@ -1,0 +1,49 @@
+# Sourced by the suite's shell tests. Gives a work folder ($work) that goes
+# at exit with every process recorded in $pids, and:
+#   require TOOL...   skip the test (exit 77) when a tool is missing
+#   fail MESSAGE      fail the test
+#   wait_until SECONDS WHAT COMMAND...   poll COMMAND until it succeeds
+#   start_xvfb        a virtual X server on a free display; exports DISPLAY
+work=$(mktemp -d)
+pids=()
+shell_test_cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap shell_test_cleanup EXIT
+
+require() {
+  local tool
+  for tool; do
+    command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed (scripts/setup.sh installs it)"; exit 77; }
+  done
+}
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+wait_until() {
+  local deadline=$((SECONDS + $1)) what=$2
+  shift 2
+  until "$@"; do
+    [ "$SECONDS" -lt "$deadline" ] || fail "$what: not within the time allowed"
+    sleep 0.05
+  done
+}
+
+# The server picks its display itself (-displayfd), so tests running side by
+# side never race for one. A server that cannot start skips the test.
+start_xvfb() {
+  exec 3>"$work/display"
+  Xvfb -displayfd 3 -nolisten tcp -screen 0 1024x1000x24 >"$work/xvfb.log" 2>&1 &
+  pids+=("$!")
+  exec 3>&-
+  local tries
+  for ((tries = 0; tries < 100; ++tries)); do
+    [ -s "$work/display" ] && break
+    kill -0 "${pids[-1]}" 2>/dev/null || break
+    sleep 0.05
+  done
+  [ -s "$work/display" ] || { echo "SKIP: Xvfb did not start: $(tail -n1 "$work/xvfb.log")"; exit 77; }
+  export DISPLAY=":$(head -n1 "$work/display")"
+}
