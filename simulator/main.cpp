@@ -116,6 +116,7 @@ int main(int argc, char *argv[])
     qputenv("QT_NO_GLIB", "1");
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("pnv3400-sim"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(PNV_VERSION));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
@@ -130,6 +131,7 @@ int main(int argc, char *argv[])
                          "for MS milliseconds (at most 10000), so that a crash test can kill the simulator where a\n"
                          "save that is not atomic would tear the file. Never set it otherwise.\n"));
     parser.addHelpOption();
+    parser.addVersionOption();
     const QCommandLineOption listenOption(QStringLiteral("listen"),
                                           QStringLiteral("Address to listen on (default 127.0.0.1); \"stored\" "
                                                          "means the stored encoder address."),
