@@ -653,13 +653,13 @@ int main(int argc, char *argv[])
          1, 1},
         {"probe", "probe ADDRESS...", "Used by scan: link to each address in turn.", 1, 1024},
     };
-    const auto *spec = std::find_if(std::begin(commands), std::end(commands),
+    const auto *entry = std::find_if(std::begin(commands), std::end(commands),
                                     [&command](const auto &c) { return command == QLatin1String(c.name); });
-    if (spec == std::end(commands)) {
+    if (entry == std::end(commands)) {
         complain(QStringLiteral("unknown command \"%1\"; try 'pnv3400ctl --help'").arg(command));
         return kExitUsage;
     }
-    CommandLine line(command, QLatin1String(spec->synopsis), QLatin1String(spec->description));
+    CommandLine line(command, QLatin1String(entry->synopsis), QLatin1String(entry->description));
     QCommandLineParser &sub = line.parser();
     const FieldOptions fields;
     const QCommandLineOption scanPort{QStringLiteral("port"), QStringLiteral("Port to try (default 3001)."), QStringLiteral("P"), QStringLiteral("3001")};
@@ -678,7 +678,7 @@ int main(int argc, char *argv[])
         sub.addOption(scanPort);
     if (command == QLatin1String("scan"))
         sub.addOption(timeout);
-    if (!line.parse(rest, spec->minPositional, spec->maxPositional))
+    if (!line.parse(rest, entry->minPositional, entry->maxPositional))
         return kExitUsage;
 
     const auto either = [&](const QCommandLineOption &global, const QCommandLineOption &local) {

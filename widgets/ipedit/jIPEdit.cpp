@@ -16,6 +16,7 @@
 #include <QPalette>
 #include <QResizeEvent>
 
+#include <algorithm>
 #include <utility>
 
 using pnv::ipedit::normalisedOctet;
@@ -348,23 +349,21 @@ void jIPEdit::layoutPass()
         layoutPass();
 }
 
-jIPByteEdit *jIPEdit::fieldFor(QObject *object) const
+namespace {
+
+// The part of `parts` that `object` is, or null (also while parts are being destroyed).
+template <typename Part>
+Part *partFor(const std::array<Part *, 4> &parts, QObject *object)
 {
-    for (jIPByteEdit *field : m_fields) {
-        if (field && field == object)
-            return field;
-    }
-    return nullptr;
+    const auto found = std::find(parts.begin(), parts.end(), object);
+    return found != parts.end() ? *found : nullptr;
 }
 
-QLabel *jIPEdit::dotLabelFor(QObject *object) const
-{
-    for (QLabel *dot : m_dots) {
-        if (dot && dot == object)
-            return dot;
-    }
-    return nullptr;
-}
+} // namespace
+
+jIPByteEdit *jIPEdit::fieldFor(QObject *object) const { return partFor(m_fields, object); }
+
+QLabel *jIPEdit::dotLabelFor(QObject *object) const { return partFor(m_dots, object); }
 
 bool jIPEdit::event(QEvent *event)
 {
