@@ -1,14 +1,12 @@
 #include "AppSetup.h"
 
 #include "ApplicationTitle.h"
+#include "DeferredIcon.h"
 #include "ErrorBox.h"
 #include "TImage.h"
 
 #include <QApplication>
 #include <QFont>
-#include <QIcon>
-#include <QImageReader>
-#include <QPixmap>
 
 namespace pnv {
 
@@ -25,12 +23,8 @@ void setUpApplication(QApplication &app)
     // window's application id.
     QGuiApplication::setDesktopFileName(QStringLiteral("pnv3400-setup"));
     QFont::insertSubstitution(QString::fromLatin1(kWindowFontFamily), QString::fromLatin1(kWindowFontSubstitute));
-    // Read as PNG, nothing else: a reader left to detect the format (as for
-    // an icon made from a file name) loads every image-format plugin Qt has
-    // (gif, ico, jpeg, ...) only to ask each whether it reads the file.
-    QImageReader icon(QStringLiteral(":/icons/app-icon.png"), "png");
-    icon.setAutoDetectImageFormat(false);
-    app.setWindowIcon(QIcon(QPixmap::fromImage(icon.read())));
+    QApplication::setFont(QFont(QString::fromLatin1(kWindowFontFamily), 8));
+    app.setWindowIcon(deferredPngIcon(QStringLiteral(":/icons/app-icon.png")));
     TImage::setErrorPresenter([](const AppError &error) { showErrorBox(error); });
 }
 

@@ -14,7 +14,6 @@
 #include <QCloseEvent>
 #include <QKeyEvent>
 #include <QLoggingCategory>
-#include <QRegularExpression>
 #include <QScrollArea>
 #include <QStackedWidget>
 #include <QTabBar>
@@ -39,6 +38,17 @@ bool isPlainEnter(const QKeyEvent &event)
     const bool enter = event.key() == Qt::Key_Return || event.key() == Qt::Key_Enter;
     const auto held = event.modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier);
     return enter && !held;
+}
+
+// "Label" and a number: the labels of the definition, not the ones the
+// address controls and the status bar make for themselves. Matched by hand:
+// a regular expression would load and compile PCRE2 at start for this alone.
+bool isDefinitionLabel(const QString &name)
+{
+    const QLatin1String prefix("Label");
+    if (name.size() <= prefix.size() || !name.startsWith(prefix))
+        return false;
+    return std::all_of(name.begin() + prefix.size(), name.end(), [](QChar c) { return pnv::isDecimalDigit(c); });
 }
 
 } // namespace
@@ -98,8 +108,9 @@ void TForm_Main::finishLoading()
     if (const qreal factor = displayScaleFactor(); !qFuzzyCompare(factor, 1.0))
         scaleContent(factor);
     // The definition's labels size themselves to their text.
-    for (QLabel *label : findChildren<QLabel *>(QRegularExpression(QStringLiteral("^Label\\d+$"))))
-        label->adjustSize();
+    for (QLabel *label : findChildren<QLabel *>())
+        if (isDefinitionLabel(label->objectName()))
+            label->adjustSize();
     resize(kClientSize);
     move(kStoredPosition);
     jIPE_ServerIP->field(0)->setFocus();

@@ -5,6 +5,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QResource>
 
 namespace pnv {
 
@@ -14,6 +15,16 @@ std::unique_ptr<TGraphic> readPictureFile(const QString &path, const PictureClas
     if (!pictureClass)
         throw AppError(QStringLiteral("'%1' is not a registered picture file type").arg(path));
 
+    std::unique_ptr<TGraphic> picture = pictureClass->create();
+    // A picture compiled into the program is read where it lies: the bytes
+    // stay in the program's image for as long as it runs.
+    if (const QResource resource(path);
+        resource.isValid() && resource.compressionAlgorithm() == QResource::NoCompression && resource.data()) {
+        picture->loadFromBytes(QByteArray::fromRawData(reinterpret_cast<const char *>(resource.data()),
+                                                       static_cast<qsizetype>(resource.size())));
+        return picture;
+    }
+
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         throw AppError(QStringLiteral("Cannot read picture file '%1'").arg(path));
@@ -21,7 +32,6 @@ std::unique_ptr<TGraphic> readPictureFile(const QString &path, const PictureClas
     if (file.error() != QFileDevice::NoError)
         throw AppError(QStringLiteral("Cannot read picture file '%1'").arg(path));
 
-    std::unique_ptr<TGraphic> picture = pictureClass->create();
     picture->loadFromBytes(bytes);
     return picture;
 }
