@@ -23,7 +23,11 @@ void setUpApplication(QApplication &app)
     // window's application id.
     QGuiApplication::setDesktopFileName(QStringLiteral("pnv3400-setup"));
     QFont::insertSubstitution(QString::fromLatin1(kWindowFontFamily), QString::fromLatin1(kWindowFontSubstitute));
-    QApplication::setFont(QFont(QString::fromLatin1(kWindowFontFamily), 8));
+    // The window's own font is the application's too: the error box and the
+    // fields' menus then read like the window, and no second face is loaded
+    // at start (every line edit first lays itself out in the application's
+    // font, before it takes the one its window gives it).
+    QApplication::setFont(QFont(QString::fromLatin1(kWindowFontFamily), kWindowFontPointSize));
     app.setWindowIcon(deferredPngIcon(QStringLiteral(":/icons/app-icon.png")));
     TImage::setErrorPresenter([](const AppError &error) { showErrorBox(error); });
 }

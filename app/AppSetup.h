@@ -4,13 +4,14 @@ class QApplication;
 namespace pnv {
 
 // What the application object needs before the window is created: its title,
-// the font the window definition names, the icon, and where errors raised
-// while drawing pictures are shown.
+// the font the window definition names (the application's font too), the
+// icon, and where errors raised while drawing pictures are shown.
 void setUpApplication(QApplication &app);
 
 // "MS Sans Serif" does not exist here; the window definition keeps the name
 // and this family stands in for it (closest in the widths of its texts).
 inline constexpr const char *kWindowFontFamily = "MS Sans Serif";
 inline constexpr const char *kWindowFontSubstitute = "DejaVu Sans Condensed";
+inline constexpr int kWindowFontPointSize = 8;   // the definition's window font
 
 } // namespace pnv
