@@ -51,6 +51,15 @@ bool isDefinitionLabel(const QString &name)
     return std::all_of(name.begin() + prefix.size(), name.end(), [](QChar c) { return pnv::isDecimalDigit(c); });
 }
 
+// Sizes the definition's labels under `parent` to their text, but for those
+// that would stay hidden with `window` shown.
+void sizeShownLabelsToText(const QWidget *parent, const QWidget *window)
+{
+    for (QLabel *label : parent->findChildren<QLabel *>())
+        if (isDefinitionLabel(label->objectName()) && label->isVisibleTo(window))
+            label->adjustSize();
+}
+
 } // namespace
 
 TForm_Main::TForm_Main(const pnv::TessalinApi &api, std::string libraryName, QWidget *parent)
@@ -107,10 +116,14 @@ void TForm_Main::finishLoading()
                    | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     if (const qreal factor = displayScaleFactor(); !qFuzzyCompare(factor, 1.0))
         scaleContent(factor);
-    // The definition's labels size themselves to their text.
-    for (QLabel *label : findChildren<QLabel *>())
-        if (isDefinitionLabel(label->objectName()))
-            label->adjustSize();
+    // The definition's labels size themselves to their text. Those on a page
+    // behind the front one do so as their page is first shown: the reset
+    // page's lines are the window's longest texts, and most runs of the
+    // program never show them.
+    sizeShownLabelsToText(this, this);
+    for (int i = 0; i < PC_Main->count(); ++i)
+        if (i != PC_Main->currentIndex())
+            PC_Main->widget(i)->installEventFilter(this);
     resize(kClientSize);
     move(kStoredPosition);
     jIPE_ServerIP->field(0)->setFocus();
@@ -215,6 +228,11 @@ void TForm_Main::attachHandlers()
 
 bool TForm_Main::eventFilter(QObject *watched, QEvent *event)
 {
+    if (event->type() == QEvent::Show && PC_Main->indexOf(static_cast<QWidget *>(watched)) >= 0) {
+        watched->removeEventFilter(this);
+        sizeShownLabelsToText(static_cast<QWidget *>(watched), this);
+        return false;
+    }
     if (event->type() == QEvent::KeyPress) {
         const auto &key = *static_cast<QKeyEvent *>(event);
         if (key.key() == Qt::Key_Return || key.key() == Qt::Key_Enter) {

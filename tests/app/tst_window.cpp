@@ -183,6 +183,9 @@ void TestWindow::controlsStandWhereTheDefinitionPutsThem()
     QFETCH(QString, parent);
     QFETCH(QRect, rect);
     QFETCH(bool, sizedToText);
+    // A page's labels take their size as the page is first shown.
+    m_f->pages()->setCurrentIndex(1);
+    m_f->pages()->setCurrentIndex(0);
     auto *w = m_f->window->findChild<QWidget *>(name);
     QVERIFY(w);
     QCOMPARE(w->parentWidget()->objectName(), parent);
