@@ -18,11 +18,13 @@ std::unique_ptr<TGraphic> readPictureFile(const QString &path, const PictureClas
     std::unique_ptr<TGraphic> picture = pictureClass->create();
     // A picture compiled into the program is read where it lies: the bytes
     // stay in the program's image for as long as it runs.
-    if (const QResource resource(path); path.startsWith(u':') && resource.isValid()
-        && resource.compressionAlgorithm() == QResource::NoCompression && resource.data()) {
-        picture->loadFromBytes(QByteArray::fromRawData(reinterpret_cast<const char *>(resource.data()),
-                                                       static_cast<qsizetype>(resource.size())));
-        return picture;
+    if (path.startsWith(u':')) {
+        const QResource resource(path);
+        if (resource.isValid() && resource.compressionAlgorithm() == QResource::NoCompression && resource.data()) {
+            picture->loadFromBytes(QByteArray::fromRawData(reinterpret_cast<const char *>(resource.data()),
+                                                           static_cast<qsizetype>(resource.size())));
+            return picture;
+        }
     }
 
     QFile file(path);
