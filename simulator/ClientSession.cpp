@@ -122,21 +122,32 @@ void ClientSession::readIncoming()
         rearmDeadline();
 }
 
-void ClientSession::writePending()
+qint64 ClientSession::sendNow(const char *data, std::size_t size)
 {
-    while (!m_pending.isEmpty()) {
-        const ssize_t n = ::send(m_fd, m_pending.constData(), static_cast<std::size_t>(m_pending.size()),
-                                 MSG_NOSIGNAL | MSG_DONTWAIT);
+    std::size_t sent = 0;
+    while (sent < size) {
+        const ssize_t n = ::send(m_fd, data + sent, size - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && wouldBlock())
-            return;
-        if (n < 0) {
-            clientClosed();
-            return;
-        }
-        m_pending.remove(0, n);
+            break;
+        if (n < 0)
+            return -1;
+        sent += static_cast<std::size_t>(n);
     }
+    return static_cast<qint64>(sent);
+}
+
+void ClientSession::writePending()
+{
+    const qint64 sent = sendNow(m_pending.constData(), static_cast<std::size_t>(m_pending.size()));
+    if (sent < 0) {
+        clientClosed();
+        return;
+    }
+    m_pending.remove(0, sent);
+    if (!m_pending.isEmpty())
+        return;
     m_writeWatch->setEnabled(false);
     if (m_closeWhenSent) {
         closeSocket();
@@ -276,20 +287,16 @@ void ClientSession::transmit(std::vector<std::uint8_t> bytes, bool withFaults)
     if (withFaults)
         limit = faults.closeAfter ? faults.closeAfter : faults.cutAfter;
     const std::size_t count = limit ? std::min(bytes.size(), static_cast<std::size_t>(*limit)) : bytes.size();
-    std::size_t sent = 0;
     // Straight to the kernel unless earlier answers still wait: the client
     // waits for nothing else.
-    while (m_pending.isEmpty() && sent < count) {
-        const ssize_t n = ::send(m_fd, bytes.data() + sent, count - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && wouldBlock())
-            break;
+    std::size_t sent = 0;
+    if (m_pending.isEmpty()) {
+        const qint64 n = sendNow(reinterpret_cast<const char *>(bytes.data()), count);
         if (n < 0) {
             clientClosed();
             return;
         }
-        sent += static_cast<std::size_t>(n);
+        sent = static_cast<std::size_t>(n);
     }
     if (sent < count) {
         m_pending.append(reinterpret_cast<const char *>(bytes.data() + sent), static_cast<qsizetype>(count - sent));

@@ -53,6 +53,8 @@ protected:
 private:
     void readIncoming();
     void writePending();
+    // Sends what the kernel takes now; how much, or -1 when the client is gone.
+    qint64 sendNow(const char *data, std::size_t size);
     void handleFrame(const tessalin::wire::Frame &frame);
     void answer(const tessalin::wire::Frame &request, tessalin::wire::MessageType type,
                 std::vector<std::uint8_t> payload, bool withFaults);
