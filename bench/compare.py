@@ -2,7 +2,7 @@
 """Runs each figure of the utility beside its baseline, in turn, and prints one
 table: figure, ours, baseline, ratio (median and range over the pairs), target.
 
-    python3 bench/compare.py BIN_DIR [--reps N] [--only NAME...]
+    python3 bench/compare.py BIN_DIR [--reps N] [--only NAME...] [--cpu N]
 
 Whole-process figures come from the process's own accounting (wait4's rusage:
 user + system CPU time, peak resident memory); the wall time of a start is
@@ -164,8 +164,13 @@ def main():
     parser.add_argument("bin_dir")
     parser.add_argument("--reps", type=int, default=30)
     parser.add_argument("--load-ms", type=int, default=500)
+    # On two cores a client and a server land on the same core or on both, at the scheduler's whim, and a wake-up
+    # across cores costs more than the rest of a round trip: pinning every program to one core takes that out.
+    parser.add_argument("--cpu", type=int, help="run every program on this one core")
     parser.add_argument("--only", nargs="*", default=["startup", "xvfb", "memory", "wire", "decode"])
     args = parser.parse_args()
+    if args.cpu is not None:
+        os.sched_setaffinity(0, {args.cpu})   # the programs started from here inherit it
 
     base_env = {k: v for k, v in os.environ.items() if not k.startswith("QT_")}
     offscreen = dict(base_env, QT_QPA_PLATFORM="offscreen")

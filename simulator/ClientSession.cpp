@@ -2,76 +2,69 @@
 
 #include "EncoderDevice.h"
 #include "NetworkConfig.h"
+#include "SocketWatch.h"
 
-#include <QTcpSocket>
+#include <QTimer>
+#include <QTimerEvent>
 
+#include <algorithm>
 #include <cerrno>
+#include <ctime>
+#include <optional>
 #include <sys/socket.h>
+#include <unistd.h>
 
 namespace pnv::sim {
 
-Q_LOGGING_CATEGORY(sessionLog, "pnv3400.sim.session")
-
 namespace wire = tessalin::wire;
 
-ClientSession::ClientSession(QTcpSocket *socket, EncoderDevice &device, SessionLimits limits, QObject *parent)
-    : QObject(parent), m_socket(socket), m_device(device), m_limits(limits)
+namespace {
+
+qint64 monotonicMs()
 {
-    m_socket->setParent(this);
-    m_peer = QStringLiteral("%1:%2").arg(m_socket->peerAddress().toString()).arg(m_socket->peerPort());
-    m_timer.setSingleShot(true);
-    connect(&m_timer, &QTimer::timeout, this, [this] {
-        drop(m_linked ? (m_timingFrame ? QStringLiteral("frame not completed in time") : QStringLiteral("idle too long"))
-                      : QStringLiteral("no handshake in time"));
-    });
-    connect(m_socket, &QTcpSocket::readyRead, this, &ClientSession::readIncoming);
-    connect(m_socket, &QTcpSocket::disconnected, this, [this] {
-        if (!m_dropped)
-            log(QStringLiteral("closed by the client"));
-        m_dropped = true;
-        m_timer.stop();
-        finish();
-    });
-    m_timer.start(m_limits.clientTimeoutMs);
-    m_lastHeard.start();
-    log(QStringLiteral("connected"));
-    // A connection that waited for a free slot may have said everything, or
-    // hung up, before these connections existed: no signal would tell us again.
-    QMetaObject::invokeMethod(this, [this] {
-        if (m_socket->bytesAvailable() > 0)
-            readIncoming();
-        if (!m_dropped && m_socket->state() == QAbstractSocket::UnconnectedState)
-            drop(QStringLiteral("closed by the client while waiting for a slot"));
-    }, Qt::QueuedConnection);
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return qint64(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
-ClientSession::~ClientSession() = default;
+bool wouldBlock() { return errno == EAGAIN || errno == EWOULDBLOCK; }
+
+} // namespace
+
+ClientSession::ClientSession(int fd, QByteArray peer, EncoderDevice &device, SessionLimits limits, QObject *parent)
+    : QObject(parent), m_fd(fd), m_device(device), m_limits(limits), m_peer(std::move(peer))
+{
+    // Readiness is level-triggered: bytes or a hang-up that came while the
+    // connection waited for a slot are reported at the next turn of the loop.
+    m_readWatch = new SocketWatch(fd, SocketWatch::Read, [this] { readIncoming(); }, this);
+    m_writeWatch = new SocketWatch(fd, SocketWatch::Write, [this] { writePending(); }, this);
+    m_writeWatch->setEnabled(false);
+    m_lastHeardMs = monotonicMs();
+    setDeadline(m_lastHeardMs + m_limits.clientTimeoutMs);
+    log(u"connected");
+}
+
+ClientSession::~ClientSession() { closeSocket(); }
 
 qint64 ClientSession::idleMs() const
 {
-    if (m_socket->bytesAvailable() > 0)
-        return 0;
-    const qintptr fd = m_socket->socketDescriptor();
     std::uint8_t byte;
-    if (fd >= 0 && ::recv(static_cast<int>(fd), &byte, 1, MSG_PEEK | MSG_DONTWAIT) > 0)
+    if (m_fd >= 0 && ::recv(m_fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) > 0)
         return 0;
-    return m_lastHeard.elapsed();
+    return monotonicMs() - m_lastHeardMs;
 }
 
 bool ClientSession::peerGone() const
 {
-    if (m_dropped)
-        return true;
-    const qintptr fd = m_socket->socketDescriptor();
-    if (fd < 0)
+    if (m_dropped || m_fd < 0)
         return true;
     std::uint8_t byte;
-    const ssize_t n = ::recv(static_cast<int>(fd), &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+    const ssize_t n = ::recv(m_fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
     if (n > 0)
         return false;   // a request (perhaps the last one) still to be answered
     if (n == 0)
         return true;    // the client closed its end: no request of it can follow
-    return errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR;
+    return !wouldBlock() && errno != EINTR;
 }
 
 void ClientSession::giveWay(const QString &why)
@@ -82,18 +75,26 @@ void ClientSession::giveWay(const QString &why)
     }
     // Already on its way out, its goodbye or refusal still being sent: the
     // slot is needed now, so the session ends here.
-    m_socket->abort();
+    closeSocket();
     finish();
 }
 
 void ClientSession::readIncoming()
 {
-    m_lastHeard.restart();
     std::uint8_t chunk[4096];
-    while (!m_dropped && m_socket->bytesAvailable() > 0) {
-        const qint64 n = m_socket->read(reinterpret_cast<char *>(chunk), sizeof chunk);
-        if (n <= 0)
+    for (;;) {
+        const ssize_t n = ::recv(m_fd, chunk, sizeof chunk, 0);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && wouldBlock())
             break;
+        if (n <= 0) {
+            clientClosed();   // an orderly close, or a reset
+            return;
+        }
+        m_lastHeardMs = monotonicMs();
+        // Once on its way out, the session still takes in what the client
+        // sends, so that closing sends a FIN rather than a reset over unread bytes.
         std::size_t offset = 0;
         while (!m_dropped && offset < static_cast<std::size_t>(n)) {
             offset += m_decoder.feed(chunk + offset, static_cast<std::size_t>(n) - offset);
@@ -112,23 +113,87 @@ void ClientSession::readIncoming()
                 break;
             }
         }
+        if (m_fd < 0)
+            return;
+        if (n < static_cast<ssize_t>(sizeof chunk))
+            break;   // a short read took all there was
     }
     if (!m_dropped)
-        rearmTimer();
+        rearmDeadline();
 }
 
-void ClientSession::rearmTimer()
+qint64 ClientSession::sendNow(const char *data, std::size_t size)
+{
+    std::size_t sent = 0;
+    while (sent < size) {
+        const ssize_t n = ::send(m_fd, data + sent, size - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && wouldBlock())
+            break;
+        if (n < 0)
+            return -1;
+        sent += static_cast<std::size_t>(n);
+    }
+    return static_cast<qint64>(sent);
+}
+
+void ClientSession::writePending()
+{
+    const qint64 sent = sendNow(m_pending.constData(), static_cast<std::size_t>(m_pending.size()));
+    if (sent < 0) {
+        clientClosed();
+        return;
+    }
+    m_pending.remove(0, sent);
+    if (!m_pending.isEmpty())
+        return;
+    m_writeWatch->setEnabled(false);
+    if (m_closeWhenSent) {
+        closeSocket();
+        finish();
+    }
+}
+
+void ClientSession::timerEvent(QTimerEvent *event)
+{
+    if (event->timerId() != m_timer.timerId()) {
+        QObject::timerEvent(event);
+        return;
+    }
+    m_timer.stop();
+    const qint64 now = monotonicMs();
+    if (now < m_deadlineMs) {
+        setDeadline(m_deadlineMs);   // moved by requests since the timer was set
+        return;
+    }
+    drop(m_linked ? (m_timingFrame ? QStringLiteral("frame not completed in time") : QStringLiteral("idle too long"))
+                  : QStringLiteral("no handshake in time"));
+}
+
+void ClientSession::setDeadline(qint64 dueMs)
+{
+    m_deadlineMs = dueMs;
+    if (m_timer.isActive() && m_timerDueMs <= dueMs)
+        return;   // fires early, finds the deadline later and waits again
+    m_timerDueMs = dueMs;
+    m_timer.start(static_cast<int>(std::max<qint64>(0, dueMs - monotonicMs())), this);
+}
+
+void ClientSession::stopDeadline() { m_timer.stop(); }
+
+void ClientSession::rearmDeadline()
 {
     if (!m_linked)
         return;   // the handshake deadline runs from the connection on, whatever arrives
     if (m_decoder.inFrame()) {
         if (!m_timingFrame) {
             m_timingFrame = true;
-            m_timer.start(m_limits.clientTimeoutMs);
+            setDeadline(monotonicMs() + m_limits.clientTimeoutMs);
         }
         return;
     }
-    m_timer.start(m_limits.idleTimeoutMs);
+    setDeadline(m_lastHeardMs + m_limits.idleTimeoutMs);
 }
 
 void ClientSession::handleFrame(const wire::Frame &frame)
@@ -155,13 +220,10 @@ void ClientSession::handleFrame(const wire::Frame &frame)
                 static_cast<std::uint8_t>(wire::kModelNumber & 0xFF)},
                false);
         if (!accepted) {
-            m_dropped = true;
-            m_timer.stop();
-            m_socket->disconnectFromHost();   // after the refusal has gone out
+            closeAfterAnswers();   // after the refusal has gone out
             return;
         }
         m_linked = true;
-        m_timer.stop();
         return;
     }
     case wire::MessageType::Read: {
@@ -170,7 +232,7 @@ void ClientSession::handleFrame(const wire::Frame &frame)
             return;
         }
         EncoderDevice::Answer result = m_device.read();
-        log(QStringLiteral("READ -> %1").arg(result.note));
+        log(u"READ -> ", result.note);
         answer(frame, wire::MessageType::ReadReply, std::move(result.payload), true);
         return;
     }
@@ -180,15 +242,13 @@ void ClientSession::handleFrame(const wire::Frame &frame)
             return;
         }
         EncoderDevice::Answer result = m_device.write(frame.payload.data());
-        log(QStringLiteral("WRITE -> %1").arg(result.note));
+        log(u"WRITE -> ", result.note);
         answer(frame, wire::MessageType::WriteReply, std::move(result.payload), true);
         return;
     }
     case wire::MessageType::Bye:
-        log(QStringLiteral("BYE"));
-        m_dropped = true;
-        m_timer.stop();
-        m_socket->disconnectFromHost();
+        log(u"BYE");
+        closeAfterAnswers();
         return;
     default:
         drop(QStringLiteral("unknown message type 0x%1").arg(frame.type, 2, 16, QLatin1Char('0')));
@@ -220,24 +280,49 @@ void ClientSession::answer(const wire::Frame &request, wire::MessageType type, s
 
 void ClientSession::transmit(std::vector<std::uint8_t> bytes, bool withFaults)
 {
+    if (m_fd < 0)
+        return;
     const FaultPlan &faults = m_device.faults();
     std::optional<int> limit;
     if (withFaults)
         limit = faults.closeAfter ? faults.closeAfter : faults.cutAfter;
     const std::size_t count = limit ? std::min(bytes.size(), static_cast<std::size_t>(*limit)) : bytes.size();
-    m_socket->write(reinterpret_cast<const char *>(bytes.data()), static_cast<qint64>(count));
-    // Out now, not at the next turn of the event loop: the client waits for
-    // nothing else.
-    m_socket->flush();
+    // Straight to the kernel unless earlier answers still wait: the client
+    // waits for nothing else.
+    std::size_t sent = 0;
+    if (m_pending.isEmpty()) {
+        const qint64 n = sendNow(reinterpret_cast<const char *>(bytes.data()), count);
+        if (n < 0) {
+            clientClosed();
+            return;
+        }
+        sent = static_cast<std::size_t>(n);
+    }
+    if (sent < count) {
+        m_pending.append(reinterpret_cast<const char *>(bytes.data() + sent), static_cast<qsizetype>(count - sent));
+        m_writeWatch->setEnabled(true);
+    }
     if (withFaults && faults.closeAfter) {
         log(QStringLiteral("closing after %1 bytes of the answer (fault)").arg(count));
-        m_dropped = true;
-        m_timer.stop();
-        m_socket->disconnectFromHost();
+        closeAfterAnswers();
         return;
     }
-    if (m_socket->bytesToWrite() > m_limits.maxPendingOutput)
+    if (m_pending.size() > m_limits.maxPendingOutput)
         drop(QStringLiteral("does not read its answers"));
+}
+
+void ClientSession::closeAfterAnswers()
+{
+    m_dropped = true;
+    stopDeadline();
+    if (m_fd < 0)
+        return;   // the client went first
+    if (!m_pending.isEmpty()) {
+        m_closeWhenSent = true;
+        return;
+    }
+    closeSocket();
+    finish();
 }
 
 void ClientSession::drop(const QString &why)
@@ -245,10 +330,32 @@ void ClientSession::drop(const QString &why)
     if (m_dropped)
         return;
     m_dropped = true;
-    m_timer.stop();
-    log(QStringLiteral("dropped: %1").arg(why));
-    m_socket->abort();
+    stopDeadline();
+    log(u"dropped: ", why);
+    closeSocket();
     finish();
+}
+
+void ClientSession::clientClosed()
+{
+    if (!m_dropped)
+        log(u"closed by the client");
+    m_dropped = true;
+    stopDeadline();
+    closeSocket();
+    finish();
+}
+
+void ClientSession::closeSocket()
+{
+    if (m_fd < 0)
+        return;
+    // Off the event loop before the descriptor number can be reused.
+    m_readWatch->setEnabled(false);
+    m_writeWatch->setEnabled(false);
+    ::close(m_fd);
+    m_fd = -1;
+    m_pending.clear();
 }
 
 void ClientSession::finish()
@@ -257,14 +364,6 @@ void ClientSession::finish()
         return;
     m_finished = true;
     emit finished();
-}
-
-// One whole line per event, written at once. A request's line goes out just
-// before its answer, so a client holding the answer finds the line in the
-// log. The timestamp comes from the message pattern main() sets.
-void ClientSession::log(const QString &message) const
-{
-    qCInfo(sessionLog).noquote() << m_peer << message;
 }
 
 } // namespace pnv::sim

@@ -1,25 +1,25 @@
 #pragma once
 // One connection from a library: decodes its frames, answers them through the
 // EncoderDevice, and drops the client when it stalls or misbehaves.
+//
+// The session owns its socket descriptor and talks to the kernel itself: one
+// recv per batch of requests, one send per answer, no buffer in between but
+// what the kernel would not take yet.
 
+#include "SessionLog.h"
 #include "WireFrame.h"
 
-#include <QElapsedTimer>
-#include <QLoggingCategory>
+#include <QBasicTimer>
+#include <QByteArray>
 #include <QObject>
 #include <QString>
-#include <QTimer>
 
-class QTcpSocket;
+#include <vector>
 
 namespace pnv::sim {
 
-// One line per connection event and per request, as each ends
-// ("pnv3400.sim.session"); QT_LOGGING_RULES="pnv3400.sim.session.info=false"
-// silences it.
-Q_DECLARE_LOGGING_CATEGORY(sessionLog)
-
 class EncoderDevice;
+class SocketWatch;
 
 struct SessionLimits {
     int clientTimeoutMs = 5000;            // handshake, and each frame once begun
@@ -32,7 +32,8 @@ class ClientSession final : public QObject {
     Q_DISABLE_COPY_MOVE(ClientSession)
 
 public:
-    ClientSession(QTcpSocket *socket, EncoderDevice &device, SessionLimits limits, QObject *parent = nullptr);
+    // Takes over `fd`, a connected non-blocking socket; `peer` is "ADDRESS:PORT" for the log.
+    ClientSession(int fd, QByteArray peer, EncoderDevice &device, SessionLimits limits, QObject *parent = nullptr);
     ~ClientSession() override;
 
     // Milliseconds since the client last sent a byte; 0 while bytes wait to be read.
@@ -46,27 +47,46 @@ public:
 signals:
     void finished();
 
+protected:
+    void timerEvent(QTimerEvent *event) override;
+
 private:
     void readIncoming();
+    void writePending();
+    // Sends what the kernel takes now; how much, or -1 when the client is gone.
+    qint64 sendNow(const char *data, std::size_t size);
     void handleFrame(const tessalin::wire::Frame &frame);
     void answer(const tessalin::wire::Frame &request, tessalin::wire::MessageType type,
                 std::vector<std::uint8_t> payload, bool withFaults);
     void transmit(std::vector<std::uint8_t> bytes, bool withFaults);
+    void closeAfterAnswers();
     void drop(const QString &why);
+    void clientClosed();
+    void closeSocket();
     void finish();
-    void rearmTimer();
-    void log(const QString &message) const;
+    void rearmDeadline();
+    void setDeadline(qint64 dueMs);
+    void stopDeadline();
+    void log(QStringView what, QStringView detail = {}) const { logSessionLine(m_peer, what, detail); }
 
-    QTcpSocket *m_socket = nullptr;
+    int m_fd = -1;
+    SocketWatch *m_readWatch = nullptr;
+    SocketWatch *m_writeWatch = nullptr;   // enabled only while m_pending holds bytes
+    QByteArray m_pending;                  // answers the kernel would not take yet
     EncoderDevice &m_device;
     SessionLimits m_limits;
     tessalin::wire::FrameDecoder m_decoder;
-    QTimer m_timer;
-    QElapsedTimer m_lastHeard;
-    QString m_peer;
+    // The deadline moves with each request as a number; the timer, set for an
+    // earlier moment, finds it moved when it fires and waits again.
+    QBasicTimer m_timer;
+    qint64 m_deadlineMs = 0;
+    qint64 m_timerDueMs = 0;
+    qint64 m_lastHeardMs = 0;
+    QByteArray m_peer;
     bool m_linked = false;
     bool m_timingFrame = false;
-    bool m_dropped = false;
+    bool m_dropped = false;        // no more requests are handled
+    bool m_closeWhenSent = false;  // closes once m_pending is out
     bool m_finished = false;
 };
 

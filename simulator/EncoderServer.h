@@ -8,7 +8,6 @@
 
 #include <QHostAddress>
 #include <QObject>
-#include <QTcpServer>
 #include <QTimer>
 
 #include <vector>
@@ -16,6 +15,7 @@
 namespace pnv::sim {
 
 class EncoderDevice;
+class SocketWatch;
 
 class EncoderServer final : public QObject {
     Q_OBJECT
@@ -23,10 +23,11 @@ class EncoderServer final : public QObject {
 
 public:
     EncoderServer(EncoderDevice &device, SessionLimits limits, QObject *parent = nullptr);
+    ~EncoderServer() override;
 
     // Returns an error text, empty when listening.
     QString listen(const QHostAddress &address, quint16 port);
-    quint16 port() const { return m_server.serverPort(); }
+    quint16 port() const { return m_port; }
     int sessionCount() const { return static_cast<int>(m_sessions.size()); }
 
     static constexpr int kMaxSessions = 64;
@@ -39,6 +40,8 @@ public:
     // that a newcomer queued behind hundreds of stalling clients still fits
     // in the library's 3 s budget.
     static constexpr int kGiveWayAfterMs = 250;
+    // How soon accepting is tried again after the process ran out of descriptors.
+    static constexpr int kOutOfDescriptorsRetryMs = 100;
 
 private:
     void acceptPending();
@@ -47,7 +50,9 @@ private:
 
     EncoderDevice &m_device;
     SessionLimits m_limits;
-    QTcpServer m_server;
+    int m_fd = -1;
+    quint16 m_port = 0;
+    SocketWatch *m_acceptWatch = nullptr;   // off while the rest wait in the kernel's queue
     std::vector<ClientSession *> m_sessions;
     QTimer m_retry;   // when the longest idle session may give way
 };

@@ -24,10 +24,12 @@ namespace {
 // The simulator's own notes and the failure that stops it ("pnv3400.sim").
 Q_LOGGING_CATEGORY(programLog, "pnv3400.sim")
 
-// Every line is written whole, as it happens, by Qt's handler to stderr:
-// people and tests read the log live. Lines carry the local time in
-// milliseconds, except the failure that stops the program, written like any
-// command's error. QT_MESSAGE_PATTERN overrides the pattern.
+// Every line is written whole, as it happens, to stderr: people and tests
+// read the log live. Lines carry the local time in milliseconds, except the
+// failure that stops the program, written like any command's error. The
+// simulator's own notes go through Qt's handler and this pattern; the
+// sessions' lines are put together by SessionLog in the same layout.
+// QT_MESSAGE_PATTERN overrides the pattern, for both.
 //
 // A local timestamp costs a stat of the time-zone file per line while TZ is
 // unset (the C library checks whether that file changed); naming the file in
@@ -111,8 +113,8 @@ int main(int argc, char *argv[])
 {
     setUpLogging();
     // Qt's own event loop, not GLib's: GLib wakes its loop with an extra write
-    // and read each time a socket's write notifier is switched on or off, that
-    // is twice per answer.
+    // and read each time a socket notifier is switched on or off, and polls
+    // twice per turn.
     qputenv("QT_NO_GLIB", "1");
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("pnv3400-sim"));

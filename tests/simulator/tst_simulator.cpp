@@ -150,19 +150,31 @@ void SimulatorTest::clientsShareOneConfiguration()
 void SimulatorTest::logLines_data()
 {
     QTest::addColumn<QString>("rules");
+    QTest::addColumn<QString>("pattern");     // QT_MESSAGE_PATTERN; unset when empty
+    QTest::addColumn<QString>("lineStart");   // what every line begins with
     QTest::addColumn<bool>("requestsLogged");
-    QTest::newRow("default") << QString() << true;
-    QTest::newRow("requests silenced") << "pnv3400.sim.session.info=false" << false;
+    const QString stamp = QStringLiteral(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3} )");
+    QTest::newRow("default") << QString() << QString() << stamp << true;
+    QTest::newRow("requests silenced") << "pnv3400.sim.session.info=false" << QString() << stamp << false;
+    QTest::newRow("own message pattern") << QString() << "<%{category}> %{message}"
+                                         << R"(<pnv3400\.sim(\.session)?> )" << true;
 }
 
 void SimulatorTest::logLines()
 {
     QFETCH(QString, rules);
+    QFETCH(QString, pattern);
+    QFETCH(QString, lineStart);
     QFETCH(bool, requestsLogged);
     SimulatorProcess sim;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.remove(QStringLiteral("QT_MESSAGE_PATTERN"));
+    if (!pattern.isEmpty())
+        environment.insert(QStringLiteral("QT_MESSAGE_PATTERN"), pattern);
     environment.insert(QStringLiteral("QT_LOGGING_RULES"), rules);
+    // Local time 5:45 ahead of UTC: a stamp in UTC, or in the zone's whole hours, shows.
+    environment.insert(QStringLiteral("TZ"), QStringLiteral("PNV-5:45"));
+    const int zoneOffsetS = (5 * 60 + 45) * 60;
     sim.process().setProcessEnvironment(environment);
     QVERIFY2(sim.start(), qPrintable(sim.errorString()));
     WireClient client;
@@ -171,20 +183,28 @@ void SimulatorTest::logLines()
     QVERIFY(client.read());
     QVERIFY(client.read());
 
-    // Each line whole, local time to the millisecond first; the request's
-    // line is there once its answer is.
-    const QString stamp = QStringLiteral(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3} )");
+    // Each line whole, with its start; the request's line is there once its
+    // answer is.
     const QString log = QString::fromLocal8Bit(sim.log());
-    const QRegularExpression read(stamp + R"(127\.0\.0\.1:\d+ READ -> status 0$)",
+    const QRegularExpression read("^" + lineStart + R"(127\.0\.0\.1:\d+ READ -> status 0$)",
                                   QRegularExpression::MultilineOption);
     QCOMPARE(log.count(read), requestsLogged ? 2 : 0);
-    QCOMPARE(log.contains(QRegularExpression(stamp + "127\\.0\\.0\\.1:\\d+ connected$",
+    QCOMPARE(log.contains(QRegularExpression("^" + lineStart + "127\\.0\\.0\\.1:\\d+ connected$",
                                              QRegularExpression::MultilineOption)),
              requestsLogged);
     // The simulator's own notes stay, whatever the rules say of requests.
-    QVERIFY2(log.contains(QRegularExpression(stamp + "pnv3400-sim: new encoder state ",
+    QVERIFY2(log.contains(QRegularExpression("^" + lineStart + "pnv3400-sim: new encoder state ",
                                              QRegularExpression::MultilineOption)),
              qPrintable(log));
+    if (!requestsLogged || !pattern.isEmpty())
+        return;
+    // The stamp is the local time of now, to the field.
+    QDateTime stamped = QDateTime::fromString(read.match(log).captured().left(23),
+                                              QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz"));
+    QVERIFY(stamped.isValid());
+    stamped.setTimeSpec(Qt::UTC);
+    const qint64 behindS = stamped.secsTo(QDateTime::currentDateTimeUtc().addSecs(zoneOffsetS));
+    QVERIFY2(behindS >= 0 && behindS < 60, qPrintable(stamped.toString(Qt::ISODateWithMs)));
 }
 
 void SimulatorTest::stateSurvivesARestartAndTheNewPortAppliesThen()
