@@ -228,16 +228,18 @@ void TForm_Main::attachHandlers()
 
 bool TForm_Main::eventFilter(QObject *watched, QEvent *event)
 {
-    if (event->type() == QEvent::Show && PC_Main->indexOf(static_cast<QWidget *>(watched)) >= 0) {
-        watched->removeEventFilter(this);
-        sizeShownLabelsToText(static_cast<QWidget *>(watched), this);
+    // A page behind the front one, shown for the first time.
+    if (auto *page = qobject_cast<QWidget *>(watched); event->type() == QEvent::Show && PC_Main->indexOf(page) >= 0) {
+        page->removeEventFilter(this);
+        sizeShownLabelsToText(page, this);
         return false;
     }
-    if (event->type() == QEvent::KeyPress) {
+    // One of the buttons.
+    if (auto *button = qobject_cast<QPushButton *>(watched); button && event->type() == QEvent::KeyPress) {
         const auto &key = *static_cast<QKeyEvent *>(event);
         if (key.key() == Qt::Key_Return || key.key() == Qt::Key_Enter) {
             if (isPlainEnter(key))
-                static_cast<QPushButton *>(watched)->click();
+                button->click();
             return true;
         }
     }
