@@ -45,6 +45,7 @@ private slots:
     void contextMenuPasteIsHeldToThreeCharacters();
     void disabledControlTakesNoInput();
     void colourReachesEveryPartThroughFocusChanges();
+    void followsASwitchToADarkPalette();
     void destroyingTheFocusedControlIsQuiet_data();
     void destroyingTheFocusedControlIsQuiet();
 };
@@ -89,6 +90,12 @@ void IPEditInputTest::keyScripts_data()
         << "5.6.7.8" << 0 << -2 << "123" << QStringList{"123", "6", "7", "8"} << "field1" << "6" << 3;
     QTest::newRow("typed dot moves on and selects")
         << "0.77.0.0" << 0 << -2 << "1." << QStringList{"1", "77", "0", "0"} << "field1" << "77" << 1;
+    QTest::newRow("a dot after three digits confirms the advance")
+        << "-" << 0 << 0 << "255.255.255.0" << QStringList{"255", "255", "255", "0"} << "field3" << "" << 10;
+    QTest::newRow("a second dot after an advance moves on")
+        << "-" << 0 << 0 << "123..4" << QStringList{"123", "", "4", ""} << "field2" << "" << 4;
+    QTest::newRow("a dot after a digit typed past an advance moves on")
+        << "0.0.0.0" << 0 << -2 << "1235.9" << QStringList{"123", "5", "9", "0"} << "field2" << "" << 5;
     QTest::newRow("dot in the last field is only discarded")
         << "1.2.3.4" << 3 << -1 << "." << QStringList{"1", "2", "3", "4"} << "field3" << "" << 0;
     QTest::newRow("everything but digits is discarded")
@@ -489,14 +496,17 @@ void IPEditInputTest::contextMenuPasteIsHeldToThreeCharacters_data()
 {
     QTest::addColumn<QString>("assigned");
     QTest::addColumn<QString>("clipboard");
-    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("text");      // the whole control's Text afterwards
     QTest::addColumn<int>("changes");
 
-    QTest::newRow("cut at three") << "-" << "12345" << "123" << 1;
-    QTest::newRow("first line only") << "-" << "4\n56" << "4" << 1;
-    QTest::newRow("letters are not filtered") << "-" << "ab" << "ab" << 1;
-    QTest::newRow("room for one more") << "12.0.0.0" << "345" << "123" << 1;
-    QTest::newRow("over the limit takes nothing") << "-255.0.0.0" << "7" << "-255" << 0;
+    QTest::newRow("cut at three") << "-" << "12345" << "123..." << 1;
+    QTest::newRow("first line only") << "-" << "4\n56" << "4..." << 1;
+    QTest::newRow("letters are not filtered") << "-" << "ab" << "ab..." << 1;
+    QTest::newRow("room for one more") << "12.0.0.0" << "345" << "123.0.0.0" << 1;
+    QTest::newRow("over the limit takes nothing") << "-255.0.0.0" << "7" << "-255.0.0.0" << 0;
+    QTest::newRow("a whole address fills all four fields") << "12.0.0.0" << " 10.1.2.3\n" << "10.1.2.3" << 4;
+    QTest::newRow("a fifth piece makes it an ordinary paste") << "-" << "1.2.3.4.5" << "1.2..." << 1;
+    QTest::newRow("an octet over 255 makes it an ordinary paste") << "-" << "10.0.0.256" << "10...." << 1;
 }
 
 void IPEditInputTest::contextMenuPasteIsHeldToThreeCharacters()
@@ -529,7 +539,7 @@ void IPEditInputTest::contextMenuPasteIsHeldToThreeCharacters()
     paste->trigger();
     menu->close();
 
-    QCOMPARE(field->text(), text);
+    QCOMPARE(w.edit->Text(), text);
     QCOMPARE(w.changes.count(), changes);
 }
 
@@ -570,8 +580,37 @@ void IPEditInputTest::colourReachesEveryPartThroughFocusChanges()
     QCOMPARE(w.edit->Color(), QColor(Qt::yellow));
     for (int i = 0; i < 4; ++i) {
         QCOMPARE(w.edit->field(i)->palette().color(QPalette::Base), QColor(Qt::yellow));
-        QCOMPARE(w.edit->dotLabel(i)->palette().color(QPalette::Window), QColor(Qt::yellow));
+        QCOMPARE(w.edit->dotLabel(i)->palette().color(QPalette::Base), QColor(Qt::yellow));
     }
+}
+
+void IPEditInputTest::followsASwitchToADarkPalette()
+{
+    IPEditWindow w;
+    w.edit->setText(QStringLiteral("10.1.2.3"));
+    QVERIFY(w.show());
+    enterField(w, 1, -2);
+    IPEditWindow::type(QStringLiteral("{Tab}"));    // field 1 keeps a hidden selection
+
+    // A theme switch reaches every window as a new palette, as here.
+    QPalette dark(QColor(0x30, 0x30, 0x30), QColor(0x20, 0x20, 0x20));
+    dark.setColor(QPalette::Base, QColor(0x10, 0x10, 0x40));
+    dark.setColor(QPalette::Text, QColor(0xE0, 0xE0, 0xE0));
+    w.window.setPalette(dark);
+    const QImage drawn = w.edit->grab().toImage();
+
+    // The frame's inside above the fields, a dot label and a field, each
+    // beside its text.
+    const QPoint frame = w.edit->contentsRect().topLeft();
+    const QRect dot = w.edit->dotLabel(0)->geometry();
+    const QRect field = w.edit->field(1)->geometry();
+    QVERIFY(frame.y() < field.top());
+    for (const QPoint at : {frame, dot.topLeft(), field.topLeft() + QPoint(1, 1)})
+        QVERIFY2(drawn.pixelColor(at) == dark.color(QPalette::Base),
+                 qPrintable(QStringLiteral("%1,%2 is %3").arg(at.x()).arg(at.y()).arg(drawn.pixelColor(at).name())));
+    QCOMPARE(w.edit->Color(), dark.color(QPalette::Base));
+    // Selected text hidden in an unfocused field is drawn as the rest.
+    QCOMPARE(w.edit->field(1)->palette().color(QPalette::HighlightedText), dark.color(QPalette::Text));
 }
 
 void IPEditInputTest::destroyingTheFocusedControlIsQuiet_data()

@@ -60,4 +60,23 @@ quint8 octetByte(QStringView fieldText)
     return n ? static_cast<quint8>(static_cast<std::uint32_t>(*n) & 0xFFu) : 0;
 }
 
+bool isWholeDottedAddress(QStringView pasted)
+{
+    const QStringView address = pasted.trimmed();
+    qsizetype pieces = 0;
+    for (const QStringView piece : address.tokenize(u'.')) {
+        if (++pieces > 4 || piece.isEmpty() || piece.size() > 3)
+            return false;
+        int value = 0;
+        for (const QChar c : piece) {
+            if (c < u'0' || c > u'9')
+                return false;
+            value = value * 10 + (c.unicode() - u'0');
+        }
+        if (value > 255)
+            return false;
+    }
+    return pieces == 4;
+}
+
 } // namespace pnv::ipedit

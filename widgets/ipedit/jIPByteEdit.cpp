@@ -1,6 +1,7 @@
 #include "jIPByteEdit.h"
 
 #include "IntConversion.h"
+#include "OctetText.h"
 #include "TypedKey.h"
 
 #include <QAction>
@@ -13,6 +14,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPalette>
+#include <QScopedValueRollback>
 
 #include <utility>
 
@@ -147,6 +149,10 @@ void jIPByteEdit::insertWithinLimit(const QString &pasted)
 {
     if (isReadOnly())
         return;
+    if (pnv::ipedit::isWholeDottedAddress(pasted)) {
+        emit AddressPasted(pasted.trimmed());
+        return;
+    }
     // A single-line field takes the first line of a pasted text, and no more
     // of it than the limit leaves room for; a field already at or over the
     // limit (an assigned "-255") takes nothing.
@@ -166,7 +172,10 @@ void jIPByteEdit::insertWithinLimit(const QString &pasted)
 void jIPByteEdit::showSelection(bool shown)
 {
     // The field keeps its caret and selection while another field has the
-    // focus (QLineEdit would drop the selection), but shows no selection then.
+    // focus (QLineEdit would drop the selection), but shows no selection then:
+    // selected text drawn as the rest, in the palette's current text colour.
+    m_selectionHidden = !shown;
+    const QScopedValueRollback applying(m_applyingOwnPalette, true);
     if (shown) {
         setPalette(QPalette());
         return;
@@ -175,6 +184,15 @@ void jIPByteEdit::showSelection(bool shown)
     hidden.setBrush(QPalette::Highlight, Qt::transparent);
     hidden.setBrush(QPalette::HighlightedText, palette().brush(QPalette::Text));
     setPalette(hidden);
+}
+
+void jIPByteEdit::changeEvent(QEvent *event)
+{
+    QLineEdit::changeEvent(event);
+    // A new palette around the field (a switch to a dark theme) brings a new
+    // text colour, which the hidden selection must take too.
+    if (event->type() == QEvent::PaletteChange && m_selectionHidden && !m_applyingOwnPalette)
+        showSelection(false);
 }
 
 void jIPByteEdit::focusInEvent(QFocusEvent *event)

@@ -52,6 +52,9 @@ signals:
     void Edited(QObject *Sender);
     void OnClick(QObject *Sender);
     void OnDblClick(QObject *Sender);
+    // A pasted text that is a whole dotted address, trimmed; it is not put
+    // into the field, the owner assigns it to all four.
+    void AddressPasted(const QString &address);
     // After the field's own focus handling.
     void FocusEntered(QObject *Sender);
     void FocusLeft(QObject *Sender, Qt::FocusReason reason);
@@ -64,6 +67,7 @@ protected:
     void mouseReleaseEvent(QMouseEvent *event) override;
     void mouseDoubleClickEvent(QMouseEvent *event) override;
     void contextMenuEvent(QContextMenuEvent *event) override;
+    void changeEvent(QEvent *event) override;
 
 private:
     void handleAsOrdinaryKey(QKeyEvent *event);
@@ -76,4 +80,6 @@ private:
     int m_tag = 0;
     bool m_changeIsAnEdit = false;
     bool m_leftButtonPressed = false;
+    bool m_selectionHidden = false;
+    bool m_applyingOwnPalette = false;
 };

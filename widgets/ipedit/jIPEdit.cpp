@@ -23,15 +23,41 @@ using pnv::ipedit::normalisedOctet;
 using pnv::ipedit::octetByte;
 using pnv::ipedit::octetTextsOfDotted;
 
+namespace {
+
+// Keys that type nothing by themselves; holding one on the way to a "." is
+// no other typing.
+bool isModifierKey(int key)
+{
+    switch (key) {
+    case Qt::Key_Shift:
+    case Qt::Key_Control:
+    case Qt::Key_Alt:
+    case Qt::Key_AltGr:
+    case Qt::Key_Meta:
+    case Qt::Key_Super_L:
+    case Qt::Key_Super_R:
+    case Qt::Key_CapsLock:
+    case Qt::Key_NumLock:
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
 jIPEdit::jIPEdit(QWidget *parent)
     : QFrame(parent)
 {
     pnv::ipedit::installAddressAccessibility();
     resize(kConstructedSize);
     applyFrame();
-    m_color = QGuiApplication::palette().color(QPalette::Active, QPalette::Base);
+    // The frame and the dots are drawn in the window background colour of
+    // the current palette until a colour is assigned, and follow palette
+    // and style changes as an edit box does.
+    setBackgroundRole(QPalette::Base);
     setAutoFillBackground(true);
-    applyColor();
     setFocusPolicy(Qt::NoFocus);
 
     for (std::size_t i = 0; i < m_fields.size(); ++i) {
@@ -43,6 +69,7 @@ jIPEdit::jIPEdit(QWidget *parent)
         connect(field, &jIPByteEdit::Edited, this, [this, field] { advanceOnThirdDigit(*field); });
         connect(field, &jIPByteEdit::OnClick, this, &jIPEdit::fieldClicked);
         connect(field, &jIPByteEdit::OnDblClick, this, [this] { emit OnDblClick(this); });
+        connect(field, &jIPByteEdit::AddressPasted, this, &jIPEdit::setText);
         connect(field, &jIPByteEdit::FocusEntered, this, &jIPEdit::partFocusIn);
         connect(field, &jIPByteEdit::FocusLeft, this,
                 [this, field](QObject *, Qt::FocusReason reason) { partFocusOut(field, reason); });
@@ -51,6 +78,7 @@ jIPEdit::jIPEdit(QWidget *parent)
         auto *const dot = new QLabel(this);
         dot->setObjectName(QStringLiteral("dot%1").arg(i));
         dot->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+        dot->setBackgroundRole(QPalette::Base);
         dot->setAutoFillBackground(true);
         dot->installEventFilter(this);
         dot->setText(QStringLiteral("."));
@@ -112,19 +140,17 @@ void jIPEdit::applyFrame()
     }
 }
 
-void jIPEdit::setColor(const QColor &color)
+QColor jIPEdit::Color() const
 {
-    m_color = color;
-    applyColor();
+    return palette().color(QPalette::Base);
 }
 
-void jIPEdit::applyColor()
+void jIPEdit::setColor(const QColor &color)
 {
-    // Only these two roles are the control's own; the parts inherit them and
-    // everything else still follows the application.
+    // Only this role becomes the control's own; the parts inherit it and
+    // every other role still follows the palette around it.
     QPalette own;
-    own.setColor(QPalette::Window, m_color);
-    own.setColor(QPalette::Base, m_color);
+    own.setColor(QPalette::Base, color);
     setPalette(own);
 }
 
@@ -148,8 +174,35 @@ QString jIPEdit::Text() const
 void jIPEdit::setText(const QString &text)
 {
     const QStringList octets = octetTextsOfDotted(text);
+    const Assignment assignment(*this);
     for (qsizetype i = 0; i < octets.size(); ++i)
         m_fields[static_cast<std::size_t>(i)]->assignText(octets[i]);
+}
+
+// The property notifications of an assignment wait for its end, so that
+// setValue(10.0.0.1) announces 10.0.0.1 once and never 0.0.0.1 on the way;
+// OnChange still fires for each field as it changes.
+jIPEdit::Assignment::Assignment(jIPEdit &edit)
+    : m_edit(edit), m_outermost(!std::exchange(edit.m_assigning, true)), m_textBefore(edit.Text())
+{
+}
+
+jIPEdit::Assignment::~Assignment()
+{
+    if (!m_outermost)
+        return;
+    m_edit.m_assigning = false;
+    if (m_edit.Text() != m_textBefore)
+        m_edit.notifyProperties();
+}
+
+void jIPEdit::notifyProperties()
+{
+    emit TextChanged(Text());
+    if (const quint32 value = Value(); value != m_notifiedValue) {
+        m_notifiedValue = value;
+        emit ValueChanged(value);
+    }
 }
 
 quint32 jIPEdit::Value() const
@@ -179,16 +232,14 @@ void jIPEdit::fieldChanged()
 {
     pnv::ipedit::announceAddressValue(*this);
     emit OnChange(this);
-    emit TextChanged(Text());
-    if (const quint32 value = Value(); value != m_notifiedValue) {
-        m_notifiedValue = value;
-        emit ValueChanged(value);
-    }
+    if (!m_assigning)
+        notifyProperties();
 }
 
 void jIPEdit::setValue(quint32 value)
 {
     const bool empties = value == 0;
+    const Assignment assignment(*this);
     for (std::size_t i = m_fields.size(); i-- > 0;) {
         m_fields[i]->assignText(empties ? QString() : QString::number(value & 0xFFu));
         value >>= 8;
@@ -203,6 +254,12 @@ bool jIPEdit::filterFieldKey(jIPByteEdit &field, QKeyEvent &event)
 {
     runKeyDownNavigation(field, event.key());
     const pnv::TypedKey typed = pnv::typedKey(event);
+    const bool confirmsAdvance = typed.kind == pnv::TypedKey::Character && typed.character == u'.'
+        && m_advancedInto == &field;
+    if (!isModifierKey(event.key()))
+        m_advancedInto = nullptr;
+    if (confirmsAdvance)
+        return true;
     return typed.kind == pnv::TypedKey::Character && !passesCharacterFilter(field, typed.character);
 }
 
@@ -258,6 +315,9 @@ void jIPEdit::advanceOnThirdDigit(jIPByteEdit &field)
     jIPByteEdit *const next = m_fields[static_cast<std::size_t>(index + 1)];
     next->setFocus(Qt::OtherFocusReason);
     next->selectAll();
+    // Whoever types an address types its dots too: the dot that follows
+    // three digits confirms this advance instead of moving on once more.
+    m_advancedInto = next;
 }
 
 bool jIPEdit::passesCharacterFilter(jIPByteEdit &field, QChar character)
@@ -292,6 +352,8 @@ void jIPEdit::partFocusOut(QWidget *part, Qt::FocusReason reason)
     if (reason == Qt::ActiveWindowFocusReason || reason == Qt::PopupFocusReason)
         return;
     if (auto *const field = qobject_cast<jIPByteEdit *>(part)) {
+        if (field == m_advancedInto)
+            m_advancedInto = nullptr;
         if (const std::optional<QString> repaired = normalisedOctet(field->text()))
             field->assignText(*repaired);
     }
@@ -378,9 +440,14 @@ bool jIPEdit::event(QEvent *event)
 
 bool jIPEdit::eventFilter(QObject *watched, QEvent *event)
 {
-    if (event->type() == QEvent::KeyPress) {
-        if (jIPByteEdit *const field = fieldFor(watched))
+    if (jIPByteEdit *const field = fieldFor(watched)) {
+        if (event->type() == QEvent::KeyPress)
             return filterFieldKey(*field, *static_cast<QKeyEvent *>(event));
+        // A click in the field puts the caret where the user wants it: a
+        // "." typed then moves on as usual.
+        if (event->type() == QEvent::MouseButtonPress)
+            m_advancedInto = nullptr;
+        return false;
     }
     QLabel *const dot = dotLabelFor(watched);
     if (!dot)

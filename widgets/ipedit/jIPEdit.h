@@ -58,7 +58,8 @@ public:
     void setBorderStyle(TBorderStyle style);
 
     // The background of the frame, the fields and the dot labels.
-    QColor Color() const { return m_color; }
+    // Until assigned, the Base colour of the palette around the control.
+    QColor Color() const;
     void setColor(const QColor &color);
 
     // With a single border: a sunken three-dimensional edge, else a plain line.
@@ -112,8 +113,9 @@ signals:
     void OnDblClick(QObject *Sender);
     void OnEnter(QObject *Sender);
     void OnExit(QObject *Sender);
-    // Property notifications: after every OnChange, and for Value only when
-    // the number really changed.
+    // Property notifications: once per assignment through Text or Value and
+    // once per edit by the user, when the text really changed; for Value only
+    // when the number really changed.
     void TextChanged(const QString &text);
     void ValueChanged(quint32 value);
 
@@ -131,6 +133,21 @@ protected:
 private:
     static constexpr QSize kConstructedSize{185, 21};
 
+    // Holds the property notifications back while Text or Value assigns the
+    // fields one by one, then sends them once.
+    class Assignment final {
+    public:
+        explicit Assignment(jIPEdit &edit);
+        ~Assignment();
+        Q_DISABLE_COPY_MOVE(Assignment)
+
+    private:
+        jIPEdit &m_edit;
+        bool m_outermost;
+        QString m_textBefore;
+    };
+    void notifyProperties();
+
     // True when the key is used up here and the field must not see it.
     bool filterFieldKey(jIPByteEdit &field, QKeyEvent &event);
     void runKeyDownNavigation(jIPByteEdit &field, int key);
@@ -143,7 +160,6 @@ private:
     void partFocusOut(QWidget *part, Qt::FocusReason reason);
     void fieldClicked();
     void applyFrame();
-    void applyColor();
     void layoutPass();
     void repairTabOrder();
     // Each octet field's accessible name says which octet of which address
@@ -153,13 +169,16 @@ private:
     QLabel *dotLabelFor(QObject *object) const;
 
     quint32 m_notifiedValue = 0;
+    bool m_assigning = false;
+    // The field the focus reached by the advance on a third digit, until
+    // anything else is typed or clicked there or the focus leaves it.
+    jIPByteEdit *m_advancedInto = nullptr;
     bool m_clickSuppressed = false;
     bool m_focusInside = false;
     bool m_ctl3D = true;
     bool m_showHint = false;
     bool m_framePressed = false;
     TBorderStyle m_borderStyle = bsSingle;
-    QColor m_color;
     std::array<jIPByteEdit *, 4> m_fields{};
     std::array<QLabel *, 4> m_dots{};
     QLabel *m_pressedDot = nullptr;
