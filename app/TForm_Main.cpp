@@ -6,6 +6,7 @@
 #include "KeyPressHook.h"
 #include "SelectAllOnFocus.h"
 #include "StatusTexts.h"
+#include "WaitCursor.h"
 #include "EncoderResult.h"
 #include "jIPByteEdit.h"
 #include "jIPEdit.h"
@@ -290,21 +291,30 @@ void TForm_Main::jIPE_ServerIPChange(QObject *)
 void TForm_Main::BT_SConnectClick(QObject *)
 {
     const std::int32_t port = pnv::strToInt(Edit_ServerPort->text());
-    const std::int32_t result = m_api.S_Connect(ServerAddress.data(), TESSALIN_CONNECT_MODE, port);
+    const std::int32_t result = [&] {
+        const pnv::WaitCursor busy;
+        return m_api.S_Connect(ServerAddress.data(), TESSALIN_CONNECT_MODE, port);
+    }();
     if (const auto text = pnv::statusText(pnv::kConnectStatus, static_cast<std::uint8_t>(result & 0xFF)))
         setStatusLine(*text);
 }
 
 void TForm_Main::BT_SDisconnectClick(QObject *)
 {
-    m_api.S_Disconnect();
+    {
+        const pnv::WaitCursor busy;
+        m_api.S_Disconnect();
+    }
     setStatusLine(QString::fromLatin1(pnv::kDisconnectStatus));
 }
 
 void TForm_Main::BT_ExitClick(QObject *)
 {
-    m_api.S_Disconnect();
-    m_api.DLLClose();
+    {
+        const pnv::WaitCursor busy;
+        m_api.S_Disconnect();
+        m_api.DLLClose();
+    }
     close();
 }
 
@@ -314,7 +324,10 @@ void TForm_Main::BT_ConfigReadClick(QObject *)
 {
     setStatusLine(QString());
     std::array<std::uint8_t, TESSALIN_CONFIG_BUFFER_SIZE> buffer{};
-    const std::int32_t n = m_api.ConfigRead(buffer.data(), TESSALIN_CONFIG_BUFFER_SIZE);
+    const std::int32_t n = [&] {
+        const pnv::WaitCursor busy;
+        return m_api.ConfigRead(buffer.data(), TESSALIN_CONFIG_BUFFER_SIZE);
+    }();
     if (n == 1) {
         setStatusLine(pnv::statusText(pnv::kReadStatus, buffer[0]).value_or(QString()));
         return;
@@ -340,7 +353,11 @@ void TForm_Main::BT_ConfigWriteClick(QObject *)
     const pnv::ConfigRequestBytes bytes = request.encode();
     std::array<std::uint8_t, TESSALIN_CONFIG_BUFFER_SIZE> buffer{};
     std::copy(bytes.begin(), bytes.end(), buffer.begin());
-    if (m_api.ConfigWrite(buffer.data(), TESSALIN_CONFIG_BUFFER_SIZE) == 1) {
+    const std::int32_t n = [&] {
+        const pnv::WaitCursor busy;
+        return m_api.ConfigWrite(buffer.data(), TESSALIN_CONFIG_BUFFER_SIZE);
+    }();
+    if (n == 1) {
         if (const auto text = pnv::statusText(pnv::kWriteStatus, buffer[0]))
             setStatusLine(*text);
     }

@@ -5,6 +5,8 @@
 #include "TessalinBinding.h"
 
 #include <QByteArray>
+#include <QCursor>
+#include <QGuiApplication>
 #include <QStringList>
 
 #include <cstring>
@@ -13,6 +15,7 @@ namespace pnv::test {
 
 struct ScriptedLibrary {
     QStringList calls;
+    QStringList callsWithoutWaitCursor;   // calls during which the window showed no wait cursor
     QByteArray connectAddress;   // all 16 bytes S_Connect received
     int connectMode = 0;
     int connectPort = 0;
@@ -32,33 +35,41 @@ struct ScriptedLibrary {
     }
     static void reset() { instance() = ScriptedLibrary(); }
 
+    void record(const QString &call)
+    {
+        calls << call;
+        const QCursor *shown = QGuiApplication::overrideCursor();
+        if (!shown || shown->shape() != Qt::WaitCursor)
+            callsWithoutWaitCursor << call;
+    }
+
     static pnv::TessalinApi api()
     {
         pnv::TessalinApi table;
         table.S_Connect = [](const char *address, std::int32_t mode, std::int32_t port) {
             auto &self = instance();
-            self.calls << QStringLiteral("S_Connect");
+            self.record(QStringLiteral("S_Connect"));
             self.connectAddress = QByteArray(address, 16);
             self.connectMode = mode;
             self.connectPort = port;
             return self.connectResult;
         };
-        table.S_Disconnect = [] { instance().calls << QStringLiteral("S_Disconnect"); };
+        table.S_Disconnect = [] { instance().record(QStringLiteral("S_Disconnect")); };
         table.ConfigRead = [](std::uint8_t *buffer, std::int32_t capacity) {
             auto &self = instance();
-            self.calls << QStringLiteral("ConfigRead");
+            self.record(QStringLiteral("ConfigRead"));
             self.readCapacity = capacity;
             std::memcpy(buffer, self.readBytes.constData(), std::min<std::size_t>(self.readBytes.size(), capacity));
             return self.readCount;
         };
         table.ConfigWrite = [](std::uint8_t *buffer, std::int32_t capacity) {
             auto &self = instance();
-            self.calls << QStringLiteral("ConfigWrite");
+            self.record(QStringLiteral("ConfigWrite"));
             self.writtenBuffer = QByteArray(reinterpret_cast<const char *>(buffer), capacity);
             buffer[0] = self.writeStatus;
             return self.writeCount;
         };
-        table.DLLClose = [] { instance().calls << QStringLiteral("DLLClose"); };
+        table.DLLClose = [] { instance().record(QStringLiteral("DLLClose")); };
         return table;
     }
 };

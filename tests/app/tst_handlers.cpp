@@ -26,6 +26,12 @@ class TestHandlers final : public QObject {
     Q_OBJECT
 private slots:
     void init() { ScriptedLibrary::reset(); }
+    // Every library call of every case showed the wait cursor, and none stays.
+    void cleanup()
+    {
+        QCOMPARE(ScriptedLibrary::instance().callsWithoutWaitCursor, QStringList());
+        QVERIFY(!QGuiApplication::overrideCursor());
+    }
 
     void creationTakesTheReferenceAndSetsInitialTexts();
     void connectReportsItsResult_data();
