@@ -10,12 +10,12 @@
 
 namespace pnv {
 
-void setUpApplication(QApplication &app)
+void setUpApplication(QApplication &app, bool styleChosenByUser)
 {
     // The classic style draws what the window is made of as it is meant to
     // look: captions set into the frames' top edges, sunken fields, raised
-    // panels. A style the user asks for by QT_STYLE_OVERRIDE still wins.
-    if (qEnvironmentVariableIsEmpty("QT_STYLE_OVERRIDE"))
+    // panels. A style the user asks for by -style or QT_STYLE_OVERRIDE wins.
+    if (!styleChosenByUser && qEnvironmentVariableIsEmpty("QT_STYLE_OVERRIDE"))
         QApplication::setStyle(QStringLiteral("Windows"));
     QCoreApplication::setApplicationName(applicationTitleFor(QCoreApplication::applicationFilePath()));
     // Under X11 the application name is the window's class, which the desktop

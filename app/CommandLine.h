@@ -14,6 +14,8 @@ struct CommandLineVerdict {
     int exitCode = 0;
     QString out;  // for stdout
     QString err;  // for stderr
+    // -style was given: Qt applies it, and the window keeps its hands off.
+    bool styleChosen = false;
 };
 
 // arguments: the program's argv as given, the program's path first.

@@ -60,7 +60,7 @@ int main(int argc, char **argv)
         return refuseToStart(argc, argv, bound.error);
 
     QApplication app(argc, argv);
-    pnv::setUpApplication(app);
+    pnv::setUpApplication(app, verdict.styleChosen);
 
     TForm_Main form(bound.library->api(), bound.library->path());
     form.show();

@@ -7,12 +7,14 @@
 #include <QApplication>
 #include <QFile>
 #include <QIcon>
+#include <QStyle>
 #include <QtTest>
 
 class TestAppSetup final : public QObject {
     Q_OBJECT
 private slots:
     void iconWithoutImagePlugins();
+    void styleChosenByTheUserWins();
 };
 
 void TestAppSetup::iconWithoutImagePlugins()
@@ -26,6 +28,17 @@ void TestAppSetup::iconWithoutImagePlugins()
     const QByteArray mapped = maps.readAll();
     QVERIFY(mapped.contains("libQt6Gui")); // the list is the one we think it is
     QVERIFY2(!mapped.contains("/imageformats/"), "an image-format plugin was loaded at set-up");
+}
+
+void TestAppSetup::styleChosenByTheUserWins()
+{
+    QCOMPARE(QApplication::style()->name(), QStringLiteral("windows"));
+    QApplication::setStyle(QStringLiteral("Fusion"));   // what -style Fusion does
+
+    pnv::setUpApplication(*qApp, true);
+    QCOMPARE(QApplication::style()->name(), QStringLiteral("fusion"));
+    pnv::setUpApplication(*qApp, false);
+    QCOMPARE(QApplication::style()->name(), QStringLiteral("windows"));
 }
 
 int main(int argc, char **argv)

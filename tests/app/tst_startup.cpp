@@ -26,6 +26,8 @@ void TestStartup::startsOrRefuses_data()
                                          << QStringList{"'ConfigWrite'"};
     QTest::newRow("--help") << QStringList{"--help"} << missing << 0 << "Usage: pnv3400-setup [options]"
                             << QStringList{};
+    QTest::newRow("--help-all lists Qt's options") << QStringList{"--help-all"} << missing << 0 << "--style <style>"
+                                                  << QStringList{};
     QTest::newRow("--version") << QStringList{"--version"} << missing << 0 << "pnv3400-setup " PNV_VERSION "\n"
                                << QStringList{};
     QTest::newRow("unknown option") << QStringList{"--frobnicate"} << missing << 2 << ""

@@ -70,6 +70,11 @@ keys End BackSpace BackSpace BackSpace BackSpace BackSpace BackSpace BackSpace B
 keys 1 0 period 1 period 2 period 2 5 4
 keys shift+Home Delete 3               # 10 -> 0 -> 30
 
+# "Subnet Mask" typed whole, dots included, over a double-clicked first
+# octet: the dot after each advance on a third digit confirms that advance.
+xdotool mousemove --sync --window "$window" 175 579 click --repeat 2 --delay 80 1
+keys 2 5 5 period 2 5 5 period 2 5 4 period 0
+
 # Clipboard keys in the octet fields: copy 255 from the mask with Ctrl+Insert,
 # paste it into the last octet of "Encoder IP" with Shift+Insert; cut the
 # third octet with Shift+Delete, Ctrl+V pastes nothing, Shift+Insert puts it back.
@@ -85,7 +90,7 @@ for _ in $(seq 12); do keys Tab; done
 keys Return
 expect_status " Configuration Change Success "
 
-want=$'address = 172.16.30.255\nport = 4009\ngateway = 30.1.2.254\nmask = 255.255.0.0'
+want=$'address = 172.16.30.255\nport = 4009\ngateway = 30.1.2.254\nmask = 255.255.254.0'
 got=$(grep -E '^(address|port|gateway|mask) = ' "$work/encoder.state" || true)
 if [ "$got" != "$want" ]; then
   echo "FAIL: the encoder holds" >&2; echo "$got" >&2; echo "expected" >&2; echo "$want" >&2
