@@ -8,6 +8,7 @@
 # Usage: scripts/run.sh                    with a display: open the window there
 #                                          without one: the headless demo (below)
 #        scripts/run.sh --screenshot FILE  save a picture of the window at start, exit
+#        scripts/run.sh --help
 #
 # The headless demo opens the window on a virtual display, clicks "Encoder
 # Connect" and "Configuration Read" with real X input as a technician would,
@@ -16,26 +17,41 @@
 #
 # The simulated encoder keeps its configuration in
 # ${XDG_STATE_HOME:-~/.local/state}/pnv3400-demo/encoder.state between runs.
+# With PNV_BIN_DIR set, the programs there are used as they are: nothing is
+# installed or built (the suite's own test of this script does so).
+# Every process the script starts (the virtual display, the simulator, the
+# window) ends when it ends, however it ends.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
+usage="usage: scripts/run.sh [--screenshot FILE]"
 mode=window screenshot=""
-if [ "${1:-}" = "--screenshot" ]; then
-  mode=screenshot
-  screenshot=$(realpath -m "${2:?--screenshot needs a file name}")
-elif [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
-  mode=headless
-fi
+case "${1:-}" in
+  "") [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && mode=headless ;;
+  --screenshot)
+    [ $# -eq 2 ] && [ -n "$2" ] || { echo "run: --screenshot needs one file name" >&2; echo "$usage" >&2; exit 2; }
+    mode=screenshot
+    screenshot=$(realpath -m "$2") ;;
+  -h|--help) echo "$usage"; exit 0 ;;
+  *) echo "run: unknown argument '$1'" >&2; echo "$usage" >&2; exit 2 ;;
+esac
+[ "$mode" = screenshot ] || [ $# -le 1 ] || { echo "run: unexpected argument '$2'" >&2; echo "$usage" >&2; exit 2; }
 
-bash "$root/scripts/setup.sh"
-bin="$(bash "$root/scripts/build.sh")/bin"
+if [ -n "${PNV_BIN_DIR:-}" ]; then
+  bin=$PNV_BIN_DIR
+else
+  bash "$root/scripts/setup.sh"
+  bin="$(bash "$root/scripts/build.sh")/bin"
+fi
 
 state_dir="${XDG_STATE_HOME:-$HOME/.local/state}/pnv3400-demo"
 mkdir -p "$state_dir"
 
 xvfb_pid=""
-cleanup() { [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true; }
+cleanup() { if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null; wait "$xvfb_pid" 2>/dev/null; fi; true; }
 trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
 if [ "$mode" != window ]; then
   [ "$mode" = headless ] && echo "run: no display found; running the demo on a virtual one (Xvfb)" >&2
   display_file=$(mktemp)
@@ -50,19 +66,26 @@ fi
 
 export PNV_BIN="$bin" PNV_STATE="$state_dir/encoder.state" PNV_MODE="$mode" PNV_SCREENSHOT="$screenshot"
 export PNV_SHOTS="$PWD"
-exec bash "$root/scripts/sealed-net.sh" bash -c '
+# Not exec: the trap above must still end the virtual display.
+bash "$root/scripts/sealed-net.sh" bash -c '
 set -euo pipefail
 out=$(mktemp) log=$(mktemp)
 "$PNV_BIN/pnv3400-sim" --listen 172.16.30.1 --port 3001 --state "$PNV_STATE" >"$out" &
 sim=$!
 trap "kill \$app $sim 2>/dev/null; wait 2>/dev/null; rm -f $out $log" EXIT
+trap "exit 130" INT
+trap "exit 143" TERM
 app=""
 for _ in $(seq 100); do grep -q "^listening on" "$out" && break; sleep 0.05; done
 grep -q "^listening on" "$out" || { echo "run: the simulator did not start" >&2; exit 1; }
 echo "run: simulated encoder $(head -n1 "$out"), state in $PNV_STATE" >&2
 
 if [ "$PNV_MODE" = window ]; then
-  exec "$PNV_BIN/pnv3400-setup"
+  # Not exec: the simulator must end with the window.
+  "$PNV_BIN/pnv3400-setup" &
+  app=$!
+  wait $app
+  exit
 fi
 
 QT_QPA_PLATFORM=xcb QT_LOGGING_RULES="pnv3400.statusline.info=true" "$PNV_BIN/pnv3400-setup" 2>"$log" &
