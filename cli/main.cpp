@@ -5,6 +5,7 @@
 #include "AddressPlan.h"
 #include "CommandTable.h"
 #include "EncoderSession.h"
+#include "SignalWatch.h"
 #include "TextFiles.h"
 #include "WorkerPool.h"
 #include "WriteFlow.h"
@@ -307,10 +308,11 @@ struct Workers {
     Workers(const Globals &globals, int jobs) : pool(QCoreApplication::applicationFilePath(), jobs)
     {
         pool.setForwardErrors(globals.verbose);
-        QObject::connect(&interrupts, &InterruptWatch::interrupt, &pool, [this] { pool.stop(); });
+        QObject::connect(&interrupts, &pnv::SignalWatch::signalled, &pool, [this] { pool.stop(); });
+        interrupts.install();   // without it, Ctrl+C ends everything at once, as it would anyway
     }
     WorkerPool pool;
-    InterruptWatch interrupts;
+    pnv::SignalWatch interrupts;
 };
 
 Result commandApply(const Invocation &call)
@@ -376,7 +378,7 @@ Result commandApply(const Invocation &call)
     ticker.stop();
     progress.clear();
 
-    const bool interrupted = pool.interrupts.interrupted();
+    const bool interrupted = pool.interrupts.caught();
     const int notStarted = int(workers.size()) - pool.pool.started();
     QJsonObject summary;
     QStringList parts;
@@ -474,7 +476,7 @@ Result commandScan(const Invocation &call)
     }
     result.notes = problems;
     result.notes << QStringLiteral("scan: %1 of %2 addresses answered as an encoder").arg(found.size()).arg(hosts->size());
-    result.exit = pool.interrupts.interrupted() ? ExitCode::Interrupted
+    result.exit = pool.interrupts.caught() ? ExitCode::Interrupted
                   : problems.isEmpty()           ? ExitCode::Success
                                                  : ExitCode::Encoder;
     return result;
