@@ -65,20 +65,20 @@ if [ "$mode" != window ]; then
 fi
 
 export PNV_BIN="$bin" PNV_STATE="$state_dir/encoder.state" PNV_MODE="$mode" PNV_SCREENSHOT="$screenshot"
-export PNV_SHOTS="$PWD"
+export PNV_SHOTS="$PWD" PNV_SIM_SH="$root/tests/support/sim.sh"
 # Not exec: the trap above must still end the virtual display.
 bash "$root/scripts/sealed-net.sh" bash -c '
 set -euo pipefail
-out=$(mktemp) log=$(mktemp)
-"$PNV_BIN/pnv3400-sim" --listen 172.16.30.1 --port 3001 --state "$PNV_STATE" >"$out" &
-sim=$!
-trap "kill \$app $sim 2>/dev/null; wait 2>/dev/null; rm -f $out $log" EXIT
+source "$PNV_SIM_SH"
+work=$(mktemp -d)
+log=$work/app.log
+app="" sim_pid=""
+trap "kill \$app \$sim_pid 2>/dev/null; wait 2>/dev/null; rm -rf $work" EXIT
 trap "exit 130" INT
 trap "exit 143" TERM
-app=""
-for _ in $(seq 100); do grep -q "^listening on" "$out" && break; sleep 0.05; done
-grep -q "^listening on" "$out" || { echo "run: the simulator did not start" >&2; exit 1; }
-echo "run: simulated encoder $(head -n1 "$out"), state in $PNV_STATE" >&2
+sim_start "$work" "$PNV_BIN/pnv3400-sim" --listen 172.16.30.1 --port 3001 --state "$PNV_STATE" \
+  || { echo "run: the simulator did not start" >&2; exit 1; }
+echo "run: simulated encoder listening on $sim_address:$sim_port, state in $PNV_STATE" >&2
 
 if [ "$PNV_MODE" = window ]; then
   # Not exec: the simulator must end with the window.
@@ -90,7 +90,7 @@ fi
 
 QT_QPA_PLATFORM=xcb QT_LOGGING_RULES="pnv3400.statusline.info=true" "$PNV_BIN/pnv3400-setup" 2>"$log" &
 app=$!
-window=$(timeout 20 xdotool search --sync --onlyvisible --name "^PNV-3400 Set-up Utility\$" | head -n1)
+window=$(find_window) || window=""
 [ -n "$window" ] || { echo "run: the window did not come up" >&2; cat "$log" >&2; exit 1; }
 # Lets the first paint finish before a picture is taken; the pictures of the
 # reset page are decoded when first drawn.

@@ -9,20 +9,19 @@ set -euo pipefail
 bin=${1:?usage: real_keyboard.sh BIN_DIR}
 
 source "$(dirname "$0")/../support/shell-test.sh"
+source "$(dirname "$0")/../support/sim.sh"
 require Xvfb xdotool
 start_xvfb
 
-"$bin/pnv3400-sim" --listen 127.0.0.1 --port 0 --state "$work/encoder.state" >"$work/sim.out" 2>"$work/sim.log" &
-pids+=($!)
-for _ in $(seq 100); do grep -q '^listening on' "$work/sim.out" 2>/dev/null && break; sleep 0.05; done
-port=$(sed -n 's/^listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$work/sim.out")
-[ -n "$port" ] || { cat "$work/sim.log" >&2; fail "the simulator did not start"; }
+sim_start "$work" "$bin/pnv3400-sim" --listen 127.0.0.1 --port 0 --state "$work/encoder.state" \
+  || fail "the simulator did not start"
+pids+=("$sim_pid")
+port=$sim_port
 
 QT_QPA_PLATFORM=xcb QT_LOGGING_RULES="pnv3400.statusline.info=true" \
   "$bin/pnv3400-setup" >"$work/app.log" 2>&1 &
 pids+=($!)
-window=$(timeout 20 xdotool search --sync --onlyvisible --name '^PNV-3400 Set-up Utility$' | head -n1)
-[ -n "$window" ] || { cat "$work/app.log" >&2; fail "the window did not come up"; }
+window=$(find_window) || { cat "$work/app.log" >&2; fail "the window did not come up"; }
 xdotool windowfocus --sync "$window"
 
 failures=0
