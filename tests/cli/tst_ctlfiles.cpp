@@ -1,10 +1,14 @@
 // The saved configuration file and the apply plan: what is accepted, and
 // that every refusal names the file and the line.
 
+#include "AddressProbe.h"
+#include "Doctor.h"
 #include "SafeFiles.h"
+#include "SealedNetwork.h"
 #include "TextFiles.h"
 
 #include <QDir>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -12,6 +16,7 @@
 #include <fcntl.h>
 #include <functional>
 #include <sched.h>
+#include <netinet/in.h>
 #include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -36,6 +41,11 @@ private slots:
     void configRules();
     void files_data();
     void files();
+    void addressInUse_data();
+    void addressInUse();
+    void reach_data();
+    void reach();
+    void routeInTheSealedNetwork();
 };
 
 namespace {
@@ -407,6 +417,118 @@ void CtlFilesTest::files()
     QCOMPARE(parts[3] == "1", Target(target) == Target::LinkToRegular);
     if (!contentAfter.isNull())
         QCOMPARE(answer.mid(parts[0].size() + parts[1].size() + parts[2].size() + parts[3].size() + 4), contentAfter);
+}
+
+void CtlFilesTest::addressInUse_data()
+{
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<bool>("listening");   // a plain listener on the port, as the device in the way
+    QTest::addColumn<bool>("sealed");      // an address outside loopback: sealed namespace only
+    QTest::addColumn<QString>("reason");   // empty: nothing answers
+    QTest::newRow("listener on loopback") << "127.0.0.1" << true << false << "127.0.0.1 accepts connections on port";
+    QTest::newRow("loopback, port closed: the host answers") << "127.0.0.1" << false << false << "127.0.0.1 ";
+    QTest::newRow("listener at an address of the namespace")
+        << "10.77.9.1" << true << true << "10.77.9.1 accepts connections on port";
+    QTest::newRow("nothing at the address") << "10.77.9.200" << false << true << "";
+}
+
+void CtlFilesTest::addressInUse()
+{
+    QFETCH(QString, address);
+    QFETCH(bool, listening);
+    QFETCH(bool, sealed);
+    QFETCH(QString, reason);
+    if (sealed) {
+        PNV_REQUIRE_SEALED_NETWORK();
+        if (listening)
+            QProcess::execute(QStringLiteral("ip"), {QStringLiteral("addr"), QStringLiteral("replace"), address + "/32",
+                                                     QStringLiteral("dev"), QStringLiteral("lo")});
+    }
+    // A port of our own: bound, and listening only when the row says so.
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_addr.s_addr = htonl(*parseDotted(listening ? address : QStringLiteral("127.0.0.1")));
+    socklen_t size = sizeof at;
+    QVERIFY(::bind(fd, reinterpret_cast<sockaddr *>(&at), sizeof at) == 0);
+    QVERIFY(::getsockname(fd, reinterpret_cast<sockaddr *>(&at), &size) == 0);
+    const std::uint16_t port = ntohs(at.sin_port);
+    if (listening)
+        QVERIFY(::listen(fd, 4) == 0);
+    else
+        ::close(fd);
+    const AddressProbe probe = probeAddress(*parseDotted(address), port);
+    if (listening)
+        ::close(fd);
+    QVERIFY2(probe.checks.contains(QStringLiteral("tcp")), qPrintable(probe.skipped.join(u' ')));
+    QCOMPARE(probe.answered, !reason.isEmpty());
+    QVERIFY2(reason.isEmpty() ? probe.reason.isEmpty() : probe.reason.startsWith(reason), qPrintable(probe.reason));
+}
+
+void CtlFilesTest::reach_data()
+{
+    QTest::addColumn<QString>("encoder");
+    QTest::addColumn<QString>("interfaces");   // "name=address/prefix[-down]", blank separated; lo is loopback
+    QTest::addColumn<QString>("route");        // the interface the kernel would use, or empty
+    QTest::addColumn<QString>("inSubnet");
+    QTest::addColumn<QString>("suggestion");
+    QTest::newRow("an interface next to the encoder") << "172.16.30.1" << "lo=127.0.0.1/8 eth0=172.16.5.5/16" << "eth0"
+                                                      << "eth0" << "";
+    QTest::newRow("none next to the factory address") << "172.16.30.1" << "lo=127.0.0.1/8 eth0=192.168.1.5/24"
+                                                      << "eth0" << "" << "ip addr add 172.16.30.2/16 dev eth0";
+    QTest::newRow("the route's interface is the one named") << "10.1.2.3" << "eth0=192.168.1.5/24 eth1=10.9.9.9/24"
+                                                            << "eth1" << "" << "ip addr add 10.1.2.4/24 dev eth1";
+    QTest::newRow("an interface that is down reaches nothing")
+        << "172.16.30.1" << "eth0=172.16.0.9/16-down wlan0=10.0.0.5/24" << "" << "" << "ip addr add 172.16.30.2/16 dev wlan0";
+    QTest::newRow("next to the broadcast address, the one below") << "10.1.2.254" << "lo=127.0.0.1/8" << "" << ""
+                                                                   << "ip addr add 10.1.2.253/24 dev DEVICE";
+    QTest::newRow("the encoder's own address on loopback") << "172.16.30.1" << "lo=127.0.0.1/8 lo=172.16.30.1/32" << "lo"
+                                                           << "lo" << "";
+}
+
+void CtlFilesTest::reach()
+{
+    QFETCH(QString, encoder);
+    QFETCH(QString, interfaces);
+    QFETCH(QString, route);
+    QFETCH(QString, inSubnet);
+    QFETCH(QString, suggestion);
+    std::vector<InterfaceAddress> addresses;
+    for (const QString &item : interfaces.split(u' ')) {
+        InterfaceAddress address;
+        address.interface = item.section(u'=', 0, 0);
+        address.address = *parseDotted(item.section(u'=', 1).section(u'/', 0, 0));
+        address.prefix = item.section(u'/', 1).section(u'-', 0, 0).toInt();
+        address.up = !item.endsWith(QLatin1String("-down"));
+        address.loopback = address.interface == QLatin1String("lo");
+        addresses.push_back(address);
+    }
+    const Reach reach = judgeReach(*parseDotted(encoder),
+                                   route.isEmpty() ? std::nullopt : std::optional<Route>(Route{route, 0}), addresses);
+    QStringList holders;
+    for (const InterfaceAddress &holder : reach.inSubnet)
+        holders << holder.interface;
+    QCOMPARE(holders.join(u' '), inSubnet);
+    QCOMPARE(reach.suggestion, suggestion);
+}
+
+void CtlFilesTest::routeInTheSealedNetwork()
+{
+    PNV_REQUIRE_SEALED_NETWORK();
+    // The factory address sits on the namespace's loopback: the kernel picks
+    // it as the source, and loopback holds a subnet containing it.
+    const std::vector<InterfaceAddress> addresses = localAddresses();
+    const RouteLookup factory = routeTo(*parseDotted(u"172.16.30.1"), 3001, addresses);
+    QVERIFY2(factory.route, qPrintable(factory.error));
+    QCOMPARE(factory.route->interface, QStringLiteral("lo"));
+    QCOMPARE(formatDotted(factory.route->source), QStringLiteral("172.16.30.1"));
+    QVERIFY(judgeReach(*parseDotted(u"172.16.30.1"), factory.route, addresses).suggestion.isEmpty());
+    // Nothing routes anywhere else, and the suggestion says what would help.
+    const RouteLookup away = routeTo(*parseDotted(u"10.66.0.1"), 3001, addresses);
+    QVERIFY(!away.route);
+    QVERIFY2(!away.error.isEmpty(), "an unreachable network must be named");
+    QCOMPARE(judgeReach(*parseDotted(u"10.66.0.1"), away.route, addresses).suggestion,
+             QStringLiteral("ip addr add 10.66.0.2/24 dev DEVICE"));
 }
 
 QTEST_GUILESS_MAIN(CtlFilesTest)
