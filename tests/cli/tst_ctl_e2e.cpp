@@ -58,74 +58,7 @@ Run runCtl(const QStringList &arguments, const QProcessEnvironment &environment 
     return run;
 }
 
-QString stateValue(const QString &statePath, const QString &key)
-{
-    QFile file(statePath);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    static const QRegularExpression separator(QStringLiteral("\\s*=\\s*"));
-    for (const QString &line : QString::fromUtf8(file.readAll()).split(u'\n')) {
-        const QStringList parts = line.split(separator);
-        if (parts.size() == 2 && parts[0] == key)
-            return parts[1].trimmed();
-    }
-    return {};
-}
-
 int countOf(const QByteArray &text, const char *what) { return int(text.count(what)); }
-
-// pnv3400-sim --fleet: N encoders from FIRST on, on port 3001.
-class FleetProcess final {
-public:
-    bool start(const QString &first, int count, const QStringList &extra = {})
-    {
-        QProcess addresses;
-        addresses.start(QStringLiteral("bash"), {QStringLiteral(PNV_SOURCE_DIR "/scripts/fleet-addresses.sh"), first,
-                                                 QString::number(count)});
-        if (!addresses.waitForFinished(10000) || addresses.exitCode() != 0) {
-            m_error = QStringLiteral("fleet-addresses.sh: ") + QString::fromLocal8Bit(addresses.readAllStandardError());
-            return false;
-        }
-        m_process.setStandardErrorFile(m_dir.filePath(QStringLiteral("simulator.log")));
-        m_process.start(SimulatorProcess::programPath(),
-                        QStringList{QStringLiteral("--fleet"), QString::number(count), QStringLiteral("--listen"), first,
-                                    QStringLiteral("--port"), QStringLiteral("3001"), QStringLiteral("--state-dir"),
-                                    stateDir()}
-                            + extra);
-        QByteArray out;
-        const QDeadlineTimer deadline(10000);
-        while (out.count('\n') < count && m_process.state() != QProcess::NotRunning && !deadline.hasExpired()) {
-            m_process.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())));
-            out += m_process.readAllStandardOutput();
-        }
-        m_listening = out;
-        if (out.count('\n') != count)
-            m_error = QStringLiteral("the fleet did not report listening: ") + QString::fromLocal8Bit(log());
-        return out.count('\n') == count;
-    }
-    ~FleetProcess()
-    {
-        m_process.terminate();
-        if (!m_process.waitForFinished(5000))
-            m_process.kill();
-        m_process.waitForFinished(5000);
-    }
-    QString stateDir() const { return m_dir.filePath(QStringLiteral("states")); }
-    QString statePath(const QString &address) const { return stateDir() + u'/' + address + QStringLiteral(".state"); }
-    QByteArray log() const
-    {
-        QFile file(m_dir.filePath(QStringLiteral("simulator.log")));
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
-    QByteArray listening() const { return m_listening; }
-    QString errorString() const { return m_error; }
-
-private:
-    QTemporaryDir m_dir;
-    QProcess m_process;
-    QByteArray m_listening;
-    QString m_error;
-};
 
 } // namespace
 
@@ -198,7 +131,7 @@ void CtlEndToEndTest::writeThenSameWriteAgain()
              QStringLiteral("172.16.0.1"));
     QCOMPARE(applied.value(QStringLiteral("after")).toObject().value(QStringLiteral("gateway")).toString(),
              QStringLiteral("172.16.0.254"));
-    QCOMPARE(stateValue(sim.statePath(), QStringLiteral("gateway")), QStringLiteral("172.16.0.254"));
+    QCOMPARE(sim.stateValue(QStringLiteral("gateway")), QStringLiteral("172.16.0.254"));
     QCOMPARE(countOf(sim.log(), "WRITE"), 1);
 
     // WHEN the same write runs again THEN nothing is written
@@ -232,7 +165,7 @@ void CtlEndToEndTest::ruleRefusalSendsNothing()
                                       << QStringLiteral("255.0.255.0") << QStringLiteral("--force"));
     QCOMPARE(forced.exitCode, 1);
     QCOMPARE(forced.json().value(QStringLiteral("outcome")).toString(), QStringLiteral("rejected"));
-    QCOMPARE(stateValue(sim.statePath(), QStringLiteral("mask")), QStringLiteral("255.255.0.0"));
+    QCOMPARE(sim.stateValue(QStringLiteral("mask")), QStringLiteral("255.255.0.0"));
 }
 
 void CtlEndToEndTest::encoderOutcomes_data()
@@ -287,7 +220,7 @@ void CtlEndToEndTest::encoderOutcomes()
     QCOMPARE(report.value(QStringLiteral("changed")).toBool(), false);
     QCOMPARE(report.value(QStringLiteral("code")).toInt(), code);
     QCOMPARE(report.value(QStringLiteral("after")).toObject().value(QStringLiteral("gateway")).toString(), afterGateway);
-    QCOMPARE(stateValue(sim.statePath(), QStringLiteral("gateway")), QStringLiteral("172.16.0.1"));
+    QCOMPARE(sim.stateValue(QStringLiteral("gateway")), QStringLiteral("172.16.0.1"));
 
     // The text form names the outcome on stderr with the same exit code.
     SimulatorProcess again(options);
@@ -311,13 +244,13 @@ void CtlEndToEndTest::saveThenLoad()
                             << QStringLiteral("--mask") << QStringLiteral("255.255.240.0"))
                  .exitCode,
              0);
-    QCOMPARE(stateValue(sim.statePath(), QStringLiteral("mask")), QStringLiteral("255.255.240.0"));
+    QCOMPARE(sim.stateValue(QStringLiteral("mask")), QStringLiteral("255.255.240.0"));
 
     const Run load = runCtl(at(sim) << QStringLiteral("--json") << QStringLiteral("load") << saved);
     QCOMPARE(load.exitCode, 0);
     QCOMPARE(load.json().value(QStringLiteral("outcome")).toString(), QStringLiteral("applied"));
-    QCOMPARE(stateValue(sim.statePath(), QStringLiteral("mask")), QStringLiteral("255.255.0.0"));
-    QCOMPARE(stateValue(sim.statePath(), QStringLiteral("gateway")), QStringLiteral("172.16.0.1"));
+    QCOMPARE(sim.stateValue(QStringLiteral("mask")), QStringLiteral("255.255.0.0"));
+    QCOMPARE(sim.stateValue(QStringLiteral("gateway")), QStringLiteral("172.16.0.1"));
 
     // A damaged file is refused whole, before any connection.
     QFile file(saved);
@@ -362,11 +295,14 @@ void CtlEndToEndTest::emptyTargetIsAUsageError()
 void CtlEndToEndTest::fleetApplyAndScan()
 {
     PNV_REQUIRE_SEALED_NETWORK();
-    FleetProcess fleet;
-    QVERIFY2(fleet.start(QStringLiteral("10.77.0.1"), 20), qPrintable(fleet.errorString()));
-    QVERIFY(fleet.listening().startsWith("listening on 10.77.0.1:3001\n"));
-    QVERIFY(fleet.listening().endsWith("listening on 10.77.0.20:3001\n"));
-    QCOMPARE(stateValue(fleet.statePath(QStringLiteral("10.77.0.7")), QStringLiteral("address")),
+    SimulatorProcess::Options options;
+    options.listen = QStringLiteral("10.77.0.1");
+    options.fleet = 20;
+    SimulatorProcess fleet(options);
+    QVERIFY2(fleet.start(), qPrintable(fleet.errorString()));
+    QCOMPARE(fleet.listening().first(), QStringLiteral("listening on 10.77.0.1:3001"));
+    QCOMPARE(fleet.listening().last(), QStringLiteral("listening on 10.77.0.20:3001"));
+    QCOMPARE(fleet.stateValue(QStringLiteral("address"), QStringLiteral("10.77.0.7")),
              QStringLiteral("10.77.0.7"));
 
     // GIVEN a plan for nineteen encoders of the fleet and one address where nothing answers
@@ -401,9 +337,9 @@ void CtlEndToEndTest::fleetApplyAndScan()
                  unreachable ? QStringLiteral("failed") : QStringLiteral("applied"));
     }
     QCOMPARE(encoders.size(), 20);
-    QCOMPARE(stateValue(fleet.statePath(QStringLiteral("10.77.0.19")), QStringLiteral("gateway")),
+    QCOMPARE(fleet.stateValue(QStringLiteral("gateway"), QStringLiteral("10.77.0.19")),
              QStringLiteral("10.77.0.254"));
-    QCOMPARE(stateValue(fleet.statePath(QStringLiteral("10.77.0.20")), QStringLiteral("gateway")),
+    QCOMPARE(fleet.stateValue(QStringLiteral("gateway"), QStringLiteral("10.77.0.20")),
              QStringLiteral("172.16.0.1"));
     const int writes = countOf(fleet.log(), "WRITE");
     QCOMPARE(writes, 19);
@@ -443,9 +379,12 @@ void CtlEndToEndTest::interruptFinishesRunningRows()
 {
     PNV_REQUIRE_SEALED_NETWORK();
     // Every answer takes 300 ms, so a row (read, write, read back) is under way when Ctrl+C comes.
-    FleetProcess fleet;
-    QVERIFY2(fleet.start(QStringLiteral("10.77.1.1"), 3, {QStringLiteral("--fault"), QStringLiteral("delay:300")}),
-             qPrintable(fleet.errorString()));
+    SimulatorProcess::Options options;
+    options.listen = QStringLiteral("10.77.1.1");
+    options.fleet = 3;
+    options.faults << QStringLiteral("delay:300");
+    SimulatorProcess fleet(options);
+    QVERIFY2(fleet.start(), qPrintable(fleet.errorString()));
     QTemporaryDir dir;
     QFile plan(dir.filePath(QStringLiteral("plan.csv")));
     QVERIFY(plan.open(QIODevice::WriteOnly));
