@@ -22,7 +22,7 @@ const QList<ExitCodeRow> &exitCodeTable()
     static const QList<ExitCodeRow> table{
         {ExitCode::Success, "success"},
         {ExitCode::Encoder, "an encoder failed or refused"},
-        {ExitCode::Usage, "usage, syntax or rule error (nothing sent)"},
+        {ExitCode::Usage, "usage, syntax or rule error, or a file that cannot be read or written; nothing was sent"},
         {ExitCode::Library, "the device library could not be bound"},
         {ExitCode::Interrupted, "interrupted"},
     };

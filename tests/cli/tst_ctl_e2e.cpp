@@ -10,6 +10,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMap>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSet>
@@ -60,6 +61,43 @@ Run runCtl(const QStringList &arguments, const QProcessEnvironment &environment 
 
 int countOf(const QByteArray &text, const char *what) { return int(text.count(what)); }
 
+// The rows of a section of `pnv3400ctl --help` that match `row`: the lines
+// after the section's title up to the next blank line.
+QList<QRegularExpressionMatch> helpRows(const QString &help, const QString &title, const QRegularExpression &row)
+{
+    QList<QRegularExpressionMatch> rows;
+    const QStringList lines = help.split(u'\n');
+    for (qsizetype i = lines.indexOf(title) + 1; i > 0 && i < lines.size() && !lines[i].isEmpty(); ++i)
+        if (const auto match = row.match(lines[i]); match.hasMatch())
+            rows << match;
+    return rows;
+}
+
+// The tagged paragraphs (.TP) of a manual page's section, tag to text, with
+// the fonts and escapes taken out.
+QMap<QString, QString> manEntries(const QString &page, const QString &section)
+{
+    const auto plain = [](QString line) {
+        static const QRegularExpression macro(QStringLiteral("^\\.[A-Z]+ ?")), font(QStringLiteral("\\\\f[BIRP]"));
+        return line.remove(macro).remove(font).remove(u'"').replace(QStringLiteral("\\-"), QStringLiteral("-")).simplified();
+    };
+    QMap<QString, QString> entries;
+    QString tag;
+    bool inSection = false;
+    const QStringList lines = page.split(u'\n');
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        if (lines[i].startsWith(QLatin1String(".SH ")))
+            inSection = lines[i] == QLatin1String(".SH ") + section;
+        else if (inSection && lines[i] == QLatin1String(".TP") && i + 1 < lines.size())
+            entries[tag = plain(lines[++i])];
+        else if (inSection && lines[i] == QLatin1String(".PP"))
+            tag.clear();
+        else if (inSection && !tag.isEmpty())
+            entries[tag] += plain(lines[i]) + u' ';
+    }
+    return entries;
+}
+
 } // namespace
 
 class CtlEndToEndTest final : public QObject {
@@ -77,6 +115,7 @@ private slots:
     void unboundLibrary();
     void fleetApplyAndScan();
     void interruptFinishesRunningRows();
+    void manPageAgreesWithHelp();
 
 private:
     QStringList at(const SimulatorProcess &sim) const
@@ -423,6 +462,38 @@ void CtlEndToEndTest::interruptFinishesRunningRows()
     QCOMPARE(applied + notStarted, 3);
     QCOMPARE(lines.size() - 1, applied);
     QCOMPARE(countOf(fleet.log(), "WRITE"), applied);
+}
+
+// The manual page cannot include the tables the program prints; it is held to them.
+void CtlEndToEndTest::manPageAgreesWithHelp()
+{
+    const Run help = runCtl({QStringLiteral("--help")});
+    QCOMPARE(help.exitCode, 0);
+    QFile file(qEnvironmentVariable("PNV_SOURCE_DIR") + QStringLiteral("/docs/man/pnv3400ctl.1"));
+    QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(file.fileName()));
+    const QString page = QString::fromUtf8(file.readAll());
+    const QString text = QString::fromUtf8(help.out);
+
+    const auto outcomes = helpRows(text, QStringLiteral("Outcomes of a write:"),
+                                   QRegularExpression(QStringLiteral("^  ([a-z-]+) +(\\d+) +(yes|no) +(yes|no) +(.+)$")));
+    QCOMPARE(outcomes.size(), 7);
+    QMap<QString, QString> entries = manEntries(page, QStringLiteral("OUTCOMES"));
+    for (const QRegularExpressionMatch &row : outcomes) {
+        const QString tag = QStringLiteral("%1 (exit %2%3%4)")
+                                .arg(row.captured(1), row.captured(2),
+                                     row.captured(3) == QLatin1String("yes") ? QStringLiteral(", changed") : QString(),
+                                     row.captured(4) == QLatin1String("yes") ? QStringLiteral(", failed") : QString());
+        QVERIFY2(entries.contains(tag), qPrintable(tag + QStringLiteral(" not in: ") + entries.keys().join(u'|')));
+        QVERIFY2(entries.take(tag).contains(row.captured(5), Qt::CaseInsensitive), qPrintable(tag));
+    }
+    QVERIFY2(entries.isEmpty(), qPrintable(entries.keys().join(u'|')));
+
+    const auto codes = helpRows(text, QStringLiteral("Exit codes:"), QRegularExpression(QStringLiteral("^  (\\d+) +(.+)$")));
+    QCOMPARE(codes.size(), 5);
+    entries = manEntries(page, QStringLiteral("EXIT STATUS"));
+    for (const QRegularExpressionMatch &row : codes)
+        QVERIFY2(entries.take(row.captured(1)).contains(row.captured(2), Qt::CaseInsensitive), qPrintable(row.captured(0)));
+    QVERIFY2(entries.isEmpty(), qPrintable(entries.keys().join(u'|')));
 }
 
 QTEST_GUILESS_MAIN(CtlEndToEndTest)
