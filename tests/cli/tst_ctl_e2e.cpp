@@ -118,6 +118,7 @@ private slots:
     void filesAndArguments_data();
     void filesAndArguments();
     void newAddressInUseAndDoctor();
+    void interruptBeforeTheWrite();
     void fleetApplyAndScan();
     void interruptFinishesRunningRows();
     void manPageAgreesWithHelp();
@@ -431,6 +432,25 @@ void CtlEndToEndTest::newAddressInUseAndDoctor()
     QCOMPARE(away.exitCode, 1);
     QVERIFY2(away.out.contains("route: none (Network is unreachable)\n"), away.out.constData());
     QVERIFY2(away.out.contains("\n  ip addr add 10.66.0.2/24 dev DEVICE\n"), away.out.constData());
+}
+
+void CtlEndToEndTest::interruptBeforeTheWrite()
+{
+    // Every answer takes 700 ms: Ctrl+C comes while the configuration is read.
+    SimulatorProcess::Options options;
+    options.faults << QStringLiteral("delay:700");
+    SimulatorProcess sim(options);
+    QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+    QProcess ctl;
+    ctl.start(ctlPath(), at(sim) << QStringLiteral("write") << QStringLiteral("--gateway") << QStringLiteral("172.16.0.77"));
+    QVERIFY(ctl.waitForStarted(5000));
+    QTRY_VERIFY_WITH_TIMEOUT(sim.log().contains("connected"), 10000);
+    ::kill(static_cast<pid_t>(ctl.processId()), SIGINT);
+    QVERIFY(ctl.waitForFinished(20000));
+    QCOMPARE(ctl.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(ctl.exitCode(), 130);
+    QVERIFY(ctl.readAllStandardError().contains("interrupted before writing; nothing written"));
+    QCOMPARE(countOf(sim.log(), "WRITE"), 0);
 }
 
 void CtlEndToEndTest::emptyTargetIsAUsageError_data()
