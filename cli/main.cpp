@@ -497,7 +497,8 @@ Result commandScan(const Invocation &call)
     std::vector<QStringList> workers;
     for (std::size_t i = 0; i < hosts->size(); i += batch) {
         QStringList arguments = globalWorkerArguments(globals, {formatDotted((*hosts)[i]), *port});
-        arguments << QStringLiteral("probe");
+        // The port travels with the addresses: the worker has no other way to know it.
+        arguments << QStringLiteral("probe") << QStringLiteral("--port") << QString::number(*port);
         for (std::size_t j = i; j < std::min(hosts->size(), i + batch); ++j)
             arguments << formatDotted((*hosts)[j]);
         workers.push_back(arguments);

@@ -320,7 +320,7 @@ void CtlEndToEndTest::unboundLibrary()
 void CtlEndToEndTest::filesAndArguments_data()
 {
     // F in the arguments is the file of the row: `content` as a regular file,
-    // or a FIFO when `fifo`. ENC is the simulator.
+    // or a FIFO when `fifo`; P is the simulator's port.
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<bool>("fifo");
@@ -357,6 +357,8 @@ void CtlEndToEndTest::filesAndArguments_data()
                                            << false << 2 << QByteArray("--ip is given more than once") << QByteArray();
     QTest::newRow("gateway = ip without a mask") << QStringList{"write", "--ip", "10.0.0.1", "--gateway", "10.0.0.1"}
                                                  << QByteArray() << false << 2 << QByteArray("is the ip itself") << QByteArray();
+    QTest::newRow("scan on a port of its own") << QStringList{"scan", "127.0.0.1/32", "--port", "P"} << QByteArray() << false
+                                               << 0 << QByteArray("1 of 1 addresses answered") << QByteArray("127.0.0.1:");
     QTest::newRow("scan prefix with a leading zero") << QStringList{"scan", "10.0.0.0/030"} << QByteArray() << false << 2
                                                      << QByteArray("is not ADDRESS/PREFIX") << QByteArray();
     QTest::newRow("unbound library, in JSON too") << QStringList{"--json", "--library", "/nonexistent/lib.so", "read"}
@@ -383,6 +385,7 @@ void CtlEndToEndTest::filesAndArguments()
         QVERIFY(plain.open(QIODevice::WriteOnly) && plain.write(content) == content.size());
     }
     arguments.replaceInStrings(QRegularExpression(QStringLiteral("^F$")), file);
+    arguments.replaceInStrings(QRegularExpression(QStringLiteral("^P$")), QString::number(sim.port()));
     const Run run = runCtl(at(sim) + arguments);
     QCOMPARE(run.exitCode, exitCode);
     QVERIFY2(err.isEmpty() ? run.err.isEmpty() : run.err.contains(err), run.err.constData());
