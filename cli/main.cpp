@@ -21,7 +21,7 @@
 #include <cstdio>
 #include <functional>
 #include <map>
-#include <memory>
+#include <optional>
 #include <unistd.h>
 
 using namespace pnv::ctl;
@@ -93,6 +93,17 @@ private:
     pnv::TessalinLibrary::LoadResult m_loaded;
 };
 
+// The device library of a command that talks to one encoder, bound on first
+// use and closed by main once the result is printed.
+std::optional<LibraryUse> g_library;
+
+const LibraryUse &boundLibrary(bool verbose)
+{
+    if (!g_library)
+        g_library.emplace(verbose);
+    return *g_library;
+}
+
 // A write's report as pnv3400ctl prints it: refusals one per line; in text,
 // the report's line on stdout when it succeeded, on stderr when not.
 Result writeResult(const WriteReport &report)
@@ -118,7 +129,7 @@ Result runWrite(const Invocation &call, const FieldTexts &texts)
     if (!options.force)
         if (const QStringList refusals = ruleViolations(parsed.config); !refusals.isEmpty())
             return writeResult(invalidReport(encoder, refusals));
-    const LibraryUse library(options.verbose);
+    const LibraryUse &library = boundLibrary(options.verbose);
     if (!library.api())
         return library.failure();
     // Ctrl+C stops a write that has not started; one under way runs to its
@@ -141,7 +152,7 @@ Result runWrite(const Invocation &call, const FieldTexts &texts)
 // its JSON form; or the result of what failed on the way.
 Result withConfiguration(const Globals &globals, const std::function<Result(const EncoderConfig &, QJsonObject)> &use)
 {
-    const LibraryUse library(globals.verbose);
+    const LibraryUse &library = boundLibrary(globals.verbose);
     if (!library.api())
         return library.failure();
     EncoderSession session(*library.api(), globals.encoder, globals.verbose);
@@ -537,7 +548,7 @@ Result commandProbe(const Invocation &call)
     const auto port = parsePort(call.value(kScanPort));
     if (!port)
         return Result::failure(ExitCode::Usage, {});
-    const LibraryUse library(call.globals.verbose);
+    const LibraryUse &library = boundLibrary(call.globals.verbose);
     if (!library.api())
         return library.failure();
     Result result;
@@ -707,5 +718,7 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("pnv3400ctl"));
     QCoreApplication::setApplicationVersion(QStringLiteral(PNV_VERSION));
-    return runCommandLine(program(), QCoreApplication::arguments());
+    const int exitCode = runCommandLine(program(), QCoreApplication::arguments());
+    g_library.reset();
+    return exitCode;
 }

@@ -594,10 +594,7 @@ void CtlEndToEndTest::interruptFinishesRunningRows()
     out += ctl.readAllStandardOutput();
     QCOMPARE(ctl.exitCode(), 130);
 
-    QList<QJsonObject> lines;
-    for (const QByteArray &line : out.split('\n'))
-        if (!line.isEmpty())
-            lines << QJsonDocument::fromJson(line).object();
+    const QList<QJsonObject> lines = Run{ctl.exitCode(), out, {}}.jsonLines();
     const QJsonObject summary = lines.last().value(QStringLiteral("summary")).toObject();
     QCOMPARE(summary.value(QStringLiteral("interrupted")).toBool(), true);
     const int applied = summary.value(QStringLiteral("applied")).toInt();
