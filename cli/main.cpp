@@ -607,7 +607,7 @@ Result commandDoctor(const Invocation &call)
     bool answers = false;
     QJsonValue config = QJsonValue::Null;
     QString problem;
-    const LibraryUse library(call.globals.verbose);
+    const LibraryUse &library = boundLibrary(call.globals.verbose);
     if (library.api()) {
         EncoderSession session(*library.api(), encoder, call.globals.verbose);
         const int code = session.connect();
