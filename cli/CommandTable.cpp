@@ -57,7 +57,7 @@ QString programHelp(const Program &program)
 QString missingOrUnexpected(const QStringList &positional, int minimum)
 {
     return positional.size() < minimum ? QStringLiteral("missing argument")
-                                       : QStringLiteral("unexpected argument %1").arg(positional.last());
+                                       : QStringLiteral("unexpected argument %1").arg(printable(positional.last()));
 }
 
 } // namespace
@@ -97,7 +97,7 @@ int runCommandLine(const Program &program, const QStringList &arguments)
                                  names.mid(0, names.size() - 1).join(QStringLiteral(", ")) + QStringLiteral(" or ")
                                      + names.last());
     if (!parser.parse(arguments))
-        return finish(Result::usage(parser.errorText()));
+        return finish(Result::usage(printable(parser.errorText())));
     if (parser.isSet(help)) {
         Output::printText(parser.helpText());
         return 0;
@@ -129,7 +129,7 @@ int runCommandLine(const Program &program, const QStringList &arguments)
     localGlobals.addTo(sub);
     sub.addOptions(command->options);
     if (!sub.parse(QStringList{arguments.first()} + rest))
-        return finish(Result::usage(QStringLiteral("%1: %2").arg(name, sub.errorText())));
+        return finish(Result::usage(QStringLiteral("%1: %2").arg(printable(name), printable(sub.errorText()))));
     if (sub.isSet(QStringLiteral("help"))) {
         Output::printText(sub.helpText());
         return 0;

@@ -357,6 +357,11 @@ void CtlEndToEndTest::filesAndArguments_data()
                                            << false << 2 << QByteArray("--ip is given more than once") << QByteArray();
     QTest::newRow("gateway = ip without a mask") << QStringList{"write", "--ip", "10.0.0.1", "--gateway", "10.0.0.1"}
                                                  << QByteArray() << false << 2 << QByteArray("is the ip itself") << QByteArray();
+    QTest::newRow("apply: a row invalid after its read ends as write does")
+        << QStringList{"--json", "apply", "F"} << QByteArray("encoder,ip,port,gateway,mask\n127.0.0.1:P,,,10.9.9.9,\n") << false
+        << 2 << QByteArray("") << QByteArray("\"outcome\":\"invalid\"");
+    QTest::newRow("an unknown option echoed escaped") << QStringList{"read", "--\x1b[2J"} << QByteArray() << false << 2
+                                                      << QByteArray("\\u001b[2J") << QByteArray();
     QTest::newRow("scan on a port of its own") << QStringList{"scan", "127.0.0.1/32", "--port", "P"} << QByteArray() << false
                                                << 0 << QByteArray("1 of 1 addresses answered") << QByteArray("127.0.0.1:");
     QTest::newRow("scan prefix with a leading zero") << QStringList{"scan", "10.0.0.0/030"} << QByteArray() << false << 2
@@ -382,6 +387,7 @@ void CtlEndToEndTest::filesAndArguments()
         QCOMPARE(::mkfifo(QFile::encodeName(file).constData(), 0600), 0);
     else if (!content.isNull()) {
         QFile plain(file);
+        content.replace(":P,", ":" + QByteArray::number(sim.port()) + ',');
         QVERIFY(plain.open(QIODevice::WriteOnly) && plain.write(content) == content.size());
     }
     arguments.replaceInStrings(QRegularExpression(QStringLiteral("^F$")), file);
