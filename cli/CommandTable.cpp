@@ -68,9 +68,10 @@ QString Command::synopsis() const
     if (!arguments.isEmpty())
         text += u' ' + arguments;
     for (const QCommandLineOption &option : options)
-        text += option.valueName().isEmpty()
-                    ? QStringLiteral(" [--%1]").arg(option.names().first())
-                    : QStringLiteral(" [--%1 %2]").arg(option.names().first(), option.valueName());
+        if (!(option.flags() & QCommandLineOption::HiddenFromHelp))
+            text += option.valueName().isEmpty()
+                        ? QStringLiteral(" [--%1]").arg(option.names().first())
+                        : QStringLiteral(" [--%1 %2]").arg(option.names().first(), option.valueName());
     return text;
 }
 

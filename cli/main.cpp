@@ -16,6 +16,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
+#include <QSet>
 #include <QTimer>
 
 #include <cstdio>
@@ -43,6 +44,14 @@ const QCommandLineOption kScanPort{QStringLiteral("port"), QStringLiteral("Port 
 const QCommandLineOption kTimeout{QStringLiteral("timeout"),
                                   QStringLiteral("Milliseconds each library call may take (default 500)."),
                                   QStringLiteral("MS"), QStringLiteral("500")};
+// From apply to its workers only: the new ip is an address that another row
+// of the plan moves away from. It still answers until that encoder restarts,
+// so the address-in-use check must not count it.
+const QCommandLineOption kVacated = [] {
+    QCommandLineOption option{QStringLiteral("vacated"), QStringLiteral("Used by apply."), QStringLiteral("A")};
+    option.setFlags(QCommandLineOption::HiddenFromHelp);
+    return option;
+}();
 
 FieldTexts fieldTexts(const Invocation &call)
 {
@@ -58,6 +67,12 @@ WriteOptions writeOptions(const Invocation &call)
     options.dryRun = call.isSet(kDryRun);
     options.force = call.isSet(kForce);
     options.verbose = call.globals.verbose;
+    if (const auto vacated = call.parser.optionNames().contains(kVacated.names().first()) ? parseDotted(call.value(kVacated))
+                                                                                          : std::nullopt) {
+        options.probe = [vacated, probe = options.probe](std::uint32_t address, std::uint16_t port) {
+            return address == *vacated ? AddressProbe() : probe(address, port);
+        };
+    }
     return options;
 }
 
@@ -385,6 +400,11 @@ Result commandApply(const Invocation &call)
     if (const LibraryUse library(false); !library.api())
         return library.failure();
 
+    // Addresses that rows of the plan move encoders away from.
+    QSet<std::uint32_t> vacated;
+    for (const PlanRow &row : plan.rows)
+        if (const auto host = parseDotted(row.encoder.host); host && row.change.ip && *row.change.ip != *host)
+            vacated.insert(*host);
     std::vector<QStringList> workers;
     for (const PlanRow &row : plan.rows) {
         QStringList arguments = globalWorkerArguments(globals, row.encoder);
@@ -394,6 +414,8 @@ Result commandApply(const Invocation &call)
         for (const auto &[option, value] : fields)
             if (!value.isNull())
                 arguments << QStringLiteral("--") + option.names().first() << value;
+        if (row.change.ip && vacated.contains(*row.change.ip))
+            arguments << QStringLiteral("--vacated") << formatDotted(*row.change.ip);
         if (options.dryRun)
             arguments << QStringLiteral("--dry-run");
         if (options.force)
@@ -668,7 +690,7 @@ Program program()
              QStringLiteral("Read the configuration, change the fields given, check the result against the rules, "
                             "write it only if it differs, and read it back over the same link.\n")
                  + kNewAddressNote,
-             fields + QList<QCommandLineOption>{kDryRun, kForce}, 0, 0, commandWrite},
+             fields + QList<QCommandLineOption>{kDryRun, kForce, kVacated}, 0, 0, commandWrite},
             {QStringLiteral("save"), QStringLiteral("FILE"), QStringLiteral("read and store the configuration in FILE"),
              QStringLiteral("Read the configuration and store it in FILE (replaced whole or not at all)."), {}, 1, 1,
              commandSave},
