@@ -682,7 +682,9 @@ Program program()
                 "\nRules: the mask contiguous with a prefix of 1 to 30; the ip a usable host address (not in 0.0.0.0/8,\n"
                 "127.0.0.0/8, 224.0.0.0/4, 240.0.0.0/4, nor its subnet's network or broadcast address); the gateway\n"
                 "0.0.0.0 or a usable host inside the ip's subnet other than the ip; the port 1 to 65535. --force skips\n"
-                "the rules (the encoder may still refuse), never the text syntax.\n"),
+                "the rules (the encoder may still refuse), never the text syntax.\n"
+                "Before a new ip is written, nothing may answer there yet (ICMP echo, connect to the port, 0.4 s at\n"
+                "most); an address in use makes the write invalid unless --force.\n"),
         {
             {QStringLiteral("read"), {}, QStringLiteral("connect, read, disconnect; print the configuration"),
              QStringLiteral("Connect, read, disconnect; print the configuration."), {}, 0, 0, commandRead},
