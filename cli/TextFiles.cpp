@@ -7,6 +7,9 @@
 #include "SafeFiles.h"
 
 #include <algorithm>
+#include <functional>
+#include <optional>
+#include <utility>
 
 namespace pnv::ctl {
 namespace {
@@ -42,18 +45,20 @@ struct CsvRecord {
     QStringList cells;     // unquoted, blanks around them removed
 };
 
-struct CsvText {
-    std::vector<CsvRecord> records;   // blank lines left out
-    QString error;                    // the first error; the records before it stand
-    int errorLine = 0;
+struct CsvError {
+    QString message;   // empty: none; the records before it were handed on
+    int line = 0;
 };
 
 // RFC 4180 records: cells separated by commas, a cell in double quotes may
 // hold commas, line breaks and "" for a quote. Blanks outside quotes are
-// dropped, as people line up columns by hand.
-CsvText splitCsv(const QString &text, std::size_t recordLimit)
+// dropped, as people line up columns by hand. Each record that is not blank
+// goes to `take` as it is read, so that a large plan is never held twice;
+// after `recordLimit` records the text is refused.
+CsvError splitCsv(const QString &text, std::size_t recordLimit, const std::function<void(CsvRecord &&)> &take)
 {
-    CsvText csv;
+    CsvError csv;
+    std::size_t records = 0;
     int line = 1;
     qsizetype i = 0;
     const qsizetype n = text.size();
@@ -71,8 +76,8 @@ CsvText splitCsv(const QString &text, std::size_t recordLimit)
                 ++i;
                 for (;;) {
                     if (i >= n) {
-                        csv.error = QStringLiteral("a quoted cell opened here is not closed");
-                        csv.errorLine = opened;
+                        csv.message = QStringLiteral("a quoted cell opened here is not closed");
+                        csv.line = opened;
                         return csv;
                     }
                     if (text[i] == u'"') {
@@ -92,8 +97,8 @@ CsvText splitCsv(const QString &text, std::size_t recordLimit)
                     ++i;
                 if (i < n && text[i] != u',' && text[i] != u'\n' && !(text[i] == u'\r' && i + 1 < n && text[i + 1] == u'\n')
                     && !(text[i] == u'\r' && i + 1 == n)) {
-                    csv.error = QStringLiteral("text after a closing quote");
-                    csv.errorLine = line;
+                    csv.message = QStringLiteral("text after a closing quote");
+                    csv.line = line;
                     return csv;
                 }
             } else {
@@ -123,12 +128,12 @@ CsvText splitCsv(const QString &text, std::size_t recordLimit)
         }
         if (blank)
             continue;
-        if (csv.records.size() >= recordLimit) {
-            csv.error = QStringLiteral("more than %1 rows; refused").arg(recordLimit - 1);
-            csv.errorLine = record.line;
+        if (records++ >= recordLimit) {
+            csv.message = QStringLiteral("more than %1 rows; refused").arg(recordLimit - 1);
+            csv.line = record.line;
             return csv;
         }
-        csv.records.push_back(std::move(record));
+        take(std::move(record));
     }
     return csv;
 }
@@ -249,26 +254,36 @@ Plan parsePlan(const QByteArray &text, const QString &fileName, bool force)
             plan.errors << located(fileName, line, message);
         return plan;
     };
-    const CsvText csv = splitCsv(withoutByteOrderMark(text), std::size_t(kPlanRowLimit) + 1);
-    if (!csv.error.isEmpty())
-        errors.emplace_back(csv.errorLine, csv.error);
-    if (csv.records.empty() || csv.records.front().cells.join(u',') != kPlanHeader) {
-        const int line = csv.records.empty() ? 1 : csv.records.front().line;
-        errors.assign(1, {line, QStringLiteral("the first line must be \"%1\"").arg(kPlanHeader)});
+    // A first pass only reads: a wrong header, an unclosed quote or too many
+    // rows is the one error reported, and no row is judged.
+    const QString decoded = withoutByteOrderMark(text);
+    std::optional<CsvRecord> header;
+    int lastLine = 1;
+    const CsvError csv = splitCsv(decoded, std::size_t(kPlanRowLimit) + 1, [&](CsvRecord &&record) {
+        lastLine = record.line;
+        if (!header)
+            header = std::move(record);
+    });
+    if (!header || header->cells.join(u',') != kPlanHeader) {
+        errors.assign(1, {header ? header->line : 1, QStringLiteral("the first line must be \"%1\"").arg(kPlanHeader)});
         return finish();
     }
-    if (!csv.error.isEmpty())
-        return finish();   // an unclosed quote or too many rows: the rest is not judged
+    if (!csv.message.isEmpty()) {
+        errors.assign(1, {csv.line, csv.message});
+        return finish();
+    }
 
-    QHash<QString, int> encoders;
+    QHash<quint64, int> encoders;   // address and port, as a number: a million keys stay small
     QHash<std::uint32_t, int> newAddresses;
-    for (std::size_t r = 1; r < csv.records.size(); ++r) {
-        const CsvRecord &record = csv.records[r];
+    bool first = true;
+    splitCsv(decoded, std::size_t(kPlanRowLimit) + 1, [&](CsvRecord &&record) {
+        if (std::exchange(first, false))
+            return;   // the header
         const QStringList &cells = record.cells;
         const auto error = [&](const QString &message) { errors.emplace_back(record.line, message); };
         if (cells.size() != 5) {
             error(QStringLiteral("expected 5 cells (%1), found %2").arg(kPlanHeader).arg(cells.size()));
-            continue;
+            return;
         }
         const auto cell = [&cells](int index) { return cells[index].isEmpty() ? QString() : cells[index]; };
         PlanRow row;
@@ -278,30 +293,31 @@ Plan parsePlan(const QByteArray &text, const QString &fileName, bool force)
         const auto encoder = parseEncoderAddress(row.encoderText);
         if (!encoder) {
             error(QStringLiteral("encoder \"%1\" is not ADDRESS[:PORT]").arg(printable(row.encoderText)));
-            continue;
+            return;
         }
         row.encoder = *encoder;
         const ParsedFields parsed = parseFields(row.fields);
         for (const QString &syntax : parsed.syntaxErrors)
             error(syntax);
         if (!parsed.syntaxErrors.isEmpty())
-            continue;
+            return;
         row.change = parsed.config;
         if (!force)
             for (const QString &rule : ruleViolations(row.change))
                 error(QStringLiteral("%1: %2").arg(row.encoder.text(), rule));
-        if (const int other = encoders.value(row.encoder.text()); other)
+        const quint64 key = quint64(*parseDotted(row.encoder.host)) << 16 | row.encoder.port;
+        if (const int other = encoders.value(key); other)
             error(QStringLiteral("encoder %1 is already on line %2").arg(row.encoder.text()).arg(other));
         else
-            encoders.insert(row.encoder.text(), row.line);
+            encoders.insert(key, row.line);
         if (row.change.ip) {
             if (const int other = newAddresses.value(*row.change.ip); other)
                 error(QStringLiteral("new ip %1 is already given on line %2").arg(formatDotted(*row.change.ip)).arg(other));
             else
                 newAddresses.insert(*row.change.ip, row.line);
         }
-        plan.rows.push_back(row);
-    }
+        plan.rows.push_back(std::move(row));
+    });
     // A new address must not be one that another row's encoder still holds
     // once the plan is done; an encoder that moves away frees its address.
     QHash<std::uint32_t, const PlanRow *> kept;
@@ -321,7 +337,7 @@ Plan parsePlan(const QByteArray &text, const QString &fileName, bool force)
                                               .arg(holder->line));
     }
     if (plan.rows.empty() && errors.empty())
-        errors.emplace_back(csv.records.back().line, QStringLiteral("the plan has no rows"));
+        errors.emplace_back(lastLine, QStringLiteral("the plan has no rows"));
     return finish();
 }
 
