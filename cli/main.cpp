@@ -294,14 +294,14 @@ Result commandCheck(const Invocation &call)
     Result failure;
     const auto text = readWholeFile(path, kPlanFileLimit, failure);
     if (!text)
-        return failure;
+        return checkResult(failure.notes, {});   // with --json too, {"valid": false, ...}
     // The same test of a file's kind as load and apply make.
     if (fileKind(*text) == FileKind::Plan) {
         const Plan plan = parsePlan(*text, path, false);
         return checkResult(plan.errors, QStringLiteral("ok: %1 rows, no rule refuses any").arg(plan.rows.size()));
     }
     if (text->size() > kConfigFileLimit)
-        return Result::usage(QStringLiteral("%1 is larger than 64 KiB and no plan; refused").arg(printable(path, 1024)));
+        return checkResult({QStringLiteral("%1 is larger than 64 KiB and no plan; refused").arg(printable(path, 1024))}, {});
     const ConfigFileContent content = parseConfigFile(*text, path);
     QStringList errors = content.errors;
     if (errors.isEmpty())

@@ -331,6 +331,8 @@ void CtlEndToEndTest::filesAndArguments_data()
     for (const char *command : {"check", "load", "apply"})
         QTest::newRow(qPrintable(QStringLiteral("%1 of a FIFO does not wait").arg(QLatin1String(command))))
             << QStringList{command, "F"} << QByteArray() << true << 2 << QByteArray("it is a FIFO") << QByteArray();
+    QTest::newRow("check --json of a FIFO says so in JSON") << QStringList{"--json", "check", "F"} << QByteArray() << true
+                                                            << 2 << QByteArray("it is a FIFO") << QByteArray("{\"errors\":[");
     QTest::newRow("save over a FIFO refused") << QStringList{"save", "F"} << QByteArray() << true << 2
                                               << QByteArray("will not replace") << QByteArray();
     QTest::newRow("save - writes to stdout") << QStringList{"save", "-"} << QByteArray() << false << 0 << QByteArray("")
