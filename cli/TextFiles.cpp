@@ -225,11 +225,6 @@ QByteArray formatConfigFile(const EncoderConfig &config, const QString &encoder)
         .toUtf8();
 }
 
-QString saveConfigFile(const QString &path, const QByteArray &content)
-{
-    return replaceFile(path, content).error;
-}
-
 FileKind fileKind(const QByteArray &text)
 {
     for (const QString &line : textLines(text)) {

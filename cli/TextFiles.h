@@ -34,8 +34,6 @@ ConfigFileContent parseConfigFile(const QByteArray &text, const QString &fileNam
 // field it names first.
 QStringList configRuleErrors(const ConfigFileContent &content, const QString &fileName);
 QByteArray formatConfigFile(const EncoderConfig &config, const QString &encoder);
-// Replaces FILE whole or not at all. Returns an error text, empty on success.
-QString saveConfigFile(const QString &path, const QByteArray &content);
 
 struct PlanRow {
     int line = 0;
