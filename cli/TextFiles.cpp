@@ -4,8 +4,6 @@
 #include <QHash>
 #include <QRegularExpression>
 
-#include "SafeFiles.h"
-
 #include <algorithm>
 #include <functional>
 #include <optional>
