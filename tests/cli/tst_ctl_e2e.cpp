@@ -406,46 +406,46 @@ void CtlEndToEndTest::filesAndArguments()
 void CtlEndToEndTest::newAddressInUseAndDoctor()
 {
     PNV_REQUIRE_SEALED_NETWORK();
-    // GIVEN two encoders, and the first to be moved to the second's address
+    // GIVEN two encoders (10.77.6.0/24 is used by no other test), and the first to be moved to the second's address
     SimulatorProcess::Options options;
-    options.listen = QStringLiteral("10.77.8.1");
+    options.listen = QStringLiteral("10.77.6.1");
     options.fleet = 2;
     SimulatorProcess fleet(options);
     QVERIFY2(fleet.start(), qPrintable(fleet.errorString()));
-    const QStringList first{QStringLiteral("--encoder"), QStringLiteral("10.77.8.1"), QStringLiteral("--json")};
+    const QStringList first{QStringLiteral("--encoder"), QStringLiteral("10.77.6.1"), QStringLiteral("--json")};
     const auto writeIp = [&](const char *ip, const QStringList &extra) {
         return runCtl(first + QStringList{QStringLiteral("write"), QStringLiteral("--ip"), QLatin1String(ip),
                                           QStringLiteral("--mask"), QStringLiteral("255.255.255.0"), QStringLiteral("--gateway"),
                                           QStringLiteral("0.0.0.0")} + extra);
     };
     for (const QStringList &extra : {QStringList(), QStringList{QStringLiteral("--dry-run")}}) {
-        const Run refused = writeIp("10.77.8.2", extra);
+        const Run refused = writeIp("10.77.6.2", extra);
         QCOMPARE(refused.exitCode, 2);
         QCOMPARE(refused.json().value(QStringLiteral("outcome")).toString(), QStringLiteral("invalid"));
         QVERIFY2(refused.json().value(QStringLiteral("message")).toString().startsWith(
-                     QStringLiteral("ip 10.77.8.2 is in use: 10.77.8.2 accepts connections on port 3001")),
+                     QStringLiteral("ip 10.77.6.2 is in use: 10.77.6.2 accepts connections on port 3001")),
                  refused.out.constData());
     }
     QCOMPARE(countOf(fleet.log(), "WRITE"), 0);
     // An address where nothing answers is written; --force writes over the check.
-    QCOMPARE(writeIp("10.77.8.3", {}).json().value(QStringLiteral("outcome")).toString(), QStringLiteral("applied"));
-    QCOMPARE(writeIp("10.77.8.2", {QStringLiteral("--force")}).exitCode, 0);
-    QCOMPARE(fleet.stateValue(QStringLiteral("address"), QStringLiteral("10.77.8.1")), QStringLiteral("10.77.8.2"));
+    QCOMPARE(writeIp("10.77.6.3", {}).json().value(QStringLiteral("outcome")).toString(), QStringLiteral("applied"));
+    QCOMPARE(writeIp("10.77.6.2", {QStringLiteral("--force")}).exitCode, 0);
+    QCOMPARE(fleet.stateValue(QStringLiteral("address"), QStringLiteral("10.77.6.1")), QStringLiteral("10.77.6.2"));
 
     // A plan may move an encoder to an address that another row moves away
     // from, though that one answers there until it restarts.
     QTemporaryDir dir;
     QFile plan(dir.filePath(QStringLiteral("plan.csv")));
     QVERIFY(plan.open(QIODevice::WriteOnly));
-    plan.write("encoder,ip,port,gateway,mask\n10.77.8.1,10.77.8.5,,0.0.0.0,255.255.255.0\n"
-               "10.77.8.2,10.77.8.1,,0.0.0.0,255.255.255.0\n");
+    plan.write("encoder,ip,port,gateway,mask\n10.77.6.1,10.77.6.5,,0.0.0.0,255.255.255.0\n"
+               "10.77.6.2,10.77.6.1,,0.0.0.0,255.255.255.0\n");
     plan.close();
     const Run chain = runCtl({QStringLiteral("--json"), QStringLiteral("apply"), plan.fileName()});
     QVERIFY2(chain.exitCode == 0, chain.out.constData());
-    QCOMPARE(fleet.stateValue(QStringLiteral("address"), QStringLiteral("10.77.8.2")), QStringLiteral("10.77.8.1"));
+    QCOMPARE(fleet.stateValue(QStringLiteral("address"), QStringLiteral("10.77.6.2")), QStringLiteral("10.77.6.1"));
 
     // doctor: the namespace's loopback reaches the fleet, and nothing else.
-    const Run near = runCtl({QStringLiteral("--json"), QStringLiteral("doctor"), QStringLiteral("10.77.8.2")});
+    const Run near = runCtl({QStringLiteral("--json"), QStringLiteral("doctor"), QStringLiteral("10.77.6.2")});
     QCOMPARE(near.exitCode, 0);
     QCOMPARE(near.json().value(QStringLiteral("reads")).toBool(), true);
     QCOMPARE(near.json().value(QStringLiteral("route")).toObject().value(QStringLiteral("interface")).toString(),
