@@ -1,5 +1,6 @@
 #include "CommandTable.h"
 
+#include "AddressPlan.h"
 #include "WriteFlow.h"
 
 #include <QCoreApplication>
@@ -56,7 +57,7 @@ QString programHelp(const Program &program)
 QString missingOrUnexpected(const QStringList &positional, int minimum)
 {
     return positional.size() < minimum ? QStringLiteral("missing argument")
-                                       : QStringLiteral("unexpected argument %1").arg(positional.last());
+                                       : QStringLiteral("unexpected argument %1").arg(printable(positional.last()));
 }
 
 } // namespace
@@ -67,9 +68,10 @@ QString Command::synopsis() const
     if (!arguments.isEmpty())
         text += u' ' + arguments;
     for (const QCommandLineOption &option : options)
-        text += option.valueName().isEmpty()
-                    ? QStringLiteral(" [--%1]").arg(option.names().first())
-                    : QStringLiteral(" [--%1 %2]").arg(option.names().first(), option.valueName());
+        if (!(option.flags() & QCommandLineOption::HiddenFromHelp))
+            text += option.valueName().isEmpty()
+                        ? QStringLiteral(" [--%1]").arg(option.names().first())
+                        : QStringLiteral(" [--%1 %2]").arg(option.names().first(), option.valueName());
     return text;
 }
 
@@ -96,7 +98,7 @@ int runCommandLine(const Program &program, const QStringList &arguments)
                                  names.mid(0, names.size() - 1).join(QStringLiteral(", ")) + QStringLiteral(" or ")
                                      + names.last());
     if (!parser.parse(arguments))
-        return finish(Result::usage(parser.errorText()));
+        return finish(Result::usage(printable(parser.errorText())));
     if (parser.isSet(help)) {
         Output::printText(parser.helpText());
         return 0;
@@ -112,10 +114,14 @@ int runCommandLine(const Program &program, const QStringList &arguments)
     const auto command = std::find_if(program.commands.begin(), program.commands.end(),
                                       [&name](const Command &c) { return c.name == name; });
     if (command == program.commands.end())
-        return finish(Result::usage(QStringLiteral("unknown command \"%1\"; try 'pnv3400ctl --help'").arg(name)));
+        return finish(Result::usage(QStringLiteral("unknown command \"%1\"; try 'pnv3400ctl --help'").arg(printable(name))));
 
-    // The command's own options, with the global ones allowed among them.
-    const GlobalOptions localGlobals;
+    // The command's own options, with the global ones allowed among them;
+    // those the command has no use for are accepted but not offered in its help.
+    GlobalOptions localGlobals;
+    for (QCommandLineOption *global : {&localGlobals.encoder, &localGlobals.library, &localGlobals.verbose})
+        if (command->ignores.contains(global->names().first()))
+            global->setFlags(QCommandLineOption::HiddenFromHelp);
     QCommandLineParser sub;
     sub.setApplicationDescription(command->description);
     sub.addPositionalArgument(command->name, command->summary,
@@ -124,11 +130,19 @@ int runCommandLine(const Program &program, const QStringList &arguments)
     localGlobals.addTo(sub);
     sub.addOptions(command->options);
     if (!sub.parse(QStringList{arguments.first()} + rest))
-        return finish(Result::usage(QStringLiteral("%1: %2").arg(name, sub.errorText())));
+        return finish(Result::usage(QStringLiteral("%1: %2").arg(printable(name), printable(sub.errorText()))));
     if (sub.isSet(QStringLiteral("help"))) {
         Output::printText(sub.helpText());
         return 0;
     }
+    // An option given twice is a mistake in a script, not a choice of the last.
+    for (const QCommandLineParser *given : {&parser, &sub})
+        for (const QString &option : given->optionNames())
+            if (given->values(option).size() > 1)
+                return finish(Result::usage(QStringLiteral("%1: --%2 is given more than once").arg(name, option)));
+    for (const QString &option : {QStringLiteral("encoder"), QStringLiteral("library")})
+        if (parser.isSet(option) && sub.isSet(option))
+            return finish(Result::usage(QStringLiteral("%1: --%2 is given more than once").arg(name, option)));
     const QStringList positional = sub.positionalArguments();
     if (positional.size() < command->minPositional || positional.size() > command->maxPositional)
         return finish(Result::usage(QStringLiteral("%1: %2").arg(name, missingOrUnexpected(positional, command->minPositional))));
@@ -150,7 +164,7 @@ int runCommandLine(const Program &program, const QStringList &arguments)
         const auto encoder = parseEncoderAddress(text);
         if (!encoder)
             return finish(Result::usage(
-                QStringLiteral("--encoder \"%1\" is not ADDRESS[:PORT] (dotted address, port 1 to 65535)").arg(text)));
+                QStringLiteral("--encoder \"%1\" is not ADDRESS[:PORT] (dotted address, port 1 to 65535)").arg(printable(text))));
         globals.encoder = *encoder;
     }
     if (given(&GlobalOptions::library)) {

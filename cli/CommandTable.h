@@ -44,6 +44,7 @@ struct Command {
     int maxPositional = 0;
     std::function<Result(const Invocation &)> run;
     bool internal = false;   // left out of the program's help: scan's workers use it
+    QStringList ignores{};   // global options without effect here ("encoder", "library"), left out of its help
 
     // "scan CIDR [--port P] [--jobs N] [--timeout MS]"
     QString synopsis() const;

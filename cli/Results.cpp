@@ -21,8 +21,8 @@ const QList<ExitCodeRow> &exitCodeTable()
 {
     static const QList<ExitCodeRow> table{
         {ExitCode::Success, "success"},
-        {ExitCode::Encoder, "an encoder failed or refused"},
-        {ExitCode::Usage, "usage, syntax or rule error, or a file that cannot be read or written; nothing was sent"},
+        {ExitCode::Encoder, "an encoder failed or refused, or a file could not be written"},
+        {ExitCode::Usage, "usage, syntax or rule error, a new ip in use, or a file not read or not regular; nothing was written"},
         {ExitCode::Library, "the device library could not be bound"},
         {ExitCode::Interrupted, "interrupted"},
     };

@@ -7,21 +7,33 @@
 #include "EncoderSession.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QString>
 #include <QStringList>
 #include <vector>
 
 namespace pnv::ctl {
 
+// What a file holds, told by its first line that is not blank: a plan starts
+// with its header (whatever its case, quoting or separators, so that a wrong
+// header is named as such), anything else is a saved configuration. check,
+// load and apply all judge by this.
+enum class FileKind { Configuration, Plan };
+FileKind fileKind(const QByteArray &text);
+
 struct ConfigFileContent {
     FieldTexts fields;   // the keys present; absent ones stay null
     QString mac;         // information only, never written
     QStringList errors;  // "FILE:LINE: ..."
+    QHash<QString, int> lines;   // key -> its line, to place rule errors
 };
+// A file with no "key = value" line at all is an error: loading it would
+// silently do nothing.
 ConfigFileContent parseConfigFile(const QByteArray &text, const QString &fileName);
+// The address rules over the file's fields, each placed at the line of the
+// field it names first.
+QStringList configRuleErrors(const ConfigFileContent &content, const QString &fileName);
 QByteArray formatConfigFile(const EncoderConfig &config, const QString &encoder);
-// Replaces FILE whole or not at all. Returns an error text, empty on success.
-QString saveConfigFile(const QString &path, const QByteArray &content);
 
 struct PlanRow {
     int line = 0;
@@ -35,8 +47,11 @@ struct Plan {
     std::vector<PlanRow> rows;
     QStringList errors;    // "FILE:LINE: ..."; a plan with any is refused whole
 };
-// Checks syntax, the same encoder twice and two rows giving the same new
-// address always; the address rules unless `force`.
+constexpr int kPlanRowLimit = 1000000;
+// CSV as RFC 4180 has it (quoted cells, "" inside them, CRLF), with or without
+// a byte order mark. Checks syntax, the same encoder twice, two rows giving
+// the same new address, and a new address that another row's encoder keeps,
+// always; the address rules unless `force`. Errors come in line order.
 Plan parsePlan(const QByteArray &text, const QString &fileName, bool force);
 
 } // namespace pnv::ctl

@@ -116,6 +116,17 @@ WriteReport writeEncoder(const pnv::TessalinApi &api, const EncoderAddress &enco
             return refused;
         }
     }
+    // Two devices on one address is the fault hardest to find afterwards:
+    // a new ip where something answers already is refused, dry run or not.
+    if (!options.force && options.probe && *wanted.ip != before.ip) {
+        if (const AddressProbe probe = options.probe(*wanted.ip, *wanted.port); probe.answered) {
+            WriteReport refused = invalidReport(
+                name, {QStringLiteral("ip %1 is in use: %2; --force writes it anyway")
+                           .arg(formatDotted(*wanted.ip), probe.reason)});
+            refused.before = before.toJson();
+            return refused;
+        }
+    }
     const pnv::ConfigRequestBytes request = requestFor(wanted);
     if (request == before.record)
         return report(name, Outcome::Unchanged, before.toJson(), before.toJson(), 0,
@@ -124,6 +135,9 @@ WriteReport writeEncoder(const pnv::TessalinApi &api, const EncoderAddress &enco
         return report(name, Outcome::DryRun, before.toJson(), plannedJson(wanted, before), QJsonValue::Null,
                       QStringLiteral("would write; nothing written (dry run)"));
 
+    if (options.interrupted && options.interrupted())
+        return report(name, Outcome::Failed, before.toJson(), QJsonValue::Null, QJsonValue::Null,
+                      QStringLiteral("interrupted before writing; nothing written"));
     const std::optional<int> status = session.write(request);
     if (!status)
         return report(name, Outcome::Failed, before.toJson(), QJsonValue::Null, TESSALIN_RECEIVE_ERROR,

@@ -6,6 +6,7 @@
 // from that report, so `write`, `load` and every row of `apply` say the same
 // thing the same way.
 
+#include "AddressProbe.h"
 #include "EncoderSession.h"
 #include "Results.h"
 
@@ -13,6 +14,8 @@
 #include <QJsonValue>
 #include <QList>
 #include <QStringList>
+
+#include <functional>
 
 namespace pnv::ctl {
 
@@ -36,8 +39,13 @@ std::optional<Outcome> outcomeFromName(const QString &name);
 
 struct WriteOptions {
     bool dryRun = false;
-    bool force = false;   // skip the address rules; the encoder may still refuse
+    bool force = false;   // skip the address rules and the address-in-use check; the encoder may still refuse
     bool verbose = false;
+    // Asked before a new ip is written: whether something answers there already.
+    std::function<AddressProbe(std::uint32_t address, std::uint16_t port)> probe =
+        [](std::uint32_t address, std::uint16_t port) { return probeAddress(address, port); };
+    // Asked after the read, before the write: true stops there, nothing written.
+    std::function<bool()> interrupted;
 };
 
 struct WriteReport {

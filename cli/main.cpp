@@ -4,7 +4,9 @@
 
 #include "AddressPlan.h"
 #include "CommandTable.h"
+#include "Doctor.h"
 #include "EncoderSession.h"
+#include "SafeFiles.h"
 #include "SignalWatch.h"
 #include "TextFiles.h"
 #include "WorkerPool.h"
@@ -14,6 +16,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
+#include <QSet>
 #include <QTimer>
 
 #include <cstdio>
@@ -41,6 +44,14 @@ const QCommandLineOption kScanPort{QStringLiteral("port"), QStringLiteral("Port 
 const QCommandLineOption kTimeout{QStringLiteral("timeout"),
                                   QStringLiteral("Milliseconds each library call may take (default 500)."),
                                   QStringLiteral("MS"), QStringLiteral("500")};
+// From apply to its workers only: the new ip is an address that another row
+// of the plan moves away from. It still answers until that encoder restarts,
+// so the address-in-use check must not count it.
+const QCommandLineOption kVacated = [] {
+    QCommandLineOption option{QStringLiteral("vacated"), QStringLiteral("Used by apply."), QStringLiteral("A")};
+    option.setFlags(QCommandLineOption::HiddenFromHelp);
+    return option;
+}();
 
 FieldTexts fieldTexts(const Invocation &call)
 {
@@ -52,7 +63,17 @@ FieldTexts fieldTexts(const Invocation &call)
 
 WriteOptions writeOptions(const Invocation &call)
 {
-    return {call.isSet(kDryRun), call.isSet(kForce), call.globals.verbose};
+    WriteOptions options;
+    options.dryRun = call.isSet(kDryRun);
+    options.force = call.isSet(kForce);
+    options.verbose = call.globals.verbose;
+    if (const auto vacated = call.parser.optionNames().contains(kVacated.names().first()) ? parseDotted(call.value(kVacated))
+                                                                                          : std::nullopt) {
+        options.probe = [vacated, probe = options.probe](std::uint32_t address, std::uint16_t port) {
+            return address == *vacated ? AddressProbe() : probe(address, port);
+        };
+    }
+    return options;
 }
 
 // The device library for one command; its link is closed at the end, as the
@@ -74,8 +95,12 @@ public:
     const pnv::TessalinApi *api() const { return m_loaded.library ? &m_loaded.library->api() : nullptr; }
     Result failure() const
     {
-        return Result::failure(ExitCode::Library, {QStringLiteral("cannot bind the device library: %1")
-                                                       .arg(QString::fromStdString(m_loaded.error))});
+        const QString message =
+            QStringLiteral("cannot bind the device library: %1").arg(printable(QString::fromStdString(m_loaded.error), 1024));
+        Result result = Result::failure(ExitCode::Library, {message});
+        result.objects << QJsonObject{{QStringLiteral("error"), QStringLiteral("library")},
+                                      {QStringLiteral("message"), message}};
+        return result;
     }
 
 private:
@@ -122,7 +147,20 @@ Result runWrite(const Invocation &call, const FieldTexts &texts)
     const LibraryUse &library = boundLibrary(options.verbose);
     if (!library.api())
         return library.failure();
-    return writeResult(writeEncoder(*library.api(), call.globals.encoder, parsed.config, options));
+    // Ctrl+C stops a write that has not started; one under way runs to its
+    // read-back, so an encoder is never left half written.
+    pnv::SignalWatch interrupts;
+    interrupts.install();
+    WriteOptions interruptible = options;
+    interruptible.interrupted = [&interrupts] {
+        QCoreApplication::processEvents();
+        return interrupts.caught();
+    };
+    Result result = writeResult(writeEncoder(*library.api(), call.globals.encoder, parsed.config, interruptible));
+    QCoreApplication::processEvents();
+    if (interrupts.caught())
+        result.exit = ExitCode::Interrupted;
+    return result;
 }
 
 // Binds the library, reads the encoder and hands its configuration on, with
@@ -175,26 +213,34 @@ Result commandSave(const Invocation &call)
     const QString path = call.positional.first();
     const Globals &globals = call.globals;
     return withConfiguration(globals, [&globals, &path](const EncoderConfig &config, QJsonObject object) {
-        if (const QString error = saveConfigFile(path, formatConfigFile(config, globals.encoder.text()));
-            !error.isEmpty())
-            return Result::usage(error);   // as for a FILE that load cannot read
+        const QByteArray content = formatConfigFile(config, globals.encoder.text());
+        // "-" is standard output, and then the file is all that goes there.
+        const FileResult saved = path == QLatin1String("-") ? writeAll(STDOUT_FILENO, content, QStringLiteral("standard output"))
+                                                             : replaceFile(path, content);
+        if (saved.status == FileResult::Status::Refused)
+            return Result::usage(saved.error);
+        if (!saved.ok())
+            return Result::failure(ExitCode::Encoder, {saved.error + QStringLiteral("; nothing was changed")});
+        if (path == QLatin1String("-"))
+            return Result();
         object[QStringLiteral("file")] = path;
         Result result;
         result.objects << object;
-        result.lines << QStringLiteral("%1: saved to %2").arg(globals.encoder.text(), path);
+        result.lines << QStringLiteral("%1: saved to %2").arg(globals.encoder.text(), printable(path, 1024));
         return result;
     });
 }
 
-// The whole of FILE, or the usage error that it cannot be read.
-std::optional<QByteArray> readWholeFile(const QString &path, Result &failure)
+// The whole of FILE ("-": standard input) up to `limit`, or the usage error
+// that it cannot be read.
+std::optional<QByteArray> readWholeFile(const QString &path, qint64 limit, Result &failure)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        failure = Result::usage(QStringLiteral("cannot read %1: %2").arg(path, file.errorString()));
+    FileResult read = readInputFile(path, limit, true);
+    if (!read.ok()) {
+        failure = Result::usage(read.error);
         return std::nullopt;
     }
-    return file.readAll();
+    return std::move(read.data);
 }
 
 Result commandWrite(const Invocation &call) { return runWrite(call, fieldTexts(call)); }
@@ -203,12 +249,16 @@ Result commandLoad(const Invocation &call)
 {
     const QString path = call.positional.first();
     Result failure;
-    const auto text = readWholeFile(path, failure);
+    const auto text = readWholeFile(path, kConfigFileLimit, failure);
     if (!text)
         return failure;
     const ConfigFileContent content = parseConfigFile(*text, path);
-    if (!content.errors.isEmpty())
-        return writeResult(invalidReport(call.globals.encoder.text(), content.errors));
+    QStringList errors = content.errors;
+    // Judged here too, so that a refusal names the file and the line.
+    if (errors.isEmpty() && !call.isSet(kForce))
+        errors = configRuleErrors(content, path);
+    if (!errors.isEmpty())
+        return writeResult(invalidReport(call.globals.encoder.text(), errors));
     return runWrite(call, content.fields);
 }
 
@@ -227,6 +277,9 @@ Result checkResult(const QStringList &errors, const QString &okText)
 Result commandCheck(const Invocation &call)
 {
     const QString path = call.positional.value(0);
+    const FieldTexts fields = fieldTexts(call);
+    if (!path.isEmpty() && (!fields.ip.isNull() || !fields.port.isNull() || !fields.gateway.isNull() || !fields.mask.isNull()))
+        return Result::usage(QStringLiteral("check: give fields or a FILE, not both"));
     if (path.isEmpty()) {
         const ParsedFields parsed = parseFields(fieldTexts(call));
         QStringList errors = parsed.syntaxErrors;
@@ -239,19 +292,21 @@ Result commandCheck(const Invocation &call)
                                                                     "what the encoder holds")));
     }
     Result failure;
-    const auto text = readWholeFile(path, failure);
+    const auto text = readWholeFile(path, kPlanFileLimit, failure);
     if (!text)
-        return failure;
-    if (text->trimmed().startsWith("encoder,")) {
+        return checkResult(failure.notes, {});   // with --json too, {"valid": false, ...}
+    // The same test of a file's kind as load and apply make.
+    if (fileKind(*text) == FileKind::Plan) {
         const Plan plan = parsePlan(*text, path, false);
         return checkResult(plan.errors, QStringLiteral("ok: %1 rows, no rule refuses any").arg(plan.rows.size()));
     }
+    if (text->size() > kConfigFileLimit)
+        return checkResult({QStringLiteral("%1 is larger than 64 KiB and no plan; refused").arg(printable(path, 1024))}, {});
     const ConfigFileContent content = parseConfigFile(*text, path);
     QStringList errors = content.errors;
     if (errors.isEmpty())
-        for (const QString &rule : ruleViolations(parseFields(content.fields).config))
-            errors << QStringLiteral("%1: %2").arg(path, rule);
-    return checkResult(errors, QStringLiteral("ok: %1 passes the rules").arg(path));
+        errors = configRuleErrors(content, path);
+    return checkResult(errors, QStringLiteral("ok: %1 passes the rules").arg(printable(path, 1024)));
 }
 
 const QString kJobsRange = QStringLiteral("--jobs needs a number from 1 to 64");
@@ -335,7 +390,7 @@ Result commandApply(const Invocation &call)
         return Result::usage(kJobsRange);
     const QString path = call.positional.first();
     Result failure;
-    const auto text = readWholeFile(path, failure);
+    const auto text = readWholeFile(path, kPlanFileLimit, failure);
     if (!text)
         return failure;
     const Plan plan = parsePlan(*text, path, options.force);
@@ -345,6 +400,11 @@ Result commandApply(const Invocation &call)
     if (const LibraryUse library(false); !library.api())
         return library.failure();
 
+    // Addresses that rows of the plan move encoders away from.
+    QSet<std::uint32_t> vacated;
+    for (const PlanRow &row : plan.rows)
+        if (const auto host = parseDotted(row.encoder.host); host && row.change.ip && *row.change.ip != *host)
+            vacated.insert(*host);
     std::vector<QStringList> workers;
     for (const PlanRow &row : plan.rows) {
         QStringList arguments = globalWorkerArguments(globals, row.encoder);
@@ -354,6 +414,8 @@ Result commandApply(const Invocation &call)
         for (const auto &[option, value] : fields)
             if (!value.isNull())
                 arguments << QStringLiteral("--") + option.names().first() << value;
+        if (row.change.ip && vacated.contains(*row.change.ip))
+            arguments << QStringLiteral("--vacated") << formatDotted(*row.change.ip);
         if (options.dryRun)
             arguments << QStringLiteral("--dry-run");
         if (options.force)
@@ -406,7 +468,13 @@ Result commandApply(const Invocation &call)
     summary[QStringLiteral("interrupted")] = interrupted;
     summary[QStringLiteral("seconds")] = progress.elapsedSeconds();
     Result result;
-    result.exit = interrupted ? ExitCode::Interrupted : failures > 0 ? ExitCode::Encoder : ExitCode::Success;
+    // As write ends: a row an encoder failed or refused weighs more than one
+    // refused by the rules after its read, which alone ends as write's invalid.
+    const bool encoderFailed = failures > counts[Outcome::Invalid];
+    result.exit = interrupted       ? ExitCode::Interrupted
+                  : encoderFailed   ? ExitCode::Encoder
+                  : failures > 0    ? ExitCode::Usage
+                                    : ExitCode::Success;
     result.objects << QJsonObject{{QStringLiteral("summary"), summary}};
     result.lines << QStringLiteral("%1 of %2 rows: %3%4 (%5)")
                         .arg(done)
@@ -423,10 +491,11 @@ std::optional<std::vector<std::uint32_t>> scanHosts(const QString &cidr)
 {
     const qsizetype slash = cidr.indexOf(u'/');
     const auto base = parseDotted(slash < 0 ? QStringView(cidr) : QStringView(cidr).left(slash));
-    bool ok = false;
-    const int prefix = slash < 0 ? 32 : cidr.mid(slash + 1).toInt(&ok);
-    if (!base || (slash >= 0 && !ok) || prefix < 22 || prefix > 32)
+    // Digits only, as in an address: no blanks, signs or leading zeros.
+    const auto prefixValue = slash < 0 ? std::optional<std::uint16_t>(32) : parsePort(QStringView(cidr).mid(slash + 1));
+    if (!base || !prefixValue || *prefixValue < 22 || *prefixValue > 32)
         return std::nullopt;
+    const int prefix = *prefixValue;
     const std::uint32_t mask = prefix == 0 ? 0 : ~std::uint32_t{0} << (32 - prefix);
     const std::uint32_t network = *base & mask;
     const std::uint32_t last = network | ~mask;
@@ -452,7 +521,8 @@ Result commandScan(const Invocation &call)
     const QString cidr = call.positional.first();
     const auto hosts = scanHosts(cidr);
     if (!hosts)
-        return Result::usage(QStringLiteral("scan: \"%1\" is not ADDRESS/PREFIX with a prefix of 22 to 32").arg(cidr));
+        return Result::usage(
+            QStringLiteral("scan: \"%1\" is not ADDRESS/PREFIX with a prefix of 22 to 32").arg(printable(cidr)));
     if (const LibraryUse library(false); !library.api())
         return library.failure();
     // Small batches keep every worker busy; each batch is one process's links, one after another.
@@ -460,7 +530,8 @@ Result commandScan(const Invocation &call)
     std::vector<QStringList> workers;
     for (std::size_t i = 0; i < hosts->size(); i += batch) {
         QStringList arguments = globalWorkerArguments(globals, {formatDotted((*hosts)[i]), *port});
-        arguments << QStringLiteral("probe");
+        // The port travels with the addresses: the worker has no other way to know it.
+        arguments << QStringLiteral("probe") << QStringLiteral("--port") << QString::number(*port);
         for (std::size_t j = i; j < std::min(hosts->size(), i + batch); ++j)
             arguments << formatDotted((*hosts)[j]);
         workers.push_back(arguments);
@@ -520,13 +591,90 @@ Result commandProbe(const Invocation &call)
     return result;
 }
 
+// This computer's side of the link first, as it needs no library: the route
+// the kernel would take and whether an interface is next to the encoder; then
+// whether the encoder answers and reads.
+Result commandDoctor(const Invocation &call)
+{
+    EncoderAddress encoder = call.globals.encoder;
+    if (!call.positional.isEmpty()) {
+        const auto given = parseEncoderAddress(call.positional.first());
+        if (!given)
+            return Result::usage(QStringLiteral("doctor: \"%1\" is not ADDRESS[:PORT]").arg(printable(call.positional.first())));
+        encoder = *given;
+    }
+    const std::uint32_t address = *parseDotted(encoder.host);
+    const std::vector<InterfaceAddress> addresses = localAddresses();
+    const RouteLookup lookup = routeTo(address, encoder.port, addresses);
+    const Reach reach = judgeReach(address, lookup.route, addresses);
+
+    Result result;
+    QJsonObject object = reachJson(lookup, reach);
+    object[QStringLiteral("encoder")] = encoder.text();
+    result.lines << QStringLiteral("encoder %1").arg(encoder.text());
+    if (lookup.route)
+        result.lines << QStringLiteral("route: through %1, source address %2")
+                            .arg(lookup.route->interface.isEmpty() ? QStringLiteral("(unknown interface)") : lookup.route->interface,
+                                 formatDotted(lookup.route->source));
+    else
+        result.lines << QStringLiteral("route: none (%1)").arg(lookup.error);
+    if (reach.inSubnet.empty())
+        result.lines << QStringLiteral("subnet: no interface holds an address in a subnet containing %1").arg(encoder.host);
+    for (const InterfaceAddress &holder : reach.inSubnet)
+        result.lines << QStringLiteral("subnet: %1 holds %2/%3, which contains %4")
+                            .arg(holder.interface, formatDotted(holder.address))
+                            .arg(holder.prefix)
+                            .arg(encoder.host);
+
+    bool answers = false;
+    QJsonValue config = QJsonValue::Null;
+    QString problem;
+    const LibraryUse &library = boundLibrary(call.globals.verbose);
+    if (library.api()) {
+        EncoderSession session(*library.api(), encoder, call.globals.verbose);
+        const int code = session.connect();
+        answers = code == TESSALIN_SUCCESS;
+        if (!answers)
+            problem = QStringLiteral("connect: %1").arg(describeCode(code));
+        else if (const auto read = session.read(); read.config)
+            config = read.config->toJson();
+        else
+            problem = QStringLiteral("read: %1").arg(describeCode(read.code));
+    } else {
+        problem = library.failure().notes.value(0);
+    }
+    result.lines << QStringLiteral("answers: %1").arg(answers ? QStringLiteral("yes") : QStringLiteral("no (%1)").arg(problem));
+    if (answers) {
+        const QJsonObject held = config.toObject();
+        result.lines << (config.isObject() ? QStringLiteral("reads: yes: mac %1, ip %2, port %3, gateway %4, mask %5")
+                                                 .arg(held.value(QStringLiteral("mac")).toString(),
+                                                      held.value(QStringLiteral("ip")).toString())
+                                                 .arg(held.value(QStringLiteral("port")).toInt())
+                                                 .arg(held.value(QStringLiteral("gateway")).toString(),
+                                                      held.value(QStringLiteral("mask")).toString())
+                                           : QStringLiteral("reads: no (%1)").arg(problem));
+    }
+    if (!reach.suggestion.isEmpty())
+        result.lines << QStringLiteral("no interface of this computer is next to %1; this command (not run here) would give it "
+                                       "an address there:")
+                            .arg(encoder.host)
+                     << QStringLiteral("  ") + reach.suggestion;
+    object[QStringLiteral("answers")] = answers;
+    object[QStringLiteral("reads")] = config.isObject();
+    object[QStringLiteral("config")] = config;
+    object[QStringLiteral("message")] = problem.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(problem);
+    result.objects << object;
+    result.exit = !library.api() ? ExitCode::Library : config.isObject() ? ExitCode::Success : ExitCode::Encoder;
+    return result;
+}
+
 const QString kNewAddressNote =
     QStringLiteral("A new address and port take effect when the encoder restarts; until then it answers where it was.");
 
 Program program()
 {
     const QList<QCommandLineOption> fields{kIp, kPort, kGateway, kMask};
-    return {
+    Program table{
         QStringLiteral("Reads, checks and writes the network configuration of PNV-3400 encoders through the device "
                        "library."),
         kNewAddressNote
@@ -534,7 +682,9 @@ Program program()
                 "\nRules: the mask contiguous with a prefix of 1 to 30; the ip a usable host address (not in 0.0.0.0/8,\n"
                 "127.0.0.0/8, 224.0.0.0/4, 240.0.0.0/4, nor its subnet's network or broadcast address); the gateway\n"
                 "0.0.0.0 or a usable host inside the ip's subnet other than the ip; the port 1 to 65535. --force skips\n"
-                "the rules (the encoder may still refuse), never the text syntax.\n"),
+                "the rules (the encoder may still refuse), never the text syntax.\n"
+                "Before a new ip is written, nothing may answer there yet (ICMP echo, connect to the port, 0.4 s at\n"
+                "most); an address in use makes the write invalid unless --force.\n"),
         {
             {QStringLiteral("read"), {}, QStringLiteral("connect, read, disconnect; print the configuration"),
              QStringLiteral("Connect, read, disconnect; print the configuration."), {}, 0, 0, commandRead},
@@ -542,7 +692,7 @@ Program program()
              QStringLiteral("Read the configuration, change the fields given, check the result against the rules, "
                             "write it only if it differs, and read it back over the same link.\n")
                  + kNewAddressNote,
-             fields + QList<QCommandLineOption>{kDryRun, kForce}, 0, 0, commandWrite},
+             fields + QList<QCommandLineOption>{kDryRun, kForce, kVacated}, 0, 0, commandWrite},
             {QStringLiteral("save"), QStringLiteral("FILE"), QStringLiteral("read and store the configuration in FILE"),
              QStringLiteral("Read the configuration and store it in FILE (replaced whole or not at all)."), {}, 1, 1,
              commandSave},
@@ -563,10 +713,26 @@ Program program()
                             "whole first.\n")
                  + kNewAddressNote,
              {kJobs, kDryRun, kForce}, 1, 1, commandApply},
+            {QStringLiteral("doctor"), QStringLiteral("[ENCODER]"),
+             QStringLiteral("which interface reaches ENCODER (default the factory address), and does it answer"),
+             QStringLiteral("Say which interface and source address this computer would use to reach ENCODER\n"
+                            "(ADDRESS[:PORT], default --encoder or the factory address 172.16.30.1:3001), whether an\n"
+                            "interface holds an address in a subnet containing it, and whether it answers and reads.\n"
+                            "When no interface is next to it, print the command that would give this computer an\n"
+                            "address there; it is never run. Exit 0 when the encoder reads, 1 otherwise."),
+             {}, 0, 1, commandDoctor},
             {QStringLiteral("probe"), QStringLiteral("ADDRESS..."), {},
              QStringLiteral("Used by scan: link to each address in turn."), {kScanPort}, 1, 1024, commandProbe,
              true},
         }};
+    // Options that do nothing for a command stay out of its help.
+    for (Command &command : table.commands) {
+        if (command.name == QLatin1String("check"))
+            command.ignores = {QStringLiteral("encoder"), QStringLiteral("library"), QStringLiteral("verbose")};
+        if (command.name == QLatin1String("scan"))
+            command.ignores = {QStringLiteral("encoder")};
+    }
+    return table;
 }
 
 } // namespace

@@ -114,13 +114,13 @@ ParsedFields parseFields(const FieldTexts &texts)
         slot = parseDotted(text);
         if (!slot)
             parsed.syntaxErrors << QStringLiteral("%1 \"%2\" is not a dotted address of four octets 0 to 255")
-                                       .arg(QLatin1String(field), text);
+                                       .arg(QLatin1String(field), printable(text));
     };
     address(texts.ip, "ip", parsed.config.ip);
     if (!texts.port.isNull()) {
         parsed.config.port = parsePort(texts.port);
         if (!parsed.config.port)
-            parsed.syntaxErrors << QStringLiteral("port \"%1\" is not a number from 1 to 65535").arg(texts.port);
+            parsed.syntaxErrors << QStringLiteral("port \"%1\" is not a number from 1 to 65535").arg(printable(texts.port));
     }
     address(texts.gateway, "gateway", parsed.config.gateway);
     address(texts.mask, "mask", parsed.config.mask);
@@ -149,15 +149,17 @@ QStringList ruleViolations(const PlannedConfig &config)
         violations << QStringLiteral("port 0 is outside 1 to 65535");
     if (config.gateway && *config.gateway != 0) {
         const QString gateway = formatDotted(*config.gateway);
+        // The gateway being the ip itself needs no mask to judge, so it is
+        // reported whether the mask is absent, refused or fine.
         if (const QString why = hostProblem(*config.gateway, prefix); !why.isEmpty())
             violations << QStringLiteral("gateway %1 %2").arg(gateway, why);
+        else if (config.ip && *config.gateway == *config.ip)
+            violations << QStringLiteral("gateway %1 is the ip itself").arg(gateway);
         else if (config.ip && prefix) {
             const std::uint32_t mask = *config.mask;
             if ((*config.gateway & mask) != (*config.ip & mask))
                 violations << QStringLiteral("gateway %1 is outside %2, the subnet of ip %3")
                                   .arg(gateway, subnetText(*config.ip, *prefix), formatDotted(*config.ip));
-            else if (*config.gateway == *config.ip)
-                violations << QStringLiteral("gateway %1 is the ip itself").arg(gateway);
         }
     }
     return violations;
@@ -175,6 +177,37 @@ PlannedConfig merged(const PlannedConfig &base, const PlannedConfig &change)
     if (change.mask)
         result.mask = change.mask;
     return result;
+}
+
+QString printable(QStringView text, qsizetype limit)
+{
+    QString out;
+    const qsizetype shown = qMin(text.size(), limit);
+    out.reserve(shown + 16);
+    for (qsizetype i = 0; i < shown; ++i) {
+        const char16_t c = text[i].unicode();
+        // C0 and C1 controls, DEL, and the line and direction marks that can
+        // reorder or split what the terminal shows.
+        const bool control = c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x2028 || c == 0x2029
+                             || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+        if (!control) {
+            if (i == shown - 1 && shown < text.size() && QChar::isHighSurrogate(c))
+                break;   // never half a character
+            out += QChar(c);
+            continue;
+        }
+        switch (c) {
+        case u'\n': out += QLatin1String("\\n"); break;
+        case u'\r': out += QLatin1String("\\r"); break;
+        case u'\t': out += QLatin1String("\\t"); break;
+        case u'\b': out += QLatin1String("\\b"); break;
+        case u'\f': out += QLatin1String("\\f"); break;
+        default: out += QStringLiteral("\\u%1").arg(unsigned(c), 4, 16, QLatin1Char('0'));
+        }
+    }
+    if (shown < text.size())
+        out += QStringLiteral("... (%1 characters)").arg(text.size());
+    return out;
 }
 
 } // namespace pnv::ctl

@@ -55,6 +55,12 @@ ParsedFields parseFields(const FieldTexts &texts);
 // judged with the fields present is met.
 QStringList ruleViolations(const PlannedConfig &config);
 
+// `text` fit for a message on a terminal: control characters escaped as JSON
+// escapes them (\n, \t, \u001b, ...), so that a hostile file or argument cannot
+// retitle or clear the terminal, and cut after `limit` characters with "..."
+// and the full length.
+QString printable(QStringView text, qsizetype limit = 80);
+
 // The fields of `change` that are set, over `base`.
 PlannedConfig merged(const PlannedConfig &base, const PlannedConfig &change);
 

@@ -14,6 +14,8 @@ private slots:
     void rules_data();
     void rules();
     void prefixLengths();
+    void printableText_data();
+    void printableText();
 };
 
 namespace {
@@ -81,6 +83,9 @@ void AddressPlanTest::rules_data()
         "gateway 10.1.2.255 is the broadcast address of 10.1.2.0/24");
     row("gateway loopback", none, none, "127.0.0.1", none, false, "gateway 127.0.0.1 is in 127.0.0.0/8 (loopback)");
     row("gateway alone", none, none, "10.9.9.9", none, false, "");
+    row("gateway is the ip, no mask", "10.0.0.1", none, "10.0.0.1", none, false, "gateway 10.0.0.1 is the ip itself");
+    row("gateway is the ip, mask refused", "10.1.2.3", none, "10.1.2.3", "255.0.255.0", false,
+        "mask 255.0.255.0 is not contiguous|gateway 10.1.2.3 is the ip itself");
 
     row("port 0", none, "0", none, none, false, "port 0 is outside 1 to 65535");
     row("port 65536", none, "65536", none, none, true, "port \"65536\" is not a number from 1 to 65535");
@@ -95,6 +100,8 @@ void AddressPlanTest::rules_data()
             qPrintable(QStringLiteral("ip \"%1\" is not a dotted address of four octets 0 to 255").arg(QLatin1String(bad))));
     row("mask text", none, none, none, "255.255.255.0/24", true,
         "mask \"255.255.255.0/24\" is not a dotted address of four octets 0 to 255");
+    row("terminal controls are echoed escaped", "\x1b]0;x\a\x1b[2J", none, none, none, true,
+        "ip \"\\u001b]0;x\\u0007\\u001b[2J\" is not a dotted address of four octets 0 to 255");
 }
 
 void AddressPlanTest::rules()
@@ -105,7 +112,7 @@ void AddressPlanTest::rules()
     QFETCH(QString, mask);
     QFETCH(bool, syntax);
     QFETCH(QString, refusal);
-    const QStringList expected = refusal.isEmpty() ? QStringList() : QStringList{refusal};
+    const QStringList expected = refusal.isEmpty() ? QStringList() : refusal.split(u'|');
 
     const ParsedFields parsed = parseFields({ip, port, gateway, mask});
     if (syntax) {
@@ -127,6 +134,26 @@ void AddressPlanTest::prefixLengths()
     QCOMPARE(prefixLength(0xFF00FF00U), -1);
     QCOMPARE(prefixLength(0x7FFFFFFFU), -1);   // ones not from the top
     QCOMPARE(formatDotted(*parseDotted(u"192.168.0.1")), QStringLiteral("192.168.0.1"));
+}
+
+void AddressPlanTest::printableText_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("plain") << QStringLiteral("10.0.0.1 ü") << QStringLiteral("10.0.0.1 ü");
+    QTest::newRow("line ends, tab") << QStringLiteral("a\r\n\tb") << QStringLiteral("a\\r\\n\\tb");
+    QTest::newRow("DEL and C1 CSI") << QStringLiteral("a\x7f\u009b2J") << QStringLiteral("a\\u007f\\u009b2J");
+    QTest::newRow("right-to-left override") << QStringLiteral("a\u202Eb") << QStringLiteral("a\\u202eb");
+    QTest::newRow("long text cut") << QString(100, u'x') << QString(80, u'x') + QStringLiteral("... (100 characters)");
+    QTest::newRow("never half a character") << QString(79, u'x') + QStringLiteral("\U0001F600")
+                                            << QString(79, u'x') + QStringLiteral("... (81 characters)");
+}
+
+void AddressPlanTest::printableText()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, shown);
+    QCOMPARE(printable(text), shown);
 }
 
 QTEST_GUILESS_MAIN(AddressPlanTest)

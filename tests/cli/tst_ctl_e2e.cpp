@@ -7,6 +7,7 @@
 #include "SimulatorProcess.h"
 
 #include <QDeadlineTimer>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -18,6 +19,7 @@
 #include <QTest>
 
 #include <csignal>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using pnv::test::SimulatorProcess;
@@ -113,6 +115,10 @@ private slots:
     void encoderOutcomes();
     void saveThenLoad();
     void unboundLibrary();
+    void filesAndArguments_data();
+    void filesAndArguments();
+    void newAddressInUseAndDoctor();
+    void interruptBeforeTheWrite();
     void fleetApplyAndScan();
     void interruptFinishesRunningRows();
     void manPageAgreesWithHelp();
@@ -309,6 +315,165 @@ void CtlEndToEndTest::unboundLibrary()
                             QStringLiteral("--encoder"), QStringLiteral("127.0.0.1:9"), QStringLiteral("read")});
     QCOMPARE(run.exitCode, 3);
     QVERIFY2(run.err.contains("/nonexistent/libtessalin.so"), run.err.constData());
+}
+
+void CtlEndToEndTest::filesAndArguments_data()
+{
+    // F in the arguments is the file of the row: `content` as a regular file,
+    // or a FIFO when `fifo`; P is the simulator's port.
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<bool>("fifo");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QByteArray>("err");   // a part of stderr ("" for none at all)
+    QTest::addColumn<QByteArray>("out");   // a part of stdout
+    const QByteArray plan("\xEF\xBB\xBF\"encoder\",ip,port,gateway,mask\r\n\"10.0.0.1\",\"10.0.0.2\",,,\r\n10.0.0.2,,,,\r\n");
+    for (const char *command : {"check", "load", "apply"})
+        QTest::newRow(qPrintable(QStringLiteral("%1 of a FIFO does not wait").arg(QLatin1String(command))))
+            << QStringList{command, "F"} << QByteArray() << true << 2 << QByteArray("it is a FIFO") << QByteArray();
+    QTest::newRow("check --json of a FIFO says so in JSON") << QStringList{"--json", "check", "F"} << QByteArray() << true
+                                                            << 2 << QByteArray("it is a FIFO") << QByteArray("{\"errors\":[");
+    QTest::newRow("save over a FIFO refused") << QStringList{"save", "F"} << QByteArray() << true << 2
+                                              << QByteArray("will not replace") << QByteArray();
+    QTest::newRow("save - writes to stdout") << QStringList{"save", "-"} << QByteArray() << false << 0 << QByteArray("")
+                                             << QByteArray("\nip = 172.16.30.1\n");
+    for (const char *command : {"check", "apply"})
+        QTest::newRow(qPrintable(QStringLiteral("%1: quoted plan with a BOM, new ip kept by another").arg(QLatin1String(command))))
+            << QStringList{command, "F"} << plan << false << 2
+            << QByteArray(":2: new ip 10.0.0.2 is the address of encoder 10.0.0.2:3001 on line 3, which keeps it")
+            << QByteArray();
+    QTest::newRow("check: an empty file is no configuration") << QStringList{"check", "F"} << QByteArray("\n") << false << 2
+                                                              << QByteArray("nothing to load") << QByteArray();
+    QTest::newRow("check: a header in the wrong case, one error")
+        << QStringList{"check", "F"} << QByteArray("Encoder;IP;Port;Gateway;Mask\n1;;;;\n2;;;;\n") << false << 2
+        << QByteArray("F:1: the first line must be \"encoder,ip,port,gateway,mask\"\n") << QByteArray();
+    QTest::newRow("load: a rule error names the line") << QStringList{"load", "F"} << QByteArray("# x\nmask = 255.0.255.0\n")
+                                                       << false << 2 << QByteArray("F:2: mask 255.0.255.0 is not contiguous")
+                                                       << QByteArray();
+    QTest::newRow("terminal controls echoed escaped") << QStringList{"check", "F"} << QByteArray("\x1b]0;x\x07\x1b[2J = 1\n")
+                                                      << false << 2 << QByteArray("unknown key \"\\u001b]0;x\\u0007")
+                                                      << QByteArray();
+    QTest::newRow("check FILE with fields") << QStringList{"check", "F", "--ip", "10.0.0.1"} << QByteArray("ip = 10.0.0.1\n")
+                                            << false << 2 << QByteArray("not both") << QByteArray();
+    QTest::newRow("an option given twice") << QStringList{"write", "--ip", "10.0.0.1", "--ip", "10.0.0.2"} << QByteArray()
+                                           << false << 2 << QByteArray("--ip is given more than once") << QByteArray();
+    QTest::newRow("gateway = ip without a mask") << QStringList{"write", "--ip", "10.0.0.1", "--gateway", "10.0.0.1"}
+                                                 << QByteArray() << false << 2 << QByteArray("is the ip itself") << QByteArray();
+    QTest::newRow("apply: a row invalid after its read ends as write does")
+        << QStringList{"--json", "apply", "F"} << QByteArray("encoder,ip,port,gateway,mask\n127.0.0.1:P,,,10.9.9.9,\n") << false
+        << 2 << QByteArray("") << QByteArray("\"outcome\":\"invalid\"");
+    QTest::newRow("an unknown option echoed escaped") << QStringList{"read", "--\x1b[2J"} << QByteArray() << false << 2
+                                                      << QByteArray("\\u001b[2J") << QByteArray();
+    QTest::newRow("scan on a port of its own") << QStringList{"scan", "127.0.0.1/32", "--port", "P"} << QByteArray() << false
+                                               << 0 << QByteArray("1 of 1 addresses answered") << QByteArray("127.0.0.1:");
+    QTest::newRow("scan prefix with a leading zero") << QStringList{"scan", "10.0.0.0/030"} << QByteArray() << false << 2
+                                                     << QByteArray("is not ADDRESS/PREFIX") << QByteArray();
+    QTest::newRow("unbound library, in JSON too") << QStringList{"--json", "--library", "/nonexistent/lib.so", "read"}
+                                                  << QByteArray() << false << 3 << QByteArray("/nonexistent/lib.so")
+                                                  << QByteArray("{\"error\":\"library\"");
+}
+
+void CtlEndToEndTest::filesAndArguments()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QByteArray, content);
+    QFETCH(bool, fifo);
+    QFETCH(int, exitCode);
+    QFETCH(QByteArray, err);
+    QFETCH(QByteArray, out);
+    SimulatorProcess sim;
+    QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("F"));
+    if (fifo)
+        QCOMPARE(::mkfifo(QFile::encodeName(file).constData(), 0600), 0);
+    else if (!content.isNull()) {
+        QFile plain(file);
+        content.replace(":P,", ":" + QByteArray::number(sim.port()) + ',');
+        QVERIFY(plain.open(QIODevice::WriteOnly) && plain.write(content) == content.size());
+    }
+    arguments.replaceInStrings(QRegularExpression(QStringLiteral("^F$")), file);
+    arguments.replaceInStrings(QRegularExpression(QStringLiteral("^P$")), QString::number(sim.port()));
+    const Run run = runCtl(at(sim) + arguments);
+    QCOMPARE(run.exitCode, exitCode);
+    QVERIFY2(err.isEmpty() ? run.err.isEmpty() : run.err.contains(err), run.err.constData());
+    QVERIFY2(run.out.contains(out), run.out.constData());
+    QVERIFY2(!run.err.contains('\x1b'), "a control character reached the terminal");
+    if (fifo)
+        QVERIFY(QFileInfo(file).isFile() == false);   // still the FIFO it was
+}
+
+void CtlEndToEndTest::newAddressInUseAndDoctor()
+{
+    PNV_REQUIRE_SEALED_NETWORK();
+    // GIVEN two encoders (10.77.6.0/24 is used by no other test), and the first to be moved to the second's address
+    SimulatorProcess::Options options;
+    options.listen = QStringLiteral("10.77.6.1");
+    options.fleet = 2;
+    SimulatorProcess fleet(options);
+    QVERIFY2(fleet.start(), qPrintable(fleet.errorString()));
+    const QStringList first{QStringLiteral("--encoder"), QStringLiteral("10.77.6.1"), QStringLiteral("--json")};
+    const auto writeIp = [&](const char *ip, const QStringList &extra) {
+        return runCtl(first + QStringList{QStringLiteral("write"), QStringLiteral("--ip"), QLatin1String(ip),
+                                          QStringLiteral("--mask"), QStringLiteral("255.255.255.0"), QStringLiteral("--gateway"),
+                                          QStringLiteral("0.0.0.0")} + extra);
+    };
+    for (const QStringList &extra : {QStringList(), QStringList{QStringLiteral("--dry-run")}}) {
+        const Run refused = writeIp("10.77.6.2", extra);
+        QCOMPARE(refused.exitCode, 2);
+        QCOMPARE(refused.json().value(QStringLiteral("outcome")).toString(), QStringLiteral("invalid"));
+        QVERIFY2(refused.json().value(QStringLiteral("message")).toString().startsWith(
+                     QStringLiteral("ip 10.77.6.2 is in use: 10.77.6.2 accepts connections on port 3001")),
+                 refused.out.constData());
+    }
+    QCOMPARE(countOf(fleet.log(), "WRITE"), 0);
+    // An address where nothing answers is written; --force writes over the check.
+    QCOMPARE(writeIp("10.77.6.3", {}).json().value(QStringLiteral("outcome")).toString(), QStringLiteral("applied"));
+    QCOMPARE(writeIp("10.77.6.2", {QStringLiteral("--force")}).exitCode, 0);
+    QCOMPARE(fleet.stateValue(QStringLiteral("address"), QStringLiteral("10.77.6.1")), QStringLiteral("10.77.6.2"));
+
+    // A plan may move an encoder to an address that another row moves away
+    // from, though that one answers there until it restarts.
+    QTemporaryDir dir;
+    QFile plan(dir.filePath(QStringLiteral("plan.csv")));
+    QVERIFY(plan.open(QIODevice::WriteOnly));
+    plan.write("encoder,ip,port,gateway,mask\n10.77.6.1,10.77.6.5,,0.0.0.0,255.255.255.0\n"
+               "10.77.6.2,10.77.6.1,,0.0.0.0,255.255.255.0\n");
+    plan.close();
+    const Run chain = runCtl({QStringLiteral("--json"), QStringLiteral("apply"), plan.fileName()});
+    QVERIFY2(chain.exitCode == 0, chain.out.constData());
+    QCOMPARE(fleet.stateValue(QStringLiteral("address"), QStringLiteral("10.77.6.2")), QStringLiteral("10.77.6.1"));
+
+    // doctor: the namespace's loopback reaches the fleet, and nothing else.
+    const Run near = runCtl({QStringLiteral("--json"), QStringLiteral("doctor"), QStringLiteral("10.77.6.2")});
+    QCOMPARE(near.exitCode, 0);
+    QCOMPARE(near.json().value(QStringLiteral("reads")).toBool(), true);
+    QCOMPARE(near.json().value(QStringLiteral("route")).toObject().value(QStringLiteral("interface")).toString(),
+             QStringLiteral("lo"));
+    QVERIFY(near.json().value(QStringLiteral("suggestion")).isNull());
+    const Run away = runCtl({QStringLiteral("doctor"), QStringLiteral("10.66.0.1")});
+    QCOMPARE(away.exitCode, 1);
+    QVERIFY2(away.out.contains("route: none (Network is unreachable)\n"), away.out.constData());
+    QVERIFY2(away.out.contains("\n  ip addr add 10.66.0.2/24 dev DEVICE\n"), away.out.constData());
+}
+
+void CtlEndToEndTest::interruptBeforeTheWrite()
+{
+    // Every answer takes 700 ms: Ctrl+C comes while the configuration is read.
+    SimulatorProcess::Options options;
+    options.faults << QStringLiteral("delay:700");
+    SimulatorProcess sim(options);
+    QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+    QProcess ctl;
+    ctl.start(ctlPath(), at(sim) << QStringLiteral("write") << QStringLiteral("--gateway") << QStringLiteral("172.16.0.77"));
+    QVERIFY(ctl.waitForStarted(5000));
+    QTRY_VERIFY_WITH_TIMEOUT(sim.log().contains("connected"), 10000);
+    ::kill(static_cast<pid_t>(ctl.processId()), SIGINT);
+    QVERIFY(ctl.waitForFinished(20000));
+    QCOMPARE(ctl.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(ctl.exitCode(), 130);
+    QVERIFY(ctl.readAllStandardError().contains("interrupted before writing; nothing written"));
+    QCOMPARE(countOf(sim.log(), "WRITE"), 0);
 }
 
 void CtlEndToEndTest::emptyTargetIsAUsageError_data()

@@ -1,9 +1,29 @@
 // The saved configuration file and the apply plan: what is accepted, and
 // that every refusal names the file and the line.
 
+#include "AddressProbe.h"
+#include "Doctor.h"
+#include "SafeFiles.h"
+#include "SealedNetwork.h"
 #include "TextFiles.h"
 
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QTest>
+
+#include <cstring>
+#include <fcntl.h>
+#include <functional>
+#include <sched.h>
+#include <netinet/in.h>
+#include <sys/mount.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace pnv::ctl;
 
@@ -16,7 +36,125 @@ private slots:
     void savedFileReadsBack();
     void plan_data();
     void plan();
+    void fileKinds_data();
+    void fileKinds();
+    void configRules();
+    void files_data();
+    void files();
+    void addressInUse_data();
+    void addressInUse();
+    void reach_data();
+    void reach();
+    void routeInTheSealedNetwork();
 };
+
+namespace {
+
+// What is at the path a file test works on, made before the code under test runs.
+enum class Target { None, Regular, LinkToRegular, Folder, Fifo, Socket, DeviceNode, FullDisk, LargeConfig, LargePlan };
+
+bool makeTarget(Target target, const QString &dir, const QByteArray &path, QString &skip)
+{
+    const QByteArray old("old content\n");
+    const auto writeOld = [&](const QByteArray &at) {
+        QFile file(QString::fromLocal8Bit(at));
+        return file.open(QIODevice::WriteOnly) && file.write(old) == old.size();
+    };
+    switch (target) {
+    case Target::None:
+        return true;
+    case Target::Regular:
+        return writeOld(path);
+    case Target::LinkToRegular:
+        return writeOld(path + ".real") && ::symlink("f.real", path.constData()) == 0;
+    case Target::Folder:
+        return ::mkdir(path.constData(), 0755) == 0;
+    case Target::Fifo:
+        return ::mkfifo(path.constData(), 0644) == 0;
+    case Target::Socket: {
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strncpy(address.sun_path, path.constData(), sizeof address.sun_path - 1);
+        return fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
+    }
+    case Target::DeviceNode:   // the null device, on the test's own tmpfs
+        if (::mknod(path.constData(), S_IFCHR | 0666, makedev(1, 3)) != 0) {
+            skip = QStringLiteral("mknod is not permitted here: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
+            return false;
+        }
+        return true;
+    case Target::FullDisk: {
+        if (!writeOld(path))
+            return false;
+        QFile fill(dir + QStringLiteral("/fill"));
+        if (!fill.open(QIODevice::WriteOnly))
+            return false;
+        const QByteArray block(1024, 'z');
+        while (fill.write(block) == block.size() && fill.flush()) {
+        }
+        return true;
+    }
+    case Target::LargeConfig:
+        return writeOld(path) && ::truncate(path.constData(), kConfigFileLimit + 1) == 0;
+    case Target::LargePlan:   // sparse: costs no space
+        return writeOld(path) && ::truncate(path.constData(), kPlanFileLimit + 1) == 0;
+    }
+    return false;
+}
+
+// Runs `body` in a child with its own mount namespace and a 64 KiB tmpfs at
+// `dir`, so a full disk and a device node cost the machine nothing. The
+// child's answer comes back through a pipe; "SKIP:" starts a reason to skip.
+QByteArray inSandbox(const QString &dir, const std::function<QByteArray()> &body)
+{
+    int channel[2];
+    if (::pipe(channel) != 0)
+        return "SKIP:pipe";
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(channel[0]);
+        QByteArray answer;
+        const uid_t uid = ::getuid();
+        const gid_t gid = ::getgid();
+        const bool root = uid == 0;
+        if (::unshare(root ? CLONE_NEWNS : CLONE_NEWNS | CLONE_NEWUSER) != 0)
+            answer = "SKIP:no mount namespace: " + QByteArray(std::strerror(errno));
+        if (answer.isEmpty() && !root) {
+            const auto put = [](const char *file, const QByteArray &text) {
+                const int fd = ::open(file, O_WRONLY);
+                const bool ok = fd >= 0 && ::write(fd, text.constData(), size_t(text.size())) == text.size();
+                ::close(fd);
+                return ok;
+            };
+            put("/proc/self/setgroups", "deny");
+            if (!put("/proc/self/uid_map", "0 " + QByteArray::number(uid) + " 1")
+                || !put("/proc/self/gid_map", "0 " + QByteArray::number(gid) + " 1"))
+                answer = "SKIP:cannot map the user into the namespace";
+        }
+        if (answer.isEmpty()
+            && (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
+                || ::mount("tmpfs", QFile::encodeName(dir).constData(), "tmpfs", 0, "size=64k") != 0))
+            answer = "SKIP:cannot mount a tmpfs: " + QByteArray(std::strerror(errno));
+        if (answer.isEmpty())
+            answer = body();
+        const bool sent = ::write(channel[1], answer.constData(), size_t(answer.size())) == answer.size();
+        ::_exit(sent ? 0 : 1);
+    }
+    ::close(channel[1]);
+    QByteArray answer;
+    char buffer[4096];
+    ssize_t got = 0;
+    while (child > 0 && (got = ::read(channel[0], buffer, sizeof buffer)) > 0)
+        answer.append(buffer, got);
+    ::close(channel[0]);
+    int status = 0;
+    if (child > 0)
+        ::waitpid(child, &status, 0);
+    return answer;
+}
+
+} // namespace
 
 void CtlFilesTest::configFile_data()
 {
@@ -46,6 +184,20 @@ void CtlFilesTest::configFile_data()
                                  << QStringList{QStringLiteral(
                                         "f.conf:1: ip \"\" is not a dotted address of four octets 0 to 255")}
                                  << QStringLiteral("");
+    QTest::newRow("byte order mark") << QByteArray("\xEF\xBB\xBFip = 10.1.2.3\n") << QStringList()
+                                     << QStringLiteral("10.1.2.3");
+    QTest::newRow("empty file") << QByteArray()
+                                << QStringList{QStringLiteral("f.conf: no \"key = value\" line; there is nothing to load")}
+                                << QString();
+    QTest::newRow("comments only") << QByteArray("# nothing\n\n")
+                                   << QStringList{QStringLiteral("f.conf: no \"key = value\" line; there is nothing to load")}
+                                   << QString();
+    QTest::newRow("a plan handed to load")
+        << QByteArray("Encoder;IP;Port;Gateway;Mask\n10.0.0.1;;;;\n")
+        << QStringList{QStringLiteral("f.conf:1: this is an apply plan, not a saved configuration")} << QString();
+    QTest::newRow("hostile key echoed escaped")
+        << QByteArray("\x1b]0;owned\x07\x1b[2J = 1\n")
+        << QStringList{QStringLiteral("f.conf:1: unknown key \"\\u001b]0;owned\\u0007\\u001b[2J\"")} << QString();
     QTest::newRow("mac syntax") << QByteArray("mac = 02-00-00-00-00-01\n")
                                 << QStringList{QStringLiteral(
                                        "f.conf:1: mac \"02-00-00-00-00-01\" is not six hexadecimal pairs joined by \":\"")}
@@ -112,6 +264,39 @@ void CtlFilesTest::plan_data()
                                   << QStringList{QStringLiteral("p.csv:2: 10.0.0.1:3001: mask 255.0.255.0 is not contiguous")}
                                   << 1;
     QTest::newRow("rule skipped by --force") << header + "10.0.0.1,,,,255.0.255.0\n" << true << QStringList() << 1;
+    QTest::newRow("byte order mark, quoted cells, CRLF")
+        << QByteArray("\xEF\xBB\xBF\"encoder\",ip,port,gateway,mask\r\n\"10.0.0.1\", \"10.0.0.9\" ,\"\",,\r\n") << false
+        << QStringList() << 1;
+    QTest::newRow("quoted comma and quote stay in the cell")
+        << header + "\"10.0.0.1,\"\"x\"\"\",,,,\n" << false
+        << QStringList{QStringLiteral("p.csv:2: encoder \"10.0.0.1,\"x\"\" is not ADDRESS[:PORT]")} << 0;
+    QTest::newRow("quoted line break: the next record keeps its own line")
+        << header + "\"10.0.0.1\n\",,,,\n10.0.0.2,,70000,,\n" << false
+        << QStringList{QStringLiteral("p.csv:2: encoder \"10.0.0.1\\n\" is not ADDRESS[:PORT]"),
+                       QStringLiteral("p.csv:4: port \"70000\" is not a number from 1 to 65535")}
+        << 0;
+    QTest::newRow("quote not closed") << header + "10.0.0.1,,,,\n\"10.0.0.2,,,,\n" << false
+                                      << QStringList{QStringLiteral("p.csv:3: a quoted cell opened here is not closed")} << 0;
+    QTest::newRow("text after a closing quote") << header + "\"10.0.0.1\"x,,,,\n" << false
+                                                << QStringList{QStringLiteral("p.csv:2: text after a closing quote")} << 0;
+    QTest::newRow("header in the wrong case: one error")
+        << QByteArray("Encoder,IP,Port,Gateway,Mask\n10.0.0.1,,,,\n10.0.0.2,,,,\n") << false
+        << QStringList{QStringLiteral("p.csv:1: the first line must be \"encoder,ip,port,gateway,mask\"")} << 0;
+    QTest::newRow("header with semicolons: one error")
+        << QByteArray("encoder;ip;port;gateway;mask\n10.0.0.1;;;;\n") << false
+        << QStringList{QStringLiteral("p.csv:1: the first line must be \"encoder,ip,port,gateway,mask\"")} << 0;
+    QTest::newRow("new address kept by a later row's encoder")
+        << header + "10.0.0.1,10.0.0.2,,,\n10.0.0.2,,,10.0.0.254,\n10.0.0.3,10.0.0.4,,,255.0.255.0\n" << false
+        << QStringList{QStringLiteral("p.csv:2: new ip 10.0.0.2 is the address of encoder 10.0.0.2:3001 on line 3, which keeps it"),
+                       QStringLiteral("p.csv:4: 10.0.0.3:3001: mask 255.0.255.0 is not contiguous")}
+        << 3;
+    QTest::newRow("new address kept, written out again") << header + "10.0.0.2,10.0.0.2,,,\n10.0.0.1,10.0.0.2,,,\n" << false
+        << QStringList{QStringLiteral("p.csv:3: new ip 10.0.0.2 is already given on line 2")} << 2;
+    QTest::newRow("a chain of moves frees each address")
+        << header + "10.0.0.1,10.0.0.2,,,\n10.0.0.2,10.0.0.3,,,\n10.0.0.3,10.0.0.1,,,\n" << false << QStringList() << 3;
+    QTest::newRow("more than a million rows")
+        << header + QByteArray(1000001, 'x').replace("x", "x\n") << false
+        << QStringList{QStringLiteral("p.csv:1000002: more than 1000000 rows; refused")} << 0;
     QTest::newRow("syntax not skipped by --force")
         << header + "10.0.0.1,,65536,,\n" << true
         << QStringList{QStringLiteral("p.csv:2: port \"65536\" is not a number from 1 to 65535")} << 0;
@@ -131,6 +316,219 @@ void CtlFilesTest::plan()
         QCOMPARE(plan.rows[1].encoder.port, 4000);
         QCOMPARE(plan.rows[1].fields.mask.isNull(), true);
     }
+}
+
+void CtlFilesTest::fileKinds_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<bool>("plan");
+    QTest::newRow("plan") << QByteArray("encoder,ip,port,gateway,mask\n") << true;
+    QTest::newRow("plan after blank lines, BOM, CRLF") << QByteArray("\xEF\xBB\xBF\r\n\r\nencoder,ip,port,gateway,mask\r\n") << true;
+    QTest::newRow("plan header quoted") << QByteArray("\"encoder\",\"ip\",port,gateway,mask\n") << true;
+    QTest::newRow("plan header, wrong case and separators") << QByteArray(" Encoder ; IP;Port;Gateway;Mask\n") << true;
+    QTest::newRow("configuration") << QByteArray("# saved\nip = 10.0.0.1\n") << false;
+    QTest::newRow("configuration with an encoder key") << QByteArray("encoder = 10.0.0.1\n") << false;
+    QTest::newRow("empty") << QByteArray() << false;
+}
+
+void CtlFilesTest::fileKinds()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(bool, plan);
+    QCOMPARE(fileKind(text) == FileKind::Plan, plan);
+}
+
+void CtlFilesTest::configRules()
+{
+    // A rule error names the line of the field it is about; one about a
+    // field not in the file names the file alone.
+    const ConfigFileContent content = parseConfigFile("ip = 10.1.2.3\n# x\nmask = 255.0.255.0\ngateway = 10.1.2.3\n",
+                                                      QStringLiteral("f.conf"));
+    QCOMPARE(content.errors, QStringList());
+    QCOMPARE(configRuleErrors(content, QStringLiteral("f.conf")),
+             (QStringList{QStringLiteral("f.conf:3: mask 255.0.255.0 is not contiguous"),
+                          QStringLiteral("f.conf:4: gateway 10.1.2.3 is the ip itself")}));
+}
+
+void CtlFilesTest::files_data()
+{
+    QTest::addColumn<bool>("write");             // replaceFile, else readInputFile
+    QTest::addColumn<int>("target");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("error");          // a part of the message
+    QTest::addColumn<QByteArray>("contentAfter"); // what f holds afterwards (through a link too)
+
+    const QByteArray old("old content\n");
+    const QByteArray fresh(8192, 'n');
+    const auto row = [&](const char *name, bool write, Target target, FileResult::Status status, const char *error,
+                         const QByteArray &after) {
+        QTest::newRow(name) << write << int(target) << int(status) << QString::fromLatin1(error) << after;
+    };
+    using S = FileResult::Status;
+    row("write: new file", true, Target::None, S::Ok, "", fresh);
+    row("write: regular file replaced", true, Target::Regular, S::Ok, "", fresh);
+    row("write: a link's target replaced, the link kept", true, Target::LinkToRegular, S::Ok, "", fresh);
+    row("write: full disk keeps the old file", true, Target::FullDisk, S::Failed, "No space left on device", old);
+    row("write: folder refused", true, Target::Folder, S::Refused, "it is a folder; only a regular file is replaced", {});
+    row("write: FIFO refused", true, Target::Fifo, S::Refused, "it is a FIFO; only a regular file is replaced", {});
+    row("write: socket refused", true, Target::Socket, S::Refused, "it is a socket", {});
+    row("write: device node refused", true, Target::DeviceNode, S::Refused, "it is a character device", {});
+    row("read: regular file", false, Target::Regular, S::Ok, "", old);
+    row("read: through a link", false, Target::LinkToRegular, S::Ok, "", old);
+    row("read: missing", false, Target::None, S::Refused, "No such file or directory", {});
+    row("read: FIFO refused at once", false, Target::Fifo, S::Refused, "it is a FIFO; only a regular file is read", {});
+    row("read: folder refused", false, Target::Folder, S::Refused, "it is a folder", {});
+    row("read: device node refused", false, Target::DeviceNode, S::Refused, "it is a character device", {});
+    row("read: configuration over 64 KiB", false, Target::LargeConfig, S::Refused, "is larger than 64 KiB (65537 bytes)", {});
+    row("read: plan over 64 MiB", false, Target::LargePlan, S::Refused, "is larger than 64 MiB (67108865 bytes)", {});
+}
+
+void CtlFilesTest::files()
+{
+    QFETCH(bool, write);
+    QFETCH(int, target);
+    QFETCH(int, status);
+    QFETCH(QString, error);
+    QFETCH(QByteArray, contentAfter);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("f"));
+    const QByteArray answer = inSandbox(dir.path(), [&]() -> QByteArray {
+        QString skip;
+        if (!makeTarget(Target(target), dir.path(), QFile::encodeName(path), skip))
+            return "SKIP:" + (skip.isEmpty() ? QByteArray("cannot make the target") : skip.toUtf8());
+        const FileResult result = write ? replaceFile(path, QByteArray(8192, 'n'))
+                                        : readInputFile(path, Target(target) == Target::LargePlan ? kPlanFileLimit
+                                                                                                  : kConfigFileLimit,
+                                                        false);
+        const QByteArray after = write ? readInputFile(path, kConfigFileLimit, false).data : result.data;
+        // Whatever happened, no temporary file is left behind.
+        const QStringList left = QDir(dir.path()).entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot);
+        return QByteArray::number(int(result.status)) + '\n' + result.error.toUtf8() + '\n'
+               + left.join(u' ').toUtf8() + '\n' + QByteArray::number(QFileInfo(path).isSymLink()) + '\n' + after;
+    });
+    if (answer.startsWith("SKIP:"))
+        QSKIP(answer.constData());
+    const QList<QByteArray> parts = answer.split('\n');
+    QVERIFY2(parts.size() >= 5, answer.constData());
+    QCOMPARE(parts[0].toInt(), status);
+    QVERIFY2(QString::fromUtf8(parts[1]).contains(error), parts[1].constData());
+    QVERIFY2(!parts[2].contains(".pnv3400ctl-"), parts[2].constData());
+    QCOMPARE(parts[3] == "1", Target(target) == Target::LinkToRegular);
+    if (!contentAfter.isNull())
+        QCOMPARE(answer.mid(parts[0].size() + parts[1].size() + parts[2].size() + parts[3].size() + 4), contentAfter);
+}
+
+void CtlFilesTest::addressInUse_data()
+{
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<bool>("listening");   // a plain listener on the port, as the device in the way
+    QTest::addColumn<bool>("sealed");      // an address outside loopback: sealed namespace only
+    QTest::addColumn<QString>("reason");   // empty: nothing answers
+    QTest::newRow("listener on loopback") << "127.0.0.1" << true << false << "127.0.0.1 accepts connections on port";
+    QTest::newRow("loopback, port closed: the host answers") << "127.0.0.1" << false << false << "127.0.0.1 ";
+    QTest::newRow("listener at an address of the namespace")
+        << "10.77.9.1" << true << true << "10.77.9.1 accepts connections on port";
+    QTest::newRow("nothing at the address") << "10.77.9.200" << false << true << "";
+}
+
+void CtlFilesTest::addressInUse()
+{
+    QFETCH(QString, address);
+    QFETCH(bool, listening);
+    QFETCH(bool, sealed);
+    QFETCH(QString, reason);
+    if (sealed) {
+        PNV_REQUIRE_SEALED_NETWORK();
+        if (listening)
+            QProcess::execute(QStringLiteral("ip"), {QStringLiteral("addr"), QStringLiteral("replace"), address + "/32",
+                                                     QStringLiteral("dev"), QStringLiteral("lo")});
+    }
+    // A port of our own: bound, and listening only when the row says so.
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_addr.s_addr = htonl(*parseDotted(listening ? address : QStringLiteral("127.0.0.1")));
+    socklen_t size = sizeof at;
+    QVERIFY(::bind(fd, reinterpret_cast<sockaddr *>(&at), sizeof at) == 0);
+    QVERIFY(::getsockname(fd, reinterpret_cast<sockaddr *>(&at), &size) == 0);
+    const std::uint16_t port = ntohs(at.sin_port);
+    if (listening)
+        QVERIFY(::listen(fd, 4) == 0);
+    else
+        ::close(fd);
+    const AddressProbe probe = probeAddress(*parseDotted(address), port);
+    if (listening)
+        ::close(fd);
+    QVERIFY2(probe.checks.contains(QStringLiteral("tcp")), qPrintable(probe.skipped.join(u' ')));
+    QCOMPARE(probe.answered, !reason.isEmpty());
+    QVERIFY2(reason.isEmpty() ? probe.reason.isEmpty() : probe.reason.startsWith(reason), qPrintable(probe.reason));
+}
+
+void CtlFilesTest::reach_data()
+{
+    QTest::addColumn<QString>("encoder");
+    QTest::addColumn<QString>("interfaces");   // "name=address/prefix[-down]", blank separated; lo is loopback
+    QTest::addColumn<QString>("route");        // the interface the kernel would use, or empty
+    QTest::addColumn<QString>("inSubnet");
+    QTest::addColumn<QString>("suggestion");
+    QTest::newRow("an interface next to the encoder") << "172.16.30.1" << "lo=127.0.0.1/8 eth0=172.16.5.5/16" << "eth0"
+                                                      << "eth0" << "";
+    QTest::newRow("none next to the factory address") << "172.16.30.1" << "lo=127.0.0.1/8 eth0=192.168.1.5/24"
+                                                      << "eth0" << "" << "ip addr add 172.16.30.2/16 dev eth0";
+    QTest::newRow("the route's interface is the one named") << "10.1.2.3" << "eth0=192.168.1.5/24 eth1=10.9.9.9/24"
+                                                            << "eth1" << "" << "ip addr add 10.1.2.4/24 dev eth1";
+    QTest::newRow("an interface that is down reaches nothing")
+        << "172.16.30.1" << "eth0=172.16.0.9/16-down wlan0=10.0.0.5/24" << "" << "" << "ip addr add 172.16.30.2/16 dev wlan0";
+    QTest::newRow("next to the broadcast address, the one below") << "10.1.2.254" << "lo=127.0.0.1/8" << "" << ""
+                                                                   << "ip addr add 10.1.2.253/24 dev DEVICE";
+    QTest::newRow("the encoder's own address on loopback") << "172.16.30.1" << "lo=127.0.0.1/8 lo=172.16.30.1/32" << "lo"
+                                                           << "lo" << "";
+}
+
+void CtlFilesTest::reach()
+{
+    QFETCH(QString, encoder);
+    QFETCH(QString, interfaces);
+    QFETCH(QString, route);
+    QFETCH(QString, inSubnet);
+    QFETCH(QString, suggestion);
+    std::vector<InterfaceAddress> addresses;
+    for (const QString &item : interfaces.split(u' ')) {
+        InterfaceAddress address;
+        address.interface = item.section(u'=', 0, 0);
+        address.address = *parseDotted(item.section(u'=', 1).section(u'/', 0, 0));
+        address.prefix = item.section(u'/', 1).section(u'-', 0, 0).toInt();
+        address.up = !item.endsWith(QLatin1String("-down"));
+        address.loopback = address.interface == QLatin1String("lo");
+        addresses.push_back(address);
+    }
+    const Reach reach = judgeReach(*parseDotted(encoder),
+                                   route.isEmpty() ? std::nullopt : std::optional<Route>(Route{route, 0}), addresses);
+    QStringList holders;
+    for (const InterfaceAddress &holder : reach.inSubnet)
+        holders << holder.interface;
+    QCOMPARE(holders.join(u' '), inSubnet);
+    QCOMPARE(reach.suggestion, suggestion);
+}
+
+void CtlFilesTest::routeInTheSealedNetwork()
+{
+    PNV_REQUIRE_SEALED_NETWORK();
+    // The factory address sits on the namespace's loopback: the kernel picks
+    // it as the source, and loopback holds a subnet containing it.
+    const std::vector<InterfaceAddress> addresses = localAddresses();
+    const RouteLookup factory = routeTo(*parseDotted(u"172.16.30.1"), 3001, addresses);
+    QVERIFY2(factory.route, qPrintable(factory.error));
+    QCOMPARE(factory.route->interface, QStringLiteral("lo"));
+    QCOMPARE(formatDotted(factory.route->source), QStringLiteral("172.16.30.1"));
+    QVERIFY(judgeReach(*parseDotted(u"172.16.30.1"), factory.route, addresses).suggestion.isEmpty());
+    // Nothing routes anywhere else, and the suggestion says what would help.
+    const RouteLookup away = routeTo(*parseDotted(u"10.66.0.1"), 3001, addresses);
+    QVERIFY(!away.route);
+    QVERIFY2(!away.error.isEmpty(), "an unreachable network must be named");
+    QCOMPARE(judgeReach(*parseDotted(u"10.66.0.1"), away.route, addresses).suggestion,
+             QStringLiteral("ip addr add 10.66.0.2/24 dev DEVICE"));
 }
 
 QTEST_GUILESS_MAIN(CtlFilesTest)

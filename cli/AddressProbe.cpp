@@ -1,0 +1,173 @@
+#include "AddressProbe.h"
+
+#include "AddressPlan.h"
+
+#include <QDeadlineTimer>
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <netinet/in.h>
+#include <netinet/ip.h>
+#include <netinet/ip_icmp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace pnv::ctl {
+namespace {
+
+constexpr std::uint16_t kSequence = 1;
+
+sockaddr_in socketAddress(std::uint32_t address, std::uint16_t port)
+{
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = htonl(address);
+    to.sin_port = htons(port);
+    return to;
+}
+
+std::uint16_t checksum(const std::uint8_t *data, std::size_t size)
+{
+    std::uint32_t sum = 0;
+    for (std::size_t i = 0; i + 1 < size; i += 2)
+        sum += std::uint32_t(data[i]) << 8 | data[i + 1];
+    if (size % 2)
+        sum += std::uint32_t(data[size - 1]) << 8;
+    while (sum >> 16)
+        sum = (sum & 0xFFFF) + (sum >> 16);
+    return std::uint16_t(~sum);
+}
+
+struct Socket {
+    int fd = -1;
+    bool raw = false;
+    ~Socket()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+
+// An echo request on a socket of its own, or why none could be sent.
+QString sendEcho(Socket &icmp, std::uint32_t address, std::uint16_t &identifier)
+{
+    icmp.fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_ICMP);
+    if (icmp.fd < 0) {
+        const int dgramError = errno;
+        icmp.fd = ::socket(AF_INET, SOCK_RAW | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_ICMP);
+        if (icmp.fd < 0)
+            return QStringLiteral("icmp: no ping socket for this user (%1; see net.ipv4.ping_group_range)")
+                .arg(QString::fromLocal8Bit(std::strerror(dgramError)));
+        icmp.raw = true;
+    }
+    // Connected, so that only the address asked about can answer.
+    const sockaddr_in to = socketAddress(address, 0);
+    if (::connect(icmp.fd, reinterpret_cast<const sockaddr *>(&to), sizeof to) != 0)
+        return QStringLiteral("icmp: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
+    identifier = std::uint16_t(::getpid());
+    std::uint8_t packet[16] = {ICMP_ECHO, 0, 0, 0, std::uint8_t(identifier >> 8), std::uint8_t(identifier),
+                               0, kSequence, 'p', 'n', 'v', '3', '4', '0', '0', 0};
+    const std::uint16_t sum = checksum(packet, sizeof packet);
+    packet[2] = std::uint8_t(sum >> 8);
+    packet[3] = std::uint8_t(sum);
+    if (::send(icmp.fd, packet, sizeof packet, 0) < 0)
+        return QStringLiteral("icmp: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
+    return {};
+}
+
+// True when what arrived is the reply to our echo. A ping socket hands over
+// the ICMP message alone and has matched the identifier itself; a raw socket
+// sees every ICMP message to this host, IP header first.
+bool isEchoReply(const Socket &icmp, std::uint16_t identifier)
+{
+    std::uint8_t buffer[1500];
+    const ssize_t got = ::recv(icmp.fd, buffer, sizeof buffer, 0);
+    if (got <= 0)
+        return false;
+    std::size_t offset = 0;
+    if (icmp.raw) {
+        offset = std::size_t(buffer[0] & 0x0F) * 4;
+        if (std::size_t(got) < offset + 8 || buffer[offset + 4] != std::uint8_t(identifier >> 8)
+            || buffer[offset + 5] != std::uint8_t(identifier))
+            return false;
+    }
+    return std::size_t(got) >= offset + 8 && buffer[offset] == ICMP_ECHOREPLY
+           && buffer[offset + 7] == kSequence && buffer[offset + 6] == 0;
+}
+
+} // namespace
+
+AddressProbe probeAddress(std::uint32_t address, std::uint16_t port, int waitMs)
+{
+    AddressProbe probe;
+    const QDeadlineTimer deadline(waitMs);
+
+    Socket icmp;
+    std::uint16_t identifier = 0;
+    if (const QString why = sendEcho(icmp, address, identifier); why.isEmpty())
+        probe.checks << QStringLiteral("icmp");
+    else {
+        probe.skipped << why;
+        ::close(icmp.fd);
+        icmp.fd = -1;
+    }
+
+    Socket tcp;
+    bool tcpPending = false;
+    const auto tcpDone = [&](int error) {
+        tcpPending = false;
+        if (error == 0) {
+            probe.answered = true;
+            probe.reason = QStringLiteral("accepts connections on port %1").arg(port);
+        } else if (error == ECONNREFUSED && !probe.answered) {
+            // A refusal is an answer too: only a host at that address sends it.
+            probe.answered = true;
+            probe.reason = QStringLiteral("refuses connections on port %1, so a host is there").arg(port);
+        }
+    };
+    tcp.fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (tcp.fd < 0) {
+        probe.skipped << QStringLiteral("tcp: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
+    } else {
+        probe.checks << QStringLiteral("tcp");
+        const sockaddr_in to = socketAddress(address, port);
+        if (::connect(tcp.fd, reinterpret_cast<const sockaddr *>(&to), sizeof to) == 0)
+            tcpDone(0);
+        else if (errno == EINPROGRESS)
+            tcpPending = true;
+        else
+            tcpDone(errno);
+    }
+
+    while (!probe.answered && (icmp.fd >= 0 || tcpPending) && !deadline.hasExpired()) {
+        pollfd fds[2];
+        nfds_t count = 0;
+        if (icmp.fd >= 0)
+            fds[count++] = {icmp.fd, POLLIN, 0};
+        if (tcpPending)
+            fds[count++] = {tcp.fd, POLLOUT, 0};
+        const int ready = ::poll(fds, count, int(qMax<qint64>(0, deadline.remainingTime())));
+        if (ready < 0 && errno != EINTR)
+            break;
+        for (nfds_t i = 0; i < nfds_t(ready > 0 ? count : 0); ++i) {
+            if (!fds[i].revents)
+                continue;
+            if (fds[i].fd == tcp.fd) {
+                int error = 0;
+                socklen_t size = sizeof error;
+                ::getsockopt(tcp.fd, SOL_SOCKET, SO_ERROR, &error, &size);
+                tcpDone(error);
+            } else if (isEchoReply(icmp, identifier) && !probe.answered) {
+                probe.answered = true;
+                probe.reason = QStringLiteral("answers ICMP echo (ping)");
+            }
+        }
+    }
+    if (probe.answered)
+        probe.reason = QStringLiteral("%1 %2").arg(formatDotted(address), probe.reason);
+    return probe;
+}
+
+} // namespace pnv::ctl

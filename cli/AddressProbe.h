@@ -1,0 +1,26 @@
+#pragma once
+// Whether anything already answers at an address, asked before an encoder is
+// moved there: an ICMP echo (from an unprivileged ping socket where the system
+// allows one, else a raw socket where we may open one) and a TCP connect to
+// the encoder's port, side by side, within one short bounded wait. Two devices
+// on one address is the failure that is hardest to find afterwards.
+
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+
+namespace pnv::ctl {
+
+constexpr int kProbeWaitMs = 400;
+
+struct AddressProbe {
+    bool answered = false;
+    QString reason;        // what answered, e.g. "accepts connections on port 3001"
+    QStringList checks;    // the checks that ran: "icmp", "tcp"
+    QStringList skipped;   // a check that could not run, and why
+};
+
+AddressProbe probeAddress(std::uint32_t address, std::uint16_t port, int waitMs = kProbeWaitMs);
+
+} // namespace pnv::ctl

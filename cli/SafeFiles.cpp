@@ -1,0 +1,194 @@
+#include "SafeFiles.h"
+
+#include "AddressPlan.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace pnv::ctl {
+namespace {
+
+QString systemError(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
+
+FileResult failure(FileResult::Status status, const QString &message)
+{
+    FileResult result;
+    result.status = status;
+    result.error = message;
+    return result;
+}
+
+QString kindOf(mode_t mode)
+{
+    if (S_ISDIR(mode))
+        return QStringLiteral("a folder");
+    if (S_ISFIFO(mode))
+        return QStringLiteral("a FIFO");
+    if (S_ISCHR(mode))
+        return QStringLiteral("a character device");
+    if (S_ISBLK(mode))
+        return QStringLiteral("a block device");
+    if (S_ISSOCK(mode))
+        return QStringLiteral("a socket");
+    return QStringLiteral("not a regular file");
+}
+
+QString sizeText(qint64 bytes)
+{
+    if (bytes >= 1024 * 1024 && bytes % (1024 * 1024) == 0)
+        return QStringLiteral("%1 MiB").arg(bytes / (1024 * 1024));
+    if (bytes >= 1024 && bytes % 1024 == 0)
+        return QStringLiteral("%1 KiB").arg(bytes / 1024);
+    return QStringLiteral("%1 bytes").arg(bytes);
+}
+
+// Reads until end of file, refusing once more than `limit` bytes came.
+FileResult readBounded(int fd, qint64 limit, const QString &name)
+{
+    FileResult result;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            return failure(FileResult::Status::Failed, QStringLiteral("cannot read %1: %2").arg(name, systemError(errno)));
+        }
+        if (got == 0)
+            return result;
+        if (result.data.size() + got > limit)
+            return failure(FileResult::Status::Refused,
+                           QStringLiteral("%1 is larger than %2; refused").arg(name, sizeText(limit)));
+        result.data.append(buffer, got);
+    }
+}
+
+} // namespace
+
+FileResult readInputFile(const QString &path, qint64 limit, bool stdinAllowed)
+{
+    if (path == QLatin1String("-")) {
+        if (!stdinAllowed)
+            return failure(FileResult::Status::Refused, QStringLiteral("standard input (\"-\") cannot be used here"));
+        return readBounded(STDIN_FILENO, limit, QStringLiteral("standard input"));
+    }
+    const QString name = printable(path, 1024);
+    const QByteArray native = QFile::encodeName(path);
+    // Judged before opening: opening some devices already acts on them.
+    struct stat before {};
+    if (::stat(native.constData(), &before) != 0)
+        return failure(FileResult::Status::Refused, QStringLiteral("cannot read %1: %2").arg(name, systemError(errno)));
+    if (!S_ISREG(before.st_mode))
+        return failure(FileResult::Status::Refused,
+                       QStringLiteral("cannot read %1: it is %2; only a regular file is read").arg(name, kindOf(before.st_mode)));
+    if (before.st_size > limit)
+        return failure(FileResult::Status::Refused,
+                       QStringLiteral("%1 is larger than %2 (%3 bytes); refused")
+                           .arg(name, sizeText(limit))
+                           .arg(qint64(before.st_size)));
+    // O_NONBLOCK so that a FIFO swapped in since the check cannot make open() wait.
+    const int fd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return failure(FileResult::Status::Refused, QStringLiteral("cannot read %1: %2").arg(name, systemError(errno)));
+    struct stat opened {};
+    FileResult result;
+    if (::fstat(fd, &opened) != 0)
+        result = failure(FileResult::Status::Failed, QStringLiteral("cannot read %1: %2").arg(name, systemError(errno)));
+    else if (!S_ISREG(opened.st_mode))
+        result = failure(FileResult::Status::Refused,
+                         QStringLiteral("cannot read %1: it is %2; only a regular file is read").arg(name, kindOf(opened.st_mode)));
+    else if (::fcntl(fd, F_SETFL, O_RDONLY) != 0)
+        result = failure(FileResult::Status::Failed, QStringLiteral("cannot read %1: %2").arg(name, systemError(errno)));
+    else
+        result = readBounded(fd, limit, name);
+    ::close(fd);
+    return result;
+}
+
+FileResult writeAll(int fd, const QByteArray &content, const QString &name)
+{
+    qsizetype done = 0;
+    while (done < content.size()) {
+        const ssize_t wrote = ::write(fd, content.constData() + done, size_t(content.size() - done));
+        if (wrote < 0) {
+            if (errno == EINTR)
+                continue;
+            return failure(FileResult::Status::Failed, QStringLiteral("cannot write %1: %2").arg(name, systemError(errno)));
+        }
+        done += wrote;
+    }
+    return {};
+}
+
+FileResult replaceFile(const QString &path, const QByteArray &content)
+{
+    const QString name = printable(path, 1024);
+    QByteArray target = QFile::encodeName(path);
+    mode_t mode = 0;
+    struct stat existing {};
+    bool exists = false;
+    if (::stat(target.constData(), &existing) == 0) {
+        if (!S_ISREG(existing.st_mode))
+            return failure(FileResult::Status::Refused,
+                           QStringLiteral("will not replace %1: it is %2; only a regular file is replaced")
+                               .arg(name, kindOf(existing.st_mode)));
+        exists = true;
+        mode = existing.st_mode & 07777;
+        // A link stays a link: its target is what gets replaced.
+        const QString canonical = QFileInfo(path).canonicalFilePath();
+        if (canonical.isEmpty())
+            return failure(FileResult::Status::Failed, QStringLiteral("cannot write %1: cannot resolve it").arg(name));
+        target = QFile::encodeName(canonical);
+    } else if (errno != ENOENT) {
+        return failure(FileResult::Status::Failed, QStringLiteral("cannot write %1: %2").arg(name, systemError(errno)));
+    } else {
+        struct stat link {};
+        if (::lstat(target.constData(), &link) == 0)
+            return failure(FileResult::Status::Refused,
+                           QStringLiteral("will not write %1: it is a link to nothing").arg(name));
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        mode = 0666 & ~mask;
+    }
+
+    const qsizetype slash = target.lastIndexOf('/');
+    const QByteArray folder = slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : target.left(slash);
+    QByteArray temporary = (slash < 0 ? QByteArray() : target.left(slash + 1)) + '.'
+                           + target.mid(slash + 1) + ".pnv3400ctl-XXXXXX";
+    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0)
+        return failure(FileResult::Status::Failed, QStringLiteral("cannot write %1: %2").arg(name, systemError(errno)));
+
+    FileResult result = writeAll(fd, content, name);
+    const auto check = [&](bool ok, const char *what) {
+        if (result.ok() && !ok)
+            result = failure(FileResult::Status::Failed,
+                             QStringLiteral("cannot write %1: %2 failed: %3").arg(name, QLatin1String(what), systemError(errno)));
+    };
+    check(::fchmod(fd, mode) == 0, "setting the permissions");
+    // Keep the owner when root replaces someone else's file; not being allowed to is no failure.
+    if (exists && result.ok() && ::fchown(fd, existing.st_uid, existing.st_gid) != 0) {
+    }
+    check(::fsync(fd) == 0, "sync");
+    check(::close(fd) == 0, "close");
+    if (result.ok())
+        check(::rename(temporary.constData(), target.constData()) == 0, "rename");
+    if (!result.ok()) {
+        ::unlink(temporary.constData());
+        return result;
+    }
+    // The new name is on disk only once the folder is synced; the data already is.
+    if (const int dir = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+    return result;
+}
+
+} // namespace pnv::ctl
