@@ -203,17 +203,13 @@ std::shared_ptr<WineHost> WineHost::create(const std::string &dll, std::string &
 WineHost::~WineHost()
 {
     std::lock_guard<std::mutex> lock(m_ioLock);
+    // Its input closed, a host ends by itself; reaped here when it already
+    // has, otherwise it is never waited for (a program ending now would
+    // otherwise wait for Wine to wind down).
     endLocked(false);
-    // Hosts whose input closed end on their own at once; one stuck in its
-    // DLL's shutdown is not waited for longer than a second.
     for (const pid_t pid : m_ending) {
         int status;
-        for (int i = 0; i < 100 && ::waitpid(pid, &status, WNOHANG) == 0; ++i)
-            ::usleep(10000);
-        if (::waitpid(pid, &status, WNOHANG) == 0) {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, &status, 0);
-        }
+        ::waitpid(pid, &status, WNOHANG);
     }
 }
 
