@@ -208,6 +208,11 @@ def bridge(bin_dir, reps):
                     [(a[1], b[1]) for a, b in runs], 3.0)
             add_absolute_row(f"Host start to first connect, existing prefix, {arch}", "ms",
                              [a[0] for a, _ in runs], target=1500)
+        # The bridge's own share: a DLL that answers at once, without any network.
+        answering = os.path.join(build, "windows", "x86", "answering", "Tessalin.DLL")
+        runs = pairs(max(reps // 3, 3), lambda: measure(bridged, answering), lambda: measure(native, "-"))
+        add_row("Call round trip through the bridge alone (x86 DLL answering at once) vs a read via libtessalin.so",
+                "µs", [(a[1], b[1]) for a, b in runs], 3.0)
     finally:
         sim.stop()
         subprocess.run(["wineserver", "-k"], env=env, timeout=60)

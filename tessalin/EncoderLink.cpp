@@ -142,12 +142,14 @@ Outcome EncoderLink::discardStrayBytes()
 {
     // The encoder never speaks unasked; bytes waiting here are a late reply
     // or noise, and either would be mistaken for the coming answer.
-    std::uint8_t byte;
-    const long n = os::receiveSome(m_fd, &byte, 1, true);
-    if (n > 0)
-        return Outcome::Malformed;
-    if (n == os::kWouldBlock)
+    switch (os::unreadBytes(m_fd)) {
+    case os::Waiting::Nothing:
         return Outcome::Ok;
+    case os::Waiting::Bytes:
+        return Outcome::Malformed;
+    case os::Waiting::Closed:
+        break;
+    }
     return Outcome::PeerClosed;
 }
 

@@ -64,4 +64,9 @@ long sendSome(Socket socket, const std::uint8_t *data, std::size_t size);
 // Receives without blocking: bytes received, 0 when the peer closed, or a code above.
 long receiveSome(Socket socket, std::uint8_t *data, std::size_t size, bool peek);
 
+// Whether bytes wait unread before a request is sent. Closed when the system
+// tells it cheaply; otherwise the exchange finds the closed link itself.
+enum class Waiting { Nothing, Bytes, Closed };
+Waiting unreadBytes(Socket socket);
+
 } // namespace tessalin::platform

@@ -136,4 +136,13 @@ long receiveSome(Socket socket, std::uint8_t *data, std::size_t size, bool peek)
     return isPeerGoneError(errno) ? kPeerGone : kFailed;
 }
 
+Waiting unreadBytes(Socket socket)
+{
+    std::uint8_t byte;
+    const long n = receiveSome(socket, &byte, 1, true);
+    if (n > 0)
+        return Waiting::Bytes;
+    return n == kWouldBlock ? Waiting::Nothing : Waiting::Closed;
+}
+
 } // namespace tessalin::platform
