@@ -128,6 +128,7 @@ private slots:
     void hostKilledDuringACall();
     void ctlThroughWine_data();
     void ctlThroughWine();
+    void windowThroughWine_data() { ctlThroughWine_data(); }
     void windowThroughWine();
 };
 
@@ -354,10 +355,11 @@ void BridgeTest::ctlThroughWine()
 
 void BridgeTest::windowThroughWine()
 {
+    QFETCH(QString, arch);
     REQUIRE_WINE();
     SimulatorProcess sim;
     QVERIFY2(sim.start(), qPrintable(sim.errorString()));
-    const auto bound = pnv::TessalinLibrary::loadFrom(windowsDll("x86").toStdString());
+    const auto bound = pnv::TessalinLibrary::loadFrom(windowsDll(arch).toStdString());
     QVERIFY2(bound.library, bound.error.c_str());
     WindowFixture f(bound.library->api(), bound.library->path());
     f.window->show();
