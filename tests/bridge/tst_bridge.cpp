@@ -125,7 +125,8 @@ private slots:
     void linuxLibraryNamedDllBindsNatively();
     void misbehavingDlls_data();
     void misbehavingDlls();
-    void hostKilledDuringACall();
+    void endedDuringACall_data();
+    void endedDuringACall();
     void ctlThroughWine_data();
     void ctlThroughWine();
     void windowThroughWine_data() { ctlThroughWine_data(); }
@@ -278,8 +279,19 @@ void BridgeTest::misbehavingDlls()
     api.DLLClose();
 }
 
-void BridgeTest::hostKilledDuringACall()
+void BridgeTest::endedDuringACall_data()
 {
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<bool>("freshHost");   // whether the next connect needs a new host
+    QTest::newRow("host killed") << "kill" << true;
+    QTest::newRow("S_Disconnect from another thread") << "disconnect" << false;
+    QTest::newRow("DLLClose from another thread") << "close" << true;
+}
+
+void BridgeTest::endedDuringACall()
+{
+    QFETCH(QString, how);
+    QFETCH(bool, freshHost);
     REQUIRE_WINE();
     SimulatorProcess::Options options;
     options.faults = {QStringLiteral("no-reply")};
@@ -292,23 +304,29 @@ void BridgeTest::hostKilledDuringACall()
     const QList<pid_t> hosts = hostProcesses();
     QCOMPARE(hosts.size(), 1);
 
-    // GIVEN a read the silent encoder leaves waiting WHEN the host is killed
+    // GIVEN a read the silent encoder leaves waiting (3 s budget)
     std::uint8_t buffer[500] = {};
     auto read = std::async(std::launch::async, [&] { return api.ConfigRead(buffer, 500); });
     QTRY_VERIFY_WITH_TIMEOUT(sim.log().contains("READ"), 3000);
+    // WHEN the call is ended from outside
     QElapsedTimer clock;
     clock.start();
-    ::kill(hosts.first(), SIGKILL);
-    // THEN the read ends at once with the link-failure code
+    if (how == QLatin1String("kill"))
+        ::kill(hosts.first(), SIGKILL);
+    else if (how == QLatin1String("disconnect"))
+        api.S_Disconnect();
+    else
+        api.DLLClose();
+    // THEN the read ends at once with the link-failure code, long before its budget
     QCOMPARE(read.wait_for(std::chrono::seconds(2)), std::future_status::ready);
     QCOMPARE(read.get(), 1);
     QCOMPARE(int(buffer[0]), 1);
     QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
-    // AND the next connect has a fresh host
+    // AND the next connect links again, on a fresh host where the old one is gone
     QCOMPARE(api.S_Connect("127.0.0.1", 14, sim.port()), 0);
-    const QList<pid_t> fresh = hostProcesses();
-    QCOMPARE(fresh.size(), 1);
-    QVERIFY(fresh.first() != hosts.first());
+    const QList<pid_t> now = hostProcesses();
+    QCOMPARE(now.size(), 1);
+    QCOMPARE(now.first() != hosts.first(), freshHost);
     api.DLLClose();
 }
 
