@@ -129,6 +129,7 @@ private slots:
     void endedDuringACall();
     void ctlThroughWine_data();
     void ctlThroughWine();
+    void applyWorkerKilledFailsOnlyItsRow();
     void windowThroughWine_data() { ctlThroughWine_data(); }
     void windowThroughWine();
 };
@@ -369,6 +370,52 @@ void BridgeTest::ctlThroughWine()
     QVERIFY2(apply.exitCode == 0, (apply.out + apply.err).constData());
     QVERIFY2(apply.out.contains("\"outcome\":\"applied\""), apply.out.constData());
     QVERIFY(readFile(sim.statePath()).contains("172.16.0.9"));
+}
+
+void BridgeTest::applyWorkerKilledFailsOnlyItsRow()
+{
+    REQUIRE_WINE();
+    // GIVEN six slow encoders (every answer 300 ms late) and a plan for them, two workers at once
+    std::vector<std::unique_ptr<SimulatorProcess>> sims;
+    QString plan = QStringLiteral("encoder,ip,port,gateway,mask\n");
+    for (int i = 0; i < 6; ++i) {
+        SimulatorProcess::Options options;
+        options.faults = {QStringLiteral("delay:300")};
+        sims.push_back(std::make_unique<SimulatorProcess>(options));
+        QVERIFY2(sims.back()->start(), qPrintable(sims.back()->errorString()));
+        plan += QStringLiteral("127.0.0.1:%1,,,172.16.0.%2,255.255.0.0\n").arg(sims.back()->port()).arg(100 + i);
+    }
+    QTemporaryDir dir;
+    QVERIFY(writeFile(dir.filePath(QStringLiteral("plan.csv")), plan.toUtf8()));
+    QProcess ctl;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("TESSALIN_LIBRARY"), windowsDll(QStringLiteral("x64")));
+    ctl.setProcessEnvironment(env);
+    ctl.start(binDir() + QStringLiteral("/pnv3400ctl"),
+              {QStringLiteral("--json"), QStringLiteral("apply"), dir.filePath(QStringLiteral("plan.csv")),
+               QStringLiteral("--jobs"), QStringLiteral("2")});
+    QVERIFY(ctl.waitForStarted());
+
+    // WHEN one worker is killed in the middle of its row
+    const auto workers = [&ctl] {
+        QList<pid_t> found;
+        for (const QByteArray &pid : readFile(QStringLiteral("/proc/%1/task/%1/children").arg(ctl.processId())).split(' '))
+            if (readFile(QStringLiteral("/proc/%1/cmdline").arg(QString::fromLatin1(pid.trimmed()))).contains("serve"))
+                found << pid.trimmed().toInt();
+        return found;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(workers().size() == 2 && sims[0]->log().contains("READ"), 20000);
+    ::kill(workers().first(), SIGKILL);
+    QVERIFY(ctl.waitForFinished(60000));
+
+    // THEN that row alone fails, and the other five are written by the rest
+    const QList<QByteArray> lines = ctl.readAllStandardOutput().trimmed().split('\n');
+    QCOMPARE(lines.size(), 7);
+    const QJsonObject summary = QJsonDocument::fromJson(lines.last()).object().value(QStringLiteral("summary")).toObject();
+    QCOMPARE(summary.value(QStringLiteral("rows")).toInt(), 6);
+    QCOMPARE(summary.value(QStringLiteral("failed")).toInt(), 1);
+    QCOMPARE(summary.value(QStringLiteral("applied")).toInt(), 5);
+    QCOMPARE(ctl.exitCode(), 1);
 }
 
 void BridgeTest::windowThroughWine()
