@@ -71,8 +71,9 @@ std::string narrow(const std::wstring &text)
 LONG WINAPI endOnCrash(EXCEPTION_POINTERS *) { ::TerminateProcess(::GetCurrentProcess(), kExitCrashed); return 0; }
 
 // Two threads take turns as the reader of standard input, and the reader runs
-// the calls it reads itself, so that a call waits for no thread hand-off. The
-// other thread looks in every few milliseconds: when a call has run that long,
+// the calls it reads itself, so that a call waits for no thread hand-off (under
+// Wine a wake-up through an event or a condition costs more than the call).
+// The other thread looks in every kLookInMs: when a call has run that long,
 // it takes over the reading, so that a disconnect sent meanwhile reaches the
 // library while the call still runs; the caller becomes the looker-in.
 class Server final {
@@ -169,7 +170,7 @@ private:
         return m_reader == self;
     }
 
-    static constexpr DWORD kLookInMs = 5;
+    static constexpr DWORD kLookInMs = 10;
     Api m_api;
     std::mutex m_lock;
     int m_reader = 0;
