@@ -159,6 +159,74 @@ def wire(bin_dir, reps, clients_list, load_ms):
         shutil.rmtree(state, ignore_errors=True)
 
 
+def add_absolute_row(figure, unit, values, target=None, fmt="{:.0f}"):
+    """A figure with no baseline beside it: its median and range, against a fixed bound if any."""
+    median = statistics.median(values)
+    verdict = "reported"
+    if target is not None:
+        verdict = f"≤ {fmt.format(target)} {unit}" + ("" if median <= target else " **missed**")
+    rows.append((figure, fmt.format(median) + " " + unit, "—",
+                 f"{fmt.format(min(values))} to {fmt.format(max(values))} {unit}", verdict))
+    print(f"  {figure}: {rows[-1][1]}", file=sys.stderr, flush=True)
+
+
+def bridge(bin_dir, reps):
+    """The Wine bridge with our Tessalin.DLL (x86 and x64) against libtessalin.so, both on the simulator."""
+    build = os.path.dirname(bin_dir)
+    if not shutil.which("wine") or not os.path.exists(os.path.join(build, "windows", "x64", "Tessalin.DLL")):
+        print("Wine or the mingw-w64 build is missing: the bridge figures are left out", file=sys.stderr)
+        return
+    work = tempfile.mkdtemp(prefix="pnv-bench-bridge-")
+    env = dict(os.environ, WINEPREFIX=os.path.join(work, "prefix"), WINEDEBUG="-all",
+               WINEDLLOVERRIDES="mscoree,mshtml=")
+    env.pop("DISPLAY", None)
+    start = time.monotonic()
+    subprocess.run(["wineboot", "-i"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=600,
+                   check=True)
+    created = time.monotonic() - start
+    subprocess.run(["wineserver", "-w"], env=env, timeout=60)
+    add_absolute_row("Wine prefix, first-ever creation (wineboot -i)", "s", [created], fmt="{:.1f}")
+    sim = Server([os.path.join(bin_dir, "pnv3400-sim"), "--port", "0", "--state", os.path.join(work, "sim.state")])
+    program = os.path.join(bin_dir, "pnv3400-bench-bridge")
+    native = os.path.join(bin_dir, "libtessalin.so")
+    bridged = os.path.join(bin_dir, "libtessalin-bridge.so")
+
+    def measure(library, dll):
+        done = subprocess.run([program, library, dll, sim.port, "2000"], env=env, capture_output=True, text=True,
+                              timeout=120)
+        if done.returncode != 0:
+            sys.exit(f"{program} failed: {done.stderr.strip()}")
+        started, read = done.stdout.split()
+        return float(started), float(read)
+
+    try:
+        # As for the wire figure, every process of both sides on one core: through Wine a call hops between four
+        # processes (client, host, wineserver, simulator), and on idle cores that halt each hop would also pay a
+        # core's wake-up, at the scheduler's whim.
+        with on_one_core([sim.process.pid]):
+            bridge_rows(build, reps, measure, bridged, native)
+    finally:
+        sim.stop()
+        subprocess.run(["wineserver", "-k"], env=env, timeout=60)
+        shutil.rmtree(work, ignore_errors=True)
+
+
+def bridge_rows(build, reps, measure, bridged, native):
+    for arch in ("x86", "x64"):
+        dll = os.path.join(build, "windows", arch, "Tessalin.DLL")
+        # The prefix's wineserver ends 3 s after its last client, so each start below also starts it.
+        runs = pairs(max(reps // 3, 3), lambda: measure(bridged, dll), lambda: measure(native, "-"))
+        add_row(f"Read round trip, warm, on one core: bridge ({arch} DLL under Wine) vs libtessalin.so", "µs",
+                [(a[1], b[1]) for a, b in runs], 3.0)
+        add_absolute_row(f"Host start to first connect, existing prefix, {arch}", "ms",
+                         [a[0] for a, _ in runs], target=1500)
+    # The bridge's own share: a DLL that answers at once, without any network.
+    answering = os.path.join(build, "windows", "x86", "answering", "Tessalin.DLL")
+    runs = pairs(max(reps // 3, 3), lambda: measure(bridged, answering), lambda: measure(native, "-"))
+    add_row("Call round trip through the bridge alone, on one core (x86 DLL answering at once) vs a read via "
+            "libtessalin.so", "µs", [(a[1], b[1]) for a, b in runs], 3.0)
+
+
 def decode(bin_dir, reps):
     numbers = output_of([os.path.join(bin_dir, "pnv3400-bench-decode"), str(max(reps, 10) + 1)])
     values = [(float(numbers[i]), float(numbers[i + 1])) for i in range(0, len(numbers), 2)][1:]  # first is warm-up
@@ -187,7 +255,7 @@ def main():
     # On two cores a client and a server land on the same core or on both, at the scheduler's whim, and a wake-up
     # across cores costs more than the rest of a round trip: pinning every program to one core takes that out.
     parser.add_argument("--cpu", type=int, help="run every program on this one core")
-    parser.add_argument("--only", nargs="*", default=["startup", "xvfb", "memory", "wire", "decode"])
+    parser.add_argument("--only", nargs="*", default=["startup", "xvfb", "memory", "wire", "decode", "bridge"])
     args = parser.parse_args()
     if args.cpu is not None:
         os.sched_setaffinity(0, {args.cpu})   # the programs started from here inherit it
@@ -212,6 +280,8 @@ def main():
         wire(args.bin_dir, args.reps, [10, 100], args.load_ms)
     if "decode" in args.only:
         decode(args.bin_dir, args.reps)
+    if "bridge" in args.only:
+        bridge(args.bin_dir, args.reps)
 
     print("| Figure | Ours | Baseline | Ratio, median (range) | Target |")
     print("|---|---|---|---|---|")

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The benchmark command: builds the programs in Release (build-release/) and
 # runs every figure beside its baseline, alternating them, then prints one
-# table. Usage: bench/compare.sh [--reps N] [--only startup xvfb memory wire decode] [--cpu N]
+# table. Usage: bench/compare.sh [--reps N] [--only startup xvfb memory wire decode bridge] [--cpu N]
 # Needs what scripts/setup.sh installs, and python3.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)

@@ -1,8 +1,8 @@
 #include "WorkerPool.h"
 
 #include <QEventLoop>
+#include <QJsonArray>
 #include <QJsonDocument>
-#include <QSocketNotifier>
 
 #include <unistd.h>
 
@@ -18,19 +18,18 @@ void WorkerPool::run(const std::vector<QStringList> &argumentLists, const std::f
     m_lists = &argumentLists;
     m_done = done;
     m_next = 0;
-    m_running = 0;
-    QEventLoop loop;
-    while (m_running < m_jobs && !m_stopping && m_next < int(argumentLists.size()))
-        startNext();
-    if (m_running == 0)
+    const int workers = std::min<int>(m_jobs, int(argumentLists.size()));
+    for (int i = 0; i < workers && rowsLeft(); ++i)
+        startWorker();
+    if (m_workers.empty())
         return;
+    QEventLoop loop;
     connect(this, &WorkerPool::allEnded, &loop, &QEventLoop::quit);
     loop.exec();
 }
 
-void WorkerPool::startNext()
+void WorkerPool::startWorker()
 {
-    const int index = m_next++;
     auto *process = new QProcess(this);
     process->setProcessEnvironment(m_environment);
     if (m_forwardErrors)
@@ -38,40 +37,83 @@ void WorkerPool::startNext()
     else
         process->setStandardErrorFile(QProcess::nullDevice());
     process->setChildProcessModifier([] { ::setpgid(0, 0); });
-    ++m_running;
-    const auto finish = [this, process, index](int exitCode, const QString &problem) {
-        Result result;
-        result.index = index;
-        result.exitCode = exitCode;
-        result.problem = problem;
-        for (const QByteArray &line : process->readAllStandardOutput().split('\n')) {
-            if (line.trimmed().isEmpty())
-                continue;
-            const QJsonDocument document = QJsonDocument::fromJson(line);
-            if (document.isObject())
-                result.lines << document.object();
-        }
-        if (result.lines.isEmpty() && result.problem.isEmpty())
-            result.problem = QStringLiteral("the worker gave no report (exit code %1)").arg(exitCode);
-        process->deleteLater();
-        --m_running;
-        m_done(result);
-        if (!m_stopping && m_next < int(m_lists->size()))
-            startNext();
-        if (m_running == 0)
-            emit allEnded();
-    };
-    connect(process, &QProcess::finished, this, [finish, process](int exitCode, QProcess::ExitStatus status) {
-        if (status == QProcess::CrashExit)
-            finish(-1, QStringLiteral("the worker crashed (%1)").arg(process->errorString()));
-        else
-            finish(exitCode, {});
+    m_workers[process] = Worker{};
+    connect(process, &QProcess::readyReadStandardOutput, this, [this, process] { readOutput(process); });
+    connect(process, &QProcess::finished, this, [this, process](int exitCode, QProcess::ExitStatus status) {
+        workerEnded(process, status == QProcess::CrashExit
+                                 ? QStringLiteral("the worker crashed (%1)").arg(process->errorString())
+                                 : QStringLiteral("the worker ended during the row (exit code %1)").arg(exitCode));
     });
-    connect(process, &QProcess::errorOccurred, this, [finish, process](QProcess::ProcessError error) {
+    connect(process, &QProcess::errorOccurred, this, [this, process](QProcess::ProcessError error) {
         if (error == QProcess::FailedToStart)
-            finish(-1, QStringLiteral("cannot start a worker: %1").arg(process->errorString()));
+            workerEnded(process, QStringLiteral("cannot start a worker: %1").arg(process->errorString()));
     });
-    process->start(m_program, (*m_lists)[static_cast<std::size_t>(index)]);
+    process->start(m_program, {QStringLiteral("serve")});
+    handOut(process);   // written once it runs
+}
+
+void WorkerPool::handOut(QProcess *process)
+{
+    Worker &worker = m_workers[process];
+    if (!rowsLeft()) {
+        worker.index = -1;
+        process->closeWriteChannel();   // the worker ends when its input does
+        return;
+    }
+    worker.index = m_next++;
+    worker.lines.clear();
+    const QJsonArray arguments = QJsonArray::fromStringList((*m_lists)[static_cast<std::size_t>(worker.index)]);
+    process->write(QJsonDocument(arguments).toJson(QJsonDocument::Compact) + '\n');
+}
+
+void WorkerPool::readOutput(QProcess *process)
+{
+    Worker &worker = m_workers[process];
+    worker.pending += process->readAllStandardOutput();
+    qsizetype end;
+    while ((end = worker.pending.indexOf('\n')) >= 0) {
+        const QByteArray line = worker.pending.left(end);
+        worker.pending.remove(0, end + 1);
+        const QJsonDocument document = QJsonDocument::fromJson(line);
+        if (!document.isObject() || worker.index < 0)
+            continue;
+        const QJsonObject object = document.object();
+        if (!object.contains(QLatin1String(kRowEndKey))) {
+            worker.lines << object;
+            continue;
+        }
+        Result result;
+        result.index = worker.index;
+        result.exitCode = object.value(QLatin1String(kRowEndKey)).toInt(-1);
+        result.lines = worker.lines;
+        if (result.lines.isEmpty())
+            result.problem = QStringLiteral("the worker gave no report (exit code %1)").arg(result.exitCode);
+        m_done(result);
+        handOut(process);
+    }
+}
+
+void WorkerPool::workerEnded(QProcess *process, const QString &problem)
+{
+    const auto found = m_workers.find(process);
+    if (found == m_workers.end())
+        return;   // both "finished" and an error came
+    readOutput(process);
+    if (found->second.index >= 0) {
+        Result result;
+        result.index = found->second.index;
+        result.lines = found->second.lines;
+        result.problem = problem;
+        m_done(result);
+    }
+    m_workers.erase(found);
+    process->deleteLater();
+    // A worker that died is replaced while rows remain; one that could not
+    // start has used up its row, so this ends.
+    if (rowsLeft())
+        startWorker();
+    if (m_workers.empty())
+        emit allEnded();
 }
 
 } // namespace pnv::ctl

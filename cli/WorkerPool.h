@@ -1,9 +1,13 @@
 #pragma once
-// Runs pnv3400ctl itself in worker processes, up to N at once. The device
-// library holds one link per process, so every link needs a process of its
-// own. Workers run in their own process group: a Ctrl+C at the terminal
-// reaches only this process, which then starts no new worker and lets the
-// running ones finish, so that a write is never cut in the middle.
+// Runs the rows of a long command (apply, scan) in at most N worker
+// processes of pnv3400ctl itself. The device library holds one link per
+// process, so links at once need processes; each worker binds the library
+// once and serves row after row (`pnv3400ctl serve`), which matters when
+// binding is dear (the Wine bridge starts a Windows host per process). A
+// worker that dies fails only the row it was running and is replaced.
+// Workers run in their own process group: a Ctrl+C at the terminal reaches
+// only this process, which then hands out no new row and lets the running
+// ones finish, so that a write is never cut in the middle.
 
 #include <QJsonObject>
 #include <QObject>
@@ -12,9 +16,13 @@
 #include <QStringList>
 
 #include <functional>
+#include <map>
 #include <vector>
 
 namespace pnv::ctl {
+
+// The line a serving worker prints after each row: {"row-end": EXIT_CODE}.
+inline constexpr const char *kRowEndKey = "row-end";
 
 class WorkerPool final : public QObject {
     Q_OBJECT
@@ -24,7 +32,7 @@ public:
     struct Result {
         int index = 0;
         int exitCode = -1;        // -1: the worker crashed or could not start
-        QList<QJsonObject> lines; // the JSON objects the worker printed, in order
+        QList<QJsonObject> lines; // the JSON objects the worker printed for the row, in order
         QString problem;          // why there is no usable output, if so
     };
 
@@ -33,26 +41,38 @@ public:
     void setEnvironment(const QProcessEnvironment &environment) { m_environment = environment; }
     // A worker's report carries its message; its stderr is wanted only with --verbose.
     void setForwardErrors(bool forward) { m_forwardErrors = forward; }
-    // Runs every argument list; calls `done` for each as it ends, in the order
-    // they end. Returns when all started workers have ended.
+    // Runs every argument list (a command line of pnv3400ctl, without the
+    // program); calls `done` for each as it ends, in the order they end.
+    // Returns when every worker has ended.
     void run(const std::vector<QStringList> &argumentLists, const std::function<void(const Result &)> &done);
-    // Starts no new worker; the running ones finish.
+    // Hands out no new row; the running ones finish.
     void stop() { m_stopping = true; }
+    // Rows handed out so far.
     int started() const { return m_next; }
 
 signals:
     void allEnded();
 
 private:
-    void startNext();
+    struct Worker {
+        int index = -1;   // the row it runs, -1 when idle
+        QByteArray pending;   // output after the last whole line
+        QList<QJsonObject> lines;
+    };
+
+    bool rowsLeft() const { return !m_stopping && m_next < int(m_lists->size()); }
+    void startWorker();
+    void handOut(QProcess *process);
+    void readOutput(QProcess *process);
+    void workerEnded(QProcess *process, const QString &problem);
 
     QString m_program;
     int m_jobs = 1;
     QProcessEnvironment m_environment = QProcessEnvironment::systemEnvironment();
     const std::vector<QStringList> *m_lists = nullptr;
     std::function<void(const Result &)> m_done;
+    std::map<QProcess *, Worker> m_workers;
     int m_next = 0;
-    int m_running = 0;
     bool m_stopping = false;
     bool m_forwardErrors = false;
 };

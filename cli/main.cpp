@@ -16,10 +16,12 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QSet>
 #include <QTimer>
 
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <map>
 #include <optional>
@@ -668,6 +670,31 @@ Result commandDoctor(const Invocation &call)
     return result;
 }
 
+Program program();
+
+// The worker side of apply and scan: serves the command lines read from its
+// input, one JSON array of arguments per line, each run as pnv3400ctl would
+// run it, with the device library bound once for all of them; after each, the
+// line {"row-end": EXIT_CODE}. Ends when its input ends.
+Result commandServe(const Invocation &)
+{
+    char *line = nullptr;
+    std::size_t size = 0;
+    ssize_t length;
+    while ((length = ::getline(&line, &size, stdin)) > 0) {
+        const QJsonArray list = QJsonDocument::fromJson(QByteArray(line, length)).array();
+        QStringList arguments{QCoreApplication::applicationFilePath()};
+        for (const QJsonValue &argument : list)
+            arguments << argument.toString();
+        const int code = runCommandLine(program(), arguments);
+        Output::printText(QString::fromUtf8(QJsonDocument(QJsonObject{{QLatin1String(kRowEndKey), code}})
+                                                .toJson(QJsonDocument::Compact))
+                          + u'\n');
+    }
+    std::free(line);
+    return {};
+}
+
 const QString kNewAddressNote =
     QStringLiteral("A new address and port take effect when the encoder restarts; until then it answers where it was.");
 
@@ -709,7 +736,7 @@ Program program()
              {kScanPort, kJobs, kTimeout}, 1, 1, commandScan},
             {QStringLiteral("apply"), QStringLiteral("PLAN.csv"),
              QStringLiteral("write every row of a plan (header encoder,ip,port,gateway,mask)"),
-             QStringLiteral("Write every row of a plan, each in a worker process, as write does. The plan is checked "
+             QStringLiteral("Write every row of a plan, as write does, in up to --jobs worker processes. The plan is checked "
                             "whole first.\n")
                  + kNewAddressNote,
              {kJobs, kDryRun, kForce}, 1, 1, commandApply},
@@ -724,6 +751,9 @@ Program program()
             {QStringLiteral("probe"), QStringLiteral("ADDRESS..."), {},
              QStringLiteral("Used by scan: link to each address in turn."), {kScanPort}, 1, 1024, commandProbe,
              true},
+            {QStringLiteral("serve"), {}, {},
+             QStringLiteral("Used by apply and scan: run the command lines read from the input, one after another."),
+             {}, 0, 0, commandServe, true},
         }};
     // Options that do nothing for a command stay out of its help.
     for (Command &command : table.commands) {

@@ -1,5 +1,7 @@
 #include "TessalinBinding.h"
 
+#include "PeFile.h"
+
 #include <dlfcn.h>
 #include <unistd.h>
 
@@ -42,35 +44,88 @@ bool resolve(void *handle, const char *name, Fn &slot, std::string &error, const
     return true;
 }
 
+// The folders an installation or a build keeps our libraries in, in the order searched.
+std::vector<std::string> privateFolders()
+{
+    std::vector<std::string> folders;
+    const std::string dir = executableDir();
+    if (!dir.empty()) {
+        folders.push_back(dir);
+        folders.push_back(dir + "/" PNV_PRIVATE_LIBDIR_FROM_BINDIR);
+    }
+    folders.push_back(PNV_PRIVATE_LIBDIR);
+    return folders;
+}
+
 } // namespace
+
+std::vector<TessalinLibrary::Candidate> TessalinLibrary::candidates()
+{
+    std::vector<Candidate> found;
+    if (const char *env = std::getenv("TESSALIN_LIBRARY"); env && *env)
+        found.push_back({env, true});
+    for (const std::string &folder : privateFolders())
+        found.push_back({folder + "/" + kTessalinFileName, false});
+    return found;
+}
 
 std::vector<std::string> TessalinLibrary::candidatePaths()
 {
     std::vector<std::string> paths;
-    if (const char *env = std::getenv("TESSALIN_LIBRARY"); env && *env)
-        paths.emplace_back(env);
-    const std::string dir = executableDir();
-    if (!dir.empty()) {
-        paths.push_back(dir + "/" + kTessalinFileName);
-        paths.push_back(dir + "/" PNV_PRIVATE_LIBDIR_FROM_BINDIR "/" + kTessalinFileName);
-    }
-    paths.push_back(std::string(PNV_PRIVATE_LIBDIR) + "/" + kTessalinFileName);
+    for (const Candidate &c : candidates())
+        paths.push_back(c.path);
     return paths;
+}
+
+std::string TessalinLibrary::bridgePath()
+{
+    for (const std::string &folder : privateFolders())
+        if (fileExists(folder + "/" + kBridgeFileName))
+            return folder + "/" + kBridgeFileName;
+    return {};
 }
 
 TessalinLibrary::LoadResult TessalinLibrary::load()
 {
-    const auto candidates = candidatePaths();
-    for (std::size_t i = 0; i < candidates.size(); ++i) {
-        // An explicitly named library is used or reported, never skipped.
-        const bool explicitChoice = i == 0 && std::getenv("TESSALIN_LIBRARY") && *std::getenv("TESSALIN_LIBRARY");
-        if (explicitChoice || fileExists(candidates[i]))
-            return loadFrom(candidates[i]);
-    }
+    for (const Candidate &c : candidates())
+        if (c.explicitChoice || fileExists(c.path))
+            return loadFrom(c.path);
     return loadFrom(kTessalinFileName);  // the system's search path
 }
 
 TessalinLibrary::LoadResult TessalinLibrary::loadFrom(const std::string &pathOrName)
+{
+    // The header decides, not the name: a Linux library called .DLL binds natively.
+    if (pathOrName.find('/') != std::string::npos && fileExists(pathOrName)) {
+        const auto file = tessalin::bridge::inspectLibrary(pathOrName);
+        if (file.kind == tessalin::bridge::LibraryFile::Kind::Pe)
+            return loadThroughBridge(pathOrName);
+        if (file.kind == tessalin::bridge::LibraryFile::Kind::Neither)
+            return {nullptr, file.problem};
+    }
+    return loadNative(pathOrName);
+}
+
+TessalinLibrary::LoadResult TessalinLibrary::loadThroughBridge(const std::string &dll)
+{
+    const std::string bridge = bridgePath();
+    if (bridge.empty())
+        return {nullptr, dll + ": a Windows DLL, and the Wine bridge (" + kBridgeFileName + ") is not installed"};
+    auto loaded = loadNative(bridge);
+    if (!loaded.library)
+        return loaded;
+    using BindFn = int (*)(const char *, char *, std::size_t);
+    const auto bind = reinterpret_cast<BindFn>(::dlsym(loaded.library->m_handle, "TessalinBridge_Bind"));
+    if (!bind)
+        return {nullptr, bridge + ": entry point 'TessalinBridge_Bind' not found"};
+    char error[1024] = {};
+    if (bind(dll.c_str(), error, sizeof error) != 0)
+        return {nullptr, error};
+    loaded.library->m_path = dll;
+    return loaded;
+}
+
+TessalinLibrary::LoadResult TessalinLibrary::loadNative(const std::string &pathOrName)
 {
     ::dlerror();
     void *handle = ::dlopen(pathOrName.c_str(), RTLD_NOW | RTLD_LOCAL);
@@ -111,7 +166,12 @@ LibraryReference::~LibraryReference() { release(); }
 void LibraryReference::acquire(const std::string &pathOrName)
 {
     release();
-    m_handle = ::dlopen(pathOrName.c_str(), RTLD_NOW | RTLD_LOCAL);
+    std::string name = pathOrName;
+    if (pathOrName.find('/') != std::string::npos
+        && tessalin::bridge::inspectLibrary(pathOrName).kind == tessalin::bridge::LibraryFile::Kind::Pe)
+        name = TessalinLibrary::bridgePath();
+    if (!name.empty())
+        m_handle = ::dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
 }
 
 void LibraryReference::release()

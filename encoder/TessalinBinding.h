@@ -24,6 +24,8 @@ struct TessalinApi {
 
 // The Linux file name of the device library.
 inline constexpr const char *kTessalinFileName = "libtessalin.so";
+// The library that serves a Windows DLL through Wine, kept beside ours.
+inline constexpr const char *kBridgeFileName = "libtessalin-bridge.so";
 
 // An opened device library with all five entry points resolved.
 class TessalinLibrary final {
@@ -33,13 +35,26 @@ public:
         std::string error;                         // names the file or the entry point
     };
 
+    // A place to look. An explicit one (TESSALIN_LIBRARY) is used or
+    // reported, never skipped; the others count only when the file is there.
+    struct Candidate {
+        std::string path;
+        bool explicitChoice = false;
+    };
+
     // Looks in TESSALIN_LIBRARY (a full path, for the maker's library), next to
     // the executable, in the installed private library folder found from the
     // executable's own folder, in that folder at its configured absolute
     // place, then where the system looks.
     static LoadResult load();
+    // Binds one file by what its header says: an ELF library natively, a
+    // Windows DLL (PE) through the Wine bridge. A bare name is left to the
+    // system's search.
     static LoadResult loadFrom(const std::string &pathOrName);
+    static std::vector<Candidate> candidates();
     static std::vector<std::string> candidatePaths();
+    // Where the Wine bridge library is, or empty when it is not installed.
+    static std::string bridgePath();
 
     ~TessalinLibrary();
     TessalinLibrary(const TessalinLibrary &) = delete;
@@ -50,6 +65,8 @@ public:
 
 private:
     TessalinLibrary(void *handle, std::string path, TessalinApi api);
+    static LoadResult loadNative(const std::string &pathOrName);
+    static LoadResult loadThroughBridge(const std::string &dll);
     void *m_handle = nullptr;
     std::string m_path;
     TessalinApi m_api;
@@ -57,6 +74,7 @@ private:
 
 // The window's own reference to the library by name, taken at creation and
 // released at close. It is used for nothing else; a failed load goes unnoticed.
+// For a Windows DLL it is a reference to the bridge that serves it.
 class LibraryReference final {
 public:
     LibraryReference() = default;

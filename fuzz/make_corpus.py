@@ -121,7 +121,37 @@ def session_seed(*clients):
 SESSION = hello() + frame(0x02, 2, b"") + frame(0x03, 3, REQUEST) + frame(0x04, 4, b"")
 
 
+def bridge_frame(kind, payload, flags=0):
+    return b"TB" + bytes([kind, flags]) + struct.pack("<I", len(payload)) + payload
+
+
+def bridge_seed(capacity, *frames, piece=255):
+    """The capacity of the call a reply answers, then the stream in pieces."""
+    p = Provider()
+    p.back += struct.pack(">I", capacity + 2**31)   # ConsumeIntegral: INT32_MIN plus these, most significant first
+    stream = b"".join(frames)
+    for start in range(0, len(stream), piece):
+        chunk = stream[start:start + piece]
+        p.number(len(chunk)).data(chunk)
+    return p.build()
+
+
+BRIDGE_WRITE = bridge_frame(0x04, struct.pack("<ii", 3000, 500) + REQUEST + bytes(480))
+BRIDGE_CONNECT = bridge_frame(0x01, struct.pack("<iii", 3000, 14, 3001) + b"172.16.30.1".ljust(16, b"\0"))
+
 SEEDS = {
+    "fuzz_bridge_frame": {
+        "connect-and-reply": bridge_seed(0, BRIDGE_CONNECT, bridge_frame(0x81, struct.pack("<i", 0))),
+        "write": bridge_seed(500, BRIDGE_WRITE),
+        "read-null-buffer": bridge_seed(500, bridge_frame(0x03, struct.pack("<ii", 500, 500), flags=1)),
+        "read-reply-scribbled": bridge_seed(26, bridge_frame(0x81, struct.pack("<i", 26) + bytes(range(256)) * 2)),
+        "ready-then-failed": bridge_seed(0, bridge_frame(0x80, struct.pack("<i", 32)),
+                                         bridge_frame(0x82, b"Z:\\x\\Tessalin.DLL: entry point 'ConfigWrite' not found")),
+        "disconnect-close": bridge_seed(0, bridge_frame(0x02, b""), bridge_frame(0x05, b"")),
+        "too-long": bridge_seed(0, b"TB\x81\x00" + struct.pack("<I", 1 << 20)),
+        "bad-magic": bridge_seed(0, b"PN" + BRIDGE_WRITE[2:]),
+        "negative-capacity": bridge_seed(-1, bridge_frame(0x04, struct.pack("<ii", 500, -1))),
+    },
     "fuzz_frame_decoder": {
         "hello-reply": HELLO_REPLY,
         "read-reply": READ_REPLY,

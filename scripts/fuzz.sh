@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets with clang and runs each for a bounded time.
-# Usage: scripts/fuzz.sh [SECONDS_PER_TARGET] [TARGET...]   (default 60, all five)
+# Usage: scripts/fuzz.sh [SECONDS_PER_TARGET] [TARGET...]   (default 60, all six)
 # Inputs found interesting go to build-fuzz/corpus/<target>/, crashing ones to
 # build-fuzz/artifacts/. The library target talks to its own fake encoder on
 # 127.0.0.1 only, and runs inside a private network namespace when one can be
@@ -10,7 +10,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-60}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(fuzz_frame_decoder fuzz_library_reply fuzz_int_conversion fuzz_state_file
+[ ${#targets[@]} -gt 0 ] || targets=(fuzz_frame_decoder fuzz_bridge_frame fuzz_library_reply fuzz_int_conversion fuzz_state_file
                                      fuzz_client_session)
 case $seconds in ''|*[!0-9]*|0) echo "fuzz.sh: seconds must be a positive whole number" >&2; exit 2;; esac
 

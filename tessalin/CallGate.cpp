@@ -1,19 +1,6 @@
 #include "CallGate.h"
 
-#include <sys/eventfd.h>
-#include <unistd.h>
-
 namespace tessalin {
-
-// Without the descriptor (none left in the process) a disconnect still ends
-// the calls waiting for their turn; the one using the link ends by its deadline.
-CallGate::CallGate() : m_wakeFd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
-
-CallGate::~CallGate()
-{
-    if (m_wakeFd >= 0)
-        ::close(m_wakeFd);
-}
 
 CallGate::Turn CallGate::enter(Deadline &deadline, std::uint64_t &ticket)
 {
@@ -26,7 +13,7 @@ CallGate::Turn CallGate::enter(Deadline &deadline, std::uint64_t &ticket)
         return Turn::TimedOut;
     m_busy = true;
     const std::uint64_t mine = ticket;
-    deadline.cancelWith(m_wakeFd, [this, mine] { return m_epoch.load() != mine; });
+    deadline.cancelWith(&m_wake, [this, mine] { return m_epoch.load() != mine; });
     return Turn::Granted;
 }
 
@@ -45,10 +32,7 @@ void CallGate::disconnect(const std::function<void()> &closeLink)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_epoch.fetch_add(1);
-    if (m_wakeFd >= 0) {
-        const std::uint64_t one = 1;
-        (void)!::write(m_wakeFd, &one, sizeof one);
-    }
+    m_wake.raise();
     if (!m_busy)
         closeLink();
     m_turn.notify_all();

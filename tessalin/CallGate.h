@@ -2,10 +2,11 @@
 // Lets one call at a time use the link, whatever the number of calling
 // threads, without letting waits add up: a call waits for its turn only until
 // its own deadline, and a disconnect never waits at all. It ends every call
-// that began before it: the one using the link wakes from its poll through
-// the wake descriptor, the ones still waiting for their turn give up.
+// that began before it: the one using the link wakes from its wait through
+// the wake-up, the ones still waiting for their turn give up.
 
 #include "Deadline.h"
+#include "Platform.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -17,8 +18,7 @@ namespace tessalin {
 
 class CallGate final {
 public:
-    CallGate();
-    ~CallGate();
+    CallGate() = default;
     CallGate(const CallGate &) = delete;
     CallGate &operator=(const CallGate &) = delete;
 
@@ -39,7 +39,7 @@ private:
     std::condition_variable m_turn;
     bool m_busy = false;
     std::atomic<std::uint64_t> m_epoch{0};
-    int m_wakeFd = -1;
+    platform::WakeSignal m_wake;
 };
 
 } // namespace tessalin

@@ -3,6 +3,8 @@
 // a call, including the wait for its turn, takes what is left of it. A call
 // also ends early when another thread disconnects while it runs.
 
+#include "Platform.h"
+
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -27,19 +29,19 @@ public:
     bool expired() const { return Clock::now() >= m_end; }
     Clock::time_point end() const { return m_end; }
 
-    // `wakeFd` becomes readable when some call may have been cancelled;
-    // `cancelled` tells whether this one was. Waits poll the descriptor too.
-    void cancelWith(int wakeFd, std::function<bool()> cancelled)
+    // `wake` becomes readable when some call may have been cancelled;
+    // `cancelled` tells whether this one was. Waits watch the wake-up too.
+    void cancelWith(platform::WakeSignal *wake, std::function<bool()> cancelled)
     {
-        m_wakeFd = wakeFd;
+        m_wake = wake;
         m_cancelled = std::move(cancelled);
     }
-    int wakeFd() const { return m_wakeFd; }
+    platform::WakeSignal *wake() const { return m_wake; }
     bool cancelled() const { return m_cancelled && m_cancelled(); }
 
 private:
     Clock::time_point m_end;
-    int m_wakeFd = -1;
+    platform::WakeSignal *m_wake = nullptr;
     std::function<bool()> m_cancelled;
 };
 

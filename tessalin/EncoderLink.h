@@ -3,6 +3,7 @@
 // request/reply exchanges. Every wait is bounded by the caller's Deadline.
 
 #include "Deadline.h"
+#include "Platform.h"
 #include "WireFrame.h"
 
 #include <cstdint>
@@ -22,7 +23,7 @@ public:
     EncoderLink(const EncoderLink &) = delete;
     EncoderLink &operator=(const EncoderLink &) = delete;
 
-    bool isOpen() const { return m_fd >= 0; }
+    bool isOpen() const { return m_fd != platform::kNoSocket; }
     // True while the link is open and the encoder has neither closed nor reset it.
     bool isAlive() const;
 
@@ -43,7 +44,7 @@ private:
     Outcome receiveFrame(const Deadline &deadline, wire::Frame &frame);
     void closeSocket();
 
-    int m_fd = -1;
+    platform::Socket m_fd = platform::kNoSocket;
     std::uint16_t m_nextSequence = 1;
 };
 

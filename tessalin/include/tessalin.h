@@ -25,7 +25,7 @@
 extern "C" {
 #endif
 
-#if defined(TESSALIN_BUILDING_LIBRARY)
+#if defined(TESSALIN_BUILDING_LIBRARY) && !defined(_WIN32)
 #define TESSALIN_API __attribute__((visibility("default")))
 #else
 #define TESSALIN_API

@@ -32,6 +32,12 @@ expect() { grep -qxE "$1" "$tmp/contents" || fail "the package lacks $1"; }
 expect 'usr/bin/pnv3400-setup'
 expect 'usr/bin/pnv3400-sim'
 expect 'usr/lib/[^/]+/pnv3400/libtessalin\.so'
+if [ -f "$build/bin/tessalin-host64.exe" ]; then
+  expect 'usr/lib/[^/]+/pnv3400/libtessalin-bridge\.so'
+  expect 'usr/lib/[^/]+/pnv3400/tessalin-host32\.exe'
+  expect 'usr/lib/[^/]+/pnv3400/tessalin-host64\.exe'
+  [[ $(dpkg-deb -f "$deb" Recommends) == *wine* ]] || fail "Recommends lacks wine"
+fi
 expect 'usr/share/applications/pnv3400-setup\.desktop'
 expect 'usr/share/metainfo/[^/]+\.metainfo\.xml'
 for size in 16 32 48 64 128 256; do expect "usr/share/icons/hicolor/${size}x${size}/apps/pnv3400-setup\.png"; done

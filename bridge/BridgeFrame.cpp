@@ -1,0 +1,153 @@
+#include "BridgeFrame.h"
+
+#include <algorithm>
+
+namespace tessalin::bridge {
+namespace {
+
+constexpr std::uint8_t kMagic0 = 'T';
+constexpr std::uint8_t kMagic1 = 'B';
+
+std::uint32_t readLe(const std::uint8_t *p)
+{
+    return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 | std::uint32_t{p[3]} << 24;
+}
+
+} // namespace
+
+bool isKnownType(std::uint8_t type)
+{
+    return (type >= 0x01 && type <= 0x05) || (type >= 0x80 && type <= 0x82);
+}
+
+void putInt(std::vector<std::uint8_t> &out, std::int32_t value)
+{
+    const auto v = static_cast<std::uint32_t>(value);
+    for (int shift = 0; shift < 32; shift += 8)
+        out.push_back(static_cast<std::uint8_t>(v >> shift));
+}
+
+bool getInt(const std::vector<std::uint8_t> &payload, std::size_t offset, std::int32_t &value)
+{
+    if (payload.size() < offset + 4)
+        return false;
+    value = static_cast<std::int32_t>(readLe(payload.data() + offset));
+    return true;
+}
+
+std::vector<std::uint8_t> encode(const Frame &frame)
+{
+    std::vector<std::uint8_t> out{kMagic0, kMagic1, static_cast<std::uint8_t>(frame.type), frame.flags};
+    putInt(out, static_cast<std::int32_t>(frame.payload.size()));
+    out.insert(out.end(), frame.payload.begin(), frame.payload.end());
+    return out;
+}
+
+std::size_t Decoder::feed(const std::uint8_t *data, std::size_t size)
+{
+    std::size_t taken = 0;
+    while (taken < size && m_state == State::NeedMore) {
+        if (m_headerFill < kHeaderSize) {
+            m_header[m_headerFill++] = data[taken++];
+            if (m_headerFill == 1 && m_header[0] != kMagic0)
+                m_state = State::Malformed;
+            else if (m_headerFill == 2 && m_header[1] != kMagic1)
+                m_state = State::Malformed;
+            else if (m_headerFill == 3 && !isKnownType(m_header[2]))
+                m_state = State::Malformed;
+            else if (m_headerFill == kHeaderSize) {
+                const std::uint32_t length = readLe(m_header + 4);
+                if (length > kMaxPayload) {
+                    m_state = State::Malformed;
+                    break;
+                }
+                m_length = length;
+                m_frame.type = static_cast<Type>(m_header[2]);
+                m_frame.flags = m_header[3];
+                m_frame.payload.clear();
+                m_frame.payload.reserve(m_length);
+                if (m_length == 0)
+                    m_state = State::FrameReady;
+            }
+            continue;
+        }
+        const std::size_t chunk = std::min(size - taken, m_length - m_frame.payload.size());
+        m_frame.payload.insert(m_frame.payload.end(), data + taken, data + taken + chunk);
+        taken += chunk;
+        if (m_frame.payload.size() == m_length)
+            m_state = State::FrameReady;
+    }
+    return taken;
+}
+
+Frame Decoder::take()
+{
+    Frame frame = std::move(m_frame);
+    m_frame = Frame{};
+    m_headerFill = 0;
+    m_length = 0;
+    m_state = State::NeedMore;
+    return frame;
+}
+
+std::size_t forwardedBytes(std::int32_t capacity, bool nullBuffer)
+{
+    if (nullBuffer || capacity <= 0)
+        return 0;
+    return std::min<std::size_t>(static_cast<std::size_t>(capacity), kMaxBuffer);
+}
+
+Frame encodeCall(const CallRequest &call)
+{
+    Frame frame;
+    frame.type = call.type;
+    putInt(frame.payload, call.budgetMs);
+    switch (call.type) {
+    case Type::Connect:
+        putInt(frame.payload, call.mode);
+        putInt(frame.payload, call.port);
+        break;
+    case Type::Read:
+    case Type::Write:
+        frame.flags = call.nullBuffer ? kNullBuffer : 0;
+        putInt(frame.payload, call.capacity);
+        break;
+    default:
+        frame.payload.clear();
+        return frame;
+    }
+    frame.payload.insert(frame.payload.end(), call.bytes.begin(), call.bytes.end());
+    return frame;
+}
+
+bool decodeCall(const Frame &frame, CallRequest &call)
+{
+    call = CallRequest{};
+    call.type = frame.type;
+    const auto &p = frame.payload;
+    switch (frame.type) {
+    case Type::Connect:
+        if (frame.flags != 0 || p.size() != 12 + 16 || !getInt(p, 0, call.budgetMs) || !getInt(p, 4, call.mode) || !getInt(p, 8, call.port))
+            return false;
+        call.bytes.assign(p.begin() + 12, p.end());
+        return true;
+    case Type::Read:
+    case Type::Write: {
+        if (frame.flags & ~kNullBuffer || !getInt(p, 0, call.budgetMs) || !getInt(p, 4, call.capacity))
+            return false;
+        call.nullBuffer = (frame.flags & kNullBuffer) != 0;
+        const std::size_t expected = forwardedBytes(call.capacity, call.nullBuffer);
+        if (p.size() != 8 + expected)
+            return false;
+        call.bytes.assign(p.begin() + 8, p.end());
+        return true;
+    }
+    case Type::Disconnect:
+    case Type::Close:
+        return frame.flags == 0 && p.empty();
+    default:
+        return false;
+    }
+}
+
+} // namespace tessalin::bridge

@@ -1,0 +1,28 @@
+#pragma once
+// What a library file is, from its header: an ELF file binds natively, a PE
+// file (a Windows DLL) through the Wine bridge. For a PE file it also reads
+// the machine type and the exported names, so that the binding can name a
+// missing entry point or a wrong machine before any Wine process starts.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tessalin::bridge {
+
+struct LibraryFile {
+    enum class Kind { Unreadable, Elf, Pe, Neither };
+    Kind kind = Kind::Unreadable;
+    std::string problem;                 // why a PE file cannot serve, empty when it can
+    int bits = 0;                        // 32 (x86) or 64 (x64) for a usable PE file
+    std::vector<std::string> exports;    // a PE file's exported names
+};
+
+LibraryFile inspectLibrary(const std::string &path);
+// The same for bytes already read; `path` only names the file in messages.
+LibraryFile inspectLibraryBytes(const std::vector<std::uint8_t> &bytes, const std::string &path);
+
+// The five entry points a device library must export, in the order callers bind them.
+inline constexpr const char *kEntryPoints[] = {"S_Connect", "S_Disconnect", "ConfigRead", "ConfigWrite", "DLLClose"};
+
+} // namespace tessalin::bridge

@@ -1,0 +1,456 @@
+#include "WineHost.h"
+
+#include "PeFile.h"
+#include "tessalin_codes.h"
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+extern char **environ;
+
+namespace tessalin::bridge {
+namespace {
+
+// A warm Wine start takes about a second, a new prefix some seconds more; a
+// loaded machine can take several times that. Bounded either way.
+constexpr std::chrono::seconds kStartBound{30};
+constexpr std::chrono::seconds kNewPrefixBound{180};
+// Beyond the call's own budget: the DLL answers a time-out itself, and the
+// pipe round trip through Wine needs its moment.
+constexpr std::chrono::milliseconds kGrace{750};
+
+bool isExecutable(const std::string &path) { return ::access(path.c_str(), X_OK) == 0; }
+bool exists(const std::string &path) { return ::access(path.c_str(), F_OK) == 0; }
+
+std::string searchPath(const char *name)
+{
+    const char *path = std::getenv("PATH");
+    std::string all = path ? path : "/usr/bin:/bin";
+    std::size_t begin = 0;
+    while (begin <= all.size()) {
+        const std::size_t end = std::min(all.find(':', begin), all.size());
+        const std::string dir = all.substr(begin, end - begin);
+        if (!dir.empty() && isExecutable(dir + "/" + name))
+            return dir + "/" + name;
+        begin = end + 1;
+    }
+    return {};
+}
+
+bool startsWithShebang(const std::string &path)
+{
+    char head[2] = {};
+    FILE *f = std::fopen(path.c_str(), "rb");
+    if (!f)
+        return false;
+    const bool script = std::fread(head, 1, 2, f) == 2 && head[0] == '#' && head[1] == '!';
+    std::fclose(f);
+    return script;
+}
+
+std::string defaultPrefix()
+{
+    if (const char *p = std::getenv("WINEPREFIX"); p && *p)
+        return p;
+    if (const char *d = std::getenv("XDG_DATA_HOME"); d && *d == '/')
+        return std::string(d) + "/pnv3400/wine";
+    const char *home = std::getenv("HOME");
+    return std::string(home && *home ? home : "/tmp") + "/.local/share/pnv3400/wine";
+}
+
+// Makes the folders up to `path`'s parent; the prefix itself Wine makes.
+bool prefixUsable(const std::string &prefix)
+{
+    if (exists(prefix))
+        return ::access(prefix.c_str(), W_OK | X_OK) == 0;
+    std::string parent = prefix.substr(0, prefix.find_last_of('/'));
+    for (std::size_t at = 1; at <= parent.size(); ++at) {
+        if (at == parent.size() || parent[at] == '/') {
+            const std::string part = parent.substr(0, at);
+            if (!exists(part) && ::mkdir(part.c_str(), 0700) != 0)
+                return false;
+        }
+    }
+    return ::access((parent.empty() ? "/" : parent).c_str(), W_OK | X_OK) == 0;
+}
+
+std::string ownFolder()
+{
+    Dl_info info{};
+    if (!::dladdr(reinterpret_cast<void *>(&planHost), &info) || !info.dli_fname)
+        return {};
+    std::string path = info.dli_fname;
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
+}
+
+// Writes to a pipe whose reader may be gone, without SIGPIPE reaching the caller.
+bool writeAll(int fd, const std::uint8_t *data, std::size_t size)
+{
+    sigset_t pipeSet, old;
+    sigemptyset(&pipeSet);
+    sigaddset(&pipeSet, SIGPIPE);
+    sigset_t pending;
+    sigpending(&pending);
+    const bool alreadyPending = sigismember(&pending, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipeSet, &old);
+    bool ok = true;
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::write(fd, data + done, size - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            ok = false;
+            break;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    if (!ok && errno == EPIPE && !alreadyPending) {
+        const timespec zero{0, 0};
+        while (sigtimedwait(&pipeSet, nullptr, &zero) < 0 && errno == EINTR) {
+        }
+    }
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    return ok;
+}
+
+} // namespace
+
+HostPlan planHost(const std::string &dll, const std::string &hostDir, std::string &error)
+{
+    HostPlan plan;
+    const LibraryFile file = inspectLibrary(dll);
+    if (file.kind != LibraryFile::Kind::Pe) {
+        error = file.kind == LibraryFile::Kind::Elf ? dll + ": a Linux library, not a Windows DLL" : file.problem;
+        return plan;
+    }
+    if (!file.problem.empty()) {
+        error = file.problem;
+        return plan;
+    }
+    for (const char *name : kEntryPoints) {
+        if (std::find(file.exports.begin(), file.exports.end(), name) == file.exports.end()) {
+            error = dll + ": entry point '" + name + "' not found";
+            return plan;
+        }
+    }
+    if (file.bits == 64) {
+        plan.loader = searchPath("wine64");
+        if (plan.loader.empty())
+            plan.loader = searchPath("wine");
+    } else {
+        plan.loader = searchPath("wine");
+    }
+    if (plan.loader.empty()) {
+        error = dll + ": a Windows DLL needs Wine, which is not installed (install the package wine: "
+                      "sudo apt-get install wine)";
+        return plan;
+    }
+    // Debian's wine launcher picks the 32-bit loader when wine32 is there and
+    // falls back to the 64-bit one, which cannot load a 32-bit DLL.
+    if (file.bits == 32 && startsWithShebang(plan.loader) && exists("/usr/lib/wine/wine64")
+        && !isExecutable("/usr/lib/wine/wine")) {
+        error = dll + ": a 32-bit Windows DLL needs 32-bit Wine, which is not installed (sudo dpkg "
+                      "--add-architecture i386 && sudo apt-get update && sudo apt-get install wine32:i386)";
+        return plan;
+    }
+    plan.hostExe = hostDir + (file.bits == 64 ? "/tessalin-host64.exe" : "/tessalin-host32.exe");
+    if (!exists(plan.hostExe)) {
+        error = dll + ": the bridge's host program " + plan.hostExe + " is missing";
+        return plan;
+    }
+    plan.prefix = defaultPrefix();
+    if (!prefixUsable(plan.prefix)) {
+        error = dll + ": the Wine prefix folder " + plan.prefix
+                + " is not writable (set WINEPREFIX to a folder of your own)";
+        return plan;
+    }
+    char absolute[PATH_MAX];
+    if (!::realpath(dll.c_str(), absolute)) {
+        error = dll + ": cannot be read";
+        return plan;
+    }
+    // Wine's drive Z: is the Linux root.
+    plan.windowsPath = std::string("Z:") + absolute;
+    std::replace(plan.windowsPath.begin(), plan.windowsPath.end(), '/', '\\');
+    plan.bits = file.bits;
+    plan.dll = dll;
+    return plan;
+}
+
+std::shared_ptr<WineHost> WineHost::create(const std::string &dll, std::string &error)
+{
+    HostPlan plan = planHost(dll, ownFolder(), error);
+    if (plan.dll.empty())
+        return nullptr;
+    return std::make_shared<WineHost>(std::move(plan));
+}
+
+WineHost::~WineHost()
+{
+    std::lock_guard<std::mutex> lock(m_ioLock);
+    // Its input closed, a host ends by itself; reaped here when it already
+    // has, otherwise it is never waited for (a program ending now would
+    // otherwise wait for Wine to wind down).
+    endLocked(false);
+    for (const pid_t pid : m_ending) {
+        int status;
+        ::waitpid(pid, &status, WNOHANG);
+    }
+}
+
+void WineHost::start()
+{
+    std::lock_guard<std::mutex> lock(m_ioLock);
+    if (m_process.pid < 0)
+        startLocked();
+}
+
+void WineHost::startLocked()
+{
+    // Reap hosts told to end earlier, so that none stays a zombie for long.
+    m_ending.erase(std::remove_if(m_ending.begin(), m_ending.end(),
+                                  [](pid_t pid) {
+                                      int status;
+                                      return ::waitpid(pid, &status, WNOHANG) != 0;
+                                  }),
+                   m_ending.end());
+    int toHost[2], fromHost[2];
+    if (::pipe2(toHost, O_CLOEXEC) != 0)
+        return;
+    if (::pipe2(fromHost, O_CLOEXEC) != 0) {
+        ::close(toHost[0]);
+        ::close(toHost[1]);
+        return;
+    }
+    m_process = Process{};
+    m_process.newPrefix = !exists(m_plan.prefix + "/system.reg");
+    if (m_process.newPrefix)
+        std::fprintf(stderr, "%s: setting up the Wine prefix %s for the first time; this takes some seconds\n",
+                     m_plan.dll.c_str(), m_plan.prefix.c_str());
+
+    std::vector<std::string> env;
+    bool debugSet = false, overridesSet = false;
+    for (char **e = environ; *e; ++e) {
+        const std::string entry = *e;
+        if (entry.rfind("WINEPREFIX=", 0) == 0)
+            continue;
+        debugSet |= entry.rfind("WINEDEBUG=", 0) == 0;
+        overridesSet |= entry.rfind("WINEDLLOVERRIDES=", 0) == 0;
+        env.push_back(entry);
+    }
+    env.push_back("WINEPREFIX=" + m_plan.prefix);
+    if (!debugSet)
+        env.push_back("WINEDEBUG=-all");
+    // A new prefix would otherwise offer to download .NET and HTML engines.
+    if (!overridesSet)
+        env.push_back("WINEDLLOVERRIDES=mscoree,mshtml=");
+    std::vector<char *> envp;
+    for (auto &entry : env)
+        envp.push_back(entry.data());
+    envp.push_back(nullptr);
+    std::string loader = m_plan.loader, exe = m_plan.hostExe, dll = m_plan.windowsPath;
+    char *argv[] = {loader.data(), exe.data(), dll.data(), nullptr};
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, toHost[0], 0);
+    posix_spawn_file_actions_adddup2(&actions, fromHost[1], 1);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    // The caller may ignore or block signals; the host starts with the defaults.
+    sigset_t none, all;
+    sigemptyset(&none);
+    sigfillset(&all);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setsigdefault(&attributes, &all);
+    // Its own process group: Ctrl+C at the terminal is for the client, which
+    // may finish its calls first (pnv3400ctl does); the host ends with its input.
+    posix_spawnattr_setpgroup(&attributes, 0);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
+    pid_t pid = -1;
+    const int rc = ::posix_spawn(&pid, loader.c_str(), &actions, &attributes, argv, envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    ::close(toHost[0]);
+    ::close(fromHost[1]);
+    if (rc != 0) {
+        std::fprintf(stderr, "%s: cannot start %s: %s\n", m_plan.dll.c_str(), loader.c_str(), std::strerror(rc));
+        ::close(toHost[1]);
+        ::close(fromHost[0]);
+        return;
+    }
+    m_process.pid = pid;
+    m_process.in = toHost[1];
+    m_process.out = fromHost[0];
+}
+
+void WineHost::endLocked(bool kill)
+{
+    if (m_process.pid < 0)
+        return;
+    if (m_process.in >= 0)
+        ::close(m_process.in);
+    ::close(m_process.out);
+    int status;
+    if (kill) {
+        ::kill(m_process.pid, SIGKILL);
+        ::waitpid(m_process.pid, &status, 0);
+    } else if (::waitpid(m_process.pid, &status, WNOHANG) == 0) {
+        m_ending.push_back(m_process.pid);
+    }
+    m_process = Process{};
+}
+
+bool WineHost::writeLocked(const Frame &frame)
+{
+    if (m_process.in < 0)
+        return false;
+    const auto bytes = encode(frame);
+    return writeAll(m_process.in, bytes.data(), bytes.size());
+}
+
+WineHost::Read WineHost::readFrame(int fd, Decoder &decoder, Clock::time_point until, Frame &frame)
+{
+    std::uint8_t chunk[kMaxPayload + kHeaderSize];
+    for (;;) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now()).count();
+        if (left <= 0)
+            return Read::TimedOut;
+        pollfd p{fd, POLLIN, 0};
+        const int rc = ::poll(&p, 1, static_cast<int>(std::min<long long>(left, INT_MAX)));
+        if (rc < 0 && errno == EINTR)
+            continue;
+        if (rc < 0)
+            return Read::Dead;
+        if (rc == 0)
+            return Read::TimedOut;
+        // Only as much as the frame needs: a second frame is never in flight.
+        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return Read::Dead;
+        const std::size_t taken = decoder.feed(chunk, static_cast<std::size_t>(n));
+        if (decoder.state() == Decoder::State::Malformed || taken != static_cast<std::size_t>(n))
+            return Read::Garbage;
+        if (decoder.state() == Decoder::State::FrameReady) {
+            frame = decoder.take();
+            return Read::Frame;
+        }
+    }
+}
+
+std::uint8_t WineHost::call(const CallRequest &request, Reply &reply)
+{
+    auto end = Clock::now() + std::chrono::milliseconds(request.budgetMs);
+    std::unique_lock<std::timed_mutex> turn(m_callLock, std::defer_lock);
+    if (!turn.try_lock_until(end))
+        return TESSALIN_TIME_OUT;
+
+    int out;
+    bool ready, newPrefix;
+    {
+        std::lock_guard<std::mutex> lock(m_ioLock);
+        if (m_process.closing)
+            endLocked(false);
+        if (m_process.pid < 0) {
+            // Only a connect brings a link, so only a connect starts a host:
+            // without one there is no link to read or write.
+            if (request.type != Type::Connect)
+                return TESSALIN_LINK_DOWN;
+            startLocked();
+            if (m_process.pid < 0)
+                return TESSALIN_LINK_DOWN;
+        }
+        out = m_process.out;
+        ready = m_process.ready;
+        newPrefix = m_process.newPrefix;
+    }
+    // A host that failed the call is ended, so the next connect starts afresh.
+    const auto giveUp = [this](std::uint8_t code) {
+        std::lock_guard<std::mutex> lock(m_ioLock);
+        // Ended by DLLClose from another thread: nothing to kill, it ends by itself.
+        if (m_process.closing)
+            return code;
+        endLocked(true);
+        return code;
+    };
+
+    Frame frame;
+    if (!ready) {
+        const Read got = readFrame(out, m_process.decoder, Clock::now() + (newPrefix ? kNewPrefixBound : kStartBound), frame);
+        if (got == Read::Frame && frame.type == Type::Failed) {
+            std::fprintf(stderr, "%s\n", std::string(frame.payload.begin(), frame.payload.end()).c_str());
+            return giveUp(TESSALIN_LINK_DOWN);
+        }
+        if (got != Read::Frame || frame.type != Type::Ready) {
+            if (got == Read::TimedOut)
+                std::fprintf(stderr, "%s: the Wine host did not start in time\n", m_plan.dll.c_str());
+            else
+                std::fprintf(stderr, "%s: the Wine host ended at its start (is Wine working? try: WINEPREFIX=%s wine64 wineboot)\n",
+                             m_plan.dll.c_str(), m_plan.prefix.c_str());
+            return giveUp(TESSALIN_LINK_DOWN);
+        }
+        {
+            std::lock_guard<std::mutex> lock(m_ioLock);
+            m_process.ready = true;
+        }
+        // Waiting for the host was not the call's time.
+        end = Clock::now() + std::chrono::milliseconds(request.budgetMs);
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_ioLock);
+        if (m_process.closing || !writeLocked(encodeCall(request)))
+            return TESSALIN_LINK_DOWN;
+    }
+    switch (readFrame(out, m_process.decoder, end + kGrace, frame)) {
+    case Read::Frame:
+        break;
+    case Read::TimedOut:
+        return giveUp(TESSALIN_TIME_OUT);
+    case Read::Dead:
+        return giveUp(TESSALIN_LINK_DOWN);
+    case Read::Garbage:
+        return giveUp(TESSALIN_RECEIVE_ERROR);
+    }
+    if (frame.type != Type::Result || !getInt(frame.payload, 0, reply.result))
+        return giveUp(TESSALIN_RECEIVE_ERROR);
+    reply.bytes.assign(frame.payload.begin() + 4, frame.payload.end());
+    return TESSALIN_SUCCESS;
+}
+
+void WineHost::notify(Type type)
+{
+    std::lock_guard<std::mutex> lock(m_ioLock);
+    if (m_process.pid < 0 || m_process.closing)
+        return;
+    if (!writeLocked(Frame{type, 0, {}}))
+        return;
+}
+
+void WineHost::finish()
+{
+    std::lock_guard<std::mutex> lock(m_ioLock);
+    if (m_process.pid < 0 || m_process.closing)
+        return;
+    ::close(m_process.in);
+    m_process.in = -1;
+    m_process.closing = true;
+}
+
+} // namespace tessalin::bridge

@@ -1,0 +1,20 @@
+# Fails unless the Windows DLL at LIBRARY exports exactly the five entry points
+# under their plain, undecorated names (OBJDUMP: the mingw-w64 objdump).
+execute_process(COMMAND ${OBJDUMP} -p ${LIBRARY} OUTPUT_VARIABLE listing RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "objdump failed on ${LIBRARY}")
+endif()
+# The name table: lines "[   n] NAME" after "[Ordinal/Name Pointer] Table", up to a blank line.
+string(REGEX MATCH "\\[Ordinal/Name Pointer\\] Table[^\n]*\n(([^\n]+\n)*)" table "${listing}")
+string(REGEX MATCHALL "[^\n]+" lines "${CMAKE_MATCH_1}")
+set(names)
+foreach(line IN LISTS lines)
+  string(REGEX REPLACE "^.*\\][ \t]+" "" name "${line}")
+  list(APPEND names ${name})
+endforeach()
+list(SORT names)
+set(expected ConfigRead ConfigWrite DLLClose S_Connect S_Disconnect)
+if(NOT names STREQUAL expected)
+  message(FATAL_ERROR "exported: ${names}\nexpected: ${expected}")
+endif()
+message(STATUS "exports of ${LIBRARY}: ${names}")

@@ -1,0 +1,451 @@
+// The Wine bridge: the binding's choice by file header and its refusals, then
+// our stand-in Tessalin.DLL (x86 and x64) and the misbehaving test DLLs served
+// through Wine to the binding, to pnv3400ctl and to the window. The Wine
+// prefix is made once per run by the wine_prefix fixture (WINEPREFIX).
+
+#include "BridgeFrame.h"
+#include "PeFile.h"
+#include "SimulatorProcess.h"
+#include "WindowFixture.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+#include <future>
+
+using pnv::test::SimulatorProcess;
+using pnv::test::WindowFixture;
+
+namespace {
+
+QString binDir() { return qEnvironmentVariable("PNV_BIN_DIR"); }
+QString windowsDll(const QString &arch, const QString &variant = {})
+{
+    return QStringLiteral(PNV_BUILD_DIR "/windows/") + arch + u'/' + (variant.isEmpty() ? QString() : variant + u'/')
+           + QStringLiteral("Tessalin.DLL");
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+// Sets an environment variable for one scope.
+class EnvOverride final {
+public:
+    EnvOverride(const char *name, const QByteArray &value) : m_name(name), m_had(qEnvironmentVariableIsSet(name))
+    {
+        m_old = qgetenv(name);
+        if (!value.isNull())
+            qputenv(name, value);
+    }
+    ~EnvOverride()
+    {
+        if (m_had)
+            qputenv(m_name, m_old);
+        else
+            qunsetenv(m_name);
+    }
+
+private:
+    const char *m_name;
+    bool m_had;
+    QByteArray m_old;
+};
+
+bool wineReady() { return qEnvironmentVariableIsSet("WINEPREFIX") && QFile::exists(windowsDll("x64")); }
+#define REQUIRE_WINE()                                                                      \
+    do {                                                                                    \
+        if (!wineReady())                                                                   \
+            QSKIP("needs the Wine prefix of the wine_prefix fixture and the mingw-w64 build"); \
+    } while (0)
+
+// The host processes this test started through the bridge.
+QList<pid_t> hostProcesses()
+{
+    QList<pid_t> hosts;
+    for (const QString &task : QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        for (const QByteArray &pid : readFile(QStringLiteral("/proc/self/task/%1/children").arg(task)).split(' ')) {
+            if (pid.trimmed().isEmpty())
+                continue;
+            if (readFile(QStringLiteral("/proc/%1/cmdline").arg(QString::fromLatin1(pid))).contains("tessalin-host"))
+                hosts << pid.trimmed().toInt();
+        }
+    }
+    return hosts;
+}
+
+struct Ctl {
+    int exitCode = -1;
+    QByteArray out, err;
+};
+
+Ctl runCtl(const QStringList &arguments, const QString &library)
+{
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("TESSALIN_LIBRARY"), library);
+    process.setProcessEnvironment(env);
+    process.start(binDir() + QStringLiteral("/pnv3400ctl"), arguments);
+    Ctl run;
+    if (!process.waitForFinished(60000)) {
+        process.kill();
+        process.waitForFinished(5000);
+        run.err = "pnv3400ctl did not end within 60 s";
+        return run;
+    }
+    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.out = process.readAllStandardOutput();
+    run.err = process.readAllStandardError();
+    return run;
+}
+
+} // namespace
+
+class BridgeTest final : public QObject {
+    Q_OBJECT
+private slots:
+    void framingRoundTrip();
+    void refusals_data();
+    void refusals();
+    void linuxLibraryNamedDllBindsNatively();
+    void misbehavingDlls_data();
+    void misbehavingDlls();
+    void endedDuringACall_data();
+    void endedDuringACall();
+    void ctlThroughWine_data();
+    void ctlThroughWine();
+    void applyWorkerKilledFailsOnlyItsRow();
+    void windowThroughWine_data() { ctlThroughWine_data(); }
+    void windowThroughWine();
+};
+
+void BridgeTest::framingRoundTrip()
+{
+    namespace bridge = tessalin::bridge;
+    bridge::CallRequest write;
+    write.type = bridge::Type::Write;
+    write.budgetMs = 500;
+    write.capacity = 500;
+    write.bytes.assign(500, 0x5a);
+    const auto bytes = bridge::encode(bridge::encodeCall(write));
+    // Byte by byte, as a pipe may deliver it.
+    bridge::Decoder decoder;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        QCOMPARE(decoder.state(), bridge::Decoder::State::NeedMore);
+        QCOMPARE(decoder.feed(&bytes[i], 1), std::size_t(1));
+    }
+    QCOMPARE(decoder.state(), bridge::Decoder::State::FrameReady);
+    bridge::CallRequest back;
+    QVERIFY(bridge::decodeCall(decoder.take(), back));
+    QCOMPARE(back.capacity, 500);
+    QCOMPARE(back.budgetMs, 500);
+    QVERIFY(back.bytes == write.bytes);
+    // A capacity that does not match the bytes sent is refused.
+    auto frame = bridge::encodeCall(write);
+    frame.payload.pop_back();
+    QVERIFY(!bridge::decodeCall(frame, back));
+    // A length above the bound is refused from the header alone.
+    const std::uint8_t huge[] = {'T', 'B', 0x81, 0, 0xff, 0xff, 0, 0};
+    bridge::Decoder early;
+    early.feed(huge, sizeof huge);
+    QCOMPARE(early.state(), bridge::Decoder::State::Malformed);
+}
+
+void BridgeTest::refusals_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("truncated PE") << "truncated" << "truncated or damaged Windows DLL";
+    QTest::newRow("neither ELF nor PE") << "text" << "neither a Linux library (ELF) nor a Windows DLL (PE)";
+    QTest::newRow("empty file") << "empty" << "neither a Linux library";
+    QTest::newRow("wrong machine type") << "arm64" << "for another machine (type 0xaa64)";
+    QTest::newRow("a program, not a DLL") << "program" << "a Windows program, not a DLL";
+    QTest::newRow("ConfigWrite missing") << "no-write" << "entry point 'ConfigWrite' not found";
+    QTest::newRow("Wine not installed") << "no-wine" << "needs Wine, which is not installed (install the package wine";
+    QTest::newRow("prefix not writable") << "prefix" << "is not writable (set WINEPREFIX";
+}
+
+void BridgeTest::refusals()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, expected);
+    if (!QFile::exists(windowsDll("x64")))
+        QSKIP("the mingw-w64 build of Tessalin.DLL is missing");
+    QTemporaryDir dir;
+    QString dll = dir.filePath(QStringLiteral("Tessalin.DLL"));
+    const QByteArray good = readFile(windowsDll("x64"));
+    QByteArray bytes = good;
+    QByteArray path;   // PATH for the binding
+    QByteArray prefix;
+    if (kind == QLatin1String("truncated"))
+        bytes = good.left(300);
+    else if (kind == QLatin1String("text"))
+        bytes = "S_Connect S_Disconnect ConfigRead ConfigWrite DLLClose\n";
+    else if (kind == QLatin1String("empty"))
+        bytes.clear();
+    else if (kind == QLatin1String("arm64")) {
+        const quint32 pe = qFromLittleEndian<quint32>(good.constData() + 0x3c);
+        bytes[pe + 4] = char(0x64);
+        bytes[pe + 5] = char(0xaa);
+    } else if (kind == QLatin1String("program"))
+        bytes = readFile(binDir() + QStringLiteral("/tessalin-host64.exe"));
+    else if (kind == QLatin1String("no-write"))
+        bytes = readFile(windowsDll("x64", QStringLiteral("no-write")));
+    else if (kind == QLatin1String("no-wine"))
+        path = dir.path().toLocal8Bit();   // a PATH without any wine in it
+    else if (kind == QLatin1String("prefix")) {
+        QVERIFY(writeFile(dir.filePath(QStringLiteral("plain-file")), "x"));
+        prefix = dir.filePath(QStringLiteral("plain-file/prefix")).toLocal8Bit();
+    }
+    QVERIFY(writeFile(dll, bytes));
+    const EnvOverride pathOverride("PATH", path);
+    const EnvOverride prefixOverride("WINEPREFIX", prefix);
+
+    const auto bound = pnv::TessalinLibrary::loadFrom(dll.toStdString());
+    QVERIFY(!bound.library);
+    const QString error = QString::fromStdString(bound.error);
+    QVERIFY2(error.startsWith(dll + u':'), qPrintable(error));   // every message names the file
+    QVERIFY2(error.contains(expected), qPrintable(error));
+    QVERIFY(hostProcesses().isEmpty());   // refused before any Wine process starts
+}
+
+void BridgeTest::linuxLibraryNamedDllBindsNatively()
+{
+    // Without any Wine on the PATH: the header decides, not the name.
+    QTemporaryDir dir;
+    const QString dll = dir.filePath(QStringLiteral("Tessalin.DLL"));
+    QVERIFY(QFile::copy(binDir() + QStringLiteral("/libtessalin.so"), dll));
+    const EnvOverride pathOverride("PATH", dir.path().toLocal8Bit());
+    const auto bound = pnv::TessalinLibrary::loadFrom(dll.toStdString());
+    QVERIFY2(bound.library, bound.error.c_str());
+    SimulatorProcess sim;
+    QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+    QCOMPARE(bound.library->api().S_Connect("127.0.0.1", 14, sim.port()), 0);
+    bound.library->api().DLLClose();
+    QVERIFY(hostProcesses().isEmpty());
+}
+
+void BridgeTest::misbehavingDlls_data()
+{
+    QTest::addColumn<QString>("arch");
+    QTest::addColumn<QString>("variant");
+    QTest::addColumn<int>("status");   // what ConfigRead reports
+    QTest::newRow("x64 crash inside ConfigRead") << "x64" << "crash-read" << 1;
+    QTest::newRow("x86 crash inside ConfigRead") << "x86" << "crash-read" << 1;
+    QTest::newRow("x86 ConfigRead never returns") << "x86" << "hang-read" << 2;
+}
+
+void BridgeTest::misbehavingDlls()
+{
+    QFETCH(QString, arch);
+    QFETCH(QString, variant);
+    QFETCH(int, status);
+    REQUIRE_WINE();
+    const EnvOverride budget("TESSALIN_TIMEOUT_MS", "500");
+    const auto bound = pnv::TessalinLibrary::loadFrom(windowsDll(arch, variant).toStdString());
+    QVERIFY2(bound.library, bound.error.c_str());
+    const auto &api = bound.library->api();
+    QCOMPARE(api.S_Connect("127.0.0.1", 14, 3001), 0);   // this DLL links to nothing
+
+    // WHEN the DLL fails inside a call THEN the call returns its code, bounded
+    QElapsedTimer clock;
+    clock.start();
+    std::uint8_t buffer[500] = {};
+    QCOMPARE(api.ConfigRead(buffer, 500), 1);
+    QCOMPARE(int(buffer[0]), status);
+    QVERIFY2(clock.elapsed() < 500 + 750 + 2000, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY(hostProcesses().isEmpty());   // the failed host is gone
+
+    // AND the next connect starts a fresh host, which answers
+    QCOMPARE(api.S_Connect("127.0.0.1", 14, 3001), 0);
+    QCOMPARE(hostProcesses().size(), 1);
+    std::uint8_t write[500] = {};
+    QCOMPARE(api.ConfigWrite(write, 500), 1);
+    QCOMPARE(int(write[0]), 0);
+    api.DLLClose();
+}
+
+void BridgeTest::endedDuringACall_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<bool>("freshHost");   // whether the next connect needs a new host
+    QTest::newRow("host killed") << "kill" << true;
+    QTest::newRow("S_Disconnect from another thread") << "disconnect" << false;
+    QTest::newRow("DLLClose from another thread") << "close" << true;
+}
+
+void BridgeTest::endedDuringACall()
+{
+    QFETCH(QString, how);
+    QFETCH(bool, freshHost);
+    REQUIRE_WINE();
+    SimulatorProcess::Options options;
+    options.faults = {QStringLiteral("no-reply")};
+    SimulatorProcess sim(options);
+    QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+    const auto bound = pnv::TessalinLibrary::loadFrom(windowsDll("x64").toStdString());
+    QVERIFY2(bound.library, bound.error.c_str());
+    const auto &api = bound.library->api();
+    QCOMPARE(api.S_Connect("127.0.0.1", 14, sim.port()), 0);
+    const QList<pid_t> hosts = hostProcesses();
+    QCOMPARE(hosts.size(), 1);
+
+    // GIVEN a read the silent encoder leaves waiting (3 s budget)
+    std::uint8_t buffer[500] = {};
+    auto read = std::async(std::launch::async, [&] { return api.ConfigRead(buffer, 500); });
+    QTRY_VERIFY_WITH_TIMEOUT(sim.log().contains("READ"), 3000);
+    // WHEN the call is ended from outside
+    QElapsedTimer clock;
+    clock.start();
+    if (how == QLatin1String("kill"))
+        ::kill(hosts.first(), SIGKILL);
+    else if (how == QLatin1String("disconnect"))
+        api.S_Disconnect();
+    else
+        api.DLLClose();
+    // THEN the read ends at once with the link-failure code, long before its budget
+    QCOMPARE(read.wait_for(std::chrono::seconds(2)), std::future_status::ready);
+    QCOMPARE(read.get(), 1);
+    QCOMPARE(int(buffer[0]), 1);
+    QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+    // AND the next connect links again, on a fresh host where the old one is gone
+    QCOMPARE(api.S_Connect("127.0.0.1", 14, sim.port()), 0);
+    const QList<pid_t> now = hostProcesses();
+    QCOMPARE(now.size(), 1);
+    QCOMPARE(now.first() != hosts.first(), freshHost);
+    api.DLLClose();
+}
+
+void BridgeTest::ctlThroughWine_data()
+{
+    QTest::addColumn<QString>("arch");
+    QTest::newRow("x86") << "x86";
+    QTest::newRow("x64") << "x64";
+}
+
+void BridgeTest::ctlThroughWine()
+{
+    QFETCH(QString, arch);
+    REQUIRE_WINE();
+    SimulatorProcess sim;
+    QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+    const QString dll = windowsDll(arch);
+    const QStringList at{QStringLiteral("--encoder"), QStringLiteral("127.0.0.1:%1").arg(sim.port()),
+                         QStringLiteral("--json")};
+
+    const Ctl read = runCtl(at + QStringList{QStringLiteral("read")}, dll);
+    QVERIFY2(read.exitCode == 0, read.err.constData());
+    QCOMPARE(QJsonDocument::fromJson(read.out).object().value(QStringLiteral("gateway")).toString(),
+             QStringLiteral("172.16.0.1"));
+
+    const QStringList write = at + QStringList{QStringLiteral("write"), QStringLiteral("--gateway"), QStringLiteral("172.16.0.254")};
+    for (const char *outcome : {"applied", "unchanged"}) {
+        const Ctl run = runCtl(write, dll);
+        QVERIFY2(run.exitCode == 0, run.err.constData());
+        QCOMPARE(QJsonDocument::fromJson(run.out).object().value(QStringLiteral("outcome")).toString(),
+                 QString::fromLatin1(outcome));
+    }
+
+    QTemporaryDir dir;
+    const QString plan = dir.filePath(QStringLiteral("plan.csv"));
+    QVERIFY(writeFile(plan, QStringLiteral("encoder,ip,port,gateway,mask\n127.0.0.1:%1,,,172.16.0.9,255.255.0.0\n")
+                                .arg(sim.port()).toUtf8()));
+    const Ctl apply = runCtl({QStringLiteral("--json"), QStringLiteral("apply"), plan, QStringLiteral("--jobs"),
+                              QStringLiteral("2")}, dll);
+    QVERIFY2(apply.exitCode == 0, (apply.out + apply.err).constData());
+    QVERIFY2(apply.out.contains("\"outcome\":\"applied\""), apply.out.constData());
+    QVERIFY(readFile(sim.statePath()).contains("172.16.0.9"));
+}
+
+void BridgeTest::applyWorkerKilledFailsOnlyItsRow()
+{
+    REQUIRE_WINE();
+    // GIVEN six slow encoders (every answer 300 ms late) and a plan for them, two workers at once
+    std::vector<std::unique_ptr<SimulatorProcess>> sims;
+    QString plan = QStringLiteral("encoder,ip,port,gateway,mask\n");
+    for (int i = 0; i < 6; ++i) {
+        SimulatorProcess::Options options;
+        options.faults = {QStringLiteral("delay:300")};
+        sims.push_back(std::make_unique<SimulatorProcess>(options));
+        QVERIFY2(sims.back()->start(), qPrintable(sims.back()->errorString()));
+        plan += QStringLiteral("127.0.0.1:%1,,,172.16.0.%2,255.255.0.0\n").arg(sims.back()->port()).arg(100 + i);
+    }
+    QTemporaryDir dir;
+    QVERIFY(writeFile(dir.filePath(QStringLiteral("plan.csv")), plan.toUtf8()));
+    QProcess ctl;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("TESSALIN_LIBRARY"), windowsDll(QStringLiteral("x64")));
+    ctl.setProcessEnvironment(env);
+    ctl.start(binDir() + QStringLiteral("/pnv3400ctl"),
+              {QStringLiteral("--json"), QStringLiteral("apply"), dir.filePath(QStringLiteral("plan.csv")),
+               QStringLiteral("--jobs"), QStringLiteral("2")});
+    QVERIFY(ctl.waitForStarted());
+
+    // WHEN one worker is killed in the middle of its row
+    const auto workers = [&ctl] {
+        QList<pid_t> found;
+        for (const QByteArray &pid : readFile(QStringLiteral("/proc/%1/task/%1/children").arg(ctl.processId())).split(' '))
+            if (readFile(QStringLiteral("/proc/%1/cmdline").arg(QString::fromLatin1(pid.trimmed()))).contains("serve"))
+                found << pid.trimmed().toInt();
+        return found;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(workers().size() == 2 && sims[0]->log().contains("READ"), 20000);
+    ::kill(workers().first(), SIGKILL);
+    QVERIFY(ctl.waitForFinished(60000));
+
+    // THEN that row alone fails, and the other five are written by the rest
+    const QList<QByteArray> lines = ctl.readAllStandardOutput().trimmed().split('\n');
+    QCOMPARE(lines.size(), 7);
+    const QJsonObject summary = QJsonDocument::fromJson(lines.last()).object().value(QStringLiteral("summary")).toObject();
+    QCOMPARE(summary.value(QStringLiteral("rows")).toInt(), 6);
+    QCOMPARE(summary.value(QStringLiteral("failed")).toInt(), 1);
+    QCOMPARE(summary.value(QStringLiteral("applied")).toInt(), 5);
+    QCOMPARE(ctl.exitCode(), 1);
+}
+
+void BridgeTest::windowThroughWine()
+{
+    QFETCH(QString, arch);
+    REQUIRE_WINE();
+    SimulatorProcess sim;
+    QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+    const auto bound = pnv::TessalinLibrary::loadFrom(windowsDll(arch).toStdString());
+    QVERIFY2(bound.library, bound.error.c_str());
+    WindowFixture f(bound.library->api(), bound.library->path());
+    f.window->show();
+    QVERIFY(f.window->holdsLibraryReference());
+    f.address("jIPE_ServerIP")->setText(QStringLiteral("127.0.0.1"));
+    f.edit("Edit_ServerPort")->setText(QString::number(sim.port()));
+
+    f.button("BT_SConnect")->click();
+    QCOMPARE(f.window->statusLine(), QStringLiteral(" Server Connect Success "));
+    f.button("BT_ConfigRead")->click();
+    QCOMPARE(f.window->statusLine(), QStringLiteral(" Configuration Reading Success "));
+    QCOMPARE(f.address("jIPE_SourceIP")->Text(), QStringLiteral("172.16.30.1"));
+    f.address("jIPE_Gateway")->setText(QStringLiteral("172.16.0.77"));
+    f.button("BT_ConfigWrite")->click();
+    QCOMPARE(f.window->statusLine(), QStringLiteral(" Configuration Change Success "));
+    QVERIFY(readFile(sim.statePath()).contains("172.16.0.77"));
+    f.button("BT_SDisconnect")->click();
+    f.button("BT_ConfigRead")->click();
+    QCOMPARE(f.window->statusLine(), QStringLiteral(" Server Disconnect "));
+}
+
+PNV_WINDOW_TEST_MAIN(BridgeTest)
+
+#include "tst_bridge.moc"
