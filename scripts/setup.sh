@@ -26,24 +26,51 @@ need_root() {
   fi
 }
 
+# Another apt or dpkg (an unattended upgrade, a second set-up) may hold the
+# package manager's lock for a while: wait for it, up to ten minutes, instead
+# of failing. apt waits for dpkg's own lock by itself; the lists lock of
+# "apt-get update" it does not, so that is tried again.
+lock_wait=600
+apt_get() {
+  local deadline=$((SECONDS + lock_wait)) out
+  while :; do
+    if out=$($sudo env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout="$lock_wait" "$@" 2>&1); then
+      return 0
+    fi
+    if grep -qiE "could not get lock|unable to lock|is another process using it" <<<"$out" \
+        && [ "$SECONDS" -lt "$deadline" ]; then
+      echo "setup: another process holds the package manager's lock; waiting" >&2
+      sleep 5
+      continue
+    fi
+    printf '%s\n' "$out" >&2
+    return 1
+  done
+}
+
+# Installed, also while a trigger of it is still pending or awaited: the
+# package's files are all there.
+installed() {
+  dpkg-query -W -f='${Status}' "$1" 2>/dev/null \
+    | grep -qE "^(install|hold) ok (installed|triggers-pending|triggers-awaited)$"
+}
+
 # The 32-bit Wine (for 32-bit Windows DLLs through the bridge) comes from the
 # i386 architecture, which has to be known to dpkg before anything is installed.
 if [ "$(dpkg --print-architecture)" = "amd64" ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
   need_root "add the i386 architecture"
   echo "setup: adding the i386 architecture (for 32-bit Wine)" >&2
   $sudo dpkg --add-architecture i386
-  $sudo apt-get update -qq
+  apt_get update -qq
 fi
 
 missing=()
 for p in "${packages[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
-    missing+=("$p")
-  fi
+  installed "$p" || missing+=("$p")
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
 
 echo "setup: installing ${missing[*]}" >&2
 need_root "install: ${missing[*]}"
-$sudo apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+apt_get update -qq
+apt_get install -y -qq --no-install-recommends "${missing[@]}"
