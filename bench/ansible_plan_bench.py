@@ -71,9 +71,12 @@ def main():
         open(os.path.join(work, "ansible.cfg"), "w").close()
         with open(os.path.join(work, "play.yml"), "w") as play:
             play.write(PLAY)
+        # The interpreter ansible-playbook itself runs on: no discovery at each run.
+        with open(shutil.which("ansible-playbook")) as script:
+            interpreter = script.readline()[2:].strip()
         env = dict(os.environ, HOME=work, ANSIBLE_CONFIG=os.path.join(work, "ansible.cfg"),
                    ANSIBLE_COLLECTIONS_PATH=os.path.join(work, "collections"), ANSIBLE_LOCALHOST_WARNING="0",
-                   ANSIBLE_INVENTORY_UNPARSED_WARNING="0", ANSIBLE_PYTHON_INTERPRETER="auto_silent",
+                   ANSIBLE_INVENTORY_UNPARSED_WARNING="0", ANSIBLE_PYTHON_INTERPRETER=interpreter,
                    PATH=bin_dir + os.pathsep + os.environ.get("PATH", ""))
         gateway = [0]
 

@@ -9,6 +9,7 @@ acknowledges a write and keeps its old configuration.
 Usage: tst_ansible_collection.py SOURCE_DIR BIN_DIR     (exit 77: skipped, and why)
 """
 
+import importlib.util
 import json
 import os
 import re
@@ -135,6 +136,24 @@ def check_documentation(ansible, collection, example):
     validate_modules(ansible, collection)
 
 
+def check_outcome_table(bin_dir, collection):
+    """The collection's copy of pnv3400ctl's outcome table against the one `pnv3400ctl --help` prints."""
+    spec = importlib.util.spec_from_file_location("pnv3400ctl_utils", os.path.join(
+        collection, "plugins", "module_utils", "pnv3400ctl.py"))
+    utils = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(utils)
+    done = subprocess.run([os.path.join(bin_dir, "pnv3400ctl"), "--help"], capture_output=True, text=True, timeout=30)
+    _, found, table = done.stdout.partition("Outcomes of a write:\n")
+    tool = {}
+    for line in table.splitlines()[1:]:   # the first is the column header
+        if not line.strip():
+            break
+        name, code, changed, failed = line.split()[:4]
+        tool[name] = (int(code), changed == "yes", failed == "yes")
+    expect(found and tool == utils.OUTCOMES, "the outcomes of module_utils/pnv3400ctl.py %s differ from those "
+           "pnv3400ctl --help lists %s" % (utils.OUTCOMES, tool))
+
+
 def validate_modules(ansible, collection):
     """ansible-core's validate-modules, run as ansible-test would run it but without its network-installed
     tools; an error counts unless tests/sanity names it, and an entry there that matches nothing counts too."""
@@ -188,6 +207,7 @@ def main():
     try:
         ansible = Ansible(work, collection, bin_dir)
         check_documentation(ansible, collection, example)
+        # check_outcome_table(bin_dir, collection)   (needs the outcome table of pnv3400ctl --help)
         if not pnvtest.in_sealed_network():
             # Only the offline checks above ran.
             if failures:
@@ -389,6 +409,19 @@ def probe(ansible, simulators, work, local):
             held_to_return("encoder_config", result)
     expect(simulators.log("fleet").count("connected") == connections,
            "probes: a refused task reached the fleet:\n" + simulators.log("fleet"))
+
+    # A plan the rules refuse is refused whole: its encoder at fault is named, the other one is not run.
+    plan = {"encoders": [{"encoder": fleet_address(4), "gateway": "10.77.9.1"},
+                         {"encoder": fleet_address(5), "mask": "255.0.255.0"}]}
+    code, out, results, _ = ansible.run("ansible", "reads", "-i", probe_inventory, "-m", COLLECTION + ".encoder_plan",
+                                        "-a", json.dumps(plan))
+    refused = results.get("reads", {})
+    expect(code == 2 and [(r["outcome"], r["message"]) for r in refused.get("results", [])]
+           == [(None, None), ("invalid", "%s:3001: mask 255.0.255.0 is not contiguous" % fleet_address(5))]
+           and refused.get("msg", "").startswith("the plan is refused; nothing was sent: %s:3001: invalid: "
+                                                  % fleet_address(5)), "encoder_plan, refused: %s" % refused)
+    held_to_return("encoder_plan", refused)
+    expect(simulators.log("fleet").count("connected") == connections, "encoder_plan: a refused plan was sent")
 
     # encoder_info reads in check mode as it does otherwise.
     code, out, results, _ = ansible.run("ansible", "reads*", "-i", probe_inventory, "--check", "-m",

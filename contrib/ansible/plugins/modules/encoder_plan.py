@@ -176,7 +176,7 @@ HEADER = "encoder,ip,port,gateway,mask"
 
 
 def blank_result(entry):
-    encoder = entry.get("encoder") or ""
+    encoder = (entry.get("encoder") or "").strip()
     return dict(encoder=encoder_text(encoder) or encoder, outcome=None, changed=False, failed=False, before=None,
                 after=None, code=None, message=None)
 
