@@ -4,8 +4,6 @@
 #include <QJsonDocument>
 #include <QSocketNotifier>
 
-#include <csignal>
-#include <fcntl.h>
 #include <unistd.h>
 
 namespace pnv::ctl {
@@ -74,47 +72,6 @@ void WorkerPool::startNext()
             finish(-1, QStringLiteral("cannot start a worker: %1").arg(process->errorString()));
     });
     process->start(m_program, (*m_lists)[static_cast<std::size_t>(index)]);
-}
-
-namespace {
-int g_signalPipe[2] = {-1, -1};
-
-void onSignal(int signalNumber)
-{
-    const char byte = static_cast<char>(signalNumber);
-    [[maybe_unused]] const ssize_t ignored = ::write(g_signalPipe[1], &byte, 1);
-}
-} // namespace
-
-InterruptWatch::InterruptWatch(QObject *parent) : QObject(parent)
-{
-    if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
-        return;
-    auto *notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, this);
-    connect(notifier, &QSocketNotifier::activated, this, [this] {
-        char byte = 0;
-        while (::read(g_signalPipe[0], &byte, 1) > 0) {
-        }
-        m_interrupted = true;
-        emit interrupt();
-    });
-    struct sigaction action = {};
-    action.sa_handler = onSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGTERM, &action, nullptr);
-}
-
-InterruptWatch::~InterruptWatch()
-{
-    ::signal(SIGINT, SIG_DFL);
-    ::signal(SIGTERM, SIG_DFL);
-    for (int &fd : g_signalPipe) {
-        if (fd >= 0)
-            ::close(fd);
-        fd = -1;
-    }
 }
 
 } // namespace pnv::ctl

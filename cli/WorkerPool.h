@@ -57,21 +57,4 @@ private:
     bool m_forwardErrors = false;
 };
 
-// Delivers SIGINT and SIGTERM through the event loop.
-class InterruptWatch final : public QObject {
-    Q_OBJECT
-    Q_DISABLE_COPY_MOVE(InterruptWatch)
-
-public:
-    explicit InterruptWatch(QObject *parent = nullptr);
-    ~InterruptWatch() override;
-    bool interrupted() const { return m_interrupted; }
-
-signals:
-    void interrupt();
-
-private:
-    bool m_interrupted = false;
-};
-
 } // namespace pnv::ctl

@@ -1,22 +1,12 @@
 #include "WriteFlow.h"
 
-#include <QJsonValue>
-
 namespace pnv::ctl {
 namespace {
 
-const char *const kOutcomeNames[] = {"applied", "unchanged", "dry-run", "rejected", "not-applied", "failed", "invalid"};
-
-QJsonObject report(const QString &encoder, Outcome outcome, const QJsonValue &before, const QJsonValue &after,
+WriteReport report(const QString &encoder, Outcome outcome, const QJsonValue &before, const QJsonValue &after,
                    const QJsonValue &code, const QString &message)
 {
-    return {{QStringLiteral("encoder"), encoder},
-            {QStringLiteral("outcome"), outcomeName(outcome)},
-            {QStringLiteral("changed"), outcome == Outcome::Applied || outcome == Outcome::DryRun},
-            {QStringLiteral("before"), before},
-            {QStringLiteral("after"), after},
-            {QStringLiteral("code"), code},
-            {QStringLiteral("message"), message}};
+    return {encoder, outcome, before, after, code, {message}};
 }
 
 QString configText(const QJsonValue &config)
@@ -40,37 +30,72 @@ QJsonObject plannedJson(const PlannedConfig &config, const EncoderConfig &holder
 
 } // namespace
 
-QString outcomeName(Outcome outcome) { return QLatin1String(kOutcomeNames[static_cast<int>(outcome)]); }
+const QList<OutcomeRow> &outcomeTable()
+{
+    static const QList<OutcomeRow> table{
+        {Outcome::Applied, "applied", ExitCode::Success, true, false, "written, and the read-back equals what was sent"},
+        {Outcome::Unchanged, "unchanged", ExitCode::Success, false, false,
+         "the encoder already held it; nothing was written"},
+        {Outcome::DryRun, "dry-run", ExitCode::Success, true, false, "with --dry-run: this would be written; nothing was"},
+        {Outcome::Rejected, "rejected", ExitCode::Encoder, false, true,
+         "the encoder answered a non-zero status, held in code"},
+        {Outcome::NotApplied, "not-applied", ExitCode::Encoder, false, true,
+         "the write was acknowledged, but the read-back differs"},
+        {Outcome::Failed, "failed", ExitCode::Encoder, false, true, "link down, time-out or receive error"},
+        {Outcome::Invalid, "invalid", ExitCode::Usage, false, true, "refused by the syntax or the rules; nothing was written"},
+    };
+    return table;
+}
+
+const OutcomeRow &outcomeRow(Outcome outcome) { return outcomeTable()[static_cast<qsizetype>(outcome)]; }
+
+QString outcomeName(Outcome outcome) { return QLatin1String(outcomeRow(outcome).name); }
 
 std::optional<Outcome> outcomeFromName(const QString &name)
 {
-    for (int i = 0; i < int(std::size(kOutcomeNames)); ++i)
-        if (name == QLatin1String(kOutcomeNames[i]))
-            return static_cast<Outcome>(i);
+    for (const OutcomeRow &row : outcomeTable())
+        if (name == QLatin1String(row.name))
+            return row.outcome;
     return std::nullopt;
 }
 
-int exitCodeFor(Outcome outcome)
+QJsonObject WriteReport::toJson() const
 {
-    switch (outcome) {
-    case Outcome::Applied:
-    case Outcome::Unchanged:
-    case Outcome::DryRun:
-        return 0;
-    case Outcome::Invalid:
-        return 2;
-    default:
-        return 1;
-    }
+    return {{QStringLiteral("encoder"), encoder},
+            {QStringLiteral("outcome"), outcomeName(outcome)},
+            {QStringLiteral("changed"), outcomeRow(outcome).changed},
+            {QStringLiteral("before"), before},
+            {QStringLiteral("after"), after},
+            {QStringLiteral("code"), code},
+            {QStringLiteral("message"), messages.join(QStringLiteral("; "))}};
 }
 
-QJsonObject invalidReport(const QString &encoder, const QStringList &refusals)
+QString WriteReport::describe() const
 {
-    return report(encoder, Outcome::Invalid, QJsonValue::Null, QJsonValue::Null, QJsonValue::Null,
-                  refusals.join(QStringLiteral("; ")));
+    QString line = QStringLiteral("%1: %2: %3").arg(encoder, outcomeName(outcome), messages.join(QStringLiteral("; ")));
+    if (after.isObject())
+        line += QStringLiteral(" [%1%2]")
+                    .arg(outcome == Outcome::DryRun ? QStringLiteral("would hold ") : QStringLiteral("holds "),
+                         configText(after));
+    return line;
 }
 
-QJsonObject writeEncoder(const pnv::TessalinApi &api, const EncoderAddress &encoder, const PlannedConfig &change,
+std::optional<WriteReport> WriteReport::fromJson(const QJsonObject &object)
+{
+    const auto outcome = outcomeFromName(object.value(QStringLiteral("outcome")).toString());
+    if (!outcome)
+        return std::nullopt;
+    return report(object.value(QStringLiteral("encoder")).toString(), *outcome, object.value(QStringLiteral("before")),
+                  object.value(QStringLiteral("after")), object.value(QStringLiteral("code")),
+                  object.value(QStringLiteral("message")).toString());
+}
+
+WriteReport invalidReport(const QString &encoder, const QStringList &refusals)
+{
+    return {encoder, Outcome::Invalid, QJsonValue::Null, QJsonValue::Null, QJsonValue::Null, refusals};
+}
+
+WriteReport writeEncoder(const pnv::TessalinApi &api, const EncoderAddress &encoder, const PlannedConfig &change,
                          const WriteOptions &options)
 {
     const QString name = encoder.text();
@@ -86,8 +111,8 @@ QJsonObject writeEncoder(const pnv::TessalinApi &api, const EncoderAddress &enco
     const PlannedConfig wanted = merged(before.planned(), change);
     if (!options.force) {
         if (const QStringList refusals = ruleViolations(wanted); !refusals.isEmpty()) {
-            QJsonObject refused = invalidReport(name, refusals);
-            refused[QStringLiteral("before")] = before.toJson();
+            WriteReport refused = invalidReport(name, refusals);
+            refused.before = before.toJson();
             return refused;
         }
     }
@@ -101,10 +126,10 @@ QJsonObject writeEncoder(const pnv::TessalinApi &api, const EncoderAddress &enco
 
     const std::optional<int> status = session.write(request);
     if (!status)
-        return report(name, Outcome::Failed, before.toJson(), QJsonValue::Null, 3,
+        return report(name, Outcome::Failed, before.toJson(), QJsonValue::Null, TESSALIN_RECEIVE_ERROR,
                       QStringLiteral("write: the library reported no outcome"));
     // 1 to 3 are the library's own link codes: nothing is known of the encoder.
-    if (*status >= 1 && *status <= 3)
+    if (*status >= TESSALIN_LINK_DOWN && *status <= TESSALIN_RECEIVE_ERROR)
         return report(name, Outcome::Failed, before.toJson(), QJsonValue::Null, *status,
                       QStringLiteral("write: %1").arg(describeCode(*status)));
 
@@ -116,7 +141,9 @@ QJsonObject writeEncoder(const pnv::TessalinApi &api, const EncoderAddress &enco
         // configuration the encoder holds now.
         return report(name, Outcome::Rejected, before.toJson(), after, *status,
                       QStringLiteral("the encoder refused the write%1: %2")
-                          .arg(*status == 4 ? QStringLiteral(", or its echo differed from what was sent") : QString(),
+                          .arg(*status == TESSALIN_VERIFY_ERROR
+                                   ? QStringLiteral(", or its echo differed from what was sent")
+                                   : QString(),
                                describeCode(*status)));
     if (!readBack.config)
         return report(name, Outcome::Failed, before.toJson(), QJsonValue::Null, readBack.code,
@@ -127,20 +154,6 @@ QJsonObject writeEncoder(const pnv::TessalinApi &api, const EncoderAddress &enco
     return report(name, Outcome::Applied, before.toJson(), after, 0,
                   QStringLiteral("written and read back; a new address or port takes effect when the encoder "
                                  "restarts"));
-}
-
-QString describeReport(const QJsonObject &report)
-{
-    const QString outcome = report.value(QStringLiteral("outcome")).toString();
-    QString line = QStringLiteral("%1: %2: %3")
-                       .arg(report.value(QStringLiteral("encoder")).toString(), outcome,
-                            report.value(QStringLiteral("message")).toString());
-    const QJsonValue after = report.value(QStringLiteral("after"));
-    if (after.isObject())
-        line += QStringLiteral(" [%1%2]")
-                    .arg(outcome == QLatin1String("dry-run") ? QStringLiteral("would hold ") : QStringLiteral("holds "),
-                         configText(after));
-    return line;
 }
 
 } // namespace pnv::ctl

@@ -2,22 +2,37 @@
 // The verified write: read what the encoder holds, keep what is not being
 // changed, judge the result by the address rules, write only when something
 // differs, and read back over the same link to prove what the encoder holds.
-// Its report is one JSON object; the text line is made from that object, so
-// `write`, `load` and every row of `apply` say the same thing the same way.
+// It ends in a WriteReport; its JSON object and its text line are both made
+// from that report, so `write`, `load` and every row of `apply` say the same
+// thing the same way.
 
 #include "EncoderSession.h"
+#include "Results.h"
 
 #include <QJsonObject>
+#include <QJsonValue>
+#include <QList>
 #include <QStringList>
 
 namespace pnv::ctl {
 
 enum class Outcome { Applied, Unchanged, DryRun, Rejected, NotApplied, Failed, Invalid };
 
+// The one table of outcomes: what the help prints, and what the manual page
+// and the Ansible modules are checked against.
+struct OutcomeRow {
+    Outcome outcome;
+    const char *name;
+    ExitCode exit;
+    bool changed;   // the encoder holds (or, in a dry run, would hold) something new
+    bool failed;    // a task that meets it has not reached what it asked for
+    const char *meaning;
+};
+// Every outcome, in the order of the enum, which is the order summaries list them.
+const QList<OutcomeRow> &outcomeTable();
+const OutcomeRow &outcomeRow(Outcome outcome);
 QString outcomeName(Outcome outcome);
 std::optional<Outcome> outcomeFromName(const QString &name);
-// 0 applied, unchanged, dry run; 1 rejected, not applied, failed; 2 invalid.
-int exitCodeFor(Outcome outcome);
 
 struct WriteOptions {
     bool dryRun = false;
@@ -25,14 +40,27 @@ struct WriteOptions {
     bool verbose = false;
 };
 
-// {"encoder", "outcome", "changed", "before", "after", "code", "message"}
-QJsonObject writeEncoder(const pnv::TessalinApi &api, const EncoderAddress &encoder, const PlannedConfig &change,
+struct WriteReport {
+    QString encoder;
+    Outcome outcome = Outcome::Failed;
+    QJsonValue before;   // the configuration read first, or null
+    QJsonValue after;    // read back (would be written, for a dry run), or null
+    QJsonValue code;     // the library's result or the encoder's status, or null
+    QStringList messages;   // one, or every refusal of an invalid change
+
+    ExitCode exit() const { return outcomeRow(outcome).exit; }
+    // {"encoder", "outcome", "changed", "before", "after", "code", "message"}
+    QJsonObject toJson() const;
+    // The same as one line of text for people.
+    QString describe() const;
+    // A report a worker printed; nothing when it names no known outcome.
+    static std::optional<WriteReport> fromJson(const QJsonObject &object);
+};
+
+WriteReport writeEncoder(const pnv::TessalinApi &api, const EncoderAddress &encoder, const PlannedConfig &change,
                          const WriteOptions &options);
 
 // The report of a change refused before anything was sent.
-QJsonObject invalidReport(const QString &encoder, const QStringList &refusals);
-
-// The same report as one line of text for people.
-QString describeReport(const QJsonObject &report);
+WriteReport invalidReport(const QString &encoder, const QStringList &refusals);
 
 } // namespace pnv::ctl

@@ -5,7 +5,7 @@
 #include "EncoderServer.h"
 #include "FaultPlan.h"
 #include "Fleet.h"
-#include "ShutdownSignals.h"
+#include "SignalWatch.h"
 #include "StateFile.h"
 
 #include <QCommandLineParser>
@@ -94,10 +94,10 @@ StartState prepareState(const QString &path, const std::optional<tessalin::MacAd
 // Prints one "listening on" line per encoder once all listen, and serves until SIGINT or SIGTERM.
 int serve(QCoreApplication &app, const QStringList &listening)
 {
-    ShutdownSignals shutdownSignals;
+    pnv::SignalWatch shutdownSignals;
     if (!shutdownSignals.install())
         return fail(QStringLiteral("cannot install the SIGINT/SIGTERM handlers"));
-    QObject::connect(&shutdownSignals, &ShutdownSignals::requested, &app, [](int signalNumber) {
+    QObject::connect(&shutdownSignals, &pnv::SignalWatch::signalled, &app, [](int signalNumber) {
         note(QStringLiteral("signal %1, stopping").arg(signalNumber));
         QCoreApplication::quit();
     });

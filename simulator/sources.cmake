@@ -9,6 +9,5 @@ set(PNV_SIMULATOR_SOURCES
   SocketWatch.h SocketWatch.cpp
   ClientSession.h ClientSession.cpp
   EncoderServer.h EncoderServer.cpp
-  ShutdownSignals.h ShutdownSignals.cpp
   Fleet.h Fleet.cpp)
 list(TRANSFORM PNV_SIMULATOR_SOURCES PREPEND ${CMAKE_CURRENT_LIST_DIR}/)

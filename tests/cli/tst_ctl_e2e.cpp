@@ -10,6 +10,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMap>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSet>
@@ -58,74 +59,44 @@ Run runCtl(const QStringList &arguments, const QProcessEnvironment &environment 
     return run;
 }
 
-QString stateValue(const QString &statePath, const QString &key)
-{
-    QFile file(statePath);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    static const QRegularExpression separator(QStringLiteral("\\s*=\\s*"));
-    for (const QString &line : QString::fromUtf8(file.readAll()).split(u'\n')) {
-        const QStringList parts = line.split(separator);
-        if (parts.size() == 2 && parts[0] == key)
-            return parts[1].trimmed();
-    }
-    return {};
-}
-
 int countOf(const QByteArray &text, const char *what) { return int(text.count(what)); }
 
-// pnv3400-sim --fleet: N encoders from FIRST on, on port 3001.
-class FleetProcess final {
-public:
-    bool start(const QString &first, int count, const QStringList &extra = {})
-    {
-        QProcess addresses;
-        addresses.start(QStringLiteral("bash"), {QStringLiteral(PNV_SOURCE_DIR "/scripts/fleet-addresses.sh"), first,
-                                                 QString::number(count)});
-        if (!addresses.waitForFinished(10000) || addresses.exitCode() != 0) {
-            m_error = QStringLiteral("fleet-addresses.sh: ") + QString::fromLocal8Bit(addresses.readAllStandardError());
-            return false;
-        }
-        m_process.setStandardErrorFile(m_dir.filePath(QStringLiteral("simulator.log")));
-        m_process.start(SimulatorProcess::programPath(),
-                        QStringList{QStringLiteral("--fleet"), QString::number(count), QStringLiteral("--listen"), first,
-                                    QStringLiteral("--port"), QStringLiteral("3001"), QStringLiteral("--state-dir"),
-                                    stateDir()}
-                            + extra);
-        QByteArray out;
-        const QDeadlineTimer deadline(10000);
-        while (out.count('\n') < count && m_process.state() != QProcess::NotRunning && !deadline.hasExpired()) {
-            m_process.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())));
-            out += m_process.readAllStandardOutput();
-        }
-        m_listening = out;
-        if (out.count('\n') != count)
-            m_error = QStringLiteral("the fleet did not report listening: ") + QString::fromLocal8Bit(log());
-        return out.count('\n') == count;
-    }
-    ~FleetProcess()
-    {
-        m_process.terminate();
-        if (!m_process.waitForFinished(5000))
-            m_process.kill();
-        m_process.waitForFinished(5000);
-    }
-    QString stateDir() const { return m_dir.filePath(QStringLiteral("states")); }
-    QString statePath(const QString &address) const { return stateDir() + u'/' + address + QStringLiteral(".state"); }
-    QByteArray log() const
-    {
-        QFile file(m_dir.filePath(QStringLiteral("simulator.log")));
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
-    QByteArray listening() const { return m_listening; }
-    QString errorString() const { return m_error; }
+// The rows of a section of `pnv3400ctl --help` that match `row`: the lines
+// after the section's title up to the next blank line.
+QList<QRegularExpressionMatch> helpRows(const QString &help, const QString &title, const QRegularExpression &row)
+{
+    QList<QRegularExpressionMatch> rows;
+    const QStringList lines = help.split(u'\n');
+    for (qsizetype i = lines.indexOf(title) + 1; i > 0 && i < lines.size() && !lines[i].isEmpty(); ++i)
+        if (const auto match = row.match(lines[i]); match.hasMatch())
+            rows << match;
+    return rows;
+}
 
-private:
-    QTemporaryDir m_dir;
-    QProcess m_process;
-    QByteArray m_listening;
-    QString m_error;
-};
+// The tagged paragraphs (.TP) of a manual page's section, tag to text, with
+// the fonts and escapes taken out.
+QMap<QString, QString> manEntries(const QString &page, const QString &section)
+{
+    const auto plain = [](QString line) {
+        static const QRegularExpression macro(QStringLiteral("^\\.[A-Z]+ ?")), font(QStringLiteral("\\\\f[BIRP]"));
+        return line.remove(macro).remove(font).remove(u'"').replace(QStringLiteral("\\-"), QStringLiteral("-")).simplified();
+    };
+    QMap<QString, QString> entries;
+    QString tag;
+    bool inSection = false;
+    const QStringList lines = page.split(u'\n');
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        if (lines[i].startsWith(QLatin1String(".SH ")))
+            inSection = lines[i] == QLatin1String(".SH ") + section;
+        else if (inSection && lines[i] == QLatin1String(".TP") && i + 1 < lines.size())
+            entries[tag = plain(lines[++i])];
+        else if (inSection && lines[i] == QLatin1String(".PP"))
+            tag.clear();
+        else if (inSection && !tag.isEmpty())
+            entries[tag] += plain(lines[i]) + u' ';
+    }
+    return entries;
+}
 
 } // namespace
 
@@ -144,6 +115,7 @@ private slots:
     void unboundLibrary();
     void fleetApplyAndScan();
     void interruptFinishesRunningRows();
+    void manPageAgreesWithHelp();
 
 private:
     QStringList at(const SimulatorProcess &sim) const
@@ -198,7 +170,7 @@ void CtlEndToEndTest::writeThenSameWriteAgain()
              QStringLiteral("172.16.0.1"));
     QCOMPARE(applied.value(QStringLiteral("after")).toObject().value(QStringLiteral("gateway")).toString(),
              QStringLiteral("172.16.0.254"));
-    QCOMPARE(stateValue(sim.statePath(), QStringLiteral("gateway")), QStringLiteral("172.16.0.254"));
+    QCOMPARE(sim.stateValue(QStringLiteral("gateway")), QStringLiteral("172.16.0.254"));
     QCOMPARE(countOf(sim.log(), "WRITE"), 1);
 
     // WHEN the same write runs again THEN nothing is written
@@ -232,7 +204,7 @@ void CtlEndToEndTest::ruleRefusalSendsNothing()
                                       << QStringLiteral("255.0.255.0") << QStringLiteral("--force"));
     QCOMPARE(forced.exitCode, 1);
     QCOMPARE(forced.json().value(QStringLiteral("outcome")).toString(), QStringLiteral("rejected"));
-    QCOMPARE(stateValue(sim.statePath(), QStringLiteral("mask")), QStringLiteral("255.255.0.0"));
+    QCOMPARE(sim.stateValue(QStringLiteral("mask")), QStringLiteral("255.255.0.0"));
 }
 
 void CtlEndToEndTest::encoderOutcomes_data()
@@ -287,7 +259,7 @@ void CtlEndToEndTest::encoderOutcomes()
     QCOMPARE(report.value(QStringLiteral("changed")).toBool(), false);
     QCOMPARE(report.value(QStringLiteral("code")).toInt(), code);
     QCOMPARE(report.value(QStringLiteral("after")).toObject().value(QStringLiteral("gateway")).toString(), afterGateway);
-    QCOMPARE(stateValue(sim.statePath(), QStringLiteral("gateway")), QStringLiteral("172.16.0.1"));
+    QCOMPARE(sim.stateValue(QStringLiteral("gateway")), QStringLiteral("172.16.0.1"));
 
     // The text form names the outcome on stderr with the same exit code.
     SimulatorProcess again(options);
@@ -311,13 +283,13 @@ void CtlEndToEndTest::saveThenLoad()
                             << QStringLiteral("--mask") << QStringLiteral("255.255.240.0"))
                  .exitCode,
              0);
-    QCOMPARE(stateValue(sim.statePath(), QStringLiteral("mask")), QStringLiteral("255.255.240.0"));
+    QCOMPARE(sim.stateValue(QStringLiteral("mask")), QStringLiteral("255.255.240.0"));
 
     const Run load = runCtl(at(sim) << QStringLiteral("--json") << QStringLiteral("load") << saved);
     QCOMPARE(load.exitCode, 0);
     QCOMPARE(load.json().value(QStringLiteral("outcome")).toString(), QStringLiteral("applied"));
-    QCOMPARE(stateValue(sim.statePath(), QStringLiteral("mask")), QStringLiteral("255.255.0.0"));
-    QCOMPARE(stateValue(sim.statePath(), QStringLiteral("gateway")), QStringLiteral("172.16.0.1"));
+    QCOMPARE(sim.stateValue(QStringLiteral("mask")), QStringLiteral("255.255.0.0"));
+    QCOMPARE(sim.stateValue(QStringLiteral("gateway")), QStringLiteral("172.16.0.1"));
 
     // A damaged file is refused whole, before any connection.
     QFile file(saved);
@@ -362,11 +334,14 @@ void CtlEndToEndTest::emptyTargetIsAUsageError()
 void CtlEndToEndTest::fleetApplyAndScan()
 {
     PNV_REQUIRE_SEALED_NETWORK();
-    FleetProcess fleet;
-    QVERIFY2(fleet.start(QStringLiteral("10.77.0.1"), 20), qPrintable(fleet.errorString()));
-    QVERIFY(fleet.listening().startsWith("listening on 10.77.0.1:3001\n"));
-    QVERIFY(fleet.listening().endsWith("listening on 10.77.0.20:3001\n"));
-    QCOMPARE(stateValue(fleet.statePath(QStringLiteral("10.77.0.7")), QStringLiteral("address")),
+    SimulatorProcess::Options options;
+    options.listen = QStringLiteral("10.77.0.1");
+    options.fleet = 20;
+    SimulatorProcess fleet(options);
+    QVERIFY2(fleet.start(), qPrintable(fleet.errorString()));
+    QCOMPARE(fleet.listening().first(), QStringLiteral("listening on 10.77.0.1:3001"));
+    QCOMPARE(fleet.listening().last(), QStringLiteral("listening on 10.77.0.20:3001"));
+    QCOMPARE(fleet.stateValue(QStringLiteral("address"), QStringLiteral("10.77.0.7")),
              QStringLiteral("10.77.0.7"));
 
     // GIVEN a plan for nineteen encoders of the fleet and one address where nothing answers
@@ -401,9 +376,9 @@ void CtlEndToEndTest::fleetApplyAndScan()
                  unreachable ? QStringLiteral("failed") : QStringLiteral("applied"));
     }
     QCOMPARE(encoders.size(), 20);
-    QCOMPARE(stateValue(fleet.statePath(QStringLiteral("10.77.0.19")), QStringLiteral("gateway")),
+    QCOMPARE(fleet.stateValue(QStringLiteral("gateway"), QStringLiteral("10.77.0.19")),
              QStringLiteral("10.77.0.254"));
-    QCOMPARE(stateValue(fleet.statePath(QStringLiteral("10.77.0.20")), QStringLiteral("gateway")),
+    QCOMPARE(fleet.stateValue(QStringLiteral("gateway"), QStringLiteral("10.77.0.20")),
              QStringLiteral("172.16.0.1"));
     const int writes = countOf(fleet.log(), "WRITE");
     QCOMPARE(writes, 19);
@@ -443,9 +418,12 @@ void CtlEndToEndTest::interruptFinishesRunningRows()
 {
     PNV_REQUIRE_SEALED_NETWORK();
     // Every answer takes 300 ms, so a row (read, write, read back) is under way when Ctrl+C comes.
-    FleetProcess fleet;
-    QVERIFY2(fleet.start(QStringLiteral("10.77.1.1"), 3, {QStringLiteral("--fault"), QStringLiteral("delay:300")}),
-             qPrintable(fleet.errorString()));
+    SimulatorProcess::Options options;
+    options.listen = QStringLiteral("10.77.1.1");
+    options.fleet = 3;
+    options.faults << QStringLiteral("delay:300");
+    SimulatorProcess fleet(options);
+    QVERIFY2(fleet.start(), qPrintable(fleet.errorString()));
     QTemporaryDir dir;
     QFile plan(dir.filePath(QStringLiteral("plan.csv")));
     QVERIFY(plan.open(QIODevice::WriteOnly));
@@ -471,10 +449,7 @@ void CtlEndToEndTest::interruptFinishesRunningRows()
     out += ctl.readAllStandardOutput();
     QCOMPARE(ctl.exitCode(), 130);
 
-    QList<QJsonObject> lines;
-    for (const QByteArray &line : out.split('\n'))
-        if (!line.isEmpty())
-            lines << QJsonDocument::fromJson(line).object();
+    const QList<QJsonObject> lines = Run{ctl.exitCode(), out, {}}.jsonLines();
     const QJsonObject summary = lines.last().value(QStringLiteral("summary")).toObject();
     QCOMPARE(summary.value(QStringLiteral("interrupted")).toBool(), true);
     const int applied = summary.value(QStringLiteral("applied")).toInt();
@@ -484,6 +459,38 @@ void CtlEndToEndTest::interruptFinishesRunningRows()
     QCOMPARE(applied + notStarted, 3);
     QCOMPARE(lines.size() - 1, applied);
     QCOMPARE(countOf(fleet.log(), "WRITE"), applied);
+}
+
+// The manual page cannot include the tables the program prints; it is held to them.
+void CtlEndToEndTest::manPageAgreesWithHelp()
+{
+    const Run help = runCtl({QStringLiteral("--help")});
+    QCOMPARE(help.exitCode, 0);
+    QFile file(qEnvironmentVariable("PNV_SOURCE_DIR") + QStringLiteral("/docs/man/pnv3400ctl.1"));
+    QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(file.fileName()));
+    const QString page = QString::fromUtf8(file.readAll());
+    const QString text = QString::fromUtf8(help.out);
+
+    const auto outcomes = helpRows(text, QStringLiteral("Outcomes of a write:"),
+                                   QRegularExpression(QStringLiteral("^  ([a-z-]+) +(\\d+) +(yes|no) +(yes|no) +(.+)$")));
+    QCOMPARE(outcomes.size(), 7);
+    QMap<QString, QString> entries = manEntries(page, QStringLiteral("OUTCOMES"));
+    for (const QRegularExpressionMatch &row : outcomes) {
+        const QString tag = QStringLiteral("%1 (exit %2%3%4)")
+                                .arg(row.captured(1), row.captured(2),
+                                     row.captured(3) == QLatin1String("yes") ? QStringLiteral(", changed") : QString(),
+                                     row.captured(4) == QLatin1String("yes") ? QStringLiteral(", failed") : QString());
+        QVERIFY2(entries.contains(tag), qPrintable(tag + QStringLiteral(" not in: ") + entries.keys().join(u'|')));
+        QVERIFY2(entries.take(tag).contains(row.captured(5), Qt::CaseInsensitive), qPrintable(tag));
+    }
+    QVERIFY2(entries.isEmpty(), qPrintable(entries.keys().join(u'|')));
+
+    const auto codes = helpRows(text, QStringLiteral("Exit codes:"), QRegularExpression(QStringLiteral("^  (\\d+) +(.+)$")));
+    QCOMPARE(codes.size(), 5);
+    entries = manEntries(page, QStringLiteral("EXIT STATUS"));
+    for (const QRegularExpressionMatch &row : codes)
+        QVERIFY2(entries.take(row.captured(1)).contains(row.captured(2), Qt::CaseInsensitive), qPrintable(row.captured(0)));
+    QVERIFY2(entries.isEmpty(), qPrintable(entries.keys().join(u'|')));
 }
 
 QTEST_GUILESS_MAIN(CtlEndToEndTest)

@@ -11,6 +11,7 @@ build=$1
 source=$2
 
 source "$(dirname "$0")/../support/shell-test.sh"
+source "$(dirname "$0")/../support/sim.sh"
 require cpack dpkg-deb dpkg-shlibdeps readelf desktop-file-validate appstreamcli lintian groff Xvfb xdotool xprop
 tmp=$work
 step() { echo "== $*"; }
@@ -77,20 +78,17 @@ fi
 unset TESSALIN_LIBRARY LD_LIBRARY_PATH
 
 step "the unpacked simulator"
-: >"$tmp/sim.out"
-: >"$tmp/sim.err"
-"$root/usr/bin/pnv3400-sim" --listen 127.0.0.1 --port 0 --state "$tmp/encoder.state" --mac 02:50:4e:56:34:30 \
-  >"$tmp/sim.out" 2>"$tmp/sim.err" &
-sim=$!
-pids+=("$sim")
-sim_listening() { running "$sim" "$tmp/sim.err"; grep -q '^listening on' "$tmp/sim.out"; }
-wait_until 20 "the simulator listening" sim_listening
-port=$(sed -n 's/^listening on .*:\([0-9]*\)$/\1/p' "$tmp/sim.out")
+sim_start "$tmp" "$root/usr/bin/pnv3400-sim" --listen 127.0.0.1 --port 0 --state "$tmp/encoder.state" \
+  --mac 02:50:4e:56:34:30 || fail "the unpacked simulator did not start"
+pids+=("$sim_pid")
+port=$sim_port
 
 if [ -x "$root/usr/bin/pnv3400ctl" ]; then
   step "the unpacked pnv3400ctl reads the unpacked simulator"
   out=$(timeout 30 "$root/usr/bin/pnv3400ctl" --encoder "127.0.0.1:$port" read 2>&1) || fail "pnv3400ctl read: $out"
   grep -qiE '02.50.4e.56.34.30' <<<"$out" || fail "pnv3400ctl read did not show the simulator's MAC: $out"
+  grep -qx "ip $(sim_state_value "$tmp/encoder.state" address)" <<<"$out" \
+    || fail "pnv3400ctl read did not show the address the simulator holds: $out"
 else
   echo "pnv3400ctl is not in the package: its read step is left out"
 fi
@@ -115,8 +113,7 @@ start_xvfb
 env -u QT_QPA_PLATFORM -u WAYLAND_DISPLAY "$root/usr/bin/pnv3400-setup" >"$tmp/setup-x.log" 2>&1 &
 setup=$!
 pids+=("$setup")
-window=$(timeout 30 xdotool search --sync --onlyvisible --name '^PNV-3400 Set-up Utility$' | head -n1) \
-  || { cat "$tmp/setup-x.log" >&2; fail "no window appeared under X"; }
+window=$(find_window 30) || { cat "$tmp/setup-x.log" >&2; fail "no window appeared under X"; }
 maps_library "$setup" || fail "the utility under X did not bind $library"
 class=$(xprop -id "$window" WM_CLASS | sed -n 's/.*= "[^"]*", "\([^"]*\)"$/\1/p')
 wanted=$(sed -n 's/^StartupWMClass=//p' "$desktop")

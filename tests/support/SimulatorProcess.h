@@ -1,20 +1,26 @@
 #pragma once
-// Runs pnv3400-sim (from $PNV_BIN_DIR) for the length of a test.
+// Runs pnv3400-sim (from $PNV_BIN_DIR) for the length of a test: one encoder,
+// or a fleet of them on consecutive addresses.
 //
 //   pnv::test::SimulatorProcess sim;          // 127.0.0.1, a free port, a fresh state file
 //   QVERIFY2(sim.start(), qPrintable(sim.errorString()));
 //   S_Connect("127.0.0.1", 14, sim.port());
+//   QCOMPARE(sim.stateValue("gateway"), "172.16.0.1");
 //
 // start() waits, bounded, for the simulator's "listening on ADDRESS:PORT"
-// line, so the port is known without guessing or racing. The state file lives
-// in a temporary folder owned by this object unless Options::statePath names
-// one. The destructor stops the simulator with SIGTERM, and kills it if it
-// has not ended within 5 s.
+// line (one per encoder), so the port is known without guessing or racing.
+// A fleet first has its addresses put on the loopback device by
+// scripts/fleet-addresses.sh (from $PNV_SOURCE_DIR), which refuses to run
+// outside the sealed network namespace. State files live in a temporary
+// folder owned by this object unless Options::statePath names one. The
+// destructor stops the simulator with SIGTERM, and kills it if it has not
+// ended within 5 s.
 
 #include <QByteArray>
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -26,11 +32,12 @@ namespace pnv::test {
 class SimulatorProcess final {
 public:
     struct Options {
-        QString listen = QStringLiteral("127.0.0.1");
-        int port = 0;                // 0: any free port; -1: the port stored in the state
+        QString listen = QStringLiteral("127.0.0.1");   // with a fleet, its first address
+        int port = 0;                // 0: any free port (3001 for a fleet); -1: the port stored in the state
         QString statePath;           // empty: encoder.state in this object's temporary folder
         QStringList faults;          // one --fault per entry, e.g. "delay:500"
         QStringList extraArguments;  // e.g. "--factory-reset", "--mac", "02:00:00:00:00:01"
+        int fleet = 0;               // more than 0: that many encoders, state files in stateDir()
     };
 
     SimulatorProcess() : SimulatorProcess(Options()) {}
@@ -54,15 +61,24 @@ public:
         return qEnvironmentVariable("PNV_BIN_DIR") + QStringLiteral("/pnv3400-sim");
     }
 
-    // Starts the simulator and waits for it to listen. False with errorString() otherwise.
+    // Starts the simulator and waits for every encoder to listen. False with errorString() otherwise.
     bool start(int timeoutMs = 10000)
     {
         m_error.clear();
         m_port = 0;
         m_stdout.clear();
-        QStringList arguments{QStringLiteral("--listen"), m_options.listen, QStringLiteral("--state"), statePath()};
-        if (m_options.port >= 0)
-            arguments << QStringLiteral("--port") << QString::number(m_options.port);
+        m_listening.clear();
+        QStringList arguments{QStringLiteral("--listen"), m_options.listen};
+        if (m_options.fleet > 0) {
+            if (!addFleetAddresses())
+                return false;
+            arguments << QStringLiteral("--fleet") << QString::number(m_options.fleet) << QStringLiteral("--state-dir")
+                      << stateDir() << QStringLiteral("--port") << QString::number(m_options.port > 0 ? m_options.port : 3001);
+        } else {
+            arguments << QStringLiteral("--state") << statePath();
+            if (m_options.port >= 0)
+                arguments << QStringLiteral("--port") << QString::number(m_options.port);
+        }
         for (const QString &fault : m_options.faults)
             arguments << QStringLiteral("--fault") << fault;
         arguments << m_options.extraArguments;
@@ -72,15 +88,17 @@ public:
             m_error = QStringLiteral("cannot start %1: %2").arg(programPath(), m_process.errorString());
             return false;
         }
+        const int encoders = qMax(1, m_options.fleet);
         const QDeadlineTimer deadline(timeoutMs);
-        while (!m_stdout.contains('\n') && m_process.state() == QProcess::Running && !deadline.hasExpired()) {
+        while (m_stdout.count('\n') < encoders && m_process.state() == QProcess::Running && !deadline.hasExpired()) {
             m_process.waitForReadyRead(static_cast<int>(qMax<qint64>(1, deadline.remainingTime())));
             m_stdout += m_process.readAllStandardOutput();
         }
-        const QByteArray line = m_stdout.left(m_stdout.indexOf('\n'));
-        const QByteArray prefix("listening on ");
-        const qsizetype colon = line.lastIndexOf(':');
-        if (!line.startsWith(prefix) || colon < 0) {
+        static const QRegularExpression listening(QStringLiteral("^listening on (.+):(\\d+)$"));
+        for (const QString &line : QString::fromLocal8Bit(m_stdout).split(u'\n', Qt::SkipEmptyParts))
+            if (listening.match(line).hasMatch())
+                m_listening << line;
+        if (m_listening.size() != encoders) {
             m_error = QStringLiteral("the simulator did not report listening (%1): %2")
                           .arg(m_process.state() == QProcess::Running ? QStringLiteral("still running")
                                                                       : QStringLiteral("exited"),
@@ -88,8 +106,9 @@ public:
             kill();
             return false;
         }
-        m_listenAddress = QString::fromLatin1(line.mid(prefix.size(), colon - prefix.size()));
-        m_port = static_cast<quint16>(line.mid(colon + 1).toUInt());
+        const auto first = listening.match(m_listening.first());
+        m_listenAddress = first.captured(1);
+        m_port = static_cast<quint16>(first.captured(2).toUInt());
         return true;
     }
 
@@ -114,11 +133,31 @@ public:
     }
 
     quint16 port() const { return m_port; }
-    QString listenAddress() const { return m_listenAddress; }
-    QString statePath() const
+    QString listenAddress() const { return m_listenAddress; }   // the first encoder's
+    // The "listening on ADDRESS:PORT" lines, one per encoder, in order.
+    QStringList listening() const { return m_listening; }
+    // The state file of the encoder, or of the fleet's encoder at `address`.
+    QString statePath(const QString &address = QString()) const
     {
+        if (m_options.fleet > 0)
+            return stateDir() + u'/' + (address.isEmpty() ? m_listenAddress : address) + QStringLiteral(".state");
         return m_options.statePath.isEmpty() ? m_stateDir.filePath(QStringLiteral("encoder.state"))
                                              : m_options.statePath;
+    }
+    QString stateDir() const { return m_stateDir.filePath(QStringLiteral("states")); }
+    // The value of "KEY = VALUE" in that state file; empty when there is none.
+    QString stateValue(const QString &key, const QString &address = QString()) const
+    {
+        QFile file(statePath(address));
+        if (!file.open(QIODevice::ReadOnly))
+            return {};
+        static const QRegularExpression separator(QStringLiteral("\\s*=\\s*"));
+        for (const QString &line : QString::fromUtf8(file.readAll()).split(u'\n')) {
+            const QStringList parts = line.split(separator);
+            if (parts.size() == 2 && parts[0] == key)
+                return parts[1].trimmed();
+        }
+        return {};
     }
     QString errorString() const { return m_error; }
     // Everything the simulator has written to stderr so far (one line per request).
@@ -130,10 +169,23 @@ public:
     QProcess &process() { return m_process; }
 
 private:
+    bool addFleetAddresses()
+    {
+        QProcess script;
+        script.setProcessChannelMode(QProcess::MergedChannels);
+        script.start(QStringLiteral("bash"), {qEnvironmentVariable("PNV_SOURCE_DIR") + QStringLiteral("/scripts/fleet-addresses.sh"),
+                                              m_options.listen, QString::number(m_options.fleet)});
+        if (script.waitForFinished(10000) && script.exitStatus() == QProcess::NormalExit && script.exitCode() == 0)
+            return true;
+        m_error = QStringLiteral("fleet-addresses.sh: ") + QString::fromLocal8Bit(script.readAll());
+        return false;
+    }
+
     Options m_options;
     QTemporaryDir m_stateDir;
     QProcess m_process;
     QByteArray m_stdout;
+    QStringList m_listening;
     QString m_listenAddress;
     QString m_error;
     quint16 m_port = 0;

@@ -1,0 +1,61 @@
+#include "Results.h"
+
+#include <QJsonDocument>
+
+#include <cstdio>
+
+namespace pnv::ctl {
+namespace {
+
+void printLine(FILE *stream, const QString &text)
+{
+    std::fprintf(stream, "%s\n", qPrintable(text));
+    std::fflush(stream);
+}
+
+void complain(const QString &text) { printLine(stderr, QStringLiteral("pnv3400ctl: ") + text); }
+
+} // namespace
+
+const QList<ExitCodeRow> &exitCodeTable()
+{
+    static const QList<ExitCodeRow> table{
+        {ExitCode::Success, "success"},
+        {ExitCode::Encoder, "an encoder failed or refused"},
+        {ExitCode::Usage, "usage, syntax or rule error, or a file that cannot be read or written; nothing was sent"},
+        {ExitCode::Library, "the device library could not be bound"},
+        {ExitCode::Interrupted, "interrupted"},
+    };
+    return table;
+}
+
+Result Result::failure(ExitCode exit, const QStringList &notes)
+{
+    Result result;
+    result.exit = exit;
+    result.notes = notes;
+    return result;
+}
+
+void Output::print(const Result &result) const
+{
+    if (m_json) {
+        for (const QJsonObject &object : result.objects)
+            printLine(stdout, QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)));
+    } else {
+        for (const QString &line : result.lines)
+            printLine(stdout, line);
+        for (const QString &problem : result.problems)
+            complain(problem);
+    }
+    for (const QString &note : result.notes)
+        complain(note);
+}
+
+void Output::printText(const QString &text)
+{
+    std::fputs(qPrintable(text), stdout);
+    std::fflush(stdout);
+}
+
+} // namespace pnv::ctl

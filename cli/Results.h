@@ -1,0 +1,56 @@
+#pragma once
+// How a pnv3400ctl command ends and what it says. A command returns a Result;
+// Output prints it, text for people or JSON for machines, in one place, so no
+// handler decides where a line goes or ends the process itself.
+
+#include <QJsonObject>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+namespace pnv::ctl {
+
+// The same for every command.
+enum class ExitCode : int {
+    Success = 0,
+    Encoder = 1,       // an encoder failed or refused
+    Usage = 2,         // usage, syntax or rule error, or a file not read or written: nothing sent
+    Library = 3,       // the device library could not be bound
+    Interrupted = 130,
+};
+
+struct ExitCodeRow {
+    ExitCode code;
+    const char *meaning;
+};
+// Every exit code with its meaning, in the order the help lists them.
+const QList<ExitCodeRow> &exitCodeTable();
+
+struct Result {
+    ExitCode exit = ExitCode::Success;
+    QList<QJsonObject> objects;   // stdout with --json
+    QStringList lines;            // stdout without --json
+    QStringList problems;         // stderr without --json (with it, the objects say the same)
+    QStringList notes;            // stderr either way
+
+    // A command that ends with `exit` and says why on stderr.
+    static Result failure(ExitCode exit, const QStringList &notes);
+    static Result usage(const QString &note) { return failure(ExitCode::Usage, {note}); }
+    int exitCode() const { return static_cast<int>(exit); }
+};
+
+class Output final {
+public:
+    explicit Output(bool json = false) : m_json(json) {}
+    void setJson(bool json) { m_json = json; }
+    bool json() const { return m_json; }
+
+    void print(const Result &result) const;
+    // A help or version text, as it is, whatever the mode.
+    static void printText(const QString &text);
+
+private:
+    bool m_json = false;
+};
+
+} // namespace pnv::ctl

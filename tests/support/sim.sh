@@ -1,0 +1,65 @@
+# The encoder simulator and the utility's window for shell scripts: the
+# suite's shell tests and scripts/run.sh. Source it; it only defines
+# functions, sets no shell options and needs nothing else sourced.
+#
+#   sim_start DIR PROGRAM [ARGUMENT...]
+#       Starts PROGRAM (a pnv3400-sim) in the background with the ARGUMENTs,
+#       its stdout in DIR/sim.out and its stderr in DIR/sim.log, and waits up
+#       to 20 s until it has printed one "listening on ADDRESS:PORT" line per
+#       encoder (N with --fleet N, else 1). A fleet's addresses are put on the
+#       loopback device first by scripts/fleet-addresses.sh, which refuses to
+#       run outside the sealed network namespace. Sets sim_pid, sim_address
+#       and sim_port (the first encoder's). On failure it prints why and the
+#       simulator's log on stderr, stops it, and returns 1.
+#   sim_state_value FILE KEY
+#       Prints the value of the "KEY = VALUE" line of the state file FILE.
+#   find_window [SECONDS]
+#       Prints the X window id of the visible "PNV-3400 Set-up Utility" window
+#       once there is one (within SECONDS, 20 by default); returns 1 if none.
+#
+# Stopping is the caller's: shell-test.sh's callers add $sim_pid to pids.
+
+sim_sh_scripts=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../scripts" && pwd)
+
+sim_start() {
+  local dir=$1 program=$2
+  shift 2
+  local encoders=1 fleet="" listen="" previous="" argument
+  for argument; do
+    case $previous in
+      --fleet) encoders=$argument fleet=yes ;;
+      --listen) listen=$argument ;;
+    esac
+    previous=$argument
+  done
+  if [ -n "$fleet" ]; then
+    bash "$sim_sh_scripts/fleet-addresses.sh" "$listen" "$encoders" || return 1
+  fi
+  : >"$dir/sim.out"
+  "$program" "$@" >"$dir/sim.out" 2>"$dir/sim.log" &
+  sim_pid=$!
+  local deadline=$((SECONDS + 20))
+  until [ "$(grep -c '^listening on ' "$dir/sim.out")" -ge "$encoders" ]; do
+    if ! kill -0 "$sim_pid" 2>/dev/null || [ "$SECONDS" -ge "$deadline" ]; then
+      echo "the simulator did not report listening; its log:" >&2
+      cat "$dir/sim.log" >&2
+      kill "$sim_pid" 2>/dev/null
+      return 1
+    fi
+    sleep 0.05
+  done
+  local first
+  first=$(sed -n '1s/^listening on //p' "$dir/sim.out")
+  sim_address=${first%:*}
+  sim_port=${first##*:}
+}
+
+sim_state_value() {
+  sed -n "s/^$2 *= *//p" "$1" | head -n1
+}
+
+find_window() {
+  local id
+  id=$(timeout "${1:-20}" xdotool search --sync --onlyvisible --name '^PNV-3400 Set-up Utility$' | head -n1)
+  [ -n "$id" ] && echo "$id"
+}
