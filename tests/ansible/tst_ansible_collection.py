@@ -207,7 +207,7 @@ def main():
     try:
         ansible = Ansible(work, collection, bin_dir)
         check_documentation(ansible, collection, example)
-        # check_outcome_table(bin_dir, collection)   (needs the outcome table of pnv3400ctl --help)
+        check_outcome_table(bin_dir, collection)
         if not pnvtest.in_sealed_network():
             # Only the offline checks above ran.
             if failures:
