@@ -12,14 +12,15 @@ loopback. See bench/README.md.
 import argparse
 import contextlib
 import os
-import re
 import shutil
-import signal
 import statistics
 import subprocess
 import sys
 import tempfile
 import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "tests", "support"))
+import pnvtest  # noqa: E402
 
 
 def run_accounted(argv, env):
@@ -43,24 +44,17 @@ def output_of(argv):
 
 
 class Server:
-    """A server that prints "listening on ADDRESS:PORT" once ready."""
+    """A server that prints "listening on 127.0.0.1:PORT" once ready."""
 
     def __init__(self, argv):
-        self.process = subprocess.Popen(argv, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
-        line = self.process.stdout.readline()
-        match = re.search(r"listening on 127\.0\.0\.1:(\d+)", line)
-        if not match:
-            self.stop()
-            sys.exit(f"{argv[0]} did not start: {line!r}")
-        self.port = match.group(1)
+        try:
+            self.process, (address,) = pnvtest.start_server(argv)
+        except (RuntimeError, ValueError) as error:
+            sys.exit(str(error))
+        self.port = address.rsplit(":", 1)[1]
 
     def stop(self):
-        self.process.send_signal(signal.SIGTERM)
-        try:
-            self.process.wait(10)
-        except subprocess.TimeoutExpired:
-            self.process.kill()
-            self.process.wait()
+        pnvtest.stop(self.process, wait=10)
 
 
 def pairs(reps, ours, baseline):

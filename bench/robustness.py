@@ -16,10 +16,8 @@ import asyncio
 import ctypes
 import os
 import random
-import signal
 import socket
 import struct
-import subprocess
 import sys
 import tempfile
 import threading
@@ -27,6 +25,9 @@ import time
 import zlib
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(ROOT, "tests", "support"))
+import pnvtest  # noqa: E402
+
 BIN = os.environ.get("PNV_BIN_DIR", os.path.join(ROOT, "build", "bin"))
 REQUEST = bytes([10, 1, 2, 3, 0x0B, 0xB9, 172, 16, 0, 1, 0x02, 0xBC, 10, 1, 2, 254, 255, 255, 255, 0])
 
@@ -47,12 +48,12 @@ class Simulator:
         self.state = state or os.path.join(self.folder.name, "encoder.state")
         self.log = open(os.path.join(self.folder.name, "sim.log"), "wb")
         env = dict(os.environ, **(extra_env or {}))
-        self.process = subprocess.Popen([os.path.join(BIN, "pnv3400-sim"), "--port", "0", "--state", self.state],
-                                        stdout=subprocess.PIPE, stderr=self.log, env=env)
-        line = self.process.stdout.readline().decode()
-        if not line.startswith("listening on 127.0.0.1:"):
-            raise SystemExit("the simulator did not start: " + line)
-        self.port = int(line.rsplit(":", 1)[1])
+        try:
+            self.process, (address,) = pnvtest.start_server(
+                [os.path.join(BIN, "pnv3400-sim"), "--port", "0", "--state", self.state], stderr=self.log, env=env)
+        except (RuntimeError, ValueError) as error:
+            raise SystemExit("the simulator did not start: %s" % error)
+        self.port = int(address.rsplit(":", 1)[1])
 
     def fds(self):
         return len(os.listdir("/proc/%d/fd" % self.process.pid))
@@ -75,9 +76,7 @@ class Simulator:
         return -1
 
     def stop(self, hard=False):
-        if self.process.poll() is None:
-            self.process.send_signal(signal.SIGKILL if hard else signal.SIGTERM)
-        self.process.wait(10)
+        pnvtest.stop(self.process, hard=hard, wait=10)
         self.log.close()
 
 
@@ -291,20 +290,9 @@ def soak(args):
 
 def load_state(path):
     """The settings of a state file, or None when it is not a whole, sound state."""
-    try:
-        with open(path, "rb") as f:
-            text = f.read().decode()
-    except (OSError, UnicodeDecodeError):
-        return None
-    values = {}
-    for line in text.splitlines():
-        line = line.strip()
-        if not line or line.startswith("#"):
-            continue
-        key, _, value = line.partition("=")
-        values[key.strip()] = value.strip()
+    values = pnvtest.state_values(path)
     keys = {"mac", "address", "port", "aux-address", "aux-port", "gateway", "mask"}
-    return values if set(values) == keys else None
+    return values if values is not None and set(values) == keys else None
 
 
 def kills(args):

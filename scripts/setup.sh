@@ -11,7 +11,7 @@ packages=(
   xvfb xauth x11-utils xdotool imagemagick
   iproute2 util-linux
   dpkg-dev file desktop-file-utils appstream lintian groff-base man-db
-  ansible-core
+  ansible-core yamllint python3-voluptuous
   mingw-w64 wine wine64 wine32:i386
 )
 

@@ -40,6 +40,7 @@ if [ -f "$build/bin/tessalin-host64.exe" ]; then
 fi
 expect 'usr/share/applications/pnv3400-setup\.desktop'
 expect 'usr/share/metainfo/[^/]+\.metainfo\.xml'
+expect 'usr/share/ansible/collections/ansible_collections/pnv3400/encoder/plugins/modules/encoder_config\.py'
 for size in 16 32 48 64 128 256; do expect "usr/share/icons/hicolor/${size}x${size}/apps/pnv3400-setup\.png"; done
 for page in "$source"/docs/man/*.1; do expect "usr/share/man/man1/$(basename "$page")\.gz"; done
 if grep -qE '^usr/lib/([^/]+/)?libtessalin' "$tmp/contents"; then
@@ -70,6 +71,13 @@ for page in "$root"/usr/share/man/man1/*.gz; do
   [ -z "$out" ] || fail "groff on $(basename "$page"): $out"
 done
 out=$(lintian --fail-on error,warning "$deb" 2>&1) || fail "lintian reports errors or warnings: $out"
+
+collections=$root/usr/share/ansible/collections   # where Debian's ansible-core looks for packaged collections
+if command -v ansible-doc >/dev/null; then
+  step "ansible-doc finds the collection in the unpacked tree"
+  out=$(HOME=$tmp ANSIBLE_LOCAL_TEMP=$tmp/ansible ANSIBLE_COLLECTIONS_PATH=$collections \
+    ansible-doc pnv3400.encoder.encoder_config 2>&1) || fail "ansible-doc pnv3400.encoder.encoder_config: $out"
+fi
 
 # The programs run from the unpacked tree, with nothing in the environment to
 # help them find the library.
