@@ -56,19 +56,9 @@ options:
         the addresses is still checked, and the encoder may still refuse.
     type: bool
     default: false
-  ctl_path:
-    description: The C(pnv3400ctl) program to run; by default the one found on the managed host's C(PATH).
-    type: path
-  library:
-    description:
-      - The device library C(pnv3400ctl) binds (its option C(--library)). By default it looks where it always
-        does, starting with the environment variable C(TESSALIN_LIBRARY).
-    type: path
 notes:
   - At least one of I(ip), I(port), I(gateway) and I(mask) is required.
   - The rules are those of C(pnv3400ctl check); see C(man pnv3400ctl).
-requirements:
-  - C(pnv3400ctl) and the device library on the managed host (Debian package C(pnv3400-setup)).
 attributes:
   check_mode:
     support: full
@@ -76,13 +66,11 @@ attributes:
   diff_mode:
     support: full
     description: Shows the encoder's address, port, gateway and mask before and after.
-  platform:
-    support: full
-    platforms: posix
-    description: The managed host runs C(pnv3400ctl), which must reach the encoder.
 seealso:
   - module: pnv3400.encoder.encoder_info
   - module: pnv3400.encoder.encoder_plan
+extends_documentation_fragment:
+  - pnv3400.encoder.pnv3400ctl
 author:
   - PNV-3400 Set-up Utility maintainers (@pnv3400)
 """

@@ -26,14 +26,6 @@ options:
       - The encoder to read, C(ADDRESS) or C(ADDRESS:PORT); the port is 3001 when not given. Required and never empty.
     type: str
     required: true
-  ctl_path:
-    description: The C(pnv3400ctl) program to run; by default the one found on the managed host's C(PATH).
-    type: path
-  library:
-    description: The device library C(pnv3400ctl) binds (its option C(--library)).
-    type: path
-requirements:
-  - C(pnv3400ctl) and the device library on the managed host (Debian package C(pnv3400-setup)).
 attributes:
   check_mode:
     support: full
@@ -41,13 +33,11 @@ attributes:
   diff_mode:
     support: none
     description: Nothing changes, so there is nothing to show.
-  platform:
-    support: full
-    platforms: posix
-    description: The managed host runs C(pnv3400ctl), which must reach the encoder.
 seealso:
   - module: pnv3400.encoder.encoder_config
   - module: pnv3400.encoder.encoder_plan
+extends_documentation_fragment:
+  - pnv3400.encoder.pnv3400ctl
 author:
   - PNV-3400 Set-up Utility maintainers (@pnv3400)
 """

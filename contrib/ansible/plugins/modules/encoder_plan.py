@@ -58,17 +58,9 @@ options:
     description: Skip the address rules for every encoder; the syntax is still checked, and encoders may still refuse.
     type: bool
     default: false
-  ctl_path:
-    description: The C(pnv3400ctl) program to run; by default the one found on the managed host's C(PATH).
-    type: path
-  library:
-    description: The device library C(pnv3400ctl) binds (its option C(--library)).
-    type: path
 notes:
   - Each entry needs at least one of I(ip), I(port), I(gateway) and I(mask).
   - An empty I(encoders) list runs nothing and changes nothing.
-requirements:
-  - C(pnv3400ctl) and the device library on the managed host (Debian package C(pnv3400-setup)).
 attributes:
   check_mode:
     support: full
@@ -76,13 +68,11 @@ attributes:
   diff_mode:
     support: full
     description: Shows the address, port, gateway and mask before and after of each encoder that changes.
-  platform:
-    support: full
-    platforms: posix
-    description: The managed host runs C(pnv3400ctl), which must reach the encoders.
 seealso:
   - module: pnv3400.encoder.encoder_config
   - module: pnv3400.encoder.encoder_info
+extends_documentation_fragment:
+  - pnv3400.encoder.pnv3400ctl
 author:
   - PNV-3400 Set-up Utility maintainers (@pnv3400)
 """
