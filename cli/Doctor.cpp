@@ -16,11 +16,9 @@
 namespace pnv::ctl {
 namespace {
 
-std::uint32_t maskOf(int prefix) { return prefix <= 0 ? 0 : ~std::uint32_t{0} << (32 - prefix); }
-
 bool contains(const InterfaceAddress &holder, std::uint32_t address)
 {
-    const std::uint32_t mask = maskOf(holder.prefix);
+    const std::uint32_t mask = maskOfPrefix(holder.prefix);
     return (holder.address & mask) == (address & mask);
 }
 
@@ -96,7 +94,7 @@ Reach judgeReach(std::uint32_t encoder, const std::optional<Route> &route, const
     // The neighbour of the encoder in its subnet: the next address up, or
     // the one below when the next would be the broadcast address.
     const int prefix = assumedPrefix(encoder);
-    const std::uint32_t hostMask = ~maskOf(prefix);
+    const std::uint32_t hostMask = ~maskOfPrefix(prefix);
     std::uint32_t neighbour = encoder + 1;
     if ((neighbour & hostMask) == hostMask || (neighbour & hostMask) == 0)
         neighbour = encoder - 1;

@@ -283,7 +283,7 @@ Result commandCheck(const Invocation &call)
     if (!path.isEmpty() && (!fields.ip.isNull() || !fields.port.isNull() || !fields.gateway.isNull() || !fields.mask.isNull()))
         return Result::usage(QStringLiteral("check: give fields or a FILE, not both"));
     if (path.isEmpty()) {
-        const ParsedFields parsed = parseFields(fieldTexts(call));
+        const ParsedFields parsed = parseFields(fields);
         QStringList errors = parsed.syntaxErrors;
         if (errors.isEmpty())
             errors = ruleViolations(parsed.config);
@@ -498,7 +498,7 @@ std::optional<std::vector<std::uint32_t>> scanHosts(const QString &cidr)
     if (!base || !prefixValue || *prefixValue < 22 || *prefixValue > 32)
         return std::nullopt;
     const int prefix = *prefixValue;
-    const std::uint32_t mask = prefix == 0 ? 0 : ~std::uint32_t{0} << (32 - prefix);
+    const std::uint32_t mask = maskOfPrefix(prefix);
     const std::uint32_t network = *base & mask;
     const std::uint32_t last = network | ~mask;
     std::vector<std::uint32_t> hosts;

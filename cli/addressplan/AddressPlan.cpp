@@ -22,8 +22,7 @@ std::optional<unsigned> parseDecimal(QStringView text, int maxDigits, unsigned m
 
 QString subnetText(std::uint32_t ip, int prefix)
 {
-    const std::uint32_t mask = prefix == 0 ? 0 : ~std::uint32_t{0} << (32 - prefix);
-    return QStringLiteral("%1/%2").arg(formatDotted(ip & mask)).arg(prefix);
+    return QStringLiteral("%1/%2").arg(formatDotted(ip & maskOfPrefix(prefix))).arg(prefix);
 }
 
 // The ranges no host may use, whatever its subnet.
@@ -95,6 +94,12 @@ int prefixLength(std::uint32_t mask)
     for (std::uint32_t m = mask; m & 0x80000000U; m <<= 1)
         ++prefix;
     return prefix;
+}
+
+std::uint32_t maskOfPrefix(int prefix)
+{
+    // A shift by 32 is undefined, so the empty mask is said outright.
+    return prefix <= 0 ? 0 : ~std::uint32_t{0} << (32 - prefix);
 }
 
 std::optional<std::uint16_t> parsePort(QStringView text)

@@ -21,6 +21,8 @@ QString formatDotted(std::uint32_t address);
 
 // The prefix length of a mask, or -1 when its one bits are not contiguous.
 int prefixLength(std::uint32_t mask);
+// The mask of a prefix length of 0 to 32.
+std::uint32_t maskOfPrefix(int prefix);
 
 // Decimal digits only, 0 to 65535. Port 0 parses: refusing it is a rule, which
 // --force may skip; a value that does not fit the record's 16 bits never parses.
