@@ -69,14 +69,6 @@ std::vector<TessalinLibrary::Candidate> TessalinLibrary::candidates()
     return found;
 }
 
-std::vector<std::string> TessalinLibrary::candidatePaths()
-{
-    std::vector<std::string> paths;
-    for (const Candidate &c : candidates())
-        paths.push_back(c.path);
-    return paths;
-}
-
 std::string TessalinLibrary::bridgePath()
 {
     for (const std::string &folder : privateFolders())

@@ -51,8 +51,8 @@ public:
     // Windows DLL (PE) through the Wine bridge. A bare name is left to the
     // system's search.
     static LoadResult loadFrom(const std::string &pathOrName);
+    // The files load() tries, in order; only TESSALIN_LIBRARY's is explicit.
     static std::vector<Candidate> candidates();
-    static std::vector<std::string> candidatePaths();
     // Where the Wine bridge library is, or empty when it is not installed.
     static std::string bridgePath();
 

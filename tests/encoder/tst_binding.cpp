@@ -82,9 +82,9 @@ void TestBinding::explicitLibraryVariableIsHonoured()
 void TestBinding::searchLooksNextToTheExecutableFirst()
 {
     qunsetenv("TESSALIN_LIBRARY");
-    const auto paths = pnv::TessalinLibrary::candidatePaths();
-    QVERIFY(!paths.empty());
-    QCOMPARE(QString::fromStdString(paths.front()),
+    const auto candidates = pnv::TessalinLibrary::candidates();
+    QVERIFY(!candidates.empty());
+    QCOMPARE(QString::fromStdString(candidates.front().path),
              QCoreApplication::applicationDirPath() + QStringLiteral("/libtessalin.so"));
 }
 
