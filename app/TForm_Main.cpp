@@ -291,30 +291,24 @@ void TForm_Main::jIPE_ServerIPChange(QObject *)
 void TForm_Main::BT_SConnectClick(QObject *)
 {
     const std::int32_t port = pnv::strToInt(Edit_ServerPort->text());
-    const std::int32_t result = [&] {
-        const pnv::WaitCursor busy;
-        return m_api.S_Connect(ServerAddress.data(), TESSALIN_CONNECT_MODE, port);
-    }();
+    const std::int32_t result =
+        pnv::whileWaiting([&] { return m_api.S_Connect(ServerAddress.data(), TESSALIN_CONNECT_MODE, port); });
     if (const auto text = pnv::statusText(pnv::kConnectStatus, static_cast<std::uint8_t>(result & 0xFF)))
         setStatusLine(*text);
 }
 
 void TForm_Main::BT_SDisconnectClick(QObject *)
 {
-    {
-        const pnv::WaitCursor busy;
-        m_api.S_Disconnect();
-    }
+    pnv::whileWaiting([this] { m_api.S_Disconnect(); });
     setStatusLine(QString::fromLatin1(pnv::kDisconnectStatus));
 }
 
 void TForm_Main::BT_ExitClick(QObject *)
 {
-    {
-        const pnv::WaitCursor busy;
+    pnv::whileWaiting([this] {
         m_api.S_Disconnect();
         m_api.DLLClose();
-    }
+    });
     close();
 }
 
@@ -324,10 +318,8 @@ void TForm_Main::BT_ConfigReadClick(QObject *)
 {
     setStatusLine(QString());
     std::array<std::uint8_t, TESSALIN_CONFIG_BUFFER_SIZE> buffer{};
-    const std::int32_t n = [&] {
-        const pnv::WaitCursor busy;
-        return m_api.ConfigRead(buffer.data(), TESSALIN_CONFIG_BUFFER_SIZE);
-    }();
+    const std::int32_t n =
+        pnv::whileWaiting([&] { return m_api.ConfigRead(buffer.data(), TESSALIN_CONFIG_BUFFER_SIZE); });
     if (n == 1) {
         setStatusLine(pnv::statusText(pnv::kReadStatus, buffer[0]).value_or(QString()));
         return;
@@ -353,10 +345,8 @@ void TForm_Main::BT_ConfigWriteClick(QObject *)
     const pnv::ConfigRequestBytes bytes = request.encode();
     std::array<std::uint8_t, TESSALIN_CONFIG_BUFFER_SIZE> buffer{};
     std::copy(bytes.begin(), bytes.end(), buffer.begin());
-    const std::int32_t n = [&] {
-        const pnv::WaitCursor busy;
-        return m_api.ConfigWrite(buffer.data(), TESSALIN_CONFIG_BUFFER_SIZE);
-    }();
+    const std::int32_t n =
+        pnv::whileWaiting([&] { return m_api.ConfigWrite(buffer.data(), TESSALIN_CONFIG_BUFFER_SIZE); });
     if (n == 1) {
         if (const auto text = pnv::statusText(pnv::kWriteStatus, buffer[0]))
             setStatusLine(*text);

@@ -16,4 +16,12 @@ public:
     WaitCursor &operator=(const WaitCursor &) = delete;
 };
 
+// Runs a call of the device library under the wait cursor; returns what it returns.
+template <typename Call>
+auto whileWaiting(Call &&call)
+{
+    const WaitCursor busy;
+    return call();
+}
+
 } // namespace pnv
