@@ -1,18 +1,17 @@
 #!/usr/bin/env python3
-"""The Ansible collection of contrib/ansible as an integrator runs it: its
-example playbook, unchanged, through ansible-playbook with a local connection,
-the built pnv3400ctl and a fleet of simulated encoders. Three sites: two share
-a twelve-encoder fleet (one site also lists an address where nothing
-answers), the third has one encoder that refuses its write and one that
-acknowledges a write and keeps its old configuration.
+"""The Ansible collection of contrib/ansible as an integrator runs it: its example playbooks, unchanged, through
+ansible-playbook with a local connection, the built pnv3400ctl and a fleet of simulated encoders. Three sites: two
+share a twelve-encoder fleet (one site also lists an address where nothing answers), the third has one encoder that
+refuses its write and one that acknowledges a write and keeps its old configuration.
 
 Usage: tst_ansible_collection.py SOURCE_DIR BIN_DIR     (exit 77: skipped, and why)
 """
 
-import importlib.util
+import itertools
 import json
 import os
 import re
+import runpy
 import shutil
 import subprocess
 import sys
@@ -20,12 +19,11 @@ import tempfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, "support"))
 import pnvtest  # noqa: E402
-from pnvtest import skip, state_value  # noqa: E402
+from pnvtest import skip  # noqa: E402
 
 COLLECTION = "pnv3400.encoder"
-FQCN = COLLECTION + ".encoder_config"
-FLEET_FIRST = "10.77.8.1"   # 10.77.8.1 to .12, used by no other test
-FLEET_SIZE = 12
+FLEET = ["10.77.8.%d" % i for i in range(1, 13)]   # used by no other test
+FLEET_SIZE = len(FLEET)
 UNREACHABLE = "10.77.8.99"
 
 failures = []
@@ -37,40 +35,24 @@ def expect(condition, what):
     return condition
 
 
-def fleet_address(index):
-    return "10.77.8.%d" % index
-
-
 class Ansible:
     """Runs ansible tools with everything they write kept inside WORK."""
 
     def __init__(self, work, collection, bin_dir):
-        collections = os.path.join(work, "collections")
+        collections, home, config = (os.path.join(work, name) for name in ("collections", "home", "ansible.cfg"))
         os.makedirs(os.path.join(collections, "ansible_collections", "pnv3400"))
         os.symlink(collection, os.path.join(collections, "ansible_collections", "pnv3400", "encoder"))
-        home = os.path.join(work, "home")
         os.makedirs(home)
-        config = os.path.join(work, "ansible.cfg")
         open(config, "w").close()   # no /etc/ansible/ansible.cfg, no user settings
-        self.work = work
-        self.env = dict(os.environ)
-        self.env.update({
-            "HOME": home,
-            "ANSIBLE_CONFIG": config,
-            "ANSIBLE_HOME": os.path.join(home, ".ansible"),
-            "ANSIBLE_LOCAL_TEMP": os.path.join(work, "local-tmp"),
-            "ANSIBLE_REMOTE_TEMP": os.path.join(work, "remote-tmp"),
-            "ANSIBLE_COLLECTIONS_PATH": collections,
-            "ANSIBLE_NOCOLOR": "1",
-            "ANSIBLE_RETRY_FILES_ENABLED": "0",
-            # Each host's last result as JSON in a folder, for ad hoc runs too.
-            "ANSIBLE_CALLBACKS_ENABLED": "tree",
-            "ANSIBLE_LOAD_CALLBACK_PLUGINS": "1",
-            # The module finds pnv3400ctl on PATH, as on a site's host.
-            "PATH": bin_dir + os.pathsep + os.environ.get("PATH", ""),
-            "TESSALIN_TIMEOUT_MS": "2000",
-        })
-        self.runs = 0
+        self.work, self.runs = work, 0
+        # The tree callback keeps each host's last result as JSON, for ad hoc runs too; the module finds
+        # pnv3400ctl on PATH, as on a site's host.
+        self.env = dict(os.environ, HOME=home, ANSIBLE_CONFIG=config, ANSIBLE_HOME=os.path.join(home, ".ansible"),
+                        ANSIBLE_LOCAL_TEMP=os.path.join(work, "local-tmp"),
+                        ANSIBLE_REMOTE_TEMP=os.path.join(work, "remote-tmp"), ANSIBLE_COLLECTIONS_PATH=collections,
+                        ANSIBLE_NOCOLOR="1", ANSIBLE_RETRY_FILES_ENABLED="0", ANSIBLE_CALLBACKS_ENABLED="tree",
+                        ANSIBLE_LOAD_CALLBACK_PLUGINS="1", TESSALIN_TIMEOUT_MS="2000",
+                        PATH=bin_dir + os.pathsep + os.environ.get("PATH", ""))
 
     def run(self, tool, *arguments):
         """(exit code, stdout, {host: the last task's result}, {host: tasks failed in the recap})."""
@@ -79,11 +61,8 @@ class Ansible:
         env = dict(self.env, ANSIBLE_CALLBACK_TREE_DIR=tree)
         done = subprocess.run([tool] + list(arguments), env=env, cwd=self.work, capture_output=True, text=True,
                               timeout=60)
-        results = {}
-        if os.path.isdir(tree):
-            for host in os.listdir(tree):
-                with open(os.path.join(tree, host)) as result:
-                    results[host] = json.load(result)
+        results = {host: json.load(open(os.path.join(tree, host))) for host in
+                   (os.listdir(tree) if os.path.isdir(tree) else [])}
         recap = {match.group(1): int(match.group(2)) for match in re.finditer(
             r"^(\S+)\s+: ok=\d+\s+changed=\d+\s+unreachable=\d+\s+failed=(\d+)", done.stdout, re.MULTILINE)}
         if done.returncode not in (0, 2):
@@ -91,12 +70,9 @@ class Ansible:
         return done.returncode, done.stdout, results, recap
 
 
-def items_of(result):
-    return {item["item"]["encoder"]: item for item in result.get("results", [])}
-
-
-def plan_results(result):
-    return {entry["encoder"]: entry for entry in result.get("results", [])}
+def by_encoder(result):
+    """A task's results by encoder: a loop's items by the encoder asked for, a plan's entries by their own."""
+    return {entry.get("item", entry)["encoder"]: entry for entry in result.get("results", [])}
 
 
 # What each module returns besides Ansible's own keys, as its RETURN documents it; every result this test sees
@@ -106,10 +82,10 @@ ANSIBLE_KEYS = {"changed", "failed", "msg", "invocation", "diff", "stdout", "std
 returned = {}
 
 
-def held_to_return(module, result):
-    keys = set(result) - ANSIBLE_KEYS
-    expect(keys == returned[module], "%s returned %s, its RETURN documents %s"
-           % (module, sorted(keys), sorted(returned[module])))
+def held_to_return(module, *results):
+    for keys in (set(result) - ANSIBLE_KEYS for result in results):
+        expect(keys == returned[module], "%s returned %s, its RETURN documents %s"
+               % (module, sorted(keys), sorted(returned[module])))
 
 
 def check_documentation(ansible, collection, example):
@@ -138,20 +114,14 @@ def check_documentation(ansible, collection, example):
 
 def check_outcome_table(bin_dir, collection):
     """The collection's copy of pnv3400ctl's outcome table against the one `pnv3400ctl --help` prints."""
-    spec = importlib.util.spec_from_file_location("pnv3400ctl_utils", os.path.join(
-        collection, "plugins", "module_utils", "pnv3400ctl.py"))
-    utils = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(utils)
+    outcomes = runpy.run_path(os.path.join(collection, "plugins", "module_utils", "pnv3400ctl.py"))["OUTCOMES"]
     done = subprocess.run([os.path.join(bin_dir, "pnv3400ctl"), "--help"], capture_output=True, text=True, timeout=30)
     _, found, table = done.stdout.partition("Outcomes of a write:\n")
-    tool = {}
-    for line in table.splitlines()[1:]:   # the first is the column header
-        if not line.strip():
-            break
-        name, code, changed, failed = line.split()[:4]
-        tool[name] = (int(code), changed == "yes", failed == "yes")
-    expect(found and tool == utils.OUTCOMES, "the outcomes of module_utils/pnv3400ctl.py %s differ from those "
-           "pnv3400ctl --help lists %s" % (utils.OUTCOMES, tool))
+    rows = itertools.takewhile(str.strip, table.splitlines()[1:])   # from past the column header to a blank line
+    tool = {name: (int(code), changed == "yes", failed == "yes")
+            for name, code, changed, failed in (row.split()[:4] for row in rows)}
+    expect(found and tool == outcomes, "the outcomes of module_utils/pnv3400ctl.py %s differ from those "
+           "pnv3400ctl --help lists %s" % (outcomes, tool))
 
 
 def validate_modules(ansible, collection):
@@ -167,17 +137,14 @@ def validate_modules(ansible, collection):
         return
     version = re.search(r"(\d+\.\d+)", python.stdout).group(1)
     validate = os.path.join(found.stdout.strip(), "_util", "controller", "sanity", "validate-modules", "validate.py")
-    ignored = set()
     with open(os.path.join(collection, "tests", "sanity", "ignore-%s.txt" % version)) as ignore:
-        for line in ignore:
-            path, check = line.split("#")[0].split()
-            ignored.add((path, check.partition(":")[2]))
+        ignored = {(path, check.partition(":")[2]) for path, check in (line.split("#")[0].split() for line in ignore)}
     used, errors = set(), []
     tree = os.path.join(ansible.env["ANSIBLE_COLLECTIONS_PATH"], "ansible_collections", "pnv3400", "encoder")
+    plugin_root = os.path.join(collection, "plugins")
     for kind, folder in (("module", "modules"), ("inventory", "inventory")):
-        plugins = sorted("plugins/%s/%s" % (folder, name) for name in os.listdir(os.path.join(collection, "plugins",
-                                                                                               folder)))
-        done = subprocess.run(interpreter.split() + [validate, "--format", "json", "--arg-spec", "--collection",
+        plugins = ["plugins/%s/%s" % (folder, name) for name in sorted(os.listdir(os.path.join(plugin_root, folder)))]
+        done = subprocess.run(interpreter.split() + [validate, "--format", "json", "--arg", "--collection",
                                                      "ansible_collections/pnv3400/encoder", "--collection-version",
                                                      "1.0.0", "--plugin-type", kind] + plugins,
                               cwd=tree, env=ansible.env, capture_output=True, text=True, timeout=120)
@@ -185,12 +152,10 @@ def validate_modules(ansible, collection):
             report = json.loads(done.stdout)
         except ValueError:
             report = {"validate-modules": {"errors": [{"code": "no-report", "msg": done.stdout + done.stderr}]}}
-        for path, result in report.items():
-            for error in result.get("errors", []):
-                if (path, error["code"]) in ignored:
-                    used.add((path, error["code"]))
-                else:
-                    errors.append("%s: %s %s" % (path, error["code"], error["msg"]))
+        reported = [(path, error["code"], error["msg"]) for path, result in report.items()
+                    for error in result.get("errors", [])]
+        used |= {error[:2] for error in reported if error[:2] in ignored}
+        errors += ["%s: %s %s" % error for error in reported if error[:2] not in ignored]
     expect(not errors, "validate-modules:\n" + "\n".join(errors))
     expect(used == ignored, "tests/sanity ignores errors that do not occur: %s" % sorted(ignored - used))
 
@@ -201,44 +166,38 @@ def main():
         if shutil.which(tool) is None:
             skip(tool + " is not installed (Debian package ansible-core, see scripts/setup.sh)")
     collection = os.path.join(source, "contrib", "ansible")
-    example = os.path.join(collection, "examples")
     work = tempfile.mkdtemp(prefix="pnv3400-ansible-")
     simulators = pnvtest.Simulators(bin_dir, work)
+    sealed = pnvtest.in_sealed_network()   # outside it, only the offline checks run
     try:
         ansible = Ansible(work, collection, bin_dir)
-        check_documentation(ansible, collection, example)
+        check_documentation(ansible, collection, os.path.join(collection, "examples"))
         check_outcome_table(bin_dir, collection)
-        if not pnvtest.in_sealed_network():
-            # Only the offline checks above ran.
-            if failures:
-                raise SystemExit("FAIL:\n" + "\n".join(failures))
-            skip("the fleet needs the sealed network namespace of scripts/test.sh; never the real network")
-        run_fleet(ansible, simulators, example, work)
+        if sealed:
+            run_fleet(ansible, simulators, os.path.join(collection, "examples"), work)
     finally:
         simulators.stop()
         shutil.rmtree(work, ignore_errors=True)
     if failures:
-        print("FAIL:\n" + "\n".join(failures), file=sys.stderr)
-        sys.exit(1)
+        sys.exit("FAIL:\n" + "\n".join(failures))
+    if not sealed:
+        skip("the fleet needs the sealed network namespace of scripts/test.sh; never the real network")
     print("PASS: the collection against %d simulated encoders" % FLEET_SIZE)
 
 
 def run_fleet(ansible, simulators, example, work):
     states = os.path.join(work, "states")
-    simulators.fleet("fleet", FLEET_FIRST, FLEET_SIZE, states)
-    # Faults apply to a whole fleet: the misbehaving encoders run alone.
-    refusing, = simulators.start("refusing", ["--port", "0", "--state", os.path.join(work, "refusing.state"),
-                                              "--fault", "write-status:4"])
-    losing, = simulators.start("losing", ["--port", "0", "--state", os.path.join(work, "losing.state"),
-                                          "--fault", "lose-write"])
-    half = FLEET_SIZE // 2
-    sites = {
-        "north": ([fleet_address(i) for i in range(1, half + 1)], "10.77.8.254", "255.255.255.0"),
-        "harbour": ([fleet_address(i) for i in range(half + 1, FLEET_SIZE + 1)] + [UNREACHABLE],
-                    "10.77.255.254", "255.255.0.0"),
-        # Both misbehaving encoders hold the factory address 172.16.30.1.
-        "lab": ([refusing, losing], "172.16.30.254", "255.255.255.0"),
-    }
+    simulators.fleet("fleet", FLEET[0], FLEET_SIZE, states)
+
+    def alone(name, fault):
+        """Faults apply to a whole fleet: a misbehaving encoder runs alone, at the factory address 172.16.30.1."""
+        return simulators.start(name, ["--port", "0", "--state", os.path.join(work, name + ".state"), "--fault",
+                                       fault])[0]
+
+    refusing, losing = alone("refusing", "write-status:4"), alone("losing", "lose-write")
+    sites = {"north": (FLEET[:FLEET_SIZE // 2], "10.77.8.254", "255.255.255.0"),
+             "harbour": (FLEET[FLEET_SIZE // 2:] + [UNREACHABLE], "10.77.255.254", "255.255.0.0"),
+             "lab": ([refusing, losing], "172.16.30.254", "255.255.255.0")}
     local = {"ansible_connection": "local", "ansible_python_interpreter": "{{ ansible_playbook_python }}"}
     inventory = os.path.join(work, "inventory.yml")
 
@@ -250,193 +209,178 @@ def run_fleet(ansible, simulators, example, work):
                                 "encoder_mask": mask}}
                 for name, (encoders, gateway, mask) in sites.items()}}}, out)
 
-    write_inventory()
-    fleet_state = {address: os.path.join(states, address + ".state")
-                   for address in (fleet_address(i) for i in range(1, FLEET_SIZE + 1))}
-
-    def fleet_holds(site, gateway=None, mask=None):
-        encoders, site_gateway, site_mask = sites[site]
-        return all(state_value(fleet_state[e], "gateway") == (gateway or site_gateway)
-                   and state_value(fleet_state[e], "mask") == (mask or site_mask) for e in encoders if e in fleet_state)
+    def fleet_holds(site, mask=None):
+        encoders, gateway, site_mask = sites[site]
+        held = [pnvtest.state_values(os.path.join(states, e + ".state")) or {} for e in encoders if e in FLEET]
+        return all((values.get("gateway"), values.get("mask")) == (gateway, mask or site_mask) for values in held)
 
     def fleet_writes():
         return simulators.log("fleet").count("WRITE")
 
+    def playbook_run(name, *options):
+        return ansible.run("ansible-playbook", "-i", inventory, *options, os.path.join(example, name))
+
     # WHEN the example playbook runs the first time THEN every fleet encoder
     # is written and holds its site's values; the misbehaving ones fail their
     # site's task with pnv3400ctl's message, and the others go on.
-    playbook = os.path.join(example, "gateway-and-mask.yml")
-    code, _, results, recap = ansible.run("ansible-playbook", "-i", inventory, playbook)
-    expect(code == 2, "first run: ansible-playbook exited %d, expected 2 (failed hosts)" % code)
-    expect(recap == {"north-ops": 0, "harbour-ops": 1, "lab-ops": 1}, "first run: failed tasks per host: %s" % recap)
+    write_inventory()
+    code, _, results, recap = playbook_run("gateway-and-mask.yml")
+    expect(code == 2 and recap == {"north-ops": 0, "harbour-ops": 1, "lab-ops": 1},
+           "first run: exit %d (2 for failed hosts), failed tasks per host: %s" % (code, recap))
     for site in ("north", "harbour"):
-        for encoder, item in items_of(results.get(site + "-ops", {})).items():
-            if encoder != UNREACHABLE:
-                expect(item.get("changed") is True and item.get("outcome") == "applied",
-                       "first run: %s: %s" % (encoder, item))
+        for encoder, item in by_encoder(results.get(site + "-ops", {})).items():
+            expect(encoder == UNREACHABLE or (item.get("changed") is True and item.get("outcome") == "applied"),
+                   "first run: %s: %s" % (encoder, item))
         expect(fleet_holds(site), "first run: the state files of %s do not hold its gateway and mask" % site)
     expect(fleet_writes() == FLEET_SIZE, "first run: %d WRITEs in the fleet, not %d" % (fleet_writes(), FLEET_SIZE))
-    failed = {
-        UNREACHABLE: ("harbour", "%s:3001: failed: connect: " % UNREACHABLE),
-        refusing: ("lab", "%s: rejected: the encoder refused the write" % refusing),
-        losing: ("lab", "%s: not-applied: the encoder acknowledged the write but holds something else" % losing),
-    }
-    for encoder, (site, message) in failed.items():
-        item = items_of(results.get(site + "-ops", {})).get(encoder, {})
+    for encoder, site, message in (
+            (UNREACHABLE, "harbour", "%s:3001: failed: connect: " % UNREACHABLE),
+            (refusing, "lab", "%s: rejected: the encoder refused the write" % refusing),
+            (losing, "lab", "%s: not-applied: the encoder acknowledged the write but holds something else" % losing)):
+        item = by_encoder(results.get(site + "-ops", {})).get(encoder, {})
         expect(item.get("failed") is True and item.get("changed") is False and item.get("msg", "").startswith(message),
                "first run: %s: expected failed with '%s...', got %s" % (encoder, message, item))
         held_to_return("encoder_config", item)
-    expect(items_of(results.get("lab-ops", {})).get(refusing, {}).get("code") == 4, "first run: refusal without code 4")
+    expect(by_encoder(results.get("lab-ops", {})).get(refusing, {}).get("code") == 4, "first run: refusal, no code 4")
     for name in ("refusing", "losing"):
-        expect(state_value(os.path.join(work, name + ".state"), "gateway") == "172.16.0.1",
+        expect((pnvtest.state_values(os.path.join(work, name + ".state")) or {}).get("gateway") == "172.16.0.1",
                "first run: the %s encoder stored the write" % name)
 
     # WHEN it runs again THEN nothing is changed and nothing written.
-    code, _, results, _ = ansible.run("ansible-playbook", "-i", inventory, "--limit", "north:harbour", playbook)
+    code, _, results, _ = playbook_run("gateway-and-mask.yml", "--limit", "north:harbour")
     expect(code == 2, "second run: ansible-playbook exited %d, expected 2 (the unreachable encoder)" % code)
-    items = dict(items_of(results.get("north-ops", {})), **items_of(results.get("harbour-ops", {})))
-    expect(set(items) == set(fleet_state) | {UNREACHABLE}, "second run: encoders reported: %s" % sorted(items))
+    items = dict(by_encoder(results.get("north-ops", {})), **by_encoder(results.get("harbour-ops", {})))
+    expect(set(items) == set(FLEET) | {UNREACHABLE}, "second run: encoders reported: %s" % sorted(items))
     for encoder, item in items.items():
-        if encoder != UNREACHABLE:
-            expect(item.get("changed") is False and item.get("outcome") == "unchanged",
-                   "second run: %s: %s" % (encoder, item))
-            held_to_return("encoder_config", item)
+        expect(encoder == UNREACHABLE or (item.get("changed") is False and item.get("outcome") == "unchanged"),
+               "second run: %s: %s" % (encoder, item))
+        held_to_return("encoder_config", item)
     expect(fleet_writes() == FLEET_SIZE, "second run: the fleet logged %d WRITEs more" % (fleet_writes() - FLEET_SIZE))
 
     # WHEN check mode asks for a new gateway THEN each encoder would change,
     # the diff shows it, and nothing is written.
-    code, out, results, _ = ansible.run("ansible-playbook", "-i", inventory, "--limit", "north", "--check", "--diff",
-                                        "-e", "encoder_gateway=10.77.8.253", playbook)
-    expect(code == 0, "check mode: ansible-playbook exited %d" % code)
-    items = items_of(results.get("north-ops", {}))
-    expect(len(items) == len(sites["north"][0]), "check mode: %d encoders reported" % len(items))
+    code, out, results, _ = playbook_run("gateway-and-mask.yml", "--limit", "north", "--check", "--diff",
+                                         "-e", "encoder_gateway=10.77.8.253")
+    items = by_encoder(results.get("north-ops", {}))
+    expect(code == 0 and len(items) == len(sites["north"][0]), "check mode: exit %d, %d encoders" % (code, len(items)))
     for encoder, item in items.items():
         expect(item.get("changed") is True and item.get("outcome") == "dry-run"
                and item.get("after", {}).get("gateway") == "10.77.8.253", "check mode: %s: %s" % (encoder, item))
     expect("-gateway: 10.77.8.254\n+gateway: 10.77.8.253\n" in out, "check mode: no gateway diff in:\n" + out)
     expect(fleet_writes() == FLEET_SIZE and fleet_holds("north"), "check mode wrote to the fleet")
 
+    # The site-at-once example: one encoder_plan task per site, new gateways given with prefix-length masks.
     # write-status refuses one write only: the plan meets a fresh refusing encoder.
-    refusing, = simulators.start("refusing-again", ["--port", "0", "--state", os.path.join(work, "refusing-2.state"),
-                                                    "--fault", "write-status:4"])
-    sites["lab"] = ([refusing, losing],) + sites["lab"][1:]
-    run_plan(ansible, example, inventory, write_inventory, sites, fleet_holds, fleet_writes, refusing, losing)
-    probe(ansible, simulators, work, local)
-    scan_inventory(ansible, work)
-
-
-def run_plan(ansible, example, inventory, write_inventory, sites, fleet_holds, fleet_writes, refusing, losing):
-    """The site-at-once example: one encoder_plan task per site, new gateways given with prefix-length masks."""
-    playbook = os.path.join(example, "site-plan.yml")
-    sites["north"] = sites["north"][:1] + ("10.77.8.250", "24")
-    sites["harbour"] = sites["harbour"][:1] + ("10.77.255.250", "/16")
+    refusing = alone("refusing-again", "write-status:4")
+    sites.update(north=(sites["north"][0], "10.77.8.250", "24"), harbour=(sites["harbour"][0], "10.77.255.250", "/16"),
+                 lab=([refusing, losing],) + sites["lab"][1:])
     write_inventory()
     writes = fleet_writes()
-    code, _, results, recap = ansible.run("ansible-playbook", "-i", inventory, playbook)
+    code, _, results, recap = playbook_run("site-plan.yml")
     expect(code == 2 and recap == {"north-ops": 0, "harbour-ops": 1, "lab-ops": 1},
            "plan: exit %d, failed tasks per host %s" % (code, recap))
     north, harbour, lab = (results.get(site + "-ops", {}) for site in ("north", "harbour", "lab"))
-    entries = dict(plan_results(north), **plan_results(harbour))
+    entries = dict(by_encoder(north), **by_encoder(harbour))
     for encoder, entry in entries.items():
         wanted = ("failed", False, True) if encoder.startswith(UNREACHABLE + ":") else ("applied", True, False)
         expect((entry["outcome"], entry["changed"], entry["failed"]) == wanted, "plan: %s: %s" % (encoder, entry))
     expect(len(entries) == FLEET_SIZE + 1 and north.get("changed") is True and harbour.get("changed") is True
            and harbour.get("msg", "").startswith("1 of 7 encoders failed: %s:3001: failed: " % UNREACHABLE),
            "plan: the sites' tasks: %s / %s" % (north, harbour))
-    expect(fleet_holds("north", "10.77.8.250", "255.255.255.0") and fleet_holds("harbour", "10.77.255.250",
-                                                                                  "255.255.0.0"),
+    expect(fleet_holds("north", "255.255.255.0") and fleet_holds("harbour", "255.255.0.0"),
            "plan: the state files do not hold the new gateways and masks")
     expect(fleet_writes() == writes + FLEET_SIZE, "plan: %d WRITEs, not %d" % (fleet_writes() - writes, FLEET_SIZE))
-    lab_entries = plan_results(lab)
+    lab_entries = by_encoder(lab)
     expect([lab_entries.get(e, {}).get("outcome") for e in (refusing, losing)] == ["rejected", "not-applied"]
            and lab.get("summary", {}).get("rejected") == 1 and lab.get("changed") is False,
            "plan: the lab's results: %s" % lab)
-    for result in (north, harbour, lab):
-        held_to_return("encoder_plan", result)
+    held_to_return("encoder_plan", north, harbour, lab)
 
     # WHEN it runs again THEN nothing is written; in check mode with a new gateway nothing is written either,
     # and the diff names each encoder that would change.
-    code, _, results, _ = ansible.run("ansible-playbook", "-i", inventory, "--limit", "north", playbook)
+    code, _, results, _ = playbook_run("site-plan.yml", "--limit", "north")
     north = results.get("north-ops", {})
     expect(code == 0 and north.get("changed") is False and north.get("summary", {}).get("unchanged") == 6,
            "plan, second run: %s" % north)
-    code, out, results, _ = ansible.run("ansible-playbook", "-i", inventory, "--limit", "north", "--check", "--diff",
-                                        "-e", "encoder_gateway=10.77.8.249", playbook)
+    code, out, results, _ = playbook_run("site-plan.yml", "--limit", "north", "--check", "--diff",
+                                         "-e", "encoder_gateway=10.77.8.249")
     north = results.get("north-ops", {})
     expect(code == 0 and north.get("changed") is True and north.get("summary", {}).get("dry-run") == 6
-           and out.count("+gateway: 10.77.8.249\n") == 6 and "+++ after: %s:3001" % fleet_address(1) in out,
+           and out.count("+gateway: 10.77.8.249\n") == 6 and "+++ after: %s:3001" % FLEET[0] in out,
            "plan, check mode: %s\n%s" % (north, out))
-    expect(fleet_writes() == writes + FLEET_SIZE and fleet_holds("north", "10.77.8.250", "255.255.255.0"),
+    expect(fleet_writes() == writes + FLEET_SIZE and fleet_holds("north", "255.255.255.0"),
            "plan: the second run or check mode wrote")
+    probe(ansible, simulators, work, local)
+    scan_inventory(ansible, work)
 
 
 def probe(ansible, simulators, work, local):
     """Ad hoc, one case per host: what the modules refuse before any traffic, what pnv3400ctl cannot do without
     its library or is not there, and reading."""
+    four, missing = FLEET[3], os.path.join(work, "pnv3400ctl")
     probes = {
         "no-encoder": ({"mask": "255.255.255.0"}, "missing required arguments: encoder"),
         "empty-encoder": ({"encoder": "", "mask": "24"}, "encoder is empty"),
-        "nothing-to-set": ({"encoder": fleet_address(4)}, "one of the following is required: ip, port, gateway, mask"),
-        "rule-refusal": ({"encoder": fleet_address(4), "mask": "255.0.255.0"},
-                         "%s:3001: invalid: mask 255.0.255.0 is not contiguous" % fleet_address(4)),
-        "prefix-refusal": ({"encoder": fleet_address(4), "mask": "/31"},
-                           "%s:3001: invalid: mask 255.255.255.254 is a /31" % fleet_address(4)),
-        "masks-disagree": ({"encoder": fleet_address(4), "ip": "10.77.8.4/24", "mask": "16"},
-                           "%s: invalid: ip 10.77.8.4/24 and mask 16 give different masks" % fleet_address(4)),
-        "no-library": ({"encoder": fleet_address(5), "mask": "24", "library": "/nonexistent/libtessalin.so"},
+        "nothing-to-set": ({"encoder": four}, "one of the following is required: ip, port, gateway, mask"),
+        "rule-refusal": ({"encoder": four, "mask": "255.0.255.0"},
+                         four + ":3001: invalid: mask 255.0.255.0 is not contiguous"),
+        "prefix-refusal": ({"encoder": four, "mask": "/31"}, four + ":3001: invalid: mask 255.255.255.254 is a /31"),
+        "masks-disagree": ({"encoder": four, "ip": "10.77.8.4/24", "mask": "16"},
+                           four + ": invalid: ip 10.77.8.4/24 and mask 16 give different masks"),
+        "no-library": ({"encoder": FLEET[4], "mask": "24", "library": "/nonexistent/libtessalin.so"},
                        "pnv3400ctl (exit 3): pnv3400ctl: cannot bind the device library: /nonexistent/libtessalin.so"),
-        "no-program": ({"encoder": fleet_address(6), "mask": "24", "ctl_path": os.path.join(work, "pnv3400ctl")},
-                       "ctl_path %s is not an executable file" % os.path.join(work, "pnv3400ctl")),
+        "no-program": ({"encoder": FLEET[5], "mask": "24", "ctl_path": missing},
+                       "ctl_path %s is not an executable file" % missing),
     }
     probe_inventory = os.path.join(work, "probes.yml")
+    hosts = dict(probes, reads=({"encoder": FLEET[2]},), **{"reads-nothing": ({"encoder": UNREACHABLE},)})
     with open(probe_inventory, "w") as out:
-        hosts = {name: {"probe": args} for name, (args, _) in probes.items()}
-        hosts.update({"reads": {"probe": {"encoder": fleet_address(3)}},
-                      "reads-nothing": {"probe": {"encoder": UNREACHABLE}}})
-        json.dump({"probes": {"vars": local, "hosts": hosts}}, out)
-    connections = simulators.log("fleet").count("connected")
-    arguments = " ".join("%s={{ probe.%s | default(omit) }}" % (key, key)
-                         for key in ("encoder", "ip", "mask", "library", "ctl_path"))
-    code, out, results, _ = ansible.run("ansible", "probes", "-i", probe_inventory, "--limit", ",".join(probes),
-                                        "-m", FQCN, "-a", arguments)
+        json.dump({"probes": {"vars": local, "hosts": {name: {"probe": row[0]} for name, row in hosts.items()}}}, out)
+
+    def connections():
+        return simulators.log("fleet").count("connected")
+
+    def ad_hoc(pattern, module, arguments, *options):
+        """(exit code, {host: OK, FAILED...}, {host: result})"""
+        code, out, results, _ = ansible.run("ansible", pattern, "-i", probe_inventory, *options,
+                                            "-m", "%s.%s" % (COLLECTION, module), "-a", arguments)
+        return code, dict(re.findall(r"^(\S+) \| ([A-Z]+)", out, re.MULTILINE)), results
+
+    before = connections()
+    code, status, results = ad_hoc("probes", "encoder_config", " ".join(
+        "%s={{ probe.%s | default(omit) }}" % (key, key) for key in ("encoder", "ip", "mask", "library", "ctl_path")),
+        "--limit", ",".join(probes))
     expect(code == 2, "probes: ansible exited %d, expected 2" % code)
-    status = dict(re.findall(r"^(\S+) \| ([A-Z]+)", out, re.MULTILINE))
     for name, (_, message) in probes.items():
         result = results.get(name, {})
         expect(status.get(name) == "FAILED" and result.get("msg", "").startswith(message),
                "probe %s: expected '%s...', got %s" % (name, message, result))
         if not name.startswith(("no-encoder", "nothing-to-set")):   # Ansible refused these before the module ran
             held_to_return("encoder_config", result)
-    expect(simulators.log("fleet").count("connected") == connections,
-           "probes: a refused task reached the fleet:\n" + simulators.log("fleet"))
+    expect(connections() == before, "probes: a refused task reached the fleet:\n" + simulators.log("fleet"))
 
     # A plan the rules refuse is refused whole: its encoder at fault is named, the other one is not run.
-    plan = {"encoders": [{"encoder": fleet_address(4), "gateway": "10.77.9.1"},
-                         {"encoder": fleet_address(5), "mask": "255.0.255.0"}]}
-    code, out, results, _ = ansible.run("ansible", "reads", "-i", probe_inventory, "-m", COLLECTION + ".encoder_plan",
-                                        "-a", json.dumps(plan))
+    plan = {"encoders": [{"encoder": four, "gateway": "10.77.9.1"}, {"encoder": FLEET[4], "mask": "255.0.255.0"}]}
+    code, _, results = ad_hoc("reads", "encoder_plan", json.dumps(plan))
     refused = results.get("reads", {})
     expect(code == 2 and [(r["outcome"], r["message"]) for r in refused.get("results", [])]
-           == [(None, None), ("invalid", "%s:3001: mask 255.0.255.0 is not contiguous" % fleet_address(5))]
+           == [(None, None), ("invalid", "%s:3001: mask 255.0.255.0 is not contiguous" % FLEET[4])]
            and refused.get("msg", "").startswith("the plan is refused; nothing was sent: %s:3001: invalid: "
-                                                  % fleet_address(5)), "encoder_plan, refused: %s" % refused)
+                                                  % FLEET[4]), "encoder_plan, refused: %s" % refused)
     held_to_return("encoder_plan", refused)
-    expect(simulators.log("fleet").count("connected") == connections, "encoder_plan: a refused plan was sent")
+    expect(connections() == before, "encoder_plan: a refused plan was sent")
 
     # encoder_info reads in check mode as it does otherwise.
-    code, out, results, _ = ansible.run("ansible", "reads*", "-i", probe_inventory, "--check", "-m",
-                                        COLLECTION + ".encoder_info", "-a", "encoder={{ probe.encoder }}")
-    status = dict(re.findall(r"^(\S+) \| ([A-Z]+)", out, re.MULTILINE))
+    code, status, results = ad_hoc("reads*", "encoder_info", "encoder={{ probe.encoder }}", "--check")
     read, nothing = results.get("reads", {}), results.get("reads-nothing", {})
     expect(code == 2 and read.get("changed") is False and read.get("config", {}).get("gateway") == "10.77.8.250"
-           and read.get("config", {}).get("prefix") == 24 and read.get("encoder") == fleet_address(3) + ":3001",
+           and read.get("config", {}).get("prefix") == 24 and read.get("encoder") == FLEET[2] + ":3001",
            "encoder_info: %s" % read)
     expect(status.get("reads-nothing") == "FAILED" and nothing.get("config") is None
            and nothing.get("msg", "").startswith("%s:3001: failed: connect: " % UNREACHABLE),
            "encoder_info, nothing there: %s" % nothing)
-    for result in (read, nothing):
-        held_to_return("encoder_info", result)
-    expect(simulators.log("fleet").count("connected") == connections + 1, "encoder_info: not one connection")
+    held_to_return("encoder_info", read, nothing)
+    expect(connections() == before + 1, "encoder_info: not one connection")
 
 
 def scan_inventory(ansible, work):
@@ -448,8 +392,7 @@ def scan_inventory(ansible, work):
     code, out, _, _ = ansible.run("ansible-inventory", "-i", source, "--list")
     inventory = json.loads(out) if code == 0 else {}
     hostvars = inventory.get("_meta", {}).get("hostvars", {})
-    expect(sorted(hostvars) == sorted(fleet_address(i) for i in range(1, FLEET_SIZE + 1)),
-           "scan: hosts %s" % sorted(hostvars))
+    expect(sorted(hostvars) == sorted(FLEET), "scan: hosts %s" % sorted(hostvars))
     expect(sorted(inventory.get("subnet_10_77_8_0_28", {}).get("hosts", [])) == sorted(hostvars)
            and len(inventory.get("gateway_10_77_8_250", {}).get("hosts", [])) == FLEET_SIZE // 2,
            "scan: groups %s" % {name: group for name, group in inventory.items() if name != "_meta"})
