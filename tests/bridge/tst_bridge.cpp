@@ -4,6 +4,7 @@
 // prefix is made once per run by the wine_prefix fixture (WINEPREFIX).
 
 #include "BridgeFrame.h"
+#include "CtlProcess.h"
 #include "PeFile.h"
 #include "SimulatorProcess.h"
 #include "WindowFixture.h"
@@ -11,8 +12,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -20,8 +19,11 @@
 #include <csignal>
 #include <future>
 
+using pnv::test::readFile;
+using pnv::test::runCtl;
 using pnv::test::SimulatorProcess;
 using pnv::test::WindowFixture;
+using pnv::test::writeFile;
 
 namespace {
 
@@ -30,18 +32,6 @@ QString windowsDll(const QString &arch, const QString &variant = {})
 {
     return QStringLiteral(PNV_BUILD_DIR "/windows/") + arch + u'/' + (variant.isEmpty() ? QString() : variant + u'/')
            + QStringLiteral("Tessalin.DLL");
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
 // Sets an environment variable for one scope.
@@ -74,45 +64,20 @@ bool wineReady() { return qEnvironmentVariableIsSet("WINEPREFIX") && QFile::exis
             QSKIP("needs the Wine prefix of the wine_prefix fixture and the mingw-w64 build"); \
     } while (0)
 
+// The children of `tasks` (a /proc/PID/task folder) whose command line holds `name`.
+QList<pid_t> childrenNamed(const QString &tasks, const char *name)
+{
+    QList<pid_t> found;
+    for (const QString &task : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+        for (const QByteArray &pid : readFile(tasks + QStringLiteral("/%1/children").arg(task)).split(' '))
+            if (!pid.trimmed().isEmpty()
+                && readFile(QStringLiteral("/proc/%1/cmdline").arg(QString::fromLatin1(pid.trimmed()))).contains(name))
+                found << pid.trimmed().toInt();
+    return found;
+}
+
 // The host processes this test started through the bridge.
-QList<pid_t> hostProcesses()
-{
-    QList<pid_t> hosts;
-    for (const QString &task : QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        for (const QByteArray &pid : readFile(QStringLiteral("/proc/self/task/%1/children").arg(task)).split(' ')) {
-            if (pid.trimmed().isEmpty())
-                continue;
-            if (readFile(QStringLiteral("/proc/%1/cmdline").arg(QString::fromLatin1(pid))).contains("tessalin-host"))
-                hosts << pid.trimmed().toInt();
-        }
-    }
-    return hosts;
-}
-
-struct Ctl {
-    int exitCode = -1;
-    QByteArray out, err;
-};
-
-Ctl runCtl(const QStringList &arguments, const QString &library)
-{
-    QProcess process;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("TESSALIN_LIBRARY"), library);
-    process.setProcessEnvironment(env);
-    process.start(binDir() + QStringLiteral("/pnv3400ctl"), arguments);
-    Ctl run;
-    if (!process.waitForFinished(60000)) {
-        process.kill();
-        process.waitForFinished(5000);
-        run.err = "pnv3400ctl did not end within 60 s";
-        return run;
-    }
-    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    run.out = process.readAllStandardOutput();
-    run.err = process.readAllStandardError();
-    return run;
-}
+QList<pid_t> hostProcesses() { return childrenNamed(QStringLiteral("/proc/self/task"), "tessalin-host"); }
 
 } // namespace
 
@@ -168,51 +133,46 @@ void BridgeTest::framingRoundTrip()
 
 void BridgeTest::refusals_data()
 {
-    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QByteArray>("bytes");    // the file handed to the binding
     QTest::addColumn<QString>("expected");
-    QTest::newRow("truncated PE") << "truncated" << "truncated or damaged Windows DLL";
-    QTest::newRow("neither ELF nor PE") << "text" << "neither a Linux library (ELF) nor a Windows DLL (PE)";
-    QTest::newRow("empty file") << "empty" << "neither a Linux library";
-    QTest::newRow("wrong machine type") << "arm64" << "for another machine (type 0xaa64)";
-    QTest::newRow("a program, not a DLL") << "program" << "a Windows program, not a DLL";
-    QTest::newRow("ConfigWrite missing") << "no-write" << "entry point 'ConfigWrite' not found";
-    QTest::newRow("Wine not installed") << "no-wine" << "needs Wine, which is not installed (install the package wine";
-    QTest::newRow("prefix not writable") << "prefix" << "is not writable (set WINEPREFIX";
+    QTest::addColumn<QByteArray>("path");     // PATH for the binding (null: the test's own)
+    QTest::addColumn<QByteArray>("prefix");   // WINEPREFIX in the test's folder (null: the fixture's)
+    const auto row = [](const char *name, const QByteArray &bytes, const char *expected, const QByteArray &path = {},
+                        const QByteArray &prefix = {}) {
+        QTest::newRow(name) << bytes << QString::fromLatin1(expected) << path << prefix;
+    };
+    const QByteArray good = readFile(windowsDll("x64"));
+    QByteArray arm64 = good;
+    if (good.size() > 0x40) {
+        const quint32 pe = qFromLittleEndian<quint32>(good.constData() + 0x3c);
+        arm64[pe + 4] = char(0x64);
+        arm64[pe + 5] = char(0xaa);
+    }
+    row("truncated PE", good.left(300), "truncated or damaged Windows DLL");
+    row("neither ELF nor PE", "S_Connect S_Disconnect ConfigRead ConfigWrite DLLClose\n",
+        "neither a Linux library (ELF) nor a Windows DLL (PE)");
+    row("wrong machine type", arm64, "for another machine (type 0xaa64)");
+    row("a program, not a DLL", readFile(binDir() + QStringLiteral("/tessalin-host64.exe")), "a Windows program, not a DLL");
+    row("ConfigWrite missing", readFile(windowsDll("x64", QStringLiteral("no-write"))), "entry point 'ConfigWrite' not found");
+    row("Wine not installed", good, "needs Wine, which is not installed (install the package wine", "/nonexistent");
+    row("prefix not writable", good, "is not writable (set WINEPREFIX", {}, "plain-file/prefix");
 }
 
 void BridgeTest::refusals()
 {
-    QFETCH(QString, kind);
+    QFETCH(QByteArray, bytes);
     QFETCH(QString, expected);
+    QFETCH(QByteArray, path);
+    QFETCH(QByteArray, prefix);
     if (!QFile::exists(windowsDll("x64")))
         QSKIP("the mingw-w64 build of Tessalin.DLL is missing");
     QTemporaryDir dir;
-    QString dll = dir.filePath(QStringLiteral("Tessalin.DLL"));
-    const QByteArray good = readFile(windowsDll("x64"));
-    QByteArray bytes = good;
-    QByteArray path;   // PATH for the binding
-    QByteArray prefix;
-    if (kind == QLatin1String("truncated"))
-        bytes = good.left(300);
-    else if (kind == QLatin1String("text"))
-        bytes = "S_Connect S_Disconnect ConfigRead ConfigWrite DLLClose\n";
-    else if (kind == QLatin1String("empty"))
-        bytes.clear();
-    else if (kind == QLatin1String("arm64")) {
-        const quint32 pe = qFromLittleEndian<quint32>(good.constData() + 0x3c);
-        bytes[pe + 4] = char(0x64);
-        bytes[pe + 5] = char(0xaa);
-    } else if (kind == QLatin1String("program"))
-        bytes = readFile(binDir() + QStringLiteral("/tessalin-host64.exe"));
-    else if (kind == QLatin1String("no-write"))
-        bytes = readFile(windowsDll("x64", QStringLiteral("no-write")));
-    else if (kind == QLatin1String("no-wine"))
-        path = dir.path().toLocal8Bit();   // a PATH without any wine in it
-    else if (kind == QLatin1String("prefix")) {
-        QVERIFY(writeFile(dir.filePath(QStringLiteral("plain-file")), "x"));
-        prefix = dir.filePath(QStringLiteral("plain-file/prefix")).toLocal8Bit();
-    }
+    const QString dll = dir.filePath(QStringLiteral("Tessalin.DLL"));
     QVERIFY(writeFile(dll, bytes));
+    if (!prefix.isNull()) {   // under a plain file no folder can be made
+        QVERIFY(writeFile(dir.filePath(QStringLiteral("plain-file")), "x"));
+        prefix = QFile::encodeName(dir.filePath(QString::fromLatin1(prefix)));
+    }
     const EnvOverride pathOverride("PATH", path);
     const EnvOverride prefixOverride("WINEPREFIX", prefix);
 
@@ -344,29 +304,27 @@ void BridgeTest::ctlThroughWine()
     REQUIRE_WINE();
     SimulatorProcess sim;
     QVERIFY2(sim.start(), qPrintable(sim.errorString()));
-    const QString dll = windowsDll(arch);
+    const auto dll = pnv::test::environmentWith(QStringLiteral("TESSALIN_LIBRARY"), windowsDll(arch));
     const QStringList at{QStringLiteral("--encoder"), QStringLiteral("127.0.0.1:%1").arg(sim.port()),
                          QStringLiteral("--json")};
 
-    const Ctl read = runCtl(at + QStringList{QStringLiteral("read")}, dll);
+    const pnv::test::CtlRun read = runCtl(at + QStringList{QStringLiteral("read")}, dll, 60000);
     QVERIFY2(read.exitCode == 0, read.err.constData());
-    QCOMPARE(QJsonDocument::fromJson(read.out).object().value(QStringLiteral("gateway")).toString(),
-             QStringLiteral("172.16.0.1"));
+    QCOMPARE(read.json().value(QStringLiteral("gateway")).toString(), QStringLiteral("172.16.0.1"));
 
     const QStringList write = at + QStringList{QStringLiteral("write"), QStringLiteral("--gateway"), QStringLiteral("172.16.0.254")};
     for (const char *outcome : {"applied", "unchanged"}) {
-        const Ctl run = runCtl(write, dll);
+        const pnv::test::CtlRun run = runCtl(write, dll, 60000);
         QVERIFY2(run.exitCode == 0, run.err.constData());
-        QCOMPARE(QJsonDocument::fromJson(run.out).object().value(QStringLiteral("outcome")).toString(),
-                 QString::fromLatin1(outcome));
+        QCOMPARE(run.json().value(QStringLiteral("outcome")).toString(), QString::fromLatin1(outcome));
     }
 
     QTemporaryDir dir;
     const QString plan = dir.filePath(QStringLiteral("plan.csv"));
     QVERIFY(writeFile(plan, QStringLiteral("encoder,ip,port,gateway,mask\n127.0.0.1:%1,,,172.16.0.9,255.255.0.0\n")
                                 .arg(sim.port()).toUtf8()));
-    const Ctl apply = runCtl({QStringLiteral("--json"), QStringLiteral("apply"), plan, QStringLiteral("--jobs"),
-                              QStringLiteral("2")}, dll);
+    const pnv::test::CtlRun apply = runCtl({QStringLiteral("--json"), QStringLiteral("apply"), plan, QStringLiteral("--jobs"),
+                              QStringLiteral("2")}, dll, 60000);
     QVERIFY2(apply.exitCode == 0, (apply.out + apply.err).constData());
     QVERIFY2(apply.out.contains("\"outcome\":\"applied\""), apply.out.constData());
     QVERIFY(readFile(sim.statePath()).contains("172.16.0.9"));
@@ -388,30 +346,22 @@ void BridgeTest::applyWorkerKilledFailsOnlyItsRow()
     QTemporaryDir dir;
     QVERIFY(writeFile(dir.filePath(QStringLiteral("plan.csv")), plan.toUtf8()));
     QProcess ctl;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("TESSALIN_LIBRARY"), windowsDll(QStringLiteral("x64")));
-    ctl.setProcessEnvironment(env);
-    ctl.start(binDir() + QStringLiteral("/pnv3400ctl"),
+    ctl.setProcessEnvironment(pnv::test::environmentWith(QStringLiteral("TESSALIN_LIBRARY"), windowsDll(QStringLiteral("x64"))));
+    ctl.start(pnv::test::ctlPath(),
               {QStringLiteral("--json"), QStringLiteral("apply"), dir.filePath(QStringLiteral("plan.csv")),
                QStringLiteral("--jobs"), QStringLiteral("2")});
     QVERIFY(ctl.waitForStarted());
 
     // WHEN one worker is killed in the middle of its row
-    const auto workers = [&ctl] {
-        QList<pid_t> found;
-        for (const QByteArray &pid : readFile(QStringLiteral("/proc/%1/task/%1/children").arg(ctl.processId())).split(' '))
-            if (readFile(QStringLiteral("/proc/%1/cmdline").arg(QString::fromLatin1(pid.trimmed()))).contains("serve"))
-                found << pid.trimmed().toInt();
-        return found;
-    };
+    const auto workers = [&ctl] { return childrenNamed(QStringLiteral("/proc/%1/task").arg(ctl.processId()), "serve"); };
     QTRY_VERIFY_WITH_TIMEOUT(workers().size() == 2 && sims[0]->log().contains("READ"), 20000);
     ::kill(workers().first(), SIGKILL);
     QVERIFY(ctl.waitForFinished(60000));
 
     // THEN that row alone fails, and the other five are written by the rest
-    const QList<QByteArray> lines = ctl.readAllStandardOutput().trimmed().split('\n');
+    const QList<QJsonObject> lines = pnv::test::CtlRun{0, ctl.readAllStandardOutput(), {}}.jsonLines();
     QCOMPARE(lines.size(), 7);
-    const QJsonObject summary = QJsonDocument::fromJson(lines.last()).object().value(QStringLiteral("summary")).toObject();
+    const QJsonObject summary = lines.last().value(QStringLiteral("summary")).toObject();
     QCOMPARE(summary.value(QStringLiteral("rows")).toInt(), 6);
     QCOMPARE(summary.value(QStringLiteral("failed")).toInt(), 1);
     QCOMPARE(summary.value(QStringLiteral("applied")).toInt(), 5);
