@@ -34,35 +34,22 @@ QString windowsDll(const QString &arch, const QString &variant = {})
            + QStringLiteral("Tessalin.DLL");
 }
 
-// Sets an environment variable for one scope.
-class EnvOverride final {
-public:
-    EnvOverride(const char *name, const QByteArray &value) : m_name(name), m_had(qEnvironmentVariableIsSet(name))
+// Sets an environment variable for one scope; a null value leaves it as it is.
+struct EnvOverride final {
+    EnvOverride(const char *name, const QByteArray &value) : name(name), had(qEnvironmentVariableIsSet(name)), old(qgetenv(name))
     {
-        m_old = qgetenv(name);
         if (!value.isNull())
             qputenv(name, value);
     }
-    ~EnvOverride()
-    {
-        if (m_had)
-            qputenv(m_name, m_old);
-        else
-            qunsetenv(m_name);
-    }
-
-private:
-    const char *m_name;
-    bool m_had;
-    QByteArray m_old;
+    ~EnvOverride() { had ? qputenv(name, old) : qunsetenv(name); }
+    const char *name;
+    bool had;
+    QByteArray old;
 };
 
 bool wineReady() { return qEnvironmentVariableIsSet("WINEPREFIX") && QFile::exists(windowsDll("x64")); }
-#define REQUIRE_WINE()                                                                      \
-    do {                                                                                    \
-        if (!wineReady())                                                                   \
-            QSKIP("needs the Wine prefix of the wine_prefix fixture and the mingw-w64 build"); \
-    } while (0)
+#define REQUIRE_WINE() \
+    do { if (!wineReady()) QSKIP("needs the Wine prefix of the wine_prefix fixture and the mingw-w64 build"); } while (0)
 
 // The children of `tasks` (a /proc/PID/task folder) whose command line holds `name`.
 QList<pid_t> childrenNamed(const QString &tasks, const char *name)

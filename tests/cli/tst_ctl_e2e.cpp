@@ -49,22 +49,21 @@ QList<QRegularExpressionMatch> helpRows(const QString &help, const QString &titl
 // the fonts and escapes taken out.
 QMap<QString, QString> manEntries(const QString &page, const QString &section)
 {
-    const auto plain = [](QString line) {
-        static const QRegularExpression macro(QStringLiteral("^\\.[A-Z]+ ?")), font(QStringLiteral("\\\\f[BIRP]"));
-        return line.remove(macro).remove(font).remove(u'"').replace(QStringLiteral("\\-"), QStringLiteral("-")).simplified();
-    };
+    static const QRegularExpression markup(QStringLiteral("^\\.[A-Z]+ ?|\\\\f[BIRP]|\""));
+    const auto plain = [](QString line) { return line.remove(markup).replace(QStringLiteral("\\-"), QStringLiteral("-")).simplified(); };
     QMap<QString, QString> entries;
-    QString tag;
-    bool inSection = false;
+    QString tag, current;
     const QStringList lines = page.split(u'\n');
     for (qsizetype i = 0; i < lines.size(); ++i) {
         if (lines[i].startsWith(QLatin1String(".SH ")))
-            inSection = lines[i] == QLatin1String(".SH ") + section;
-        else if (inSection && lines[i] == QLatin1String(".TP") && i + 1 < lines.size())
+            current = lines[i].mid(4);
+        else if (current != section)
+            continue;
+        else if (lines[i] == QLatin1String(".TP") && i + 1 < lines.size())
             entries[tag = plain(lines[++i])];
-        else if (inSection && lines[i] == QLatin1String(".PP"))
+        else if (lines[i] == QLatin1String(".PP"))
             tag.clear();
-        else if (inSection && !tag.isEmpty())
+        else if (!tag.isEmpty())
             entries[tag] += plain(lines[i]) + u' ';
     }
     return entries;
