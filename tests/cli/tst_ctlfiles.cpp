@@ -2,6 +2,7 @@
 // that every refusal names the file and the line.
 
 #include "AddressProbe.h"
+#include "CtlProcess.h"
 #include "Doctor.h"
 #include "SafeFiles.h"
 #include "TextFiles.h"
@@ -52,11 +53,7 @@ enum class Target { None, Regular, LinkToRegular, Folder, Fifo, Socket, DeviceNo
 
 bool makeTarget(Target target, const QString &dir, const QByteArray &path, QString &skip)
 {
-    const QByteArray old("old content\n");
-    const auto writeOld = [&](const QByteArray &at) {
-        QFile file(QString::fromLocal8Bit(at));
-        return file.open(QIODevice::WriteOnly) && file.write(old) == old.size();
-    };
+    const auto writeOld = [](const QByteArray &at) { return pnv::test::writeFile(QFile::decodeName(at), "old content\n"); };
     switch (target) {
     case Target::None:
         return true;
