@@ -31,6 +31,16 @@ using pnv::test::ctlPath;
 using pnv::test::runCtl;
 using pnv::test::writeFile;
 
+// COUNT encoders from FIRST on, on port 3001; the sealed namespace only.
+SimulatorProcess::Options fleetOf(const char *first, int count, const QStringList &faults = {})
+{
+    SimulatorProcess::Options options;
+    options.listen = QLatin1String(first);
+    options.fleet = count;
+    options.faults = faults;
+    return options;
+}
+
 int countOf(const QByteArray &text, const char *what) { return int(text.count(what)); }
 
 // The rows of a section of `pnv3400ctl --help` that match `row`: the lines
@@ -345,10 +355,7 @@ void CtlEndToEndTest::newAddressInUseAndDoctor()
 {
     PNV_REQUIRE_SEALED_NETWORK();
     // GIVEN two encoders (10.77.6.0/24 is used by no other test), and the first to be moved to the second's address
-    SimulatorProcess::Options options;
-    options.listen = QStringLiteral("10.77.6.1");
-    options.fleet = 2;
-    SimulatorProcess fleet(options);
+    SimulatorProcess fleet(fleetOf("10.77.6.1", 2));
     QVERIFY2(fleet.start(), qPrintable(fleet.errorString()));
     const QStringList first{QStringLiteral("--encoder"), QStringLiteral("10.77.6.1"), QStringLiteral("--json")};
     const auto writeIp = [&](const char *ip, const QStringList &extra) {
@@ -436,10 +443,7 @@ void CtlEndToEndTest::emptyTargetIsAUsageError()
 void CtlEndToEndTest::fleetApplyAndScan()
 {
     PNV_REQUIRE_SEALED_NETWORK();
-    SimulatorProcess::Options options;
-    options.listen = QStringLiteral("10.77.0.1");
-    options.fleet = 20;
-    SimulatorProcess fleet(options);
+    SimulatorProcess fleet(fleetOf("10.77.0.1", 20));
     QVERIFY2(fleet.start(), qPrintable(fleet.errorString()));
     QCOMPARE(fleet.listening().first(), QStringLiteral("listening on 10.77.0.1:3001"));
     QCOMPARE(fleet.listening().last(), QStringLiteral("listening on 10.77.0.20:3001"));
@@ -520,11 +524,7 @@ void CtlEndToEndTest::interruptFinishesRunningRows()
 {
     PNV_REQUIRE_SEALED_NETWORK();
     // Every answer takes 300 ms, so a row (read, write, read back) is under way when Ctrl+C comes.
-    SimulatorProcess::Options options;
-    options.listen = QStringLiteral("10.77.1.1");
-    options.fleet = 3;
-    options.faults << QStringLiteral("delay:300");
-    SimulatorProcess fleet(options);
+    SimulatorProcess fleet(fleetOf("10.77.1.1", 3, {QStringLiteral("delay:300")}));
     QVERIFY2(fleet.start(), qPrintable(fleet.errorString()));
     QTemporaryDir dir;
     const QString plan = dir.filePath(QStringLiteral("plan.csv"));
