@@ -4,6 +4,7 @@
 // prefix is made once per run by the wine_prefix fixture (WINEPREFIX).
 
 #include "BridgeFrame.h"
+#include "CtlProcess.h"
 #include "PeFile.h"
 #include "SimulatorProcess.h"
 #include "WindowFixture.h"
@@ -11,8 +12,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -20,8 +19,11 @@
 #include <csignal>
 #include <future>
 
+using pnv::test::readFile;
+using pnv::test::runCtl;
 using pnv::test::SimulatorProcess;
 using pnv::test::WindowFixture;
+using pnv::test::writeFile;
 
 namespace {
 
@@ -32,87 +34,37 @@ QString windowsDll(const QString &arch, const QString &variant = {})
            + QStringLiteral("Tessalin.DLL");
 }
 
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-// Sets an environment variable for one scope.
-class EnvOverride final {
-public:
-    EnvOverride(const char *name, const QByteArray &value) : m_name(name), m_had(qEnvironmentVariableIsSet(name))
+// Sets an environment variable for one scope; a null value leaves it as it is.
+struct EnvOverride final {
+    EnvOverride(const char *name, const QByteArray &value) : name(name), had(qEnvironmentVariableIsSet(name)), old(qgetenv(name))
     {
-        m_old = qgetenv(name);
         if (!value.isNull())
             qputenv(name, value);
     }
-    ~EnvOverride()
-    {
-        if (m_had)
-            qputenv(m_name, m_old);
-        else
-            qunsetenv(m_name);
-    }
-
-private:
-    const char *m_name;
-    bool m_had;
-    QByteArray m_old;
+    ~EnvOverride() { had ? qputenv(name, old) : qunsetenv(name); }
+    const char *name;
+    bool had;
+    QByteArray old;
 };
 
 bool wineReady() { return qEnvironmentVariableIsSet("WINEPREFIX") && QFile::exists(windowsDll("x64")); }
-#define REQUIRE_WINE()                                                                      \
-    do {                                                                                    \
-        if (!wineReady())                                                                   \
-            QSKIP("needs the Wine prefix of the wine_prefix fixture and the mingw-w64 build"); \
-    } while (0)
+#define REQUIRE_WINE() \
+    do { if (!wineReady()) QSKIP("needs the Wine prefix of the wine_prefix fixture and the mingw-w64 build"); } while (0)
+
+// The children of `tasks` (a /proc/PID/task folder) whose command line holds `name`.
+QList<pid_t> childrenNamed(const QString &tasks, const char *name)
+{
+    QList<pid_t> found;
+    for (const QString &task : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+        for (const QByteArray &pid : readFile(tasks + QStringLiteral("/%1/children").arg(task)).split(' '))
+            if (!pid.trimmed().isEmpty()
+                && readFile(QStringLiteral("/proc/%1/cmdline").arg(QString::fromLatin1(pid.trimmed()))).contains(name))
+                found << pid.trimmed().toInt();
+    return found;
+}
 
 // The host processes this test started through the bridge.
-QList<pid_t> hostProcesses()
-{
-    QList<pid_t> hosts;
-    for (const QString &task : QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        for (const QByteArray &pid : readFile(QStringLiteral("/proc/self/task/%1/children").arg(task)).split(' ')) {
-            if (pid.trimmed().isEmpty())
-                continue;
-            if (readFile(QStringLiteral("/proc/%1/cmdline").arg(QString::fromLatin1(pid))).contains("tessalin-host"))
-                hosts << pid.trimmed().toInt();
-        }
-    }
-    return hosts;
-}
-
-struct Ctl {
-    int exitCode = -1;
-    QByteArray out, err;
-};
-
-Ctl runCtl(const QStringList &arguments, const QString &library)
-{
-    QProcess process;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("TESSALIN_LIBRARY"), library);
-    process.setProcessEnvironment(env);
-    process.start(binDir() + QStringLiteral("/pnv3400ctl"), arguments);
-    Ctl run;
-    if (!process.waitForFinished(60000)) {
-        process.kill();
-        process.waitForFinished(5000);
-        run.err = "pnv3400ctl did not end within 60 s";
-        return run;
-    }
-    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    run.out = process.readAllStandardOutput();
-    run.err = process.readAllStandardError();
-    return run;
-}
+QList<pid_t> hostProcesses() { return childrenNamed(QStringLiteral("/proc/self/task"), "tessalin-host"); }
 
 } // namespace
 
@@ -123,10 +75,8 @@ private slots:
     void refusals_data();
     void refusals();
     void linuxLibraryNamedDllBindsNatively();
-    void misbehavingDlls_data();
-    void misbehavingDlls();
-    void endedDuringACall_data();
-    void endedDuringACall();
+    void callEnds_data();
+    void callEnds();
     void ctlThroughWine_data();
     void ctlThroughWine();
     void applyWorkerKilledFailsOnlyItsRow();
@@ -168,51 +118,46 @@ void BridgeTest::framingRoundTrip()
 
 void BridgeTest::refusals_data()
 {
-    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QByteArray>("bytes");    // the file handed to the binding
     QTest::addColumn<QString>("expected");
-    QTest::newRow("truncated PE") << "truncated" << "truncated or damaged Windows DLL";
-    QTest::newRow("neither ELF nor PE") << "text" << "neither a Linux library (ELF) nor a Windows DLL (PE)";
-    QTest::newRow("empty file") << "empty" << "neither a Linux library";
-    QTest::newRow("wrong machine type") << "arm64" << "for another machine (type 0xaa64)";
-    QTest::newRow("a program, not a DLL") << "program" << "a Windows program, not a DLL";
-    QTest::newRow("ConfigWrite missing") << "no-write" << "entry point 'ConfigWrite' not found";
-    QTest::newRow("Wine not installed") << "no-wine" << "needs Wine, which is not installed (install the package wine";
-    QTest::newRow("prefix not writable") << "prefix" << "is not writable (set WINEPREFIX";
+    QTest::addColumn<QByteArray>("path");     // PATH for the binding (null: the test's own)
+    QTest::addColumn<QByteArray>("prefix");   // WINEPREFIX in the test's folder (null: the fixture's)
+    const auto row = [](const char *name, const QByteArray &bytes, const char *expected, const QByteArray &path = {},
+                        const QByteArray &prefix = {}) {
+        QTest::newRow(name) << bytes << QString::fromLatin1(expected) << path << prefix;
+    };
+    const QByteArray good = readFile(windowsDll("x64"));
+    QByteArray arm64 = good;
+    if (good.size() > 0x40) {
+        const quint32 pe = qFromLittleEndian<quint32>(good.constData() + 0x3c);
+        arm64[pe + 4] = char(0x64);
+        arm64[pe + 5] = char(0xaa);
+    }
+    row("truncated PE", good.left(300), "truncated or damaged Windows DLL");
+    row("neither ELF nor PE", "S_Connect S_Disconnect ConfigRead ConfigWrite DLLClose\n",
+        "neither a Linux library (ELF) nor a Windows DLL (PE)");
+    row("wrong machine type", arm64, "for another machine (type 0xaa64)");
+    row("a program, not a DLL", readFile(binDir() + QStringLiteral("/tessalin-host64.exe")), "a Windows program, not a DLL");
+    row("ConfigWrite missing", readFile(windowsDll("x64", QStringLiteral("no-write"))), "entry point 'ConfigWrite' not found");
+    row("Wine not installed", good, "needs Wine, which is not installed (install the package wine", "/nonexistent");
+    row("prefix not writable", good, "is not writable (set WINEPREFIX", {}, "plain-file/prefix");
 }
 
 void BridgeTest::refusals()
 {
-    QFETCH(QString, kind);
+    QFETCH(QByteArray, bytes);
     QFETCH(QString, expected);
+    QFETCH(QByteArray, path);
+    QFETCH(QByteArray, prefix);
     if (!QFile::exists(windowsDll("x64")))
         QSKIP("the mingw-w64 build of Tessalin.DLL is missing");
     QTemporaryDir dir;
-    QString dll = dir.filePath(QStringLiteral("Tessalin.DLL"));
-    const QByteArray good = readFile(windowsDll("x64"));
-    QByteArray bytes = good;
-    QByteArray path;   // PATH for the binding
-    QByteArray prefix;
-    if (kind == QLatin1String("truncated"))
-        bytes = good.left(300);
-    else if (kind == QLatin1String("text"))
-        bytes = "S_Connect S_Disconnect ConfigRead ConfigWrite DLLClose\n";
-    else if (kind == QLatin1String("empty"))
-        bytes.clear();
-    else if (kind == QLatin1String("arm64")) {
-        const quint32 pe = qFromLittleEndian<quint32>(good.constData() + 0x3c);
-        bytes[pe + 4] = char(0x64);
-        bytes[pe + 5] = char(0xaa);
-    } else if (kind == QLatin1String("program"))
-        bytes = readFile(binDir() + QStringLiteral("/tessalin-host64.exe"));
-    else if (kind == QLatin1String("no-write"))
-        bytes = readFile(windowsDll("x64", QStringLiteral("no-write")));
-    else if (kind == QLatin1String("no-wine"))
-        path = dir.path().toLocal8Bit();   // a PATH without any wine in it
-    else if (kind == QLatin1String("prefix")) {
-        QVERIFY(writeFile(dir.filePath(QStringLiteral("plain-file")), "x"));
-        prefix = dir.filePath(QStringLiteral("plain-file/prefix")).toLocal8Bit();
-    }
+    const QString dll = dir.filePath(QStringLiteral("Tessalin.DLL"));
     QVERIFY(writeFile(dll, bytes));
+    if (!prefix.isNull()) {   // under a plain file no folder can be made
+        QVERIFY(writeFile(dir.filePath(QStringLiteral("plain-file")), "x"));
+        prefix = QFile::encodeName(dir.filePath(QString::fromLatin1(prefix)));
+    }
     const EnvOverride pathOverride("PATH", path);
     const EnvOverride prefixOverride("WINEPREFIX", prefix);
 
@@ -240,94 +185,75 @@ void BridgeTest::linuxLibraryNamedDllBindsNatively()
     QVERIFY(hostProcesses().isEmpty());
 }
 
-void BridgeTest::misbehavingDlls_data()
+void BridgeTest::callEnds_data()
 {
     QTest::addColumn<QString>("arch");
-    QTest::addColumn<QString>("variant");
-    QTest::addColumn<int>("status");   // what ConfigRead reports
-    QTest::newRow("x64 crash inside ConfigRead") << "x64" << "crash-read" << 1;
-    QTest::newRow("x86 crash inside ConfigRead") << "x86" << "crash-read" << 1;
-    QTest::newRow("x86 ConfigRead never returns") << "x86" << "hang-read" << 2;
+    QTest::addColumn<QString>("variant");    // a misbehaving test DLL, or empty for ours
+    QTest::addColumn<QString>("how");        // what ends the call from outside, or empty: the DLL itself
+    QTest::addColumn<int>("status");         // what ConfigRead reports
+    QTest::addColumn<bool>("freshHost");     // whether the next connect needs a new host
+    QTest::newRow("x64 crash inside ConfigRead") << "x64" << "crash-read" << "" << 1 << true;
+    QTest::newRow("x86 crash inside ConfigRead") << "x86" << "crash-read" << "" << 1 << true;
+    QTest::newRow("x86 ConfigRead never returns") << "x86" << "hang-read" << "" << 2 << true;
+    QTest::newRow("host killed") << "x64" << "" << "kill" << 1 << true;
+    QTest::newRow("S_Disconnect from another thread") << "x64" << "" << "disconnect" << 1 << false;
+    QTest::newRow("DLLClose from another thread") << "x64" << "" << "close" << 1 << true;
 }
 
-void BridgeTest::misbehavingDlls()
+void BridgeTest::callEnds()
 {
     QFETCH(QString, arch);
     QFETCH(QString, variant);
-    QFETCH(int, status);
-    REQUIRE_WINE();
-    const EnvOverride budget("TESSALIN_TIMEOUT_MS", "500");
-    const auto bound = pnv::TessalinLibrary::loadFrom(windowsDll(arch, variant).toStdString());
-    QVERIFY2(bound.library, bound.error.c_str());
-    const auto &api = bound.library->api();
-    QCOMPARE(api.S_Connect("127.0.0.1", 14, 3001), 0);   // this DLL links to nothing
-
-    // WHEN the DLL fails inside a call THEN the call returns its code, bounded
-    QElapsedTimer clock;
-    clock.start();
-    std::uint8_t buffer[500] = {};
-    QCOMPARE(api.ConfigRead(buffer, 500), 1);
-    QCOMPARE(int(buffer[0]), status);
-    QVERIFY2(clock.elapsed() < 500 + 750 + 2000, qPrintable(QString::number(clock.elapsed())));
-    QVERIFY(hostProcesses().isEmpty());   // the failed host is gone
-
-    // AND the next connect starts a fresh host, which answers
-    QCOMPARE(api.S_Connect("127.0.0.1", 14, 3001), 0);
-    QCOMPARE(hostProcesses().size(), 1);
-    std::uint8_t write[500] = {};
-    QCOMPARE(api.ConfigWrite(write, 500), 1);
-    QCOMPARE(int(write[0]), 0);
-    api.DLLClose();
-}
-
-void BridgeTest::endedDuringACall_data()
-{
-    QTest::addColumn<QString>("how");
-    QTest::addColumn<bool>("freshHost");   // whether the next connect needs a new host
-    QTest::newRow("host killed") << "kill" << true;
-    QTest::newRow("S_Disconnect from another thread") << "disconnect" << false;
-    QTest::newRow("DLLClose from another thread") << "close" << true;
-}
-
-void BridgeTest::endedDuringACall()
-{
     QFETCH(QString, how);
+    QFETCH(int, status);
     QFETCH(bool, freshHost);
     REQUIRE_WINE();
+    // A failing DLL has a 500 ms budget; a call ended from outside keeps the default 3 s.
+    const EnvOverride budget("TESSALIN_TIMEOUT_MS", how.isEmpty() ? QByteArray("500") : QByteArray());
     SimulatorProcess::Options options;
-    options.faults = {QStringLiteral("no-reply")};
+    options.faults = {QStringLiteral("no-reply")};   // the test DLLs link to nothing and never ask it
     SimulatorProcess sim(options);
     QVERIFY2(sim.start(), qPrintable(sim.errorString()));
-    const auto bound = pnv::TessalinLibrary::loadFrom(windowsDll("x64").toStdString());
+    const auto bound = pnv::TessalinLibrary::loadFrom(windowsDll(arch, variant).toStdString());
     QVERIFY2(bound.library, bound.error.c_str());
     const auto &api = bound.library->api();
     QCOMPARE(api.S_Connect("127.0.0.1", 14, sim.port()), 0);
     const QList<pid_t> hosts = hostProcesses();
     QCOMPARE(hosts.size(), 1);
 
-    // GIVEN a read the silent encoder leaves waiting (3 s budget)
-    std::uint8_t buffer[500] = {};
-    auto read = std::async(std::launch::async, [&] { return api.ConfigRead(buffer, 500); });
-    QTRY_VERIFY_WITH_TIMEOUT(sim.log().contains("READ"), 3000);
-    // WHEN the call is ended from outside
+    // WHEN the DLL fails inside a read, or the read the silent encoder leaves waiting is ended from outside
     QElapsedTimer clock;
     clock.start();
-    if (how == QLatin1String("kill"))
-        ::kill(hosts.first(), SIGKILL);
-    else if (how == QLatin1String("disconnect"))
-        api.S_Disconnect();
-    else
-        api.DLLClose();
-    // THEN the read ends at once with the link-failure code, long before its budget
-    QCOMPARE(read.wait_for(std::chrono::seconds(2)), std::future_status::ready);
+    std::uint8_t buffer[500] = {};
+    auto read = std::async(std::launch::async, [&] { return api.ConfigRead(buffer, 500); });
+    if (!how.isEmpty()) {
+        QTRY_VERIFY_WITH_TIMEOUT(sim.log().contains("READ"), 3000);
+        clock.restart();
+        if (how == QLatin1String("kill"))
+            ::kill(hosts.first(), SIGKILL);
+        else if (how == QLatin1String("disconnect"))
+            api.S_Disconnect();
+        else
+            api.DLLClose();
+    }
+    // THEN the read returns its code, bounded: at once when ended from outside, long before its budget
+    QCOMPARE(read.wait_for(std::chrono::seconds(how.isEmpty() ? 4 : 2)), std::future_status::ready);
     QCOMPARE(read.get(), 1);
-    QCOMPARE(int(buffer[0]), 1);
-    QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
-    // AND the next connect links again, on a fresh host where the old one is gone
+    QCOMPARE(int(buffer[0]), status);
+    QVERIFY2(clock.elapsed() < (how.isEmpty() ? 500 + 750 + 2000 : 1000), qPrintable(QString::number(clock.elapsed())));
+    if (how.isEmpty())
+        QVERIFY(hostProcesses().isEmpty());   // the failed host is gone
+
+    // AND the next connect links again, on a fresh host where the old one is gone, which answers
     QCOMPARE(api.S_Connect("127.0.0.1", 14, sim.port()), 0);
     const QList<pid_t> now = hostProcesses();
     QCOMPARE(now.size(), 1);
     QCOMPARE(now.first() != hosts.first(), freshHost);
+    std::uint8_t write[500] = {};
+    if (how.isEmpty()) {   // the test DLLs' write succeeds; the silent encoder would leave ours waiting
+        QCOMPARE(api.ConfigWrite(write, 500), 1);
+        QCOMPARE(int(write[0]), 0);
+    }
     api.DLLClose();
 }
 
@@ -344,29 +270,27 @@ void BridgeTest::ctlThroughWine()
     REQUIRE_WINE();
     SimulatorProcess sim;
     QVERIFY2(sim.start(), qPrintable(sim.errorString()));
-    const QString dll = windowsDll(arch);
+    const auto dll = pnv::test::environmentWith(QStringLiteral("TESSALIN_LIBRARY"), windowsDll(arch));
     const QStringList at{QStringLiteral("--encoder"), QStringLiteral("127.0.0.1:%1").arg(sim.port()),
                          QStringLiteral("--json")};
 
-    const Ctl read = runCtl(at + QStringList{QStringLiteral("read")}, dll);
+    const pnv::test::CtlRun read = runCtl(at + QStringList{QStringLiteral("read")}, dll, 60000);
     QVERIFY2(read.exitCode == 0, read.err.constData());
-    QCOMPARE(QJsonDocument::fromJson(read.out).object().value(QStringLiteral("gateway")).toString(),
-             QStringLiteral("172.16.0.1"));
+    QCOMPARE(read.json().value(QStringLiteral("gateway")).toString(), QStringLiteral("172.16.0.1"));
 
     const QStringList write = at + QStringList{QStringLiteral("write"), QStringLiteral("--gateway"), QStringLiteral("172.16.0.254")};
     for (const char *outcome : {"applied", "unchanged"}) {
-        const Ctl run = runCtl(write, dll);
+        const pnv::test::CtlRun run = runCtl(write, dll, 60000);
         QVERIFY2(run.exitCode == 0, run.err.constData());
-        QCOMPARE(QJsonDocument::fromJson(run.out).object().value(QStringLiteral("outcome")).toString(),
-                 QString::fromLatin1(outcome));
+        QCOMPARE(run.json().value(QStringLiteral("outcome")).toString(), QString::fromLatin1(outcome));
     }
 
     QTemporaryDir dir;
     const QString plan = dir.filePath(QStringLiteral("plan.csv"));
     QVERIFY(writeFile(plan, QStringLiteral("encoder,ip,port,gateway,mask\n127.0.0.1:%1,,,172.16.0.9,255.255.0.0\n")
                                 .arg(sim.port()).toUtf8()));
-    const Ctl apply = runCtl({QStringLiteral("--json"), QStringLiteral("apply"), plan, QStringLiteral("--jobs"),
-                              QStringLiteral("2")}, dll);
+    const pnv::test::CtlRun apply = runCtl({QStringLiteral("--json"), QStringLiteral("apply"), plan, QStringLiteral("--jobs"),
+                              QStringLiteral("2")}, dll, 60000);
     QVERIFY2(apply.exitCode == 0, (apply.out + apply.err).constData());
     QVERIFY2(apply.out.contains("\"outcome\":\"applied\""), apply.out.constData());
     QVERIFY(readFile(sim.statePath()).contains("172.16.0.9"));
@@ -388,30 +312,22 @@ void BridgeTest::applyWorkerKilledFailsOnlyItsRow()
     QTemporaryDir dir;
     QVERIFY(writeFile(dir.filePath(QStringLiteral("plan.csv")), plan.toUtf8()));
     QProcess ctl;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("TESSALIN_LIBRARY"), windowsDll(QStringLiteral("x64")));
-    ctl.setProcessEnvironment(env);
-    ctl.start(binDir() + QStringLiteral("/pnv3400ctl"),
+    ctl.setProcessEnvironment(pnv::test::environmentWith(QStringLiteral("TESSALIN_LIBRARY"), windowsDll(QStringLiteral("x64"))));
+    ctl.start(pnv::test::ctlPath(),
               {QStringLiteral("--json"), QStringLiteral("apply"), dir.filePath(QStringLiteral("plan.csv")),
                QStringLiteral("--jobs"), QStringLiteral("2")});
     QVERIFY(ctl.waitForStarted());
 
     // WHEN one worker is killed in the middle of its row
-    const auto workers = [&ctl] {
-        QList<pid_t> found;
-        for (const QByteArray &pid : readFile(QStringLiteral("/proc/%1/task/%1/children").arg(ctl.processId())).split(' '))
-            if (readFile(QStringLiteral("/proc/%1/cmdline").arg(QString::fromLatin1(pid.trimmed()))).contains("serve"))
-                found << pid.trimmed().toInt();
-        return found;
-    };
+    const auto workers = [&ctl] { return childrenNamed(QStringLiteral("/proc/%1/task").arg(ctl.processId()), "serve"); };
     QTRY_VERIFY_WITH_TIMEOUT(workers().size() == 2 && sims[0]->log().contains("READ"), 20000);
     ::kill(workers().first(), SIGKILL);
     QVERIFY(ctl.waitForFinished(60000));
 
     // THEN that row alone fails, and the other five are written by the rest
-    const QList<QByteArray> lines = ctl.readAllStandardOutput().trimmed().split('\n');
+    const QList<QJsonObject> lines = pnv::test::CtlRun{0, ctl.readAllStandardOutput(), {}}.jsonLines();
     QCOMPARE(lines.size(), 7);
-    const QJsonObject summary = QJsonDocument::fromJson(lines.last()).object().value(QStringLiteral("summary")).toObject();
+    const QJsonObject summary = lines.last().value(QStringLiteral("summary")).toObject();
     QCOMPARE(summary.value(QStringLiteral("rows")).toInt(), 6);
     QCOMPARE(summary.value(QStringLiteral("failed")).toInt(), 1);
     QCOMPARE(summary.value(QStringLiteral("applied")).toInt(), 5);

@@ -3,13 +3,13 @@
 // cases put twenty encoders on 10.77.0.1 to .20, which exist only inside the
 // sealed network namespace, and skip anywhere else.
 
+#include "CtlProcess.h"
 #include "SealedNetwork.h"
 #include "SimulatorProcess.h"
 
 #include <QDeadlineTimer>
 #include <QFileInfo>
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <QMap>
 #include <QProcess>
@@ -26,39 +26,19 @@ using pnv::test::SimulatorProcess;
 
 namespace {
 
-struct Run {
-    int exitCode = -1;
-    QByteArray out;
-    QByteArray err;
-    QJsonObject json() const { return QJsonDocument::fromJson(out).object(); }
-    QList<QJsonObject> jsonLines() const
-    {
-        QList<QJsonObject> lines;
-        for (const QByteArray &line : out.split('\n'))
-            if (!line.isEmpty())
-                lines << QJsonDocument::fromJson(line).object();
-        return lines;
-    }
-};
+using Run = pnv::test::CtlRun;
+using pnv::test::ctlPath;
+using pnv::test::runCtl;
+using pnv::test::writeFile;
 
-QString ctlPath() { return qEnvironmentVariable("PNV_BIN_DIR") + QStringLiteral("/pnv3400ctl"); }
-
-Run runCtl(const QStringList &arguments, const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment())
+// COUNT encoders from FIRST on, on port 3001; the sealed namespace only.
+SimulatorProcess::Options fleetOf(const char *first, int count, const QStringList &faults = {})
 {
-    QProcess process;
-    process.setProcessEnvironment(environment);
-    process.start(ctlPath(), arguments);
-    Run run;
-    if (!process.waitForFinished(30000)) {
-        process.kill();
-        process.waitForFinished(5000);
-        run.err = "pnv3400ctl did not end within 30 s";
-        return run;
-    }
-    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    run.out = process.readAllStandardOutput();
-    run.err = process.readAllStandardError();
-    return run;
+    SimulatorProcess::Options options;
+    options.listen = QLatin1String(first);
+    options.fleet = count;
+    options.faults = faults;
+    return options;
 }
 
 int countOf(const QByteArray &text, const char *what) { return int(text.count(what)); }
@@ -79,22 +59,21 @@ QList<QRegularExpressionMatch> helpRows(const QString &help, const QString &titl
 // the fonts and escapes taken out.
 QMap<QString, QString> manEntries(const QString &page, const QString &section)
 {
-    const auto plain = [](QString line) {
-        static const QRegularExpression macro(QStringLiteral("^\\.[A-Z]+ ?")), font(QStringLiteral("\\\\f[BIRP]"));
-        return line.remove(macro).remove(font).remove(u'"').replace(QStringLiteral("\\-"), QStringLiteral("-")).simplified();
-    };
+    static const QRegularExpression markup(QStringLiteral("^\\.[A-Z]+ ?|\\\\f[BIRP]|\""));
+    const auto plain = [](QString line) { return line.remove(markup).replace(QStringLiteral("\\-"), QStringLiteral("-")).simplified(); };
     QMap<QString, QString> entries;
-    QString tag;
-    bool inSection = false;
+    QString tag, current;
     const QStringList lines = page.split(u'\n');
     for (qsizetype i = 0; i < lines.size(); ++i) {
         if (lines[i].startsWith(QLatin1String(".SH ")))
-            inSection = lines[i] == QLatin1String(".SH ") + section;
-        else if (inSection && lines[i] == QLatin1String(".TP") && i + 1 < lines.size())
+            current = lines[i].mid(4);
+        else if (current != section)
+            continue;
+        else if (lines[i] == QLatin1String(".TP") && i + 1 < lines.size())
             entries[tag = plain(lines[++i])];
-        else if (inSection && lines[i] == QLatin1String(".PP"))
+        else if (lines[i] == QLatin1String(".PP"))
             tag.clear();
-        else if (inSection && !tag.isEmpty())
+        else if (!tag.isEmpty())
             entries[tag] += plain(lines[i]) + u' ';
     }
     return entries;
@@ -224,7 +203,7 @@ void CtlEndToEndTest::encoderOutcomes_data()
     // The library turns a differing echo into 4 itself; what the encoder holds is read back.
     QTest::newRow("echo differs") << "verify-fail" << "rejected" << 4 << "172.16.0.1";
     QTest::newRow("acknowledged, not stored") << "lose-write" << "not-applied" << 0 << "172.16.0.1";
-    QTest::newRow("no answer") << "no-reply" << "failed" << 2 << "";
+    QTest::newRow("no answer") << "delay:1000" << "failed" << 2 << "";
 }
 
 void CtlEndToEndTest::encoderOutcomes()
@@ -234,28 +213,10 @@ void CtlEndToEndTest::encoderOutcomes()
     QFETCH(int, code);
     QFETCH(QString, afterGateway);
     SimulatorProcess::Options options;
-    if (fault != QLatin1String("no-reply"))
-        options.faults << fault;
+    options.faults << fault;
     SimulatorProcess sim(options);
     QVERIFY2(sim.start(), qPrintable(sim.errorString()));
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("TESSALIN_TIMEOUT_MS"), QStringLiteral("300"));
-    if (fault == QLatin1String("no-reply")) {
-        // The read must succeed first: make the write meet the silence.
-        SimulatorProcess::Options silent;
-        silent.faults << QStringLiteral("delay:1000");
-        sim.stop();
-        SimulatorProcess slow(silent);
-        QVERIFY2(slow.start(), qPrintable(slow.errorString()));
-        const Run run = runCtl(QStringList{QStringLiteral("--encoder"), QStringLiteral("127.0.0.1:%1").arg(slow.port()),
-                                           QStringLiteral("--json"), QStringLiteral("write"), QStringLiteral("--gateway"),
-                                           QStringLiteral("172.16.0.254")},
-                               environment);
-        QCOMPARE(run.exitCode, 1);
-        QCOMPARE(run.json().value(QStringLiteral("outcome")).toString(), outcome);
-        QCOMPARE(run.json().value(QStringLiteral("code")).toInt(), code);
-        return;
-    }
+    const auto environment = pnv::test::environmentWith(QStringLiteral("TESSALIN_TIMEOUT_MS"), QStringLiteral("300"));
     const Run run = runCtl(at(sim) << QStringLiteral("--json") << QStringLiteral("write") << QStringLiteral("--gateway")
                                    << QStringLiteral("172.16.0.254"),
                            environment);
@@ -271,7 +232,8 @@ void CtlEndToEndTest::encoderOutcomes()
     SimulatorProcess again(options);
     QVERIFY2(again.start(), qPrintable(again.errorString()));
     const Run text = runCtl(QStringList{QStringLiteral("--encoder"), QStringLiteral("127.0.0.1:%1").arg(again.port()),
-                                        QStringLiteral("write"), QStringLiteral("--gateway"), QStringLiteral("172.16.0.254")});
+                                        QStringLiteral("write"), QStringLiteral("--gateway"), QStringLiteral("172.16.0.254")},
+                            environment);
     QCOMPARE(text.exitCode, 1);
     QVERIFY2(text.err.contains(QStringLiteral(": %1: ").arg(outcome).toUtf8()), text.err.constData());
     QVERIFY(text.out.isEmpty());
@@ -327,50 +289,39 @@ void CtlEndToEndTest::filesAndArguments_data()
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QByteArray>("err");   // a part of stderr ("" for none at all)
     QTest::addColumn<QByteArray>("out");   // a part of stdout
+    const auto row = [](const QString &name, const QStringList &arguments, const QByteArray &content, bool fifo,
+                        int exitCode, const char *err, const char *out = "") {
+        QTest::newRow(qPrintable(name)) << arguments << content << fifo << exitCode << QByteArray(err) << QByteArray(out);
+    };
     const QByteArray plan("\xEF\xBB\xBF\"encoder\",ip,port,gateway,mask\r\n\"10.0.0.1\",\"10.0.0.2\",,,\r\n10.0.0.2,,,,\r\n");
     for (const char *command : {"check", "load", "apply"})
-        QTest::newRow(qPrintable(QStringLiteral("%1 of a FIFO does not wait").arg(QLatin1String(command))))
-            << QStringList{command, "F"} << QByteArray() << true << 2 << QByteArray("it is a FIFO") << QByteArray();
-    QTest::newRow("check --json of a FIFO says so in JSON") << QStringList{"--json", "check", "F"} << QByteArray() << true
-                                                            << 2 << QByteArray("it is a FIFO") << QByteArray("{\"errors\":[");
-    QTest::newRow("save over a FIFO refused") << QStringList{"save", "F"} << QByteArray() << true << 2
-                                              << QByteArray("will not replace") << QByteArray();
-    QTest::newRow("save - writes to stdout") << QStringList{"save", "-"} << QByteArray() << false << 0 << QByteArray("")
-                                             << QByteArray("\nip = 172.16.30.1\n");
+        row(QStringLiteral("%1 of a FIFO does not wait").arg(QLatin1String(command)), {command, "F"}, {}, true, 2, "it is a FIFO");
+    row("check --json of a FIFO says so in JSON", {"--json", "check", "F"}, {}, true, 2, "it is a FIFO", "{\"errors\":[");
+    row("save over a FIFO refused", {"save", "F"}, {}, true, 2, "will not replace");
+    row("save - writes to stdout", {"save", "-"}, {}, false, 0, "", "\nip = 172.16.30.1\n");
     for (const char *command : {"check", "apply"})
-        QTest::newRow(qPrintable(QStringLiteral("%1: quoted plan with a BOM, new ip kept by another").arg(QLatin1String(command))))
-            << QStringList{command, "F"} << plan << false << 2
-            << QByteArray(":2: new ip 10.0.0.2 is the address of encoder 10.0.0.2:3001 on line 3, which keeps it")
-            << QByteArray();
-    QTest::newRow("check: an empty file is no configuration") << QStringList{"check", "F"} << QByteArray("\n") << false << 2
-                                                              << QByteArray("nothing to load") << QByteArray();
-    QTest::newRow("check: a header in the wrong case, one error")
-        << QStringList{"check", "F"} << QByteArray("Encoder;IP;Port;Gateway;Mask\n1;;;;\n2;;;;\n") << false << 2
-        << QByteArray("F:1: the first line must be \"encoder,ip,port,gateway,mask\"\n") << QByteArray();
-    QTest::newRow("load: a rule error names the line") << QStringList{"load", "F"} << QByteArray("# x\nmask = 255.0.255.0\n")
-                                                       << false << 2 << QByteArray("F:2: mask 255.0.255.0 is not contiguous")
-                                                       << QByteArray();
-    QTest::newRow("terminal controls echoed escaped") << QStringList{"check", "F"} << QByteArray("\x1b]0;x\x07\x1b[2J = 1\n")
-                                                      << false << 2 << QByteArray("unknown key \"\\u001b]0;x\\u0007")
-                                                      << QByteArray();
-    QTest::newRow("check FILE with fields") << QStringList{"check", "F", "--ip", "10.0.0.1"} << QByteArray("ip = 10.0.0.1\n")
-                                            << false << 2 << QByteArray("not both") << QByteArray();
-    QTest::newRow("an option given twice") << QStringList{"write", "--ip", "10.0.0.1", "--ip", "10.0.0.2"} << QByteArray()
-                                           << false << 2 << QByteArray("--ip is given more than once") << QByteArray();
-    QTest::newRow("gateway = ip without a mask") << QStringList{"write", "--ip", "10.0.0.1", "--gateway", "10.0.0.1"}
-                                                 << QByteArray() << false << 2 << QByteArray("is the ip itself") << QByteArray();
-    QTest::newRow("apply: a row invalid after its read ends as write does")
-        << QStringList{"--json", "apply", "F"} << QByteArray("encoder,ip,port,gateway,mask\n127.0.0.1:P,,,10.9.9.9,\n") << false
-        << 2 << QByteArray("") << QByteArray("\"outcome\":\"invalid\"");
-    QTest::newRow("an unknown option echoed escaped") << QStringList{"read", "--\x1b[2J"} << QByteArray() << false << 2
-                                                      << QByteArray("\\u001b[2J") << QByteArray();
-    QTest::newRow("scan on a port of its own") << QStringList{"scan", "127.0.0.1/32", "--port", "P"} << QByteArray() << false
-                                               << 0 << QByteArray("1 of 1 addresses answered") << QByteArray("127.0.0.1:");
-    QTest::newRow("scan prefix with a leading zero") << QStringList{"scan", "10.0.0.0/030"} << QByteArray() << false << 2
-                                                     << QByteArray("is not ADDRESS/PREFIX") << QByteArray();
-    QTest::newRow("unbound library, in JSON too") << QStringList{"--json", "--library", "/nonexistent/lib.so", "read"}
-                                                  << QByteArray() << false << 3 << QByteArray("/nonexistent/lib.so")
-                                                  << QByteArray("{\"error\":\"library\"");
+        row(QStringLiteral("%1: quoted plan with a BOM, new ip kept by another").arg(QLatin1String(command)), {command, "F"}, plan, false, 2,
+            ":2: new ip 10.0.0.2 is the address of encoder 10.0.0.2:3001 on line 3, which keeps it");
+    row("check: an empty file is no configuration", {"check", "F"}, "\n", false, 2, "nothing to load");
+    row("check: a header in the wrong case, one error", {"check", "F"}, "Encoder;IP;Port;Gateway;Mask\n1;;;;\n2;;;;\n", false,
+        2, "F:1: the first line must be \"encoder,ip,port,gateway,mask\"\n");
+    row("load: a rule error names the line", {"load", "F"}, "# x\nmask = 255.0.255.0\n", false, 2,
+        "F:2: mask 255.0.255.0 is not contiguous");
+    row("terminal controls echoed escaped", {"check", "F"}, "\x1b]0;x\x07\x1b[2J = 1\n", false, 2,
+        "unknown key \"\\u001b]0;x\\u0007");
+    row("check FILE with fields", {"check", "F", "--ip", "10.0.0.1"}, "ip = 10.0.0.1\n", false, 2, "not both");
+    row("an option given twice", {"write", "--ip", "10.0.0.1", "--ip", "10.0.0.2"}, {}, false, 2,
+        "--ip is given more than once");
+    row("gateway = ip without a mask", {"write", "--ip", "10.0.0.1", "--gateway", "10.0.0.1"}, {}, false, 2,
+        "is the ip itself");
+    row("apply: a row invalid after its read ends as write does", {"--json", "apply", "F"},
+        "encoder,ip,port,gateway,mask\n127.0.0.1:P,,,10.9.9.9,\n", false, 2, "", "\"outcome\":\"invalid\"");
+    row("an unknown option echoed escaped", {"read", "--\x1b[2J"}, {}, false, 2, "\\u001b[2J");
+    row("scan on a port of its own", {"scan", "127.0.0.1/32", "--port", "P"}, {}, false, 0, "1 of 1 addresses answered",
+        "127.0.0.1:");
+    row("scan prefix with a leading zero", {"scan", "10.0.0.0/030"}, {}, false, 2, "is not ADDRESS/PREFIX");
+    row("unbound library, in JSON too", {"--json", "--library", "/nonexistent/lib.so", "read"}, {}, false, 3,
+        "/nonexistent/lib.so", "{\"error\":\"library\"");
 }
 
 void CtlEndToEndTest::filesAndArguments()
@@ -387,11 +338,8 @@ void CtlEndToEndTest::filesAndArguments()
     const QString file = dir.filePath(QStringLiteral("F"));
     if (fifo)
         QCOMPARE(::mkfifo(QFile::encodeName(file).constData(), 0600), 0);
-    else if (!content.isNull()) {
-        QFile plain(file);
-        content.replace(":P,", ":" + QByteArray::number(sim.port()) + ',');
-        QVERIFY(plain.open(QIODevice::WriteOnly) && plain.write(content) == content.size());
-    }
+    else if (!content.isNull())
+        QVERIFY(writeFile(file, content.replace(":P,", ":" + QByteArray::number(sim.port()) + ',')));
     arguments.replaceInStrings(QRegularExpression(QStringLiteral("^F$")), file);
     arguments.replaceInStrings(QRegularExpression(QStringLiteral("^P$")), QString::number(sim.port()));
     const Run run = runCtl(at(sim) + arguments);
@@ -407,10 +355,7 @@ void CtlEndToEndTest::newAddressInUseAndDoctor()
 {
     PNV_REQUIRE_SEALED_NETWORK();
     // GIVEN two encoders (10.77.6.0/24 is used by no other test), and the first to be moved to the second's address
-    SimulatorProcess::Options options;
-    options.listen = QStringLiteral("10.77.6.1");
-    options.fleet = 2;
-    SimulatorProcess fleet(options);
+    SimulatorProcess fleet(fleetOf("10.77.6.1", 2));
     QVERIFY2(fleet.start(), qPrintable(fleet.errorString()));
     const QStringList first{QStringLiteral("--encoder"), QStringLiteral("10.77.6.1"), QStringLiteral("--json")};
     const auto writeIp = [&](const char *ip, const QStringList &extra) {
@@ -435,12 +380,10 @@ void CtlEndToEndTest::newAddressInUseAndDoctor()
     // A plan may move an encoder to an address that another row moves away
     // from, though that one answers there until it restarts.
     QTemporaryDir dir;
-    QFile plan(dir.filePath(QStringLiteral("plan.csv")));
-    QVERIFY(plan.open(QIODevice::WriteOnly));
-    plan.write("encoder,ip,port,gateway,mask\n10.77.6.1,10.77.6.5,,0.0.0.0,255.255.255.0\n"
-               "10.77.6.2,10.77.6.1,,0.0.0.0,255.255.255.0\n");
-    plan.close();
-    const Run chain = runCtl({QStringLiteral("--json"), QStringLiteral("apply"), plan.fileName()});
+    const QString plan = dir.filePath(QStringLiteral("plan.csv"));
+    QVERIFY(writeFile(plan, "encoder,ip,port,gateway,mask\n10.77.6.1,10.77.6.5,,0.0.0.0,255.255.255.0\n"
+                            "10.77.6.2,10.77.6.1,,0.0.0.0,255.255.255.0\n"));
+    const Run chain = runCtl({QStringLiteral("--json"), QStringLiteral("apply"), plan});
     QVERIFY2(chain.exitCode == 0, chain.out.constData());
     QCOMPARE(fleet.stateValue(QStringLiteral("address"), QStringLiteral("10.77.6.2")), QStringLiteral("10.77.6.1"));
 
@@ -448,8 +391,9 @@ void CtlEndToEndTest::newAddressInUseAndDoctor()
     const Run near = runCtl({QStringLiteral("--json"), QStringLiteral("doctor"), QStringLiteral("10.77.6.2")});
     QCOMPARE(near.exitCode, 0);
     QCOMPARE(near.json().value(QStringLiteral("reads")).toBool(), true);
-    QCOMPARE(near.json().value(QStringLiteral("route")).toObject().value(QStringLiteral("interface")).toString(),
-             QStringLiteral("lo"));
+    const QJsonObject route = near.json().value(QStringLiteral("route")).toObject();
+    QCOMPARE(route.value(QStringLiteral("interface")).toString(), QStringLiteral("lo"));
+    QCOMPARE(route.value(QStringLiteral("source")).toString(), QStringLiteral("10.77.6.2"));   // the kernel's choice
     QVERIFY(near.json().value(QStringLiteral("suggestion")).isNull());
     const Run away = runCtl({QStringLiteral("doctor"), QStringLiteral("10.66.0.1")});
     QCOMPARE(away.exitCode, 1);
@@ -499,10 +443,7 @@ void CtlEndToEndTest::emptyTargetIsAUsageError()
 void CtlEndToEndTest::fleetApplyAndScan()
 {
     PNV_REQUIRE_SEALED_NETWORK();
-    SimulatorProcess::Options options;
-    options.listen = QStringLiteral("10.77.0.1");
-    options.fleet = 20;
-    SimulatorProcess fleet(options);
+    SimulatorProcess fleet(fleetOf("10.77.0.1", 20));
     QVERIFY2(fleet.start(), qPrintable(fleet.errorString()));
     QCOMPARE(fleet.listening().first(), QStringLiteral("listening on 10.77.0.1:3001"));
     QCOMPARE(fleet.listening().last(), QStringLiteral("listening on 10.77.0.20:3001"));
@@ -583,24 +524,17 @@ void CtlEndToEndTest::interruptFinishesRunningRows()
 {
     PNV_REQUIRE_SEALED_NETWORK();
     // Every answer takes 300 ms, so a row (read, write, read back) is under way when Ctrl+C comes.
-    SimulatorProcess::Options options;
-    options.listen = QStringLiteral("10.77.1.1");
-    options.fleet = 3;
-    options.faults << QStringLiteral("delay:300");
-    SimulatorProcess fleet(options);
+    SimulatorProcess fleet(fleetOf("10.77.1.1", 3, {QStringLiteral("delay:300")}));
     QVERIFY2(fleet.start(), qPrintable(fleet.errorString()));
     QTemporaryDir dir;
-    QFile plan(dir.filePath(QStringLiteral("plan.csv")));
-    QVERIFY(plan.open(QIODevice::WriteOnly));
-    plan.write("encoder,ip,port,gateway,mask\n10.77.1.1,,,10.77.1.254,255.255.255.0\n"
-               "10.77.1.2,,,10.77.1.254,255.255.255.0\n10.77.1.3,,,10.77.1.254,255.255.255.0\n");
-    plan.close();
+    const QString plan = dir.filePath(QStringLiteral("plan.csv"));
+    QVERIFY(writeFile(plan, "encoder,ip,port,gateway,mask\n10.77.1.1,,,10.77.1.254,255.255.255.0\n"
+                            "10.77.1.2,,,10.77.1.254,255.255.255.0\n10.77.1.3,,,10.77.1.254,255.255.255.0\n"));
 
     QProcess ctl;
     // Its own process group, as a shell gives a foreground job: Ctrl+C reaches the whole group.
     ctl.setChildProcessModifier([] { ::setpgid(0, 0); });
-    ctl.start(ctlPath(), {QStringLiteral("--json"), QStringLiteral("apply"), plan.fileName(), QStringLiteral("--jobs"),
-                          QStringLiteral("1")});
+    ctl.start(ctlPath(), {QStringLiteral("--json"), QStringLiteral("apply"), plan, QStringLiteral("--jobs"), QStringLiteral("1")});
     QVERIFY(ctl.waitForStarted(5000));
     QByteArray out;
     const QDeadlineTimer deadline(20000);
@@ -631,9 +565,8 @@ void CtlEndToEndTest::manPageAgreesWithHelp()
 {
     const Run help = runCtl({QStringLiteral("--help")});
     QCOMPARE(help.exitCode, 0);
-    QFile file(qEnvironmentVariable("PNV_SOURCE_DIR") + QStringLiteral("/docs/man/pnv3400ctl.1"));
-    QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(file.fileName()));
-    const QString page = QString::fromUtf8(file.readAll());
+    const QString page = QString::fromUtf8(pnv::test::readFile(qEnvironmentVariable("PNV_SOURCE_DIR") + QStringLiteral("/docs/man/pnv3400ctl.1")));
+    QVERIFY2(!page.isEmpty(), "docs/man/pnv3400ctl.1 cannot be read");
     const QString text = QString::fromUtf8(help.out);
 
     const auto outcomes = helpRows(text, QStringLiteral("Outcomes of a write:"),
