@@ -71,16 +71,24 @@ std::string defaultPrefix()
     return std::string(home && *home ? home : "/tmp") + "/.local/share/pnv3400/wine";
 }
 
-// Makes the folders up to `path`'s parent; the prefix itself Wine makes.
+bool isDirectory(const std::string &path)
+{
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+// Makes the folders up to `path`'s parent; the prefix itself Wine makes. A
+// plain file on the way (or as the prefix) makes it unusable, whatever its
+// permissions say.
 bool prefixUsable(const std::string &prefix)
 {
     if (exists(prefix))
-        return ::access(prefix.c_str(), W_OK | X_OK) == 0;
+        return isDirectory(prefix) && ::access(prefix.c_str(), W_OK | X_OK) == 0;
     std::string parent = prefix.substr(0, prefix.find_last_of('/'));
     for (std::size_t at = 1; at <= parent.size(); ++at) {
         if (at == parent.size() || parent[at] == '/') {
             const std::string part = parent.substr(0, at);
-            if (!exists(part) && ::mkdir(part.c_str(), 0700) != 0)
+            if (exists(part) ? !isDirectory(part) : ::mkdir(part.c_str(), 0700) != 0)
                 return false;
         }
     }
