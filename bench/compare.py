@@ -262,7 +262,10 @@ def main():
         if shutil.which("Xvfb"):
             server = Xvfb()
             try:
-                start_up(args.bin_dir, args.reps, dict(base_env, QT_QPA_PLATFORM="xcb", DISPLAY=server.display),
+                # A bus address where nothing listens: without any, every start would autolaunch a bus over X.
+                env = dict(base_env, QT_QPA_PLATFORM="xcb", DISPLAY=server.display,
+                           DBUS_SESSION_BUS_ADDRESS="unix:path=/nonexistent/bus")
+                start_up(args.bin_dir, args.reps, env,
                          "Xvfb", wall_too=True)
             finally:
                 server.stop()

@@ -47,8 +47,14 @@ fi
 state_dir="${XDG_STATE_HOME:-$HOME/.local/state}/pnv3400-demo"
 mkdir -p "$state_dir"
 
-xvfb_pid=""
-cleanup() { if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null; wait "$xvfb_pid" 2>/dev/null; fi; true; }
+source "$root/tests/support/sim.sh"
+xvfb_pid="" bus_pid="" bus_dir=""
+cleanup() {
+  local pid
+  for pid in $xvfb_pid $bus_pid; do kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; done
+  [ -z "$bus_dir" ] || rm -rf "$bus_dir"
+  true
+}
 trap cleanup EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
@@ -62,6 +68,10 @@ if [ "$mode" != window ]; then
   export DISPLAY=":$(head -n1 "$display_file")"
   rm -f "$display_file"
   unset WAYLAND_DISPLAY
+  # The window on our own display gets our own session bus too, which ends
+  # with the display; a bus the user already has is kept.
+  bus_dir=$(mktemp -d)
+  session_bus_start "$bus_dir" || exit 1
 fi
 
 export PNV_BIN="$bin" PNV_STATE="$state_dir/encoder.state" PNV_MODE="$mode" PNV_SCREENSHOT="$screenshot"

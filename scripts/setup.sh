@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libjpeg62-turbo-dev
   fonts-dejavu-core fonts-dejavu-extra
-  xvfb xauth x11-utils xdotool imagemagick
+  xvfb xauth x11-utils xdotool imagemagick dbus-daemon
   iproute2 util-linux
   dpkg-dev file desktop-file-utils appstream lintian groff-base man-db
   ansible-core yamllint python3-voluptuous

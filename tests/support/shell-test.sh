@@ -3,7 +3,9 @@
 #   require TOOL...   skip the test (exit 77) when a tool is missing
 #   fail MESSAGE      fail the test
 #   wait_until SECONDS WHAT COMMAND...   poll COMMAND until it succeeds
-#   start_xvfb        a virtual X server on a free display; exports DISPLAY
+#   start_xvfb        a virtual X server on a free display, and a session bus
+#                     for the windows on it; exports DISPLAY
+source "$(dirname "${BASH_SOURCE[0]}")/sim.sh"
 work=$(mktemp -d)
 pids=()
 shell_test_cleanup() {
@@ -46,4 +48,6 @@ start_xvfb() {
   done
   [ -s "$work/display" ] || { echo "SKIP: Xvfb did not start: $(tail -n1 "$work/xvfb.log")"; exit 77; }
   export DISPLAY=":$(head -n1 "$work/display")"
+  session_bus_start "$work" || fail "no session bus for the window"
+  [ -z "$bus_pid" ] || pids+=("$bus_pid")
 }

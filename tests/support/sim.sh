@@ -13,6 +13,13 @@
 #       simulator's log on stderr, stops it, and returns 1.
 #   sim_state_value FILE KEY
 #       Prints the value of the "KEY = VALUE" line of the state file FILE.
+#   session_bus_start DIR
+#       Gives the windows started afterwards a session bus of their own, unless
+#       DBUS_SESSION_BUS_ADDRESS already names one: without any, the window's
+#       accessibility bridge makes libdbus autolaunch a bus over X that
+#       outlives the script. The bus listens at DIR/bus, activates no services
+#       (so it starts nothing it does not end itself) and sets bus_pid; where
+#       no dbus-daemon is installed, the address alone turns the autolaunch off.
 #   find_window [SECONDS]
 #       Prints the X window id of the visible "PNV-3400 Set-up Utility" window
 #       once there is one (within SECONDS, 20 by default); returns 1 if none.
@@ -56,6 +63,40 @@ sim_start() {
 
 sim_state_value() {
   sed -n "s/^$2 *= *//p" "$1" | head -n1
+}
+
+session_bus_start() {
+  local dir=$1
+  bus_pid=""
+  [ -z "${DBUS_SESSION_BUS_ADDRESS:-}" ] || return 0
+  export DBUS_SESSION_BUS_ADDRESS="unix:path=$dir/bus"
+  command -v dbus-daemon >/dev/null || return 0
+  cat >"$dir/bus.conf" <<CONF
+<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>session</type>
+  <listen>$DBUS_SESSION_BUS_ADDRESS</listen>
+  <auth>EXTERNAL</auth>
+  <policy context="default">
+    <allow send_destination="*" eavesdrop="true"/>
+    <allow eavesdrop="true"/>
+    <allow own="*"/>
+  </policy>
+</busconfig>
+CONF
+  dbus-daemon --config-file="$dir/bus.conf" --nofork --nopidfile >/dev/null 2>"$dir/bus.log" &
+  bus_pid=$!
+  local deadline=$((SECONDS + 10))
+  until [ -S "$dir/bus" ]; do
+    if ! kill -0 "$bus_pid" 2>/dev/null || [ "$SECONDS" -ge "$deadline" ]; then
+      echo "the session bus did not start: $(tail -n1 "$dir/bus.log")" >&2
+      kill "$bus_pid" 2>/dev/null
+      bus_pid=""
+      return 1
+    fi
+    sleep 0.02
+  done
 }
 
 find_window() {
