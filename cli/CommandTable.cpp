@@ -1,6 +1,7 @@
 #include "CommandTable.h"
+#include "Messages.h"
 
-#include "AddressPlan.h"
+#include "AddressRules.h"
 #include "WriteFlow.h"
 
 #include <QCoreApplication>

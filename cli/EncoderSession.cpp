@@ -16,15 +16,15 @@ EncoderConfig EncoderConfig::fromReply(const std::uint8_t *reply26)
     const pnv::TConfigReply texts = pnv::TConfigReply::decode(reply26);
     EncoderConfig config;
     std::memcpy(config.mac.data(), reply26, config.mac.size());
-    config.ip = parseDotted(texts.encoderIp).value_or(0);
-    config.port = parsePort(texts.port).value_or(0);
-    config.gateway = parseDotted(texts.gateway).value_or(0);
-    config.mask = parseDotted(texts.subnetMask).value_or(0);
+    config.ip = net::parseDotted(texts.encoderIp).value_or(0);
+    config.port = net::parsePort(texts.port).value_or(0);
+    config.gateway = net::parseDotted(texts.gateway).value_or(0);
+    config.mask = net::parseDotted(texts.subnetMask).value_or(0);
     std::memcpy(config.record.data(), reply26 + 6, config.record.size());
     return config;
 }
 
-PlannedConfig EncoderConfig::planned() const { return {ip, port, gateway, mask}; }
+net::PlannedConfig EncoderConfig::planned() const { return {ip, port, gateway, mask}; }
 
 QString EncoderConfig::macText() const
 {
@@ -34,19 +34,19 @@ QString EncoderConfig::macText() const
 QJsonObject EncoderConfig::toJson() const
 {
     return {{QStringLiteral("mac"), macText()},
-            {QStringLiteral("ip"), formatDotted(ip)},
+            {QStringLiteral("ip"), net::formatDotted(ip)},
             {QStringLiteral("port"), port},
-            {QStringLiteral("gateway"), formatDotted(gateway)},
-            {QStringLiteral("mask"), formatDotted(mask)}};
+            {QStringLiteral("gateway"), net::formatDotted(gateway)},
+            {QStringLiteral("mask"), net::formatDotted(mask)}};
 }
 
-pnv::ConfigRequestBytes requestFor(const PlannedConfig &complete)
+pnv::ConfigRequestBytes requestFor(const net::PlannedConfig &complete)
 {
     pnv::TConfigRequest request;
-    request.encoderIp = formatDotted(complete.ip.value_or(0));
+    request.encoderIp = net::formatDotted(complete.ip.value_or(0));
     request.port = QString::number(complete.port.value_or(0));
-    request.gateway = formatDotted(complete.gateway.value_or(0));
-    request.subnetMask = formatDotted(complete.mask.value_or(0));
+    request.gateway = net::formatDotted(complete.gateway.value_or(0));
+    request.subnetMask = net::formatDotted(complete.mask.value_or(0));
     return request.encode();
 }
 
@@ -67,10 +67,10 @@ std::optional<EncoderAddress> parseEncoderAddress(const QString &text)
     const qsizetype colon = text.indexOf(u':');
     EncoderAddress address;
     address.host = colon < 0 ? text : text.left(colon);
-    if (!parseDotted(address.host))
+    if (!net::parseDotted(address.host))
         return std::nullopt;
     if (colon >= 0) {
-        const auto port = parsePort(QStringView(text).mid(colon + 1));
+        const auto port = net::parsePort(QStringView(text).mid(colon + 1));
         if (!port || *port == 0)
             return std::nullopt;
         address.port = *port;

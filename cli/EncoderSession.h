@@ -2,7 +2,7 @@
 // One encoder, reached through the device library's entry points, with every
 // call optionally logged (entry point, result, duration) for --verbose.
 
-#include "AddressPlan.h"
+#include "AddressRules.h"
 #include "ConfigRecords.h"
 #include "TessalinBinding.h"
 
@@ -27,14 +27,14 @@ struct EncoderConfig {
     pnv::ConfigRequestBytes record{};
 
     static EncoderConfig fromReply(const std::uint8_t *reply26);
-    PlannedConfig planned() const;
+    net::PlannedConfig planned() const;
     QString macText() const;   // 00:1A:2B:3C:4D:5E
     // mac, ip, port, gateway, mask; numbers as JSON numbers.
     QJsonObject toJson() const;
 };
 
 // The request a complete configuration gives, with the fixed auxiliary address.
-pnv::ConfigRequestBytes requestFor(const PlannedConfig &complete);
+pnv::ConfigRequestBytes requestFor(const net::PlannedConfig &complete);
 
 // "link down (code 1)", "time-out (code 2)", ...
 QString describeCode(int code);

@@ -1,6 +1,7 @@
 #include "SafeFiles.h"
+#include "Messages.h"
 
-#include "AddressPlan.h"
+#include "AddressRules.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,4 +1,5 @@
 #include "TextFiles.h"
+#include "Messages.h"
 
 #include <QDateTime>
 #include <QHash>
@@ -176,7 +177,7 @@ ConfigFileContent parseConfigFile(const QByteArray &text, const QString &fileNam
             continue;
         }
         *slot = value.isNull() ? QStringLiteral("") : value;
-        FieldTexts single;
+        net::FieldTexts single;
         if (slot == &content.mac) {
             static const QRegularExpression macPattern(QStringLiteral("^[0-9A-Fa-f]{2}(:[0-9A-Fa-f]{2}){5}$"));
             if (!macPattern.match(value).hasMatch())
@@ -189,7 +190,7 @@ ConfigFileContent parseConfigFile(const QByteArray &text, const QString &fileNam
          : key == QLatin1String("port")    ? single.port
          : key == QLatin1String("gateway") ? single.gateway
                                            : single.mask) = *slot;
-        for (const QString &error : parseFields(single).syntaxErrors)
+        for (const QString &error : net::parseFields(single).syntaxErrors)
             content.errors << located(fileName, lineNumber, error);
     }
     if (seen.isEmpty() && content.errors.isEmpty())
@@ -201,7 +202,7 @@ ConfigFileContent parseConfigFile(const QByteArray &text, const QString &fileNam
 QStringList configRuleErrors(const ConfigFileContent &content, const QString &fileName)
 {
     QStringList errors;
-    for (const QString &rule : ruleViolations(parseFields(content.fields).config)) {
+    for (const QString &rule : net::ruleViolations(net::parseFields(content.fields).config)) {
         const int line = content.lines.value(rule.section(u' ', 0, 0));
         errors << (line ? located(fileName, line, rule) : QStringLiteral("%1: %2").arg(printable(fileName, 1024), rule));
     }
@@ -217,9 +218,9 @@ QByteArray formatConfigFile(const EncoderConfig &config, const QString &encoder)
                           "port = %5\n"
                           "gateway = %6\n"
                           "mask = %7\n")
-        .arg(encoder, QDateTime::currentDateTimeUtc().toString(Qt::ISODate), config.macText(), formatDotted(config.ip))
+        .arg(encoder, QDateTime::currentDateTimeUtc().toString(Qt::ISODate), config.macText(), net::formatDotted(config.ip))
         .arg(config.port)
-        .arg(formatDotted(config.gateway), formatDotted(config.mask))
+        .arg(net::formatDotted(config.gateway), net::formatDotted(config.mask))
         .toUtf8();
 }
 
@@ -289,23 +290,23 @@ Plan parsePlan(const QByteArray &text, const QString &fileName, bool force)
             return;
         }
         row.encoder = *encoder;
-        const ParsedFields parsed = parseFields(row.fields);
+        const net::ParsedFields parsed = net::parseFields(row.fields);
         for (const QString &syntax : parsed.syntaxErrors)
             error(syntax);
         if (!parsed.syntaxErrors.isEmpty())
             return;
         row.change = parsed.config;
         if (!force)
-            for (const QString &rule : ruleViolations(row.change))
+            for (const QString &rule : net::ruleViolations(row.change))
                 error(QStringLiteral("%1: %2").arg(row.encoder.text(), rule));
-        const quint64 key = quint64(*parseDotted(row.encoder.host)) << 16 | row.encoder.port;
+        const quint64 key = quint64(*net::parseDotted(row.encoder.host)) << 16 | row.encoder.port;
         if (const int other = encoders.value(key); other)
             error(QStringLiteral("encoder %1 is already on line %2").arg(row.encoder.text()).arg(other));
         else
             encoders.insert(key, row.line);
         if (row.change.ip) {
             if (const int other = newAddresses.value(*row.change.ip); other)
-                error(QStringLiteral("new ip %1 is already given on line %2").arg(formatDotted(*row.change.ip)).arg(other));
+                error(QStringLiteral("new ip %1 is already given on line %2").arg(net::formatDotted(*row.change.ip)).arg(other));
             else
                 newAddresses.insert(*row.change.ip, row.line);
         }
@@ -315,7 +316,7 @@ Plan parsePlan(const QByteArray &text, const QString &fileName, bool force)
     // once the plan is done; an encoder that moves away frees its address.
     QHash<std::uint32_t, const PlanRow *> kept;
     for (const PlanRow &row : plan.rows) {
-        const auto host = parseDotted(row.encoder.host);
+        const auto host = net::parseDotted(row.encoder.host);
         if (host && (!row.change.ip || *row.change.ip == *host))
             kept.insert(*host, &row);
     }
@@ -326,7 +327,7 @@ Plan parsePlan(const QByteArray &text, const QString &fileName, bool force)
         // One that writes the same address out again is already "given twice".
         if (holder && holder != &row && !holder->change.ip)
             errors.emplace_back(row.line, QStringLiteral("new ip %1 is the address of encoder %2 on line %3, which keeps it")
-                                              .arg(formatDotted(*row.change.ip), holder->encoder.text())
+                                              .arg(net::formatDotted(*row.change.ip), holder->encoder.text())
                                               .arg(holder->line));
     }
     if (plan.rows.empty() && errors.empty())

@@ -3,7 +3,7 @@
 // ("key = value" lines) and an apply plan (CSV). Both are checked whole before
 // anything is sent; every error names the file and the line.
 
-#include "AddressPlan.h"
+#include "AddressRules.h"
 #include "EncoderSession.h"
 
 #include <QByteArray>
@@ -22,7 +22,7 @@ enum class FileKind { Configuration, Plan };
 FileKind fileKind(const QByteArray &text);
 
 struct ConfigFileContent {
-    FieldTexts fields;   // the keys present; absent ones stay null
+    net::FieldTexts fields;   // the keys present; absent ones stay null
     QString mac;         // information only, never written
     QStringList errors;  // "FILE:LINE: ..."
     QHash<QString, int> lines;   // key -> its line, to place rule errors
@@ -39,8 +39,8 @@ struct PlanRow {
     int line = 0;
     EncoderAddress encoder;
     QString encoderText;   // as written
-    FieldTexts fields;     // empty cells stay null
-    PlannedConfig change;
+    net::FieldTexts fields;     // empty cells stay null
+    net::PlannedConfig change;
 };
 
 struct Plan {

@@ -18,13 +18,13 @@ QString configText(const QJsonValue &config)
         .arg(o.value(QStringLiteral("gateway")).toString(), o.value(QStringLiteral("mask")).toString());
 }
 
-QJsonObject plannedJson(const PlannedConfig &config, const EncoderConfig &holder)
+QJsonObject plannedJson(const net::PlannedConfig &config, const EncoderConfig &holder)
 {
     QJsonObject o = holder.toJson();
-    o[QStringLiteral("ip")] = formatDotted(*config.ip);
+    o[QStringLiteral("ip")] = net::formatDotted(*config.ip);
     o[QStringLiteral("port")] = *config.port;
-    o[QStringLiteral("gateway")] = formatDotted(*config.gateway);
-    o[QStringLiteral("mask")] = formatDotted(*config.mask);
+    o[QStringLiteral("gateway")] = net::formatDotted(*config.gateway);
+    o[QStringLiteral("mask")] = net::formatDotted(*config.mask);
     return o;
 }
 
@@ -95,7 +95,7 @@ WriteReport invalidReport(const QString &encoder, const QStringList &refusals)
     return {encoder, Outcome::Invalid, QJsonValue::Null, QJsonValue::Null, QJsonValue::Null, refusals};
 }
 
-WriteReport writeEncoder(const pnv::TessalinApi &api, const EncoderAddress &encoder, const PlannedConfig &change,
+WriteReport writeEncoder(const pnv::TessalinApi &api, const EncoderAddress &encoder, const net::PlannedConfig &change,
                          const WriteOptions &options)
 {
     const QString name = encoder.text();
@@ -108,9 +108,9 @@ WriteReport writeEncoder(const pnv::TessalinApi &api, const EncoderAddress &enco
         return report(name, Outcome::Failed, QJsonValue::Null, QJsonValue::Null, current.code,
                       QStringLiteral("read: %1").arg(describeCode(current.code)));
     const EncoderConfig &before = *current.config;
-    const PlannedConfig wanted = merged(before.planned(), change);
+    const net::PlannedConfig wanted = net::merged(before.planned(), change);
     if (!options.force) {
-        if (const QStringList refusals = ruleViolations(wanted); !refusals.isEmpty()) {
+        if (const QStringList refusals = net::ruleViolations(wanted); !refusals.isEmpty()) {
             WriteReport refused = invalidReport(name, refusals);
             refused.before = before.toJson();
             return refused;
@@ -119,10 +119,10 @@ WriteReport writeEncoder(const pnv::TessalinApi &api, const EncoderAddress &enco
     // Two devices on one address is the fault hardest to find afterwards:
     // a new ip where something answers already is refused, dry run or not.
     if (!options.force && options.probe && *wanted.ip != before.ip) {
-        if (const AddressProbe probe = options.probe(*wanted.ip, *wanted.port); probe.answered) {
+        if (const net::AddressProbe probe = options.probe(*wanted.ip, *wanted.port); probe.answered) {
             WriteReport refused = invalidReport(
                 name, {QStringLiteral("ip %1 is in use: %2; --force writes it anyway")
-                           .arg(formatDotted(*wanted.ip), probe.reason)});
+                           .arg(net::formatDotted(*wanted.ip), probe.reason)});
             refused.before = before.toJson();
             return refused;
         }

@@ -42,8 +42,8 @@ struct WriteOptions {
     bool force = false;   // skip the address rules and the address-in-use check; the encoder may still refuse
     bool verbose = false;
     // Asked before a new ip is written: whether something answers there already.
-    std::function<AddressProbe(std::uint32_t address, std::uint16_t port)> probe =
-        [](std::uint32_t address, std::uint16_t port) { return probeAddress(address, port); };
+    std::function<net::AddressProbe(std::uint32_t address, std::uint16_t port)> probe =
+        [](std::uint32_t address, std::uint16_t port) { return net::probeAddress(address, port); };
     // Asked after the read, before the write: true stops there, nothing written.
     std::function<bool()> interrupted;
 };
@@ -65,7 +65,7 @@ struct WriteReport {
     static std::optional<WriteReport> fromJson(const QJsonObject &object);
 };
 
-WriteReport writeEncoder(const pnv::TessalinApi &api, const EncoderAddress &encoder, const PlannedConfig &change,
+WriteReport writeEncoder(const pnv::TessalinApi &api, const EncoderAddress &encoder, const net::PlannedConfig &change,
                          const WriteOptions &options);
 
 // The report of a change refused before anything was sent.

@@ -2,10 +2,11 @@
 // the command line, one encoder or a whole plan of them, through the device
 // library. Output and exit codes are made for scripts as much as for people.
 
-#include "AddressPlan.h"
+#include "AddressRules.h"
 #include "CommandTable.h"
-#include "Doctor.h"
 #include "EncoderSession.h"
+#include "Messages.h"
+#include "Reach.h"
 #include "SafeFiles.h"
 #include "SignalWatch.h"
 #include "TextFiles.h"
@@ -27,6 +28,7 @@
 #include <optional>
 #include <unistd.h>
 
+using namespace pnv;
 using namespace pnv::ctl;
 
 namespace {
@@ -55,7 +57,7 @@ const QCommandLineOption kVacated = [] {
     return option;
 }();
 
-FieldTexts fieldTexts(const Invocation &call)
+net::FieldTexts fieldTexts(const Invocation &call)
 {
     const auto value = [&call](const QCommandLineOption &option) {
         return call.isSet(option) ? call.value(option) : QString();
@@ -69,10 +71,10 @@ WriteOptions writeOptions(const Invocation &call)
     options.dryRun = call.isSet(kDryRun);
     options.force = call.isSet(kForce);
     options.verbose = call.globals.verbose;
-    if (const auto vacated = call.parser.optionNames().contains(kVacated.names().first()) ? parseDotted(call.value(kVacated))
+    if (const auto vacated = call.parser.optionNames().contains(kVacated.names().first()) ? net::parseDotted(call.value(kVacated))
                                                                                           : std::nullopt) {
         options.probe = [vacated, probe = options.probe](std::uint32_t address, std::uint16_t port) {
-            return address == *vacated ? AddressProbe() : probe(address, port);
+            return address == *vacated ? net::AddressProbe() : probe(address, port);
         };
     }
     return options;
@@ -136,15 +138,15 @@ Result writeResult(const WriteReport &report)
 }
 
 // write and load: the same checks, the same verified write, the same report.
-Result runWrite(const Invocation &call, const FieldTexts &texts)
+Result runWrite(const Invocation &call, const net::FieldTexts &texts)
 {
     const WriteOptions options = writeOptions(call);
     const QString encoder = call.globals.encoder.text();
-    const ParsedFields parsed = parseFields(texts);
+    const net::ParsedFields parsed = net::parseFields(texts);
     if (!parsed.syntaxErrors.isEmpty())
         return writeResult(invalidReport(encoder, parsed.syntaxErrors));
     if (!options.force)
-        if (const QStringList refusals = ruleViolations(parsed.config); !refusals.isEmpty())
+        if (const QStringList refusals = net::ruleViolations(parsed.config); !refusals.isEmpty())
             return writeResult(invalidReport(encoder, refusals));
     const LibraryUse &library = boundLibrary(options.verbose);
     if (!library.api())
@@ -198,14 +200,14 @@ Result withConfiguration(const Globals &globals, const std::function<Result(cons
 Result commandRead(const Invocation &call)
 {
     return withConfiguration(call.globals, [](const EncoderConfig &config, QJsonObject object) {
-        const int prefix = prefixLength(config.mask);
+        const int prefix = net::prefixLength(config.mask);
         object[QStringLiteral("prefix")] = prefix < 0 ? QJsonValue(QJsonValue::Null) : QJsonValue(prefix);
         Result result;
         result.objects << object;
         result.lines << QStringLiteral("mac %1\nip %2\nport %3\ngateway %4\nmask %5")
-                            .arg(config.macText(), formatDotted(config.ip))
+                            .arg(config.macText(), net::formatDotted(config.ip))
                             .arg(config.port)
-                            .arg(formatDotted(config.gateway), formatDotted(config.mask));
+                            .arg(net::formatDotted(config.gateway), net::formatDotted(config.mask));
         return result;
     });
 }
@@ -279,14 +281,14 @@ Result checkResult(const QStringList &errors, const QString &okText)
 Result commandCheck(const Invocation &call)
 {
     const QString path = call.positional.value(0);
-    const FieldTexts fields = fieldTexts(call);
+    const net::FieldTexts fields = fieldTexts(call);
     if (!path.isEmpty() && (!fields.ip.isNull() || !fields.port.isNull() || !fields.gateway.isNull() || !fields.mask.isNull()))
         return Result::usage(QStringLiteral("check: give fields or a FILE, not both"));
     if (path.isEmpty()) {
-        const ParsedFields parsed = parseFields(fields);
+        const net::ParsedFields parsed = net::parseFields(fields);
         QStringList errors = parsed.syntaxErrors;
         if (errors.isEmpty())
-            errors = ruleViolations(parsed.config);
+            errors = net::ruleViolations(parsed.config);
         const bool complete = parsed.config.ip && parsed.config.port && parsed.config.gateway && parsed.config.mask;
         return checkResult(errors, QStringLiteral("ok: no rule refuses these fields")
                                        + (complete ? QString()
@@ -405,7 +407,7 @@ Result commandApply(const Invocation &call)
     // Addresses that rows of the plan move encoders away from.
     QSet<std::uint32_t> vacated;
     for (const PlanRow &row : plan.rows)
-        if (const auto host = parseDotted(row.encoder.host); host && row.change.ip && *row.change.ip != *host)
+        if (const auto host = net::parseDotted(row.encoder.host); host && row.change.ip && *row.change.ip != *host)
             vacated.insert(*host);
     std::vector<QStringList> workers;
     for (const PlanRow &row : plan.rows) {
@@ -417,7 +419,7 @@ Result commandApply(const Invocation &call)
             if (!value.isNull())
                 arguments << QStringLiteral("--") + option.names().first() << value;
         if (row.change.ip && vacated.contains(*row.change.ip))
-            arguments << QStringLiteral("--vacated") << formatDotted(*row.change.ip);
+            arguments << QStringLiteral("--vacated") << net::formatDotted(*row.change.ip);
         if (options.dryRun)
             arguments << QStringLiteral("--dry-run");
         if (options.force)
@@ -492,13 +494,13 @@ Result commandApply(const Invocation &call)
 std::optional<std::vector<std::uint32_t>> scanHosts(const QString &cidr)
 {
     const qsizetype slash = cidr.indexOf(u'/');
-    const auto base = parseDotted(slash < 0 ? QStringView(cidr) : QStringView(cidr).left(slash));
+    const auto base = net::parseDotted(slash < 0 ? QStringView(cidr) : QStringView(cidr).left(slash));
     // Digits only, as in an address: no blanks, signs or leading zeros.
-    const auto prefixValue = slash < 0 ? std::optional<std::uint16_t>(32) : parsePort(QStringView(cidr).mid(slash + 1));
+    const auto prefixValue = slash < 0 ? std::optional<std::uint16_t>(32) : net::parsePort(QStringView(cidr).mid(slash + 1));
     if (!base || !prefixValue || *prefixValue < 22 || *prefixValue > 32)
         return std::nullopt;
     const int prefix = *prefixValue;
-    const std::uint32_t mask = maskOfPrefix(prefix);
+    const std::uint32_t mask = net::maskOfPrefix(prefix);
     const std::uint32_t network = *base & mask;
     const std::uint32_t last = network | ~mask;
     std::vector<std::uint32_t> hosts;
@@ -512,7 +514,7 @@ Result commandScan(const Invocation &call)
 {
     const Globals &globals = call.globals;
     const auto jobs = jobsValue(call, 8);
-    const auto port = parsePort(call.value(kScanPort));
+    const auto port = net::parsePort(call.value(kScanPort));
     bool ok = false;
     const int timeoutMs = call.value(kTimeout).toInt(&ok);
     if (!jobs || !port || *port == 0 || !ok || timeoutMs < 1 || timeoutMs > 3000)
@@ -531,11 +533,11 @@ Result commandScan(const Invocation &call)
     const std::size_t batch = std::clamp<std::size_t>(hosts->size() / (std::size_t(*jobs) * 4), 1, 32);
     std::vector<QStringList> workers;
     for (std::size_t i = 0; i < hosts->size(); i += batch) {
-        QStringList arguments = globalWorkerArguments(globals, {formatDotted((*hosts)[i]), *port});
+        QStringList arguments = globalWorkerArguments(globals, {net::formatDotted((*hosts)[i]), *port});
         // The port travels with the addresses: the worker has no other way to know it.
         arguments << QStringLiteral("probe") << QStringLiteral("--port") << QString::number(*port);
         for (std::size_t j = i; j < std::min(hosts->size(), i + batch); ++j)
-            arguments << formatDotted((*hosts)[j]);
+            arguments << net::formatDotted((*hosts)[j]);
         workers.push_back(arguments);
     }
     Workers pool(globals, *jobs);
@@ -549,11 +551,11 @@ Result commandScan(const Invocation &call)
             problems << ended.problem;
         for (const QJsonObject &line : ended.lines)
             if (line.value(QStringLiteral("answered")).toBool())
-                found[*parseDotted(line.value(QStringLiteral("address")).toString())] = line;
+                found[*net::parseDotted(line.value(QStringLiteral("address")).toString())] = line;
     });
     Result result;
     for (const auto &[address, line] : found) {
-        const QString encoder = QStringLiteral("%1:%2").arg(formatDotted(address)).arg(*port);
+        const QString encoder = QStringLiteral("%1:%2").arg(net::formatDotted(address)).arg(*port);
         const QJsonValue mac = line.value(QStringLiteral("mac"));
         result.objects << QJsonObject{{QStringLiteral("encoder"), encoder}, {QStringLiteral("mac"), mac}};
         result.lines << QStringLiteral("%1 %2").arg(encoder, mac.isString() ? mac.toString() : QStringLiteral("(read failed)"));
@@ -569,7 +571,7 @@ Result commandScan(const Invocation &call)
 // The worker side of scan: links to each address in turn, one link at a time.
 Result commandProbe(const Invocation &call)
 {
-    const auto port = parsePort(call.value(kScanPort));
+    const auto port = net::parsePort(call.value(kScanPort));
     if (!port)
         return Result::failure(ExitCode::Usage, {});
     const LibraryUse &library = boundLibrary(call.globals.verbose);
@@ -577,7 +579,7 @@ Result commandProbe(const Invocation &call)
         return library.failure();
     Result result;
     for (const QString &address : call.positional) {
-        if (!parseDotted(address)) {
+        if (!net::parseDotted(address)) {
             result.exit = ExitCode::Usage;
             break;
         }
@@ -605,26 +607,26 @@ Result commandDoctor(const Invocation &call)
             return Result::usage(QStringLiteral("doctor: \"%1\" is not ADDRESS[:PORT]").arg(printable(call.positional.first())));
         encoder = *given;
     }
-    const std::uint32_t address = *parseDotted(encoder.host);
-    const std::vector<InterfaceAddress> addresses = localAddresses();
-    const RouteLookup lookup = routeTo(address, encoder.port, addresses);
-    const Reach reach = judgeReach(address, lookup.route, addresses);
+    const std::uint32_t address = *net::parseDotted(encoder.host);
+    const std::vector<net::InterfaceAddress> addresses = net::localAddresses();
+    const net::RouteLookup lookup = net::routeTo(address, encoder.port, addresses);
+    const net::Reach reach = net::judgeReach(address, lookup.route, addresses);
 
     Result result;
-    QJsonObject object = reachJson(lookup, reach);
+    QJsonObject object = net::reachJson(lookup, reach);
     object[QStringLiteral("encoder")] = encoder.text();
     result.lines << QStringLiteral("encoder %1").arg(encoder.text());
     if (lookup.route)
         result.lines << QStringLiteral("route: through %1, source address %2")
                             .arg(lookup.route->interface.isEmpty() ? QStringLiteral("(unknown interface)") : lookup.route->interface,
-                                 formatDotted(lookup.route->source));
+                                 net::formatDotted(lookup.route->source));
     else
         result.lines << QStringLiteral("route: none (%1)").arg(lookup.error);
     if (reach.inSubnet.empty())
         result.lines << QStringLiteral("subnet: no interface holds an address in a subnet containing %1").arg(encoder.host);
-    for (const InterfaceAddress &holder : reach.inSubnet)
+    for (const net::InterfaceAddress &holder : reach.inSubnet)
         result.lines << QStringLiteral("subnet: %1 holds %2/%3, which contains %4")
-                            .arg(holder.interface, formatDotted(holder.address))
+                            .arg(holder.interface, net::formatDotted(holder.address))
                             .arg(holder.prefix)
                             .arg(encoder.host);
 

@@ -3,7 +3,7 @@
 
 #include "AddressProbe.h"
 #include "CtlProcess.h"
-#include "Doctor.h"
+#include "Reach.h"
 #include "SafeFiles.h"
 #include "TextFiles.h"
 
@@ -24,6 +24,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+using namespace pnv;
 using namespace pnv::ctl;
 
 class CtlFilesTest final : public QObject {
@@ -203,7 +204,7 @@ void CtlFilesTest::savedFileReadsBack()
                                                       QStringLiteral("saved.conf"));
     QCOMPARE(content.errors, QStringList());
     QCOMPARE(content.mac, QStringLiteral("02:1A:2B:3C:4D:5E"));
-    const ParsedFields parsed = parseFields(content.fields);
+    const net::ParsedFields parsed = net::parseFields(content.fields);
     QCOMPARE(parsed.syntaxErrors, QStringList());
     // What load would send is byte for byte what the encoder held.
     QVERIFY(requestFor(parsed.config) == config.record);
@@ -404,7 +405,7 @@ void CtlFilesTest::addressInUse()
         QVERIFY(::listen(fd, 4) == 0);
     else
         ::close(fd);
-    const AddressProbe probe = probeAddress(INADDR_LOOPBACK, port);
+    const net::AddressProbe probe = net::probeAddress(INADDR_LOOPBACK, port);
     if (listening)
         ::close(fd);
     QVERIFY2(probe.checks.contains(QStringLiteral("tcp")), qPrintable(probe.skipped.join(u' ')));
@@ -440,20 +441,20 @@ void CtlFilesTest::reach()
     QFETCH(QString, route);
     QFETCH(QString, inSubnet);
     QFETCH(QString, suggestion);
-    std::vector<InterfaceAddress> addresses;
+    std::vector<net::InterfaceAddress> addresses;
     for (const QString &item : interfaces.split(u' ')) {
-        InterfaceAddress address;
+        net::InterfaceAddress address;
         address.interface = item.section(u'=', 0, 0);
-        address.address = *parseDotted(item.section(u'=', 1).section(u'/', 0, 0));
+        address.address = *net::parseDotted(item.section(u'=', 1).section(u'/', 0, 0));
         address.prefix = item.section(u'/', 1).section(u'-', 0, 0).toInt();
         address.up = !item.endsWith(QLatin1String("-down"));
         address.loopback = address.interface == QLatin1String("lo");
         addresses.push_back(address);
     }
-    const Reach reach = judgeReach(*parseDotted(encoder),
-                                   route.isEmpty() ? std::nullopt : std::optional<Route>(Route{route, 0}), addresses);
+    const net::Reach reach = net::judgeReach(*net::parseDotted(encoder),
+                                   route.isEmpty() ? std::nullopt : std::optional<net::Route>(net::Route{route, 0}), addresses);
     QStringList holders;
-    for (const InterfaceAddress &holder : reach.inSubnet)
+    for (const net::InterfaceAddress &holder : reach.inSubnet)
         holders << holder.interface;
     QCOMPARE(holders.join(u' '), inSubnet);
     QCOMPARE(reach.suggestion, suggestion);

@@ -1,6 +1,6 @@
-#include "Doctor.h"
+#include "Reach.h"
 
-#include "AddressPlan.h"
+#include "AddressRules.h"
 
 #include <QJsonArray>
 
@@ -13,7 +13,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-namespace pnv::ctl {
+namespace pnv::net {
 namespace {
 
 bool contains(const InterfaceAddress &holder, std::uint32_t address)
@@ -135,4 +135,4 @@ QJsonObject reachJson(const RouteLookup &lookup, const Reach &reach)
                                                                       : QJsonValue(reach.suggestion)}};
 }
 
-} // namespace pnv::ctl
+} // namespace pnv::net

@@ -1,13 +1,15 @@
 // The address rules as one table: what each field may hold, alone and
 // together, and the exact words of every refusal.
 
-#include "AddressPlan.h"
+#include "AddressRules.h"
+#include "Messages.h"
 
 #include <QTest>
 
-using namespace pnv::ctl;
+using namespace pnv;
+using namespace pnv::net;
 
-class AddressPlanTest final : public QObject {
+class AddressRulesTest final : public QObject {
     Q_OBJECT
 
 private slots:
@@ -23,7 +25,7 @@ namespace {
 constexpr const char *none = nullptr;
 } // namespace
 
-void AddressPlanTest::rules_data()
+void AddressRulesTest::rules_data()
 {
     QTest::addColumn<QString>("ip");
     QTest::addColumn<QString>("port");
@@ -104,7 +106,7 @@ void AddressPlanTest::rules_data()
         "ip \"\\u001b]0;x\\u0007\\u001b[2J\" is not a dotted address of four octets 0 to 255");
 }
 
-void AddressPlanTest::rules()
+void AddressRulesTest::rules()
 {
     QFETCH(QString, ip);
     QFETCH(QString, port);
@@ -114,29 +116,29 @@ void AddressPlanTest::rules()
     QFETCH(QString, refusal);
     const QStringList expected = refusal.isEmpty() ? QStringList() : refusal.split(u'|');
 
-    const ParsedFields parsed = parseFields({ip, port, gateway, mask});
+    const net::ParsedFields parsed = net::parseFields({ip, port, gateway, mask});
     if (syntax) {
         QCOMPARE(parsed.syntaxErrors, expected);
         return;
     }
     QCOMPARE(parsed.syntaxErrors, QStringList());
-    QCOMPARE(ruleViolations(parsed.config), expected);
+    QCOMPARE(net::ruleViolations(parsed.config), expected);
     // Fields not given stay absent, so write keeps the encoder's own values.
     QCOMPARE(parsed.config.ip.has_value(), !ip.isNull());
     QCOMPARE(parsed.config.gateway.has_value(), !gateway.isNull());
 }
 
-void AddressPlanTest::prefixLengths()
+void AddressRulesTest::prefixLengths()
 {
-    QCOMPARE(prefixLength(0xFFFFFF00U), 24);
-    QCOMPARE(prefixLength(0U), 0);
-    QCOMPARE(prefixLength(0xFFFFFFFFU), 32);
-    QCOMPARE(prefixLength(0xFF00FF00U), -1);
-    QCOMPARE(prefixLength(0x7FFFFFFFU), -1);   // ones not from the top
-    QCOMPARE(formatDotted(*parseDotted(u"192.168.0.1")), QStringLiteral("192.168.0.1"));
+    QCOMPARE(net::prefixLength(0xFFFFFF00U), 24);
+    QCOMPARE(net::prefixLength(0U), 0);
+    QCOMPARE(net::prefixLength(0xFFFFFFFFU), 32);
+    QCOMPARE(net::prefixLength(0xFF00FF00U), -1);
+    QCOMPARE(net::prefixLength(0x7FFFFFFFU), -1);   // ones not from the top
+    QCOMPARE(net::formatDotted(*net::parseDotted(u"192.168.0.1")), QStringLiteral("192.168.0.1"));
 }
 
-void AddressPlanTest::printableText_data()
+void AddressRulesTest::printableText_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("shown");
@@ -149,12 +151,12 @@ void AddressPlanTest::printableText_data()
                                             << QString(79, u'x') + QStringLiteral("... (81 characters)");
 }
 
-void AddressPlanTest::printableText()
+void AddressRulesTest::printableText()
 {
     QFETCH(QString, text);
     QFETCH(QString, shown);
     QCOMPARE(printable(text), shown);
 }
 
-QTEST_GUILESS_MAIN(AddressPlanTest)
-#include "tst_addressplan.moc"
+QTEST_GUILESS_MAIN(AddressRulesTest)
+#include "tst_addressrules.moc"

@@ -1,6 +1,6 @@
 #include "AddressProbe.h"
 
-#include "AddressPlan.h"
+#include "AddressRules.h"
 
 #include <QDeadlineTimer>
 
@@ -14,7 +14,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-namespace pnv::ctl {
+namespace pnv::net {
 namespace {
 
 constexpr std::uint16_t kSequence = 1;
@@ -170,4 +170,4 @@ AddressProbe probeAddress(std::uint32_t address, std::uint16_t port, int waitMs)
     return probe;
 }
 
-} // namespace pnv::ctl
+} // namespace pnv::net

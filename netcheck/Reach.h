@@ -14,7 +14,7 @@
 #include <optional>
 #include <vector>
 
-namespace pnv::ctl {
+namespace pnv::net {
 
 struct InterfaceAddress {
     QString interface;
@@ -53,4 +53,4 @@ Reach judgeReach(std::uint32_t encoder, const std::optional<Route> &route,
 // {"route": {"interface", "source"} or null, "route-error", "in-subnet": [...], "suggestion"}
 QJsonObject reachJson(const RouteLookup &lookup, const Reach &reach);
 
-} // namespace pnv::ctl
+} // namespace pnv::net

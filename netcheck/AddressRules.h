@@ -1,8 +1,8 @@
 #pragma once
-// The address plan rules that pnv3400ctl applies before it sends anything:
+// The address rules a configuration is judged by before anything is sent:
 // strict text syntax for addresses and ports, and the rules a configuration
-// must meet to be usable on a network. One module, so that check, write, load
-// and apply refuse exactly the same things with exactly the same words.
+// must meet to be usable on a network. One module, so that pnv3400ctl's
+// commands and the window refuse exactly the same things with the same words.
 
 #include <QString>
 #include <QStringList>
@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <optional>
 
-namespace pnv::ctl {
+namespace pnv::net {
 
 // Dotted decimal, four octets of 0 to 255, nothing else: no blanks, no signs,
 // no leading zeros (other tools read "010" as octal, so it is refused rather
@@ -57,13 +57,7 @@ ParsedFields parseFields(const FieldTexts &texts);
 // judged with the fields present is met.
 QStringList ruleViolations(const PlannedConfig &config);
 
-// `text` fit for a message on a terminal: control characters escaped as JSON
-// escapes them (\n, \t, \u001b, ...), so that a hostile file or argument cannot
-// retitle or clear the terminal, and cut after `limit` characters with "..."
-// and the full length.
-QString printable(QStringView text, qsizetype limit = 80);
-
 // The fields of `change` that are set, over `base`.
 PlannedConfig merged(const PlannedConfig &base, const PlannedConfig &change);
 
-} // namespace pnv::ctl
+} // namespace pnv::net

@@ -10,7 +10,7 @@
 
 #include <cstdint>
 
-namespace pnv::ctl {
+namespace pnv::net {
 
 constexpr int kProbeWaitMs = 400;
 
@@ -23,4 +23,4 @@ struct AddressProbe {
 
 AddressProbe probeAddress(std::uint32_t address, std::uint16_t port, int waitMs = kProbeWaitMs);
 
-} // namespace pnv::ctl
+} // namespace pnv::net
