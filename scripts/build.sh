@@ -10,6 +10,10 @@ if [ "${1:-}" = "--sanitize" ]; then
   dir="$root/build-sanitize"
   flags+=(-DPNV_SANITIZE=ON)
 fi
+# A compiler cache, where one is installed, makes rebuilds in other checkouts cheap.
+if command -v ccache >/dev/null; then
+  flags+=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
 # CI treats every warning as an error and builds the benchmarks too.
 if [ -n "${CI:-}" ]; then flags+=(-DPNV_WERROR=ON -DPNV_BUILD_BENCH=ON); fi
 
