@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace tessalin::bridge {
+namespace pnv::winebridge {
 namespace {
 
 constexpr std::uint8_t kMagic0 = 'T';
@@ -150,4 +150,4 @@ bool decodeCall(const Frame &frame, CallRequest &call)
     }
 }
 
-} // namespace tessalin::bridge
+} // namespace pnv::winebridge

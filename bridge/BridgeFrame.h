@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-namespace tessalin::bridge {
+namespace pnv::winebridge {
 
 inline constexpr std::size_t kHeaderSize = 8;
 // Covers the largest buffer forwarded (kMaxBuffer) plus the call's numbers and
@@ -88,4 +88,4 @@ bool decodeCall(const Frame &frame, CallRequest &call);
 // How many buffer bytes travel for a capacity: none for a null or empty buffer.
 std::size_t forwardedBytes(std::int32_t capacity, bool nullBuffer);
 
-} // namespace tessalin::bridge
+} // namespace pnv::winebridge

@@ -6,7 +6,6 @@
 
 #include "BridgeFrame.h"
 #include "Deadline.h"
-#include "PeFile.h"
 #include "WineHost.h"
 #include "tessalin.h"
 #include "tessalin_bridge.h"
@@ -21,7 +20,7 @@
 
 namespace {
 
-namespace bridge = tessalin::bridge;
+namespace bridge = pnv::winebridge;
 
 std::mutex g_bindLock;
 std::shared_ptr<bridge::WineHost> g_host;   // null until bound

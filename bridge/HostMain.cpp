@@ -6,6 +6,7 @@
 // while a call is in progress, as they do in-process.
 
 #include "BridgeFrame.h"
+#include "tessalin_entry_points.h"
 
 #include <windows.h>
 #include <shellapi.h>
@@ -19,14 +20,10 @@
 
 namespace {
 
-namespace bridge = tessalin::bridge;
+namespace bridge = pnv::winebridge;
 
 struct Api {
-    int32_t (*S_Connect)(const char *, int32_t, int32_t) = nullptr;
-    void (*S_Disconnect)() = nullptr;
-    int32_t (*ConfigRead)(uint8_t *, int32_t) = nullptr;
-    int32_t (*ConfigWrite)(uint8_t *, int32_t) = nullptr;
-    void (*DLLClose)() = nullptr;
+    TESSALIN_ENTRY_POINTS(TESSALIN_POINTER_MEMBER)
 };
 
 // Exit codes, for the bridge's diagnostics.
@@ -211,11 +208,9 @@ int main()
     if (!module)
         fail(pathText + ": cannot be loaded (Windows error " + std::to_string(::GetLastError()) + ")");
     Api api;
-    resolve(module, "S_Connect", api.S_Connect, pathText);
-    resolve(module, "S_Disconnect", api.S_Disconnect, pathText);
-    resolve(module, "ConfigRead", api.ConfigRead, pathText);
-    resolve(module, "ConfigWrite", api.ConfigWrite, pathText);
-    resolve(module, "DLLClose", api.DLLClose, pathText);
+#define RESOLVE(name, result, parameters) resolve(module, #name, api.name, pathText);
+    TESSALIN_ENTRY_POINTS(RESOLVE)
+#undef RESOLVE
 
     bridge::Frame ready{bridge::Type::Ready, 0, {}};
     bridge::putInt(ready.payload, static_cast<std::int32_t>(sizeof(void *) * 8));

@@ -1,6 +1,7 @@
 #include "WineHost.h"
 
 #include "PeFile.h"
+#include "tessalin_entry_points.h"
 #include "tessalin_codes.h"
 
 #include <dlfcn.h>
@@ -21,7 +22,7 @@
 
 extern char **environ;
 
-namespace tessalin::bridge {
+namespace pnv::winebridge {
 namespace {
 
 // A warm Wine start takes about a second, a new prefix some seconds more; a
@@ -150,7 +151,7 @@ HostPlan planHost(const std::string &dll, const std::string &hostDir, std::strin
         error = file.problem;
         return plan;
     }
-    for (const char *name : kEntryPoints) {
+    for (const char *name : {TESSALIN_ENTRY_POINTS(TESSALIN_ENTRY_POINT_NAME)}) {
         if (std::find(file.exports.begin(), file.exports.end(), name) == file.exports.end()) {
             error = dll + ": entry point '" + name + "' not found";
             return plan;
@@ -447,8 +448,7 @@ void WineHost::notify(Type type)
     std::lock_guard<std::mutex> lock(m_ioLock);
     if (m_process.pid < 0 || m_process.closing)
         return;
-    if (!writeLocked(Frame{type, 0, {}}))
-        return;
+    writeLocked(Frame{type, 0, {}});
 }
 
 void WineHost::finish()
@@ -461,4 +461,4 @@ void WineHost::finish()
     m_process.closing = true;
 }
 
-} // namespace tessalin::bridge
+} // namespace pnv::winebridge

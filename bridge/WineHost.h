@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-namespace tessalin::bridge {
+namespace pnv::winebridge {
 
 struct Reply {
     std::int32_t result = 0;
@@ -78,4 +78,4 @@ private:
     std::vector<pid_t> m_ending;   // hosts told to end, reaped later
 };
 
-} // namespace tessalin::bridge
+} // namespace pnv::winebridge

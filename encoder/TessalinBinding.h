@@ -15,11 +15,7 @@
 namespace pnv {
 
 struct TessalinApi {
-    int32_t (*S_Connect)(const char *address, int32_t mode, int32_t port) = nullptr;
-    void (*S_Disconnect)() = nullptr;
-    int32_t (*ConfigRead)(uint8_t *buffer, int32_t capacity) = nullptr;
-    int32_t (*ConfigWrite)(uint8_t *buffer, int32_t capacity) = nullptr;
-    void (*DLLClose)() = nullptr;
+    TESSALIN_ENTRY_POINTS(TESSALIN_POINTER_MEMBER)
 };
 
 // The Linux file name of the device library.

@@ -5,7 +5,6 @@
 
 #include "BridgeFrame.h"
 #include "CtlProcess.h"
-#include "PeFile.h"
 #include "SimulatorProcess.h"
 #include "WindowFixture.h"
 
@@ -86,7 +85,7 @@ private slots:
 
 void BridgeTest::framingRoundTrip()
 {
-    namespace bridge = tessalin::bridge;
+    namespace bridge = pnv::winebridge;
     bridge::CallRequest write;
     write.type = bridge::Type::Write;
     write.budgetMs = 500;

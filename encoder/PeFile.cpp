@@ -5,7 +5,7 @@
 #include <fstream>
 #include <iterator>
 
-namespace tessalin::bridge {
+namespace pnv {
 namespace {
 
 // No device library comes near this; a larger file is not one.
@@ -154,4 +154,4 @@ LibraryFile inspectLibraryBytes(const std::vector<std::uint8_t> &bytes, const st
     return file;
 }
 
-} // namespace tessalin::bridge
+} // namespace pnv
