@@ -81,6 +81,17 @@ BRIDGE_API int TessalinBridge_Bind(const char *dllPath, char *error, size_t erro
     return 0;
 }
 
+BRIDGE_API void TessalinBridge_SetLog(void (*sink)(void *context, const char *line), void *context)
+{
+    bridge::setLogSink(sink, context);
+}
+
+BRIDGE_API int TessalinBridge_PreparingPrefix(void)
+{
+    const auto host = currentHost();
+    return host && host->preparingPrefix() ? 1 : 0;
+}
+
 BRIDGE_API int32_t S_Connect(const char *address, int32_t mode, int32_t port)
 {
     const auto host = currentHost();

@@ -25,9 +25,10 @@ extern char **environ;
 namespace pnv::winebridge {
 namespace {
 
-// A warm Wine start takes about a second, a new prefix some seconds more; a
-// loaded machine can take several times that. Bounded either way.
-constexpr std::chrono::seconds kStartBound{30};
+// A start on a made prefix takes 0.1 s with its wineserver running and under
+// a second without; a loaded machine takes several times that, and a DllMain
+// that hangs must not hold a Connect for long. A new prefix takes far longer.
+constexpr std::chrono::seconds kStartBound{15};
 constexpr std::chrono::seconds kNewPrefixBound{180};
 // Beyond the call's own budget: the DLL answers a time-out itself, and the
 // pipe round trip through Wine needs its moment.
@@ -106,6 +107,24 @@ std::string ownFolder()
     return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
 }
 
+// Wine's drive Z: is the Linux root.
+std::string windowsPath(const std::string &absolute)
+{
+    std::string path = "Z:" + absolute;
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return path;
+}
+
+// A folder of our own for a host's call FIFO: in the runtime folder, which
+// only we can enter, or else a private one made under the temporary folder.
+std::string makeCallsFolder()
+{
+    const char *runtime = std::getenv("XDG_RUNTIME_DIR");
+    std::string base = runtime && *runtime == '/' && ::access(runtime, W_OK | X_OK) == 0 ? runtime : "/tmp";
+    std::string folder = base + "/pnv3400-bridge-XXXXXX";
+    return ::mkdtemp(folder.data()) ? folder : std::string();
+}
+
 // Writes to a pipe whose reader may be gone, without SIGPIPE reaching the caller.
 bool writeAll(int fd, const std::uint8_t *data, std::size_t size)
 {
@@ -157,12 +176,17 @@ HostPlan planHost(const std::string &dll, const std::string &hostDir, std::strin
             return plan;
         }
     }
-    if (file.bits == 64) {
-        plan.loader = searchPath("wine64");
-        if (plan.loader.empty())
-            plan.loader = searchPath("wine");
-    } else {
+    plan.loader = searchPath(file.bits == 64 ? "wine64" : "wine");
+    if (plan.loader.empty())
         plan.loader = searchPath("wine");
+    // Debian's wine is a script that picks the 32-bit loader whenever it is
+    // installed, which starts a 64-bit host through start.exe: a process
+    // between us and the host, whose end leaves the host running. The
+    // loader of the DLL's machine type is started directly instead.
+    if (!plan.loader.empty() && startsWithShebang(plan.loader)) {
+        const char *direct = file.bits == 64 ? "/usr/lib/wine/wine64" : "/usr/lib/wine/wine";
+        if (isExecutable(direct))
+            plan.loader = direct;
     }
     if (plan.loader.empty()) {
         error = dll + ": a Windows DLL needs Wine, which is not installed (install the package wine: "
@@ -194,8 +218,7 @@ HostPlan planHost(const std::string &dll, const std::string &hostDir, std::strin
         return plan;
     }
     // Wine's drive Z: is the Linux root.
-    plan.windowsPath = std::string("Z:") + absolute;
-    std::replace(plan.windowsPath.begin(), plan.windowsPath.end(), '/', '\\');
+    plan.windowsPath = windowsPath(absolute);
     plan.bits = file.bits;
     plan.dll = dll;
     return plan;
@@ -246,8 +269,30 @@ void WineHost::startLocked()
         ::close(toHost[1]);
         return;
     }
+    int log[2];
+    if (::pipe2(log, O_CLOEXEC) != 0) {
+        for (const int fd : {toHost[0], toHost[1], fromHost[0], fromHost[1]})
+            ::close(fd);
+        return;
+    }
     m_process = Process{};
-    m_process.newPrefix = !exists(m_plan.prefix + "/system.reg");
+    // Calls go through a FIFO, apart from the notices on the standard input,
+    // so that the host's loading thread alone reads them. Opened both ways:
+    // never blocks, and the host meets no end of it while we live.
+    m_process.callsFolder = makeCallsFolder();
+    const std::string fifo = m_process.callsFolder + "/calls";
+    if (m_process.callsFolder.empty() || ::mkfifo(fifo.c_str(), 0600) != 0
+        || (m_process.calls = ::open(fifo.c_str(), O_RDWR | O_CLOEXEC)) < 0) {
+        report(std::string("cannot make the host's call channel: ") + std::strerror(errno));
+        dropCallsFolder();
+        for (const int fd : {toHost[0], toHost[1], fromHost[0], fromHost[1], log[0], log[1]})
+            ::close(fd);
+        return;
+    }
+    // A wineserver writes the registry files only when it ends, so a prefix
+    // made by a run whose wineserver still lives has none yet: its drive is
+    // what tells that Wine made it.
+    m_process.newPrefix = !exists(m_plan.prefix + "/system.reg") && !exists(m_plan.prefix + "/drive_c");
     if (m_process.newPrefix)
         std::fprintf(stderr, "%s: setting up the Wine prefix %s for the first time; this takes some seconds\n",
                      m_plan.dll.c_str(), m_plan.prefix.c_str());
@@ -272,13 +317,16 @@ void WineHost::startLocked()
     for (auto &entry : env)
         envp.push_back(entry.data());
     envp.push_back(nullptr);
-    std::string loader = m_plan.loader, exe = m_plan.hostExe, dll = m_plan.windowsPath;
-    char *argv[] = {loader.data(), exe.data(), dll.data(), nullptr};
+    std::string loader = m_plan.loader, exe = m_plan.hostExe, dll = m_plan.windowsPath, calls = windowsPath(fifo);
+    char *argv[] = {loader.data(), exe.data(), dll.data(), calls.data(), nullptr};
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, toHost[0], 0);
     posix_spawn_file_actions_adddup2(&actions, fromHost[1], 1);
+    // Never our own standard error: what Wine and the DLL print, and what
+    // they start (a wineserver too) holds, is the log pipe.
+    posix_spawn_file_actions_adddup2(&actions, log[1], 2);
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
     // The caller may ignore or block signals; the host starts with the defaults.
@@ -297,15 +345,22 @@ void WineHost::startLocked()
     posix_spawnattr_destroy(&attributes);
     ::close(toHost[0]);
     ::close(fromHost[1]);
+    ::close(log[1]);
     if (rc != 0) {
-        std::fprintf(stderr, "%s: cannot start %s: %s\n", m_plan.dll.c_str(), loader.c_str(), std::strerror(rc));
+        report(std::string("cannot start ") + loader + ": " + std::strerror(rc));
         ::close(toHost[1]);
         ::close(fromHost[0]);
+        ::close(log[0]);
+        ::close(m_process.calls);
+        dropCallsFolder();
+        m_process = Process{};
         return;
     }
     m_process.pid = pid;
     m_process.in = toHost[1];
     m_process.out = fromHost[0];
+    const auto slash = m_plan.dll.rfind('/');
+    m_process.log = std::make_unique<LogRelay>(log[0], m_plan.dll.substr(slash == std::string::npos ? 0 : slash + 1) + ": ");
 }
 
 void WineHost::endLocked(bool kill)
@@ -314,9 +369,12 @@ void WineHost::endLocked(bool kill)
         return;
     if (m_process.in >= 0)
         ::close(m_process.in);
+    ::close(m_process.calls);
     ::close(m_process.out);
+    dropCallsFolder();
     int status;
-    if (kill) {
+    if (m_process.exited) {
+    } else if (kill) {
         ::kill(m_process.pid, SIGKILL);
         ::waitpid(m_process.pid, &status, 0);
     } else if (::waitpid(m_process.pid, &status, WNOHANG) == 0) {
@@ -325,12 +383,37 @@ void WineHost::endLocked(bool kill)
     m_process = Process{};
 }
 
-bool WineHost::writeLocked(const Frame &frame)
+void WineHost::dropCallsFolder()
 {
-    if (m_process.in < 0)
+    if (m_process.callsFolder.empty())
+        return;
+    ::unlink((m_process.callsFolder + "/calls").c_str());
+    ::rmdir(m_process.callsFolder.c_str());
+    m_process.callsFolder.clear();
+}
+
+bool WineHost::exitedLocked()
+{
+    int status;
+    if (!m_process.exited && ::waitpid(m_process.pid, &status, WNOHANG) == m_process.pid)
+        m_process.exited = true;
+    return m_process.exited;
+}
+
+void WineHost::report(const std::string &what) const { std::fprintf(stderr, "%s: %s\n", m_plan.dll.c_str(), what.c_str()); }
+
+bool WineHost::preparingPrefix()
+{
+    std::lock_guard<std::mutex> lock(m_ioLock);
+    return m_process.pid >= 0 && m_process.newPrefix && !m_process.ready;
+}
+
+bool WineHost::writeLocked(int fd, const Frame &frame)
+{
+    if (fd < 0)
         return false;
     const auto bytes = encode(frame);
-    return writeAll(m_process.in, bytes.data(), bytes.size());
+    return writeAll(fd, bytes.data(), bytes.size());
 }
 
 WineHost::Read WineHost::readFrame(int fd, Decoder &decoder, Clock::time_point until, Frame &frame)
@@ -375,8 +458,15 @@ std::uint8_t WineHost::call(const CallRequest &request, Reply &reply)
     bool ready, newPrefix;
     {
         std::lock_guard<std::mutex> lock(m_ioLock);
-        if (m_process.closing)
+        // A host that ended between calls (killed, or its DLL's own thread
+        // crashed) is noticed here: the call that finds it fails as a lost
+        // link does in-process, and a connect starts a new one.
+        if (m_process.closing || (m_process.pid >= 0 && exitedLocked())) {
+            const bool lost = !m_process.closing;
             endLocked(false);
+            if (lost && request.type != Type::Connect)
+                return TESSALIN_LINK_DOWN;
+        }
         if (m_process.pid < 0) {
             // Only a connect brings a link, so only a connect starts a host:
             // without one there is no link to read or write.
@@ -404,29 +494,45 @@ std::uint8_t WineHost::call(const CallRequest &request, Reply &reply)
     if (!ready) {
         const Read got = readFrame(out, m_process.decoder, Clock::now() + (newPrefix ? kNewPrefixBound : kStartBound), frame);
         if (got == Read::Frame && frame.type == Type::Failed) {
-            std::fprintf(stderr, "%s\n", std::string(frame.payload.begin(), frame.payload.end()).c_str());
+            report(decodeFailed(frame));
+            return giveUp(TESSALIN_LINK_DOWN);
+        }
+        int bits = 0;
+        if (got == Read::Frame && frame.type == Type::Ready && (!decodeReady(frame, bits) || bits != m_plan.bits)) {
+            report("the Wine host runs " + std::to_string(bits) + "-bit code for a " + std::to_string(m_plan.bits)
+                   + "-bit DLL");
             return giveUp(TESSALIN_LINK_DOWN);
         }
         if (got != Read::Frame || frame.type != Type::Ready) {
             if (got == Read::TimedOut)
-                std::fprintf(stderr, "%s: the Wine host did not start in time\n", m_plan.dll.c_str());
+                report("the Wine host did not start in time (does the DLL's start-up code, DllMain, return?)");
             else
-                std::fprintf(stderr, "%s: the Wine host ended at its start (is Wine working? try: WINEPREFIX=%s wine64 wineboot)\n",
-                             m_plan.dll.c_str(), m_plan.prefix.c_str());
+                report("the Wine host ended at its start (is Wine working? try: WINEPREFIX=" + m_plan.prefix + " "
+                       + m_plan.loader + " wineboot)");
             return giveUp(TESSALIN_LINK_DOWN);
         }
         {
             std::lock_guard<std::mutex> lock(m_ioLock);
             m_process.ready = true;
+            dropCallsFolder();   // the host has it open
         }
         // Waiting for the host was not the call's time.
         end = Clock::now() + std::chrono::milliseconds(request.budgetMs);
     }
     {
-        std::lock_guard<std::mutex> lock(m_ioLock);
-        if (m_process.closing || !writeLocked(encodeCall(request)))
+        std::unique_lock<std::mutex> lock(m_ioLock);
+        if (m_process.closing)
             return TESSALIN_LINK_DOWN;
+        if (!writeLocked(m_process.calls, encodeCall(request))) {
+            lock.unlock();
+            return giveUp(TESSALIN_LINK_DOWN);
+        }
+        m_process.inCall = true;
     }
+    const auto ended = [this] {
+        std::lock_guard<std::mutex> lock(m_ioLock);
+        m_process.inCall = false;
+    };
     switch (readFrame(out, m_process.decoder, end + kGrace, frame)) {
     case Read::Frame:
         break;
@@ -437,9 +543,14 @@ std::uint8_t WineHost::call(const CallRequest &request, Reply &reply)
     case Read::Garbage:
         return giveUp(TESSALIN_RECEIVE_ERROR);
     }
-    if (frame.type != Type::Result || !getInt(frame.payload, 0, reply.result))
+    ended();
+    if (frame.type == Type::Failed) {
+        // The DLL crashed: said where, at the code a broken link has.
+        report(decodeFailed(frame));
+        return giveUp(TESSALIN_LINK_DOWN);
+    }
+    if (!decodeResult(frame, reply))
         return giveUp(TESSALIN_RECEIVE_ERROR);
-    reply.bytes.assign(frame.payload.begin() + 4, frame.payload.end());
     return TESSALIN_SUCCESS;
 }
 
@@ -448,7 +559,9 @@ void WineHost::notify(Type type)
     std::lock_guard<std::mutex> lock(m_ioLock);
     if (m_process.pid < 0 || m_process.closing)
         return;
-    writeLocked(Frame{type, 0, {}});
+    // During a call the loading thread is busy in the DLL: the notice goes
+    // to the host's other thread. Otherwise it queues behind the calls.
+    writeLocked(m_process.inCall ? m_process.in : m_process.calls, Frame{type, 0, {}});
 }
 
 void WineHost::finish()

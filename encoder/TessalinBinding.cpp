@@ -151,6 +151,20 @@ TessalinLibrary::~TessalinLibrary()
         ::dlclose(m_handle);
 }
 
+bool TessalinLibrary::preparingWinePrefix() const
+{
+    using PreparingFn = int (*)();
+    const auto preparing = reinterpret_cast<PreparingFn>(::dlsym(m_handle, "TessalinBridge_PreparingPrefix"));
+    return preparing && preparing() != 0;
+}
+
+void TessalinLibrary::setBridgeLog(void (*sink)(void *context, const char *line), void *context) const
+{
+    using SetLogFn = void (*)(void (*)(void *, const char *), void *);
+    if (const auto setLog = reinterpret_cast<SetLogFn>(::dlsym(m_handle, "TessalinBridge_SetLog")))
+        setLog(sink, context);
+}
+
 LibraryReference::~LibraryReference() { release(); }
 
 void LibraryReference::acquire(const std::string &pathOrName)

@@ -3,18 +3,93 @@
  *   FAULT_CRASH_READ   ConfigRead writes through a null pointer
  *   FAULT_HANG_READ    ConfigRead never returns
  *   FAULT_NO_WRITE     ConfigWrite is not exported
+ *   FAULT_VENDOR       behaves as vendors' DLLs do: prints to its standard
+ *                      output and error and reads its standard input in
+ *                      every call, keeps thread-affine state (the loading
+ *                      thread, a hidden window that must see the message it
+ *                      posted itself dispatched between calls), and takes
+ *                      its time over the first call. A call on any other
+ *                      thread, or before its message was dispatched, fails
+ *                      with a code of its own (0x70 + what went wrong)
+ *   FAULT_NEEDS_ABSENT imports from pnvabsent.dll, which is never installed
+ *   FAULT_ABSENT       that DLL itself, built only so the import can link
  * Everything else answers at once like a linked encoder; without a switch
  * (FAULT_ANSWERING) nothing misbehaves, and the benchmark times the bridge
  * alone with it. */
 #include <stdint.h>
+#include <stdio.h>
 #include <string.h>
 #include <windows.h>
 
 #define EXPORT __declspec(dllexport)
 
+#if defined(FAULT_ABSENT)
+EXPORT int absent_function(void) { return 0; }
+#else
+
+#if defined(FAULT_NEEDS_ABSENT)
+__declspec(dllimport) int absent_function(void);
+#endif
+
+#if defined(FAULT_VENDOR)
+static DWORD g_loader;
+static HWND g_window;
+static volatile LONG g_posted, g_dispatched;
+static int g_calls;
+
+static LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM w, LPARAM l)
+{
+    if (message == WM_APP)
+        InterlockedIncrement(&g_dispatched);
+    return DefWindowProcW(window, message, w, l);
+}
+
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
+{
+    (void)reserved;
+    if (reason == DLL_PROCESS_ATTACH) {
+        g_loader = GetCurrentThreadId();
+        WNDCLASSW cls;
+        memset(&cls, 0, sizeof cls);
+        cls.lpfnWndProc = windowProc;
+        cls.hInstance = instance;
+        cls.lpszClassName = L"PnvVendorHidden";
+        RegisterClassW(&cls);
+        g_window = CreateWindowExW(0, L"PnvVendorHidden", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, NULL, instance, NULL);
+    }
+    return TRUE;
+}
+
+/* 0 when this call may go on; otherwise the code it fails with. */
+static int32_t vendorChecks(const char *entry)
+{
+    char line[64];
+    printf("vendor debug: %s\n", entry);
+    fflush(stdout);
+    fprintf(stderr, "vendor trace: %s\n", entry);
+    fread(line, 1, sizeof line, stdin);   /* an empty source: returns at once */
+    if (GetCurrentThreadId() != g_loader || !g_window)
+        return 0x71;
+    if (g_dispatched != g_posted)
+        return 0x72;
+    InterlockedIncrement(&g_posted);
+    PostMessageW(g_window, WM_APP, 0, 0);
+    if (g_calls++ == 0)
+        Sleep(100);
+    return 0;
+}
+#define CHECK(entry) do { int32_t failed = vendorChecks(entry); if (failed) return failed; } while (0)
+#else
+#define CHECK(entry) do { } while (0)
+#endif
+
 EXPORT int32_t S_Connect(const char *address, int32_t mode, int32_t port)
 {
     (void)address; (void)mode; (void)port;
+    CHECK("S_Connect");
+#if defined(FAULT_NEEDS_ABSENT)
+    return absent_function();
+#endif
     return 0;
 }
 
@@ -30,6 +105,15 @@ EXPORT int32_t ConfigRead(uint8_t *buffer, int32_t capacity)
     for (;;)
         Sleep(1000);
 #endif
+#if defined(FAULT_VENDOR)
+    {
+        int32_t failed = vendorChecks("ConfigRead");
+        if (failed) {
+            buffer[0] = (uint8_t)failed;
+            return 1;
+        }
+    }
+#endif
     memset(buffer, 0x42, 26);
     return 26;
 }
@@ -38,9 +122,11 @@ EXPORT int32_t ConfigRead(uint8_t *buffer, int32_t capacity)
 EXPORT int32_t ConfigWrite(uint8_t *buffer, int32_t capacity)
 {
     (void)capacity;
+    CHECK("ConfigWrite");
     buffer[0] = 0;
     return 1;
 }
 #endif
 
 EXPORT void DLLClose(void) {}
+#endif

@@ -15,8 +15,11 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 #include <csignal>
 #include <future>
+#include <mutex>
 
 using pnv::test::readFile;
 using pnv::test::runCtl;
@@ -74,6 +77,14 @@ private slots:
     void refusals_data();
     void refusals();
     void linuxLibraryNamedDllBindsNatively();
+    void notARegularFile_data();
+    void notARegularFile();
+    void vendorLikeDll_data() { ctlThroughWine_data(); }
+    void vendorLikeDll();
+    void hostEndedWhileIdle_data();
+    void hostEndedWhileIdle();
+    void failuresSayWhat_data();
+    void failuresSayWhat();
     void callEnds_data();
     void callEnds();
     void ctlThroughWine_data();
@@ -184,6 +195,135 @@ void BridgeTest::linuxLibraryNamedDllBindsNatively()
     QCOMPARE(bound.library->api().S_Connect("127.0.0.1", 14, sim.port()), 0);
     bound.library->api().DLLClose();
     QVERIFY(hostProcesses().isEmpty());
+}
+
+void BridgeTest::notARegularFile_data()
+{
+    QTest::addColumn<QString>("what");
+    QTest::newRow("a FIFO") << "fifo";
+    QTest::newRow("a folder") << "folder";
+    QTest::newRow("a device") << "/dev/zero";
+}
+
+void BridgeTest::notARegularFile()
+{
+    QFETCH(QString, what);
+    QTemporaryDir dir;
+    QString path = what;
+    if (what == QLatin1String("fifo")) {
+        path = dir.filePath(QStringLiteral("Tessalin.DLL"));
+        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    } else if (what == QLatin1String("folder")) {
+        path = dir.path();
+    }
+    // Refused by what the path is, before anything reads it: a FIFO with no
+    // writer would otherwise hold the binding for ever, a device feed it without end.
+    auto bound = std::async(std::launch::async, [&] { return pnv::TessalinLibrary::loadFrom(path.toStdString()); });
+    QCOMPARE(bound.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    const auto result = bound.get();
+    QVERIFY(!result.library);
+    QCOMPARE(QString::fromStdString(result.error), path + QStringLiteral(": not a regular file"));
+}
+
+void BridgeTest::vendorLikeDll()
+{
+    QFETCH(QString, arch);
+    REQUIRE_WINE();
+    const auto bound = pnv::TessalinLibrary::loadFrom(windowsDll(arch, QStringLiteral("vendor")).toStdString());
+    QVERIFY2(bound.library, bound.error.c_str());
+    struct Log {
+        std::mutex lock;
+        QStringList lines;
+    } log;
+    bound.library->setBridgeLog([](void *context, const char *line) {
+        auto *to = static_cast<Log *>(context);
+        std::lock_guard<std::mutex> lock(to->lock);
+        to->lines << QString::fromUtf8(line);
+    }, &log);
+    const auto logged = [&log](const QString &line) {
+        std::lock_guard<std::mutex> lock(log.lock);
+        return log.lines.contains(line);
+    };
+    const auto &api = bound.library->api();
+
+    // WHEN it prints, reads its input, and checks its thread and its window's message in every call
+    QCOMPARE(api.S_Connect("127.0.0.1", 14, 1), 0);
+    for (int i = 0; i < 3; ++i) {
+        std::uint8_t buffer[500] = {};
+        QCOMPARE(api.ConfigRead(buffer, 500), 26);   // 1 with 0x71 or 0x72 in byte 0: a check failed
+        QCOMPARE(int(buffer[0]), 0x42);
+    }
+    std::uint8_t write[500] = {};
+    QCOMPARE(api.ConfigWrite(write, 500), 1);
+    QCOMPARE(int(write[0]), 0);
+
+    // THEN every call worked, and what it printed reached the log, each line with its name in front
+    QTRY_VERIFY_WITH_TIMEOUT(logged(QStringLiteral("Tessalin.DLL: vendor debug: ConfigWrite")), 5000);
+    QVERIFY(logged(QStringLiteral("Tessalin.DLL: vendor trace: ConfigRead")));
+    api.DLLClose();
+    bound.library->setBridgeLog(nullptr, nullptr);
+}
+
+void BridgeTest::hostEndedWhileIdle_data()
+{
+    QTest::addColumn<QString>("arch");
+    QTest::addColumn<int>("signal");
+    QTest::newRow("x64 SIGKILL") << "x64" << int(SIGKILL);
+    QTest::newRow("x86 SIGTERM") << "x86" << int(SIGTERM);
+}
+
+void BridgeTest::hostEndedWhileIdle()
+{
+    QFETCH(QString, arch);
+    QFETCH(int, signal);
+    REQUIRE_WINE();
+    const auto bound = pnv::TessalinLibrary::loadFrom(windowsDll(arch, QStringLiteral("answering")).toStdString());
+    QVERIFY2(bound.library, bound.error.c_str());
+    const auto &api = bound.library->api();
+    QCOMPARE(api.S_Connect("127.0.0.1", 14, 1), 0);
+    const QList<pid_t> hosts = hostProcesses();
+    QCOMPARE(hosts.size(), 1);
+
+    // WHEN the host ends between calls
+    QCOMPARE(::kill(hosts.first(), signal), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(hostProcesses().isEmpty(), 10000);
+
+    // THEN the call that finds it gone fails as a lost link, and the next connect brings a new host
+    std::uint8_t buffer[500] = {};
+    QCOMPARE(api.ConfigRead(buffer, 500), 1);
+    QCOMPARE(int(buffer[0]), int(TESSALIN_LINK_DOWN));
+    QCOMPARE(api.S_Connect("127.0.0.1", 14, 1), 0);
+    QCOMPARE(api.ConfigRead(buffer, 500), 26);
+    QCOMPARE(hostProcesses().size(), 1);
+    QVERIFY(hostProcesses().first() != hosts.first());
+    api.DLLClose();
+}
+
+void BridgeTest::failuresSayWhat_data()
+{
+    QTest::addColumn<QString>("arch");
+    QTest::addColumn<QString>("variant");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("x64 crash") << "x64" << "crash-read" << "the device library crashed in ConfigRead (exception 0xC0000005)";
+    QTest::newRow("x86 crash") << "x86" << "crash-read" << "the device library crashed in ConfigRead (exception 0xC0000005)";
+    QTest::newRow("x64 missing DLL") << "x64" << "needs-absent" << "cannot be loaded: it needs pnvabsent.dll, which is missing";
+}
+
+void BridgeTest::failuresSayWhat()
+{
+    QFETCH(QString, arch);
+    QFETCH(QString, variant);
+    QFETCH(QString, expected);
+    REQUIRE_WINE();
+    SimulatorProcess sim;
+    QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+    const QString dll = windowsDll(arch, variant);
+    const pnv::test::CtlRun read = runCtl({QStringLiteral("--encoder"), QStringLiteral("127.0.0.1:%1").arg(sim.port()),
+                                           QStringLiteral("read")},
+                                          pnv::test::environmentWith(QStringLiteral("TESSALIN_LIBRARY"), dll), 60000);
+    QVERIFY(read.exitCode > 0);
+    // The file as it was named, then what happened: not a network fault.
+    QVERIFY2(read.err.contains((dll + QStringLiteral(": ") + expected).toUtf8()), read.err.constData());
 }
 
 void BridgeTest::callEnds_data()
