@@ -35,6 +35,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <type_traits>
 
 namespace {
 
@@ -187,6 +188,47 @@ HMODULE loadLibrary(const std::wstring &path)
     return nullptr;
 }
 
+#if defined(__i386__)
+// Calls `fn` with three 32-bit words and puts the stack pointer back after
+// it, whatever convention `fn` has: an entry point built __stdcall but
+// exported under its plain name pops its own arguments, a cdecl caller pops
+// them again, and the drift crashes the host a few calls later. Extra words
+// are harmless under either convention. The stack pointer is kept in edi,
+// which both conventions preserve.
+std::int32_t callAnyConvention(const void *fn, const std::uintptr_t (&words)[3])
+{
+    std::int32_t result;
+    asm volatile("movl %%esp, %%edi\n\t"
+                 "pushl 8(%2)\n\t"
+                 "pushl 4(%2)\n\t"
+                 "pushl (%2)\n\t"
+                 "call *%1\n\t"
+                 "movl %%edi, %%esp"
+                 : "=a"(result)
+                 : "r"(fn), "r"(words)
+                 : "edi", "ecx", "edx", "memory", "cc");
+    return result;
+}
+#endif
+
+// One entry point's call; 0 for those that return nothing.
+template <typename Result, typename... Args, typename... Given>
+std::int32_t callEntry(Result (*fn)(Args...), Given... args)
+{
+#if defined(__i386__)
+    const std::uintptr_t words[3] = {(std::uintptr_t)args...};
+    const std::int32_t result = callAnyConvention(reinterpret_cast<const void *>(fn), words);
+    return std::is_void_v<Result> ? 0 : result;
+#else
+    if constexpr (std::is_void_v<Result>) {
+        fn(args...);
+        return 0;
+    } else {
+        return fn(args...);
+    }
+#endif
+}
+
 class Server final {
 public:
     Server(const Api &api, bool servesMessages) : m_api(api), m_servesMessages(servesMessages) {}
@@ -247,7 +289,7 @@ private:
     void deliver(bridge::Type type)
     {
         t_entry = type == bridge::Type::Disconnect ? "S_Disconnect" : "DLLClose";
-        type == bridge::Type::Disconnect ? m_api.S_Disconnect() : m_api.DLLClose();
+        callEntry(type == bridge::Type::Disconnect ? m_api.S_Disconnect : m_api.DLLClose);
         t_entry = nullptr;
     }
 
@@ -288,7 +330,7 @@ private:
             char address[16];
             std::copy_n(call.bytes.begin(), sizeof address, address);
             t_entry = "S_Connect";
-            const std::int32_t result = m_api.S_Connect(address, call.mode, call.port);
+            const std::int32_t result = callEntry(m_api.S_Connect, address, call.mode, call.port);
             t_entry = nullptr;
             return bridge::encodeResult(result, nullptr, 0);
         }
@@ -299,7 +341,7 @@ private:
         std::uint8_t *buffer = call.nullBuffer ? nullptr : call.bytes.data();
         const bool read = call.type == bridge::Type::Read;
         t_entry = read ? "ConfigRead" : "ConfigWrite";
-        const std::int32_t result = read ? m_api.ConfigRead(buffer, capacity) : m_api.ConfigWrite(buffer, capacity);
+        const std::int32_t result = callEntry(read ? m_api.ConfigRead : m_api.ConfigWrite, buffer, capacity);
         t_entry = nullptr;
         return bridge::encodeResult(result, call.bytes.data(), forwarded);
     }

@@ -7,9 +7,11 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <pwd.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -30,6 +32,10 @@ namespace {
 // that hangs must not hold a Connect for long. A new prefix takes far longer.
 constexpr std::chrono::seconds kStartBound{15};
 constexpr std::chrono::seconds kNewPrefixBound{180};
+// How long a host told to end (its input closed) has for S_Disconnect,
+// DLLClose and the DLL's detach; ending takes a Wine process some tens of
+// milliseconds.
+constexpr std::chrono::seconds kEndBound{3};
 // Beyond the call's own budget: the DLL answers a time-out itself, and the
 // pipe round trip through Wine needs its moment.
 constexpr std::chrono::milliseconds kGrace{750};
@@ -63,14 +69,20 @@ bool startsWithShebang(const std::string &path)
     return script;
 }
 
+// Never a shared folder: without HOME, the account's home from the password
+// database; without that either, nothing (the caller refuses).
 std::string defaultPrefix()
 {
     if (const char *p = std::getenv("WINEPREFIX"); p && *p)
         return p;
     if (const char *d = std::getenv("XDG_DATA_HOME"); d && *d == '/')
         return std::string(d) + "/pnv3400/wine";
-    const char *home = std::getenv("HOME");
-    return std::string(home && *home ? home : "/tmp") + "/.local/share/pnv3400/wine";
+    std::string home;
+    if (const char *h = std::getenv("HOME"); h && *h == '/')
+        home = h;
+    else if (const passwd *account = ::getpwuid(::geteuid()); account && account->pw_dir && *account->pw_dir == '/')
+        home = account->pw_dir;
+    return home.empty() ? std::string() : home + "/.local/share/pnv3400/wine";
 }
 
 bool isDirectory(const std::string &path)
@@ -86,6 +98,8 @@ bool prefixUsable(const std::string &prefix)
 {
     if (exists(prefix))
         return isDirectory(prefix) && ::access(prefix.c_str(), W_OK | X_OK) == 0;
+    if (prefix.empty() || prefix[0] != '/')
+        return false;
     std::string parent = prefix.substr(0, prefix.find_last_of('/'));
     for (std::size_t at = 1; at <= parent.size(); ++at) {
         if (at == parent.size() || parent[at] == '/') {
@@ -171,10 +185,18 @@ HostPlan planHost(const std::string &dll, const std::string &hostDir, std::strin
         return plan;
     }
     for (const char *name : {TESSALIN_ENTRY_POINTS(TESSALIN_ENTRY_POINT_NAME)}) {
-        if (std::find(file.exports.begin(), file.exports.end(), name) == file.exports.end()) {
-            error = dll + ": entry point '" + name + "' not found";
-            return plan;
-        }
+        if (std::find(file.exports.begin(), file.exports.end(), name) != file.exports.end())
+            continue;
+        // A __stdcall build without a module definition exports S_Connect@12
+        // (or _S_Connect@12): the same function, but not under its name.
+        const auto decorated = std::find_if(file.exports.begin(), file.exports.end(), [name](const std::string &e) {
+            const std::string plain = e.rfind('_', 0) == 0 ? e.substr(1) : e;
+            return plain.rfind(std::string(name) + "@", 0) == 0;
+        });
+        error = dll + ": entry point '" + name + "' not found"
+                + (decorated == file.exports.end() ? std::string()
+                                                   : " (it exports '" + *decorated + "', a decorated __stdcall name)");
+        return plan;
     }
     plan.loader = searchPath(file.bits == 64 ? "wine64" : "wine");
     if (plan.loader.empty())
@@ -207,6 +229,17 @@ HostPlan planHost(const std::string &dll, const std::string &hostDir, std::strin
         return plan;
     }
     plan.prefix = defaultPrefix();
+    if (plan.prefix.empty()) {
+        error = dll + ": no home folder for the Wine prefix (set WINEPREFIX to a folder of your own)";
+        return plan;
+    }
+    // What Wine loads is decided by whoever owns the prefix.
+    struct stat owner {};
+    if (::stat(plan.prefix.c_str(), &owner) == 0 && owner.st_uid != ::geteuid()) {
+        error = dll + ": the Wine prefix folder " + plan.prefix
+                + " belongs to another user (set WINEPREFIX to a folder of your own)";
+        return plan;
+    }
     if (!prefixUsable(plan.prefix)) {
         error = dll + ": the Wine prefix folder " + plan.prefix
                 + " is not writable (set WINEPREFIX to a folder of your own)";
@@ -235,14 +268,39 @@ std::shared_ptr<WineHost> WineHost::create(const std::string &dll, std::string &
 WineHost::~WineHost()
 {
     std::lock_guard<std::mutex> lock(m_ioLock);
-    // Its input closed, a host ends by itself; reaped here when it already
-    // has, otherwise it is never waited for (a program ending now would
-    // otherwise wait for Wine to wind down).
+    // Its input closed, a host ends by itself; the program waits for that
+    // only up to the bound, then ends it, so that nothing outlives it.
     endLocked(false);
-    for (const pid_t pid : m_ending) {
-        int status;
-        ::waitpid(pid, &status, WNOHANG);
+    for (const Ending &host : m_ending)
+        settle(host, true);
+}
+
+bool WineHost::settle(const Ending &host, bool wait)
+{
+    int status;
+    bool gone = ::waitpid(host.pid, &status, WNOHANG) == host.pid;
+    if (!gone && !wait && Clock::now() < host.by)
+        return false;
+    if (!gone && wait) {
+        const int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, host.pid, 0));
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(host.by - Clock::now()).count();
+        if (pidfd >= 0 && left > 0) {
+            pollfd p{pidfd, POLLIN, 0};
+            while (::poll(&p, 1, static_cast<int>(left)) < 0 && errno == EINTR) {
+            }
+        }
+        if (pidfd >= 0)
+            ::close(pidfd);
+        gone = ::waitpid(host.pid, &status, WNOHANG) == host.pid;
     }
+    if (!gone) {
+        ::kill(host.pid, SIGKILL);
+        ::waitpid(host.pid, &status, 0);
+    }
+    // What the DLL started runs in the host's process group (Wine's own
+    // services and the wineserver start sessions of their own): it ends too.
+    ::killpg(host.pid, SIGKILL);
+    return true;
 }
 
 void WineHost::start()
@@ -255,11 +313,7 @@ void WineHost::start()
 void WineHost::startLocked()
 {
     // Reap hosts told to end earlier, so that none stays a zombie for long.
-    m_ending.erase(std::remove_if(m_ending.begin(), m_ending.end(),
-                                  [](pid_t pid) {
-                                      int status;
-                                      return ::waitpid(pid, &status, WNOHANG) != 0;
-                                  }),
+    m_ending.erase(std::remove_if(m_ending.begin(), m_ending.end(), [](const Ending &host) { return settle(host, false); }),
                    m_ending.end());
     int toHost[2], fromHost[2];
     if (::pipe2(toHost, O_CLOEXEC) != 0)
@@ -372,14 +426,12 @@ void WineHost::endLocked(bool kill)
     ::close(m_process.calls);
     ::close(m_process.out);
     dropCallsFolder();
-    int status;
-    if (m_process.exited) {
-    } else if (kill) {
-        ::kill(m_process.pid, SIGKILL);
-        ::waitpid(m_process.pid, &status, 0);
-    } else if (::waitpid(m_process.pid, &status, WNOHANG) == 0) {
-        m_ending.push_back(m_process.pid);
-    }
+    if (m_process.exited)
+        ::killpg(m_process.pid, SIGKILL);   // reaped already: only what the DLL started is left
+    else if (kill)
+        settle({m_process.pid, Clock::now()}, false);
+    else
+        m_ending.push_back({m_process.pid, Clock::now() + kEndBound});
     m_process = Process{};
 }
 

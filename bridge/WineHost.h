@@ -82,7 +82,14 @@ private:
     std::timed_mutex m_callLock;   // one call at a time, as the native library takes them
     std::mutex m_ioLock;           // the process and its input
     Process m_process;
-    std::vector<pid_t> m_ending;   // hosts told to end, reaped later
+    // Hosts told to end, and by when they must have: a DLL whose
+    // S_Disconnect, DLLClose or detach never returns is ended then.
+    struct Ending {
+        pid_t pid;
+        Clock::time_point by;
+    };
+    static bool settle(const Ending &host, bool wait);
+    std::vector<Ending> m_ending;
 };
 
 } // namespace pnv::winebridge

@@ -3,6 +3,8 @@
  *   FAULT_CRASH_READ   ConfigRead writes through a null pointer
  *   FAULT_HANG_READ    ConfigRead never returns
  *   FAULT_NO_WRITE     ConfigWrite is not exported
+ *   FAULT_HANG_CLOSE   S_Connect starts a child process (rundll32 with this
+ *                      DLL's WaitForEver); the DLL's detach never returns
  *   FAULT_VENDOR       behaves as vendors' DLLs do: prints to its standard
  *                      output and error and reads its standard input in
  *                      every call, keeps thread-affine state (the loading
@@ -13,6 +15,9 @@
  *                      with a code of its own (0x70 + what went wrong)
  *   FAULT_NEEDS_ABSENT imports from pnvabsent.dll, which is never installed
  *   FAULT_ABSENT       that DLL itself, built only so the import can link
+ *   FAULT_STDCALL      every entry point __stdcall (on x86 it pops its own
+ *                      arguments); built with its names undecorated
+ *                      (stdcall) and decorated (stdcall-decorated)
  * Everything else answers at once like a linked encoder; without a switch
  * (FAULT_ANSWERING) nothing misbehaves, and the benchmark times the bridge
  * alone with it. */
@@ -21,14 +26,54 @@
 #include <string.h>
 #include <windows.h>
 
+#if defined(FAULT_STDCALL)
+#define EXPORT __declspec(dllexport) __stdcall
+#else
 #define EXPORT __declspec(dllexport)
+#endif
 
 #if defined(FAULT_ABSENT)
-EXPORT int absent_function(void) { return 0; }
+__declspec(dllexport) int absent_function(void) { return 0; }
 #else
 
 #if defined(FAULT_NEEDS_ABSENT)
 __declspec(dllimport) int absent_function(void);
+#endif
+
+#if defined(FAULT_HANG_CLOSE)
+/* The child: rundll32 runs it, and it never ends by itself. */
+__declspec(dllexport) void CALLBACK WaitForEver(HWND window, HINSTANCE instance, LPSTR line, int show)
+{
+    (void)window; (void)instance; (void)line; (void)show;
+    for (;;)
+        Sleep(1000);
+}
+
+static HINSTANCE g_self;
+static int g_childStarted;
+
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
+{
+    (void)reserved;
+    if (reason == DLL_PROCESS_ATTACH)
+        g_self = instance;
+    if (reason == DLL_PROCESS_DETACH && g_childStarted)   /* rundll32's own copy ends normally */
+        for (;;)
+            Sleep(1000);
+    return TRUE;
+}
+
+static void startChild(void)
+{
+    wchar_t self[MAX_PATH], command[MAX_PATH + 40];
+    STARTUPINFOW start;
+    PROCESS_INFORMATION started;
+    GetModuleFileNameW(g_self, self, MAX_PATH);
+    wsprintfW(command, L"rundll32.exe \"%s\",WaitForEver", self);
+    memset(&start, 0, sizeof start);
+    start.cb = sizeof start;
+    g_childStarted = CreateProcessW(NULL, command, NULL, NULL, FALSE, 0, NULL, NULL, &start, &started);
+}
 #endif
 
 #if defined(FAULT_VENDOR)
@@ -87,6 +132,10 @@ EXPORT int32_t S_Connect(const char *address, int32_t mode, int32_t port)
 {
     (void)address; (void)mode; (void)port;
     CHECK("S_Connect");
+#if defined(FAULT_HANG_CLOSE)
+    if (!g_childStarted)
+        startChild();
+#endif
 #if defined(FAULT_NEEDS_ABSENT)
     return absent_function();
 #endif

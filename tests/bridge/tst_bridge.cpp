@@ -16,6 +16,7 @@
 #include <QtTest>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <future>
@@ -81,6 +82,8 @@ private slots:
     void notARegularFile();
     void vendorLikeDll_data() { ctlThroughWine_data(); }
     void vendorLikeDll();
+    void stdcallDllOnX86();
+    void nothingOutlivesAHungEnd();
     void hostEndedWhileIdle_data();
     void hostEndedWhileIdle();
     void failuresSayWhat_data();
@@ -149,9 +152,12 @@ void BridgeTest::refusals_data()
     row("wrong machine type", arm64, "for another machine (type 0xaa64)");
     row("a program, not a DLL", readFile(binDir() + QStringLiteral("/tessalin-host64.exe")), "a Windows program, not a DLL");
     row("ConfigWrite missing", readFile(windowsDll("x64", QStringLiteral("no-write"))), "entry point 'ConfigWrite' not found");
+    row("decorated __stdcall names", readFile(windowsDll("x86", QStringLiteral("stdcall-decorated"))),
+        "entry point 'S_Connect' not found (it exports 'S_Connect@12', a decorated __stdcall name)");
     row("Wine not installed", good, "needs Wine, which is not installed (install the package wine", "/nonexistent");
     row("prefix not writable", good, "is not writable (set WINEPREFIX", {}, "plain-file/prefix");
     row("prefix under a program", good, "is not writable (set WINEPREFIX", {}, "/bin/sh/prefix");
+    row("prefix of another user", good, "belongs to another user (set WINEPREFIX", {}, "other-user");
 }
 
 void BridgeTest::refusals()
@@ -169,6 +175,14 @@ void BridgeTest::refusals()
         QVERIFY(writeFile(dir.filePath(QStringLiteral("plain-file")), "x"));
         if (!prefix.startsWith('/'))
             prefix = QFile::encodeName(dir.filePath(QString::fromLatin1(prefix)));
+        // A folder of someone else's: made so by root, or the root folder for anyone else.
+        if (prefix.endsWith("other-user")) {
+            QVERIFY(QDir().mkdir(QString::fromLocal8Bit(prefix)));
+            if (::geteuid() != 0)
+                prefix = "/";
+            else
+                QCOMPARE(::chown(prefix.constData(), 65534, 65534), 0);
+        }
     }
     const EnvOverride pathOverride("PATH", path);
     const EnvOverride prefixOverride("WINEPREFIX", prefix);
@@ -262,6 +276,54 @@ void BridgeTest::vendorLikeDll()
     QVERIFY(logged(QStringLiteral("Tessalin.DLL: vendor trace: ConfigRead")));
     api.DLLClose();
     bound.library->setBridgeLog(nullptr, nullptr);
+}
+
+void BridgeTest::stdcallDllOnX86()
+{
+    REQUIRE_WINE();
+    const auto bound = pnv::TessalinLibrary::loadFrom(windowsDll(QStringLiteral("x86"), QStringLiteral("stdcall")).toStdString());
+    QVERIFY2(bound.library, bound.error.c_str());
+    const auto &api = bound.library->api();
+    // Each call would leave the host's stack 8 or 12 bytes off without the
+    // thunk: far fewer calls than these crash it.
+    QCOMPARE(api.S_Connect("127.0.0.1", 14, 1), 0);
+    for (int i = 0; i < 50; ++i) {
+        std::uint8_t buffer[500] = {};
+        QCOMPARE(api.ConfigRead(buffer, 500), 26);
+        QCOMPARE(api.ConfigWrite(buffer, 500), 1);
+        api.S_Disconnect();
+    }
+    QCOMPARE(hostProcesses().size(), 1);
+    api.DLLClose();
+}
+
+void BridgeTest::nothingOutlivesAHungEnd()
+{
+    REQUIRE_WINE();
+    auto bound = pnv::TessalinLibrary::loadFrom(windowsDll(QStringLiteral("x64"), QStringLiteral("hang-close")).toStdString());
+    QVERIFY2(bound.library, bound.error.c_str());
+    QCOMPARE(bound.library->api().S_Connect("127.0.0.1", 14, 1), 0);
+    const QList<pid_t> hosts = hostProcesses();
+    QCOMPARE(hosts.size(), 1);
+
+    // WHEN its S_Connect started a child, and its detach never returns as the program lets the library go
+    const auto child = [] {   // the DLL's child, found by what it runs
+        for (const QString &pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs))
+            if (readFile(QStringLiteral("/proc/%1/cmdline").arg(pid)).contains("WaitForEver"))
+                return pid.toInt();
+        return 0;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(child() != 0, 20000);
+    const int started = child();
+    QElapsedTimer clock;
+    clock.start();
+    bound.library->api().DLLClose();
+    bound.library.reset();
+
+    // THEN within the bound of 3 s (and a loaded machine's slack) the host and the DLL's child are gone
+    QVERIFY2(clock.elapsed() < 3000 + 2000, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY(hostProcesses().isEmpty());
+    QTRY_VERIFY_WITH_TIMEOUT(readFile(QStringLiteral("/proc/%1/cmdline").arg(started)).isEmpty(), 5000);
 }
 
 void BridgeTest::hostEndedWhileIdle_data()
