@@ -3,12 +3,11 @@
 // BridgeFrame.h). It ends when its input closes, so it never outlives its
 // client.
 //
-// The channel is private: calls come through a FIFO the bridge makes for
-// this host alone, replies go out on the standard output the host was
-// started with, of which it keeps its own handle; the library (and whatever
-// it starts) gets an empty input and the host's standard error, a log the
-// bridge reads line by line, for its output, so that nothing it prints or
-// reads can touch a frame.
+// The channel is private: the host keeps its own handles of the standard
+// input (the calls) and output (the replies) it was started with, and the
+// library (and whatever it starts) gets an empty input and the host's
+// standard error, a log the bridge reads line by line, for its output, so
+// that nothing it prints or reads can touch a frame.
 //
 // Every call runs on the thread that loaded the library, which dispatches
 // the messages of its queue (a hidden window's, a socket's) before each
@@ -16,9 +15,10 @@
 // between clicks; only for a library that imports what can post them, since
 // under Wine each look at the queue is a wineserver round trip. While no
 // call comes the thread waits on the channel: messages wait for the next call.
-// The standard input carries only S_Disconnect and DLLClose sent while a
-// call runs; a second thread, asleep until one comes, delivers them during
-// the call, as they are in-process.
+// S_Disconnect and DLLClose sent while a call runs come through a FIFO the
+// bridge makes for this host alone; a second thread, asleep until one comes,
+// delivers them during the call, as they are in-process. The end of either
+// channel ends the host.
 
 #include "BridgeFrame.h"
 #include "tessalin_entry_points.h"
@@ -235,14 +235,14 @@ public:
 
     // The loading thread: reads the calls and runs them, and dispatches what
     // the library's windows and sockets were posted before each one.
-    void serve(HANDLE calls)
+    void serve(HANDLE notices)
     {
-        std::thread([this] { readNotices(); }).detach();
+        std::thread([this, notices] { readNotices(notices); }).detach();
         bridge::Decoder decoder;
         std::uint8_t chunk[8192];
         for (;;) {
             DWORD n = 0;
-            if (!::ReadFile(calls, chunk, sizeof chunk, &n, nullptr) || n == 0)
+            if (!::ReadFile(g_in, chunk, sizeof chunk, &n, nullptr) || n == 0)
                 ::ExitProcess(0);
             std::size_t used = 0;
             while (used < n) {
@@ -297,13 +297,13 @@ private:
     // while a call runs, and this thread, asleep otherwise, delivers them at
     // once. Its end (the client gone or done) ends the process, which also
     // ends a call that never returns.
-    void readNotices()
+    void readNotices(HANDLE notices)
     {
         bridge::Decoder decoder;
         std::uint8_t chunk[256];
         for (;;) {
             DWORD n = 0;
-            if (!::ReadFile(g_in, chunk, sizeof chunk, &n, nullptr) || n == 0)
+            if (!::ReadFile(notices, chunk, sizeof chunk, &n, nullptr) || n == 0)
                 ::ExitProcess(0);
             std::size_t used = 0;
             while (used < n) {
@@ -370,13 +370,13 @@ int main()
     int argc = 0;
     wchar_t **argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
     if (!argv || argc != 3)
-        fail("usage: tessalin-host DLL-PATH CALLS-FIFO-PATH");
+        fail("usage: tessalin-host DLL-PATH NOTICE-FIFO-PATH");
     const std::wstring path = argv[1];
     // Opened before the library loads, so that nothing it starts inherits it.
-    const HANDLE calls = ::CreateFileW(argv[2], GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                       OPEN_EXISTING, 0, nullptr);
-    if (calls == INVALID_HANDLE_VALUE)
-        fail("the host cannot open its call channel (Windows error " + std::to_string(::GetLastError()) + ")");
+    const HANDLE notices = ::CreateFileW(argv[2], GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                         OPEN_EXISTING, 0, nullptr);
+    if (notices == INVALID_HANDLE_VALUE)
+        fail("the host cannot open its notice channel (Windows error " + std::to_string(::GetLastError()) + ")");
 
     t_entry = "its start-up code (DllMain)";
     const HMODULE module = loadLibrary(path);
@@ -388,6 +388,6 @@ int main()
 
     send(bridge::encodeReady(static_cast<int>(sizeof(void *) * 8)));
     static Server server(api, usesMessages(module));
-    server.serve(calls);
+    server.serve(notices);
     ::ExitProcess(0);
 }

@@ -129,9 +129,9 @@ std::string windowsPath(const std::string &absolute)
     return path;
 }
 
-// A folder of our own for a host's call FIFO: in the runtime folder, which
+// A folder of our own for a host's notice FIFO: in the runtime folder, which
 // only we can enter, or else a private one made under the temporary folder.
-std::string makeCallsFolder()
+std::string makeNoticesFolder()
 {
     const char *runtime = std::getenv("XDG_RUNTIME_DIR");
     std::string base = runtime && *runtime == '/' && ::access(runtime, W_OK | X_OK) == 0 ? runtime : "/tmp";
@@ -330,15 +330,16 @@ void WineHost::startLocked()
         return;
     }
     m_process = Process{};
-    // Calls go through a FIFO, apart from the notices on the standard input,
-    // so that the host's loading thread alone reads them. Opened both ways:
-    // never blocks, and the host meets no end of it while we live.
-    m_process.callsFolder = makeCallsFolder();
-    const std::string fifo = m_process.callsFolder + "/calls";
-    if (m_process.callsFolder.empty() || ::mkfifo(fifo.c_str(), 0600) != 0
-        || (m_process.calls = ::open(fifo.c_str(), O_RDWR | O_CLOEXEC)) < 0) {
-        report(std::string("cannot make the host's call channel: ") + std::strerror(errno));
-        dropCallsFolder();
+    // S_Disconnect and DLLClose during a call go through a FIFO apart from
+    // the calls, so that the host's loading thread alone reads the calls and
+    // another thread the notices. Opened both ways: never blocks, and the
+    // host meets its end only when we close it.
+    m_process.noticesFolder = makeNoticesFolder();
+    const std::string fifo = m_process.noticesFolder + "/notices";
+    if (m_process.noticesFolder.empty() || ::mkfifo(fifo.c_str(), 0600) != 0
+        || (m_process.notices = ::open(fifo.c_str(), O_RDWR | O_CLOEXEC)) < 0) {
+        report(std::string("cannot make the host's notice channel: ") + std::strerror(errno));
+        dropNoticesFolder();
         for (const int fd : {toHost[0], toHost[1], fromHost[0], fromHost[1], log[0], log[1]})
             ::close(fd);
         return;
@@ -371,8 +372,8 @@ void WineHost::startLocked()
     for (auto &entry : env)
         envp.push_back(entry.data());
     envp.push_back(nullptr);
-    std::string loader = m_plan.loader, exe = m_plan.hostExe, dll = m_plan.windowsPath, calls = windowsPath(fifo);
-    char *argv[] = {loader.data(), exe.data(), dll.data(), calls.data(), nullptr};
+    std::string loader = m_plan.loader, exe = m_plan.hostExe, dll = m_plan.windowsPath, notices = windowsPath(fifo);
+    char *argv[] = {loader.data(), exe.data(), dll.data(), notices.data(), nullptr};
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -405,8 +406,8 @@ void WineHost::startLocked()
         ::close(toHost[1]);
         ::close(fromHost[0]);
         ::close(log[0]);
-        ::close(m_process.calls);
-        dropCallsFolder();
+        ::close(m_process.notices);
+        dropNoticesFolder();
         m_process = Process{};
         return;
     }
@@ -421,11 +422,11 @@ void WineHost::endLocked(bool kill)
 {
     if (m_process.pid < 0)
         return;
-    if (m_process.in >= 0)
-        ::close(m_process.in);
-    ::close(m_process.calls);
+    for (const int fd : {m_process.in, m_process.notices})
+        if (fd >= 0)
+            ::close(fd);
     ::close(m_process.out);
-    dropCallsFolder();
+    dropNoticesFolder();
     if (m_process.exited)
         ::killpg(m_process.pid, SIGKILL);   // reaped already: only what the DLL started is left
     else if (kill)
@@ -435,13 +436,13 @@ void WineHost::endLocked(bool kill)
     m_process = Process{};
 }
 
-void WineHost::dropCallsFolder()
+void WineHost::dropNoticesFolder()
 {
-    if (m_process.callsFolder.empty())
+    if (m_process.noticesFolder.empty())
         return;
-    ::unlink((m_process.callsFolder + "/calls").c_str());
-    ::rmdir(m_process.callsFolder.c_str());
-    m_process.callsFolder.clear();
+    ::unlink((m_process.noticesFolder + "/notices").c_str());
+    ::rmdir(m_process.noticesFolder.c_str());
+    m_process.noticesFolder.clear();
 }
 
 bool WineHost::exitedLocked()
@@ -566,7 +567,7 @@ std::uint8_t WineHost::call(const CallRequest &request, Reply &reply)
         {
             std::lock_guard<std::mutex> lock(m_ioLock);
             m_process.ready = true;
-            dropCallsFolder();   // the host has it open
+            dropNoticesFolder();   // the host has it open
         }
         // Waiting for the host was not the call's time.
         end = Clock::now() + std::chrono::milliseconds(request.budgetMs);
@@ -575,7 +576,7 @@ std::uint8_t WineHost::call(const CallRequest &request, Reply &reply)
         std::unique_lock<std::mutex> lock(m_ioLock);
         if (m_process.closing)
             return TESSALIN_LINK_DOWN;
-        if (!writeLocked(m_process.calls, encodeCall(request))) {
+        if (!writeLocked(m_process.in, encodeCall(request))) {
             lock.unlock();
             return giveUp(TESSALIN_LINK_DOWN);
         }
@@ -613,7 +614,7 @@ void WineHost::notify(Type type)
         return;
     // During a call the loading thread is busy in the DLL: the notice goes
     // to the host's other thread. Otherwise it queues behind the calls.
-    writeLocked(m_process.inCall ? m_process.in : m_process.calls, Frame{type, 0, {}});
+    writeLocked(m_process.inCall ? m_process.notices : m_process.in, Frame{type, 0, {}});
 }
 
 void WineHost::finish()
@@ -621,8 +622,10 @@ void WineHost::finish()
     std::lock_guard<std::mutex> lock(m_ioLock);
     if (m_process.pid < 0 || m_process.closing)
         return;
+    // Both, so that the host ends even while its loading thread hangs in the DLL.
     ::close(m_process.in);
-    m_process.in = -1;
+    ::close(m_process.notices);
+    m_process.in = m_process.notices = -1;
     m_process.closing = true;
 }
 

@@ -55,10 +55,10 @@ public:
 private:
     struct Process {
         pid_t pid = -1;
-        int in = -1;      // the host's standard input: notices during a call, and its end
-        int calls = -1;   // the FIFO the host reads its calls from
-        int out = -1;     // the host's standard output: its replies
-        std::string callsFolder;   // the FIFO's private folder, removed once the host has it open
+        int in = -1;        // the host's standard input: the calls, and notices between calls
+        int notices = -1;   // a FIFO: S_Disconnect and DLLClose during a call, and the end
+        int out = -1;       // the host's standard output: its replies
+        std::string noticesFolder;   // the FIFO's private folder, removed once the host has it open
         bool ready = false;
         bool inCall = false;
         bool closing = false;
@@ -72,7 +72,7 @@ private:
     void startLocked();
     void endLocked(bool kill);
     bool exitedLocked();
-    void dropCallsFolder();
+    void dropNoticesFolder();
     void report(const std::string &what) const;
     enum class Read { Frame, Dead, TimedOut, Garbage };
     Read readFrame(int fd, Decoder &decoder, Clock::time_point until, Frame &frame);
