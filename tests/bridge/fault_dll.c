@@ -3,6 +3,7 @@
  *   FAULT_CRASH_READ   ConfigRead writes through a null pointer
  *   FAULT_HANG_READ    ConfigRead never returns
  *   FAULT_NO_WRITE     ConfigWrite is not exported
+ *   FAULT_INIT_FAILS   DllMain reports a failure when the DLL is loaded
  *   FAULT_HANG_CLOSE   S_Connect starts a child process (rundll32 with this
  *                      DLL's WaitForEver); the DLL's detach never returns
  *   FAULT_VENDOR       behaves as vendors' DLLs do: prints to its standard
@@ -73,6 +74,14 @@ static void startChild(void)
     memset(&start, 0, sizeof start);
     start.cb = sizeof start;
     g_childStarted = CreateProcessW(NULL, command, NULL, NULL, FALSE, 0, NULL, NULL, &start, &started);
+}
+#endif
+
+#if defined(FAULT_INIT_FAILS)
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
+{
+    (void)instance; (void)reserved;
+    return reason != DLL_PROCESS_ATTACH;
 }
 #endif
 

@@ -368,6 +368,7 @@ void BridgeTest::failuresSayWhat_data()
     QTest::addColumn<QString>("expected");
     QTest::newRow("x64 crash") << "x64" << "crash-read" << "the device library crashed in ConfigRead (exception 0xC0000005)";
     QTest::newRow("x86 crash") << "x86" << "crash-read" << "the device library crashed in ConfigRead (exception 0xC0000005)";
+    QTest::newRow("x86 DllMain fails") << "x86" << "init-fails" << "cannot be loaded: its start-up code (DllMain) reported a failure";
     QTest::newRow("x64 missing DLL") << "x64" << "needs-absent" << "cannot be loaded: it needs pnvabsent.dll, which is missing";
 }
 
