@@ -1,8 +1,9 @@
 #include "BridgeFrame.h"
 
 #include <algorithm>
+#include <cstring>
 
-namespace tessalin::bridge {
+namespace pnv::winebridge {
 namespace {
 
 constexpr std::uint8_t kMagic0 = 'T';
@@ -150,4 +151,49 @@ bool decodeCall(const Frame &frame, CallRequest &call)
     }
 }
 
-} // namespace tessalin::bridge
+Frame encodeReady(int pointerBits)
+{
+    Frame frame{Type::Ready, 0, {}};
+    putInt(frame.payload, pointerBits);
+    return frame;
+}
+
+bool decodeReady(const Frame &frame, int &pointerBits)
+{
+    std::int32_t bits = 0;
+    if (frame.type != Type::Ready || frame.payload.size() != 4 || !getInt(frame.payload, 0, bits))
+        return false;
+    pointerBits = bits;
+    return bits == 32 || bits == 64;
+}
+
+Frame encodeResult(std::int32_t result, const std::uint8_t *bytes, std::size_t size)
+{
+    Frame frame{Type::Result, 0, {}};
+    putInt(frame.payload, result);
+    const std::size_t kept = std::min(size, kMaxBuffer);
+    if (kept) {
+        frame.payload.resize(4 + kept);
+        std::memcpy(frame.payload.data() + 4, bytes, kept);
+    }
+    return frame;
+}
+
+bool decodeResult(const Frame &frame, Reply &reply)
+{
+    if (frame.type != Type::Result || !getInt(frame.payload, 0, reply.result))
+        return false;
+    reply.bytes.assign(frame.payload.begin() + 4, frame.payload.end());
+    return true;
+}
+
+Frame encodeFailed(const std::string &message)
+{
+    Frame frame{Type::Failed, 0, {}};
+    frame.payload.assign(message.begin(), message.begin() + static_cast<std::ptrdiff_t>(std::min(message.size(), kMaxPayload)));
+    return frame;
+}
+
+std::string decodeFailed(const Frame &frame) { return std::string(frame.payload.begin(), frame.payload.end()); }
+
+} // namespace pnv::winebridge

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-namespace tessalin::bridge {
+namespace pnv::winebridge {
 
 inline constexpr std::size_t kHeaderSize = 8;
 // Covers the largest buffer forwarded (kMaxBuffer) plus the call's numbers and
@@ -33,7 +33,7 @@ enum class Type : std::uint8_t {
     // host -> client
     Ready = 0x80,       // pointer size in bits (32 or 64)
     Result = 0x81,      // the call's result, then the buffer as the DLL left it (READ and WRITE)
-    Failed = 0x82,      // a message naming what the host could not do; the host ends after it
+    Failed = 0x82,      // what the host could not do, or where the DLL crashed; the host ends after it
 };
 
 struct Frame {
@@ -88,4 +88,19 @@ bool decodeCall(const Frame &frame, CallRequest &call);
 // How many buffer bytes travel for a capacity: none for a null or empty buffer.
 std::size_t forwardedBytes(std::int32_t capacity, bool nullBuffer);
 
-} // namespace tessalin::bridge
+// The host's answers, built and read here too.
+struct Reply {
+    std::int32_t result = 0;
+    std::vector<std::uint8_t> bytes;   // READ and WRITE: the buffer as the DLL left it
+};
+Frame encodeReady(int pointerBits);
+// False unless the payload is one pointer size of 32 or 64.
+bool decodeReady(const Frame &frame, int &pointerBits);
+// At most kMaxBuffer bytes of `bytes` travel.
+Frame encodeResult(std::int32_t result, const std::uint8_t *bytes, std::size_t size);
+bool decodeResult(const Frame &frame, Reply &reply);
+// The message is cut to fit one frame.
+Frame encodeFailed(const std::string &message);
+std::string decodeFailed(const Frame &frame);
+
+} // namespace pnv::winebridge

@@ -6,7 +6,6 @@
 
 #include "BridgeFrame.h"
 #include "Deadline.h"
-#include "PeFile.h"
 #include "WineHost.h"
 #include "tessalin.h"
 #include "tessalin_bridge.h"
@@ -21,7 +20,7 @@
 
 namespace {
 
-namespace bridge = tessalin::bridge;
+namespace bridge = pnv::winebridge;
 
 std::mutex g_bindLock;
 std::shared_ptr<bridge::WineHost> g_host;   // null until bound
@@ -80,6 +79,17 @@ BRIDGE_API int TessalinBridge_Bind(const char *dllPath, char *error, size_t erro
         g_host = std::move(host);
     }
     return 0;
+}
+
+BRIDGE_API void TessalinBridge_SetLog(void (*sink)(void *context, const char *line), void *context)
+{
+    bridge::setLogSink(sink, context);
+}
+
+BRIDGE_API int TessalinBridge_PreparingPrefix(void)
+{
+    const auto host = currentHost();
+    return host && host->preparingPrefix() ? 1 : 0;
 }
 
 BRIDGE_API int32_t S_Connect(const char *address, int32_t mode, int32_t port)

@@ -1,32 +1,48 @@
 // tessalin-host32.exe / tessalin-host64.exe: loads one device library by
-// path and serves its five entry points to the bridge library over standard
-// input and output (framing in BridgeFrame.h). It ends when its input
-// closes, so it never outlives its client. While one thread runs a call,
-// another keeps reading, so that S_Disconnect and DLLClose reach the library
-// while a call is in progress, as they do in-process.
+// path and serves its five entry points to the bridge library (framing in
+// BridgeFrame.h). It ends when its input closes, so it never outlives its
+// client.
+//
+// The channel is private: the host keeps its own handles of the standard
+// input (the calls) and output (the replies) it was started with, and the
+// library (and whatever it starts) gets an empty input and the host's
+// standard error, a log the bridge reads line by line, for its output, so
+// that nothing it prints or reads can touch a frame.
+//
+// Every call runs on the thread that loaded the library, which dispatches
+// the messages of its queue (a hidden window's, a socket's) before each
+// call, as the UI thread of the program the library was written for does
+// between clicks; only for a library that imports what can post them, since
+// under Wine each look at the queue is a wineserver round trip. While no
+// call comes the thread waits on the channel: messages wait for the next call.
+// S_Disconnect and DLLClose sent while a call runs come through a FIFO the
+// bridge makes for this host alone; a second thread, asleep until one comes,
+// delivers them during the call, as they are in-process. The end of either
+// channel ends the host.
 
 #include "BridgeFrame.h"
+#include "tessalin_entry_points.h"
 
 #include <windows.h>
+#include <fcntl.h>
+#include <io.h>
 #include <shellapi.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <type_traits>
 
 namespace {
 
-namespace bridge = tessalin::bridge;
+namespace bridge = pnv::winebridge;
 
 struct Api {
-    int32_t (*S_Connect)(const char *, int32_t, int32_t) = nullptr;
-    void (*S_Disconnect)() = nullptr;
-    int32_t (*ConfigRead)(uint8_t *, int32_t) = nullptr;
-    int32_t (*ConfigWrite)(uint8_t *, int32_t) = nullptr;
-    void (*DLLClose)() = nullptr;
+    TESSALIN_ENTRY_POINTS(TESSALIN_POINTER_MEMBER)
 };
 
 // Exit codes, for the bridge's diagnostics.
@@ -34,104 +50,270 @@ constexpr UINT kExitLoadFailed = 2;
 constexpr UINT kExitCrashed = 3;
 constexpr UINT kExitBadInput = 4;
 
+HANDLE g_in = INVALID_HANDLE_VALUE;
 HANDLE g_out = INVALID_HANDLE_VALUE;
 std::mutex g_outLock;
+// The entry point the current thread runs, for the crash report.
+thread_local const char *t_entry = nullptr;
 
-void send(const bridge::Frame &frame)
+void writeChannel(const std::uint8_t *data, std::size_t size)
 {
-    const auto bytes = bridge::encode(frame);
-    std::lock_guard<std::mutex> lock(g_outLock);
     std::size_t done = 0;
-    while (done < bytes.size()) {
+    while (done < size) {
         DWORD n = 0;
-        if (!::WriteFile(g_out, bytes.data() + done, static_cast<DWORD>(bytes.size() - done), &n, nullptr) || n == 0)
+        if (!::WriteFile(g_out, data + done, static_cast<DWORD>(size - done), &n, nullptr) || n == 0)
             ::ExitProcess(0);   // the client is gone
         done += n;
     }
 }
 
+void send(const bridge::Frame &frame)
+{
+    const auto bytes = bridge::encode(frame);
+    std::lock_guard<std::mutex> lock(g_outLock);
+    writeChannel(bytes.data(), bytes.size());
+}
+
 void fail(const std::string &message)
 {
-    bridge::Frame frame{bridge::Type::Failed, 0, std::vector<std::uint8_t>(message.begin(), message.end())};
-    send(frame);
+    send(bridge::encodeFailed(message));
     ::ExitProcess(kExitLoadFailed);
 }
 
-std::string narrow(const std::wstring &text)
+// A library that crashes ends this process at once, without a crash dialog
+// or debugger, after saying where: the frame is built on the stack, since
+// the heap may be what broke. The output lock is not taken: the thread that
+// holds it may be the one that crashed.
+LONG WINAPI endOnCrash(EXCEPTION_POINTERS *info)
 {
-    const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string out(size > 0 ? size - 1 : 0, '\0');
-    if (size > 1)
-        ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, out.data(), size, nullptr, nullptr);
-    return out;
+    char text[160];
+    const unsigned code = info && info->ExceptionRecord ? static_cast<unsigned>(info->ExceptionRecord->ExceptionCode) : 0;
+    const int length = t_entry
+        ? std::snprintf(text, sizeof text, "the device library crashed in %s (exception 0x%08X)", t_entry, code)
+        : std::snprintf(text, sizeof text, "the device library crashed in a thread of its own (exception 0x%08X)", code);
+    std::uint8_t frame[bridge::kHeaderSize + sizeof text] = {'T', 'B', static_cast<std::uint8_t>(bridge::Type::Failed), 0,
+                                                             static_cast<std::uint8_t>(length), 0, 0, 0};
+    std::memcpy(frame + bridge::kHeaderSize, text, static_cast<std::size_t>(length));
+    DWORD n = 0;
+    ::WriteFile(g_out, frame, static_cast<DWORD>(bridge::kHeaderSize + length), &n, nullptr);
+    ::TerminateProcess(::GetCurrentProcess(), kExitCrashed);
+    return 0;
 }
 
-// A library that crashes ends this process at once, without a crash dialog or
-// debugger; the bridge sees the pipe close and reports a broken link.
-LONG WINAPI endOnCrash(EXCEPTION_POINTERS *) { ::TerminateProcess(::GetCurrentProcess(), kExitCrashed); return 0; }
+// Keeps the channel to ourselves: private, non-inheritable handles for it,
+// and for everyone else (the library, its C runtime, what it starts) an
+// empty input and the log as output and error.
+void takeChannel()
+{
+    const HANDLE self = ::GetCurrentProcess();
+    if (!::DuplicateHandle(self, ::GetStdHandle(STD_INPUT_HANDLE), self, &g_in, 0, FALSE, DUPLICATE_SAME_ACCESS)
+        || !::DuplicateHandle(self, ::GetStdHandle(STD_OUTPUT_HANDLE), self, &g_out, 0, FALSE, DUPLICATE_SAME_ACCESS))
+        ::ExitProcess(kExitBadInput);
+    const int empty = ::_open("NUL", _O_RDONLY | _O_BINARY);
+    if (empty < 0 || ::_dup2(empty, 0) != 0 || ::_dup2(2, 1) != 0)
+        fail("the host cannot set the library's standard input and output aside");
+    ::_close(empty);
+    ::SetStdHandle(STD_INPUT_HANDLE, reinterpret_cast<HANDLE>(::_get_osfhandle(0)));
+    ::SetStdHandle(STD_OUTPUT_HANDLE, ::GetStdHandle(STD_ERROR_HANDLE));
+}
 
-// Two threads take turns as the reader of standard input, and the reader runs
-// the calls it reads itself, so that a call waits for no thread hand-off (under
-// Wine a wake-up through an event or a condition costs more than the call).
-// The other thread looks in every kLookInMs: when a call has run that long,
-// it takes over the reading, so that a disconnect sent meanwhile reaches the
-// library while the call still runs; the caller becomes the looker-in.
+// Calls `visit` with the name of each DLL `module` imports from, until it
+// returns true.
+template <typename Visit>
+void forEachImport(HMODULE module, Visit visit)
+{
+    const auto *base = reinterpret_cast<const std::uint8_t *>(module);
+    const auto *dos = reinterpret_cast<const IMAGE_DOS_HEADER *>(base);
+    const auto *nt = reinterpret_cast<const IMAGE_NT_HEADERS *>(base + dos->e_lfanew);
+    const IMAGE_DATA_DIRECTORY &directory = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    if (!directory.VirtualAddress)
+        return;
+    for (auto *entry = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR *>(base + directory.VirtualAddress); entry->Name;
+         ++entry)
+        if (visit(reinterpret_cast<const char *>(base + entry->Name)))
+            return;
+}
+
+// What the loader could not find: the first DLL the library imports that
+// does not load, or empty when all of them do.
+std::string missingImport(const std::wstring &path)
+{
+    const HMODULE image = ::LoadLibraryExW(path.c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES);
+    if (!image)
+        return {};
+    std::string missing;
+    forEachImport(image, [&missing](const char *name) {
+        if (const HMODULE dependency = ::LoadLibraryA(name)) {
+            ::FreeLibrary(dependency);
+            return false;
+        }
+        missing = name;
+        return true;
+    });
+    ::FreeLibrary(image);
+    return missing;
+}
+
+// Whether the library can have messages for its thread: only through
+// windows (a hidden one, a socket's notices) or COM. Dispatching costs a
+// wineserver round trip per call, more than the bridge's whole call, so a
+// library that cannot have any is spared it.
+bool usesMessages(HMODULE module)
+{
+    bool uses = false;
+    forEachImport(module, [&uses](const char *name) {
+        for (const char *windowing : {"user32.dll", "ole32.dll", "comctl32.dll"})
+            uses = uses || ::lstrcmpiA(name, windowing) == 0;
+        return uses;
+    });
+    return uses;
+}
+
+HMODULE loadLibrary(const std::wstring &path)
+{
+    // The library's own folder is searched for the DLLs it needs, as beside
+    // the program it was shipped with.
+    const HMODULE module = ::LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    if (module)
+        return module;
+    const DWORD error = ::GetLastError();
+    if (error == ERROR_MOD_NOT_FOUND) {
+        const std::string missing = missingImport(path);
+        if (!missing.empty())
+            fail("cannot be loaded: it needs " + missing + ", which is missing or cannot be loaded");
+    }
+    if (error == ERROR_DLL_INIT_FAILED)
+        fail("cannot be loaded: its start-up code (DllMain) reported a failure");
+    fail("cannot be loaded (Windows error " + std::to_string(error) + ")");
+    return nullptr;
+}
+
+#if defined(__i386__)
+// Calls `fn` with three 32-bit words and puts the stack pointer back after
+// it, whatever convention `fn` has: an entry point built __stdcall but
+// exported under its plain name pops its own arguments, a cdecl caller pops
+// them again, and the drift crashes the host a few calls later. Extra words
+// are harmless under either convention. The stack pointer is kept in edi,
+// which both conventions preserve.
+std::int32_t callAnyConvention(const void *fn, const std::uintptr_t (&words)[3])
+{
+    std::int32_t result;
+    asm volatile("movl %%esp, %%edi\n\t"
+                 "pushl 8(%2)\n\t"
+                 "pushl 4(%2)\n\t"
+                 "pushl (%2)\n\t"
+                 "call *%1\n\t"
+                 "movl %%edi, %%esp"
+                 : "=a"(result)
+                 : "r"(fn), "r"(words)
+                 : "edi", "ecx", "edx", "memory", "cc");
+    return result;
+}
+#endif
+
+// One entry point's call; 0 for those that return nothing.
+template <typename Result, typename... Args, typename... Given>
+std::int32_t callEntry(Result (*fn)(Args...), Given... args)
+{
+#if defined(__i386__)
+    const std::uintptr_t words[3] = {(std::uintptr_t)args...};
+    const std::int32_t result = callAnyConvention(reinterpret_cast<const void *>(fn), words);
+    return std::is_void_v<Result> ? 0 : result;
+#else
+    if constexpr (std::is_void_v<Result>) {
+        fn(args...);
+        return 0;
+    } else {
+        return fn(args...);
+    }
+#endif
+}
+
 class Server final {
 public:
-    explicit Server(const Api &api) : m_api(api) {}
+    Server(const Api &api, bool servesMessages) : m_api(api), m_servesMessages(servesMessages) {}
 
-    void serve(int self)
+    // The loading thread: reads the calls and runs them, and dispatches what
+    // the library's windows and sockets were posted before each one.
+    void serve(HANDLE notices)
     {
+        std::thread([this, notices] { readNotices(notices); }).detach();
+        bridge::Decoder decoder;
+        std::uint8_t chunk[8192];
         for (;;) {
-            if (!isReader(self)) {
-                ::Sleep(kLookInMs);
-                std::lock_guard<std::mutex> lock(m_lock);
-                if (m_reader != self && m_inCall && ::GetTickCount64() - m_callStart >= kLookInMs)
-                    m_reader = self;
-                continue;
+            DWORD n = 0;
+            if (!::ReadFile(g_in, chunk, sizeof chunk, &n, nullptr) || n == 0)
+                ::ExitProcess(0);
+            std::size_t used = 0;
+            while (used < n) {
+                bridge::CallRequest call;
+                if (!next(decoder, chunk, n, used, call))
+                    continue;
+                if (isNotice(call.type)) {
+                    deliver(call.type);
+                    continue;
+                }
+                if (m_servesMessages)
+                    serveMessages();
+                send(perform(call));
             }
-            bridge::CallRequest call = readUntilCall();
-            {
-                std::lock_guard<std::mutex> lock(m_lock);
-                m_inCall = true;
-                m_callStart = ::GetTickCount64();
-            }
-            send(perform(call));
-            std::lock_guard<std::mutex> lock(m_lock);
-            m_inCall = false;
         }
     }
 
 private:
-    // Reads frames, running S_Disconnect and DLLClose as they come, until a
-    // call arrives. Ends the process when the input closes.
-    bridge::CallRequest readUntilCall()
+    static bool isNotice(bridge::Type type) { return type == bridge::Type::Disconnect || type == bridge::Type::Close; }
+
+    // Decodes from chunk[used..n); true with a request when one is complete.
+    static bool next(bridge::Decoder &decoder, const std::uint8_t *chunk, std::size_t n, std::size_t &used,
+                     bridge::CallRequest &call)
     {
+        used += decoder.feed(chunk + used, n - used);
+        if (decoder.state() == bridge::Decoder::State::Malformed)
+            ::ExitProcess(kExitBadInput);
+        if (decoder.state() != bridge::Decoder::State::FrameReady)
+            return false;
+        if (!bridge::decodeCall(decoder.take(), call))
+            ::ExitProcess(kExitBadInput);
+        return true;
+    }
+
+    static void serveMessages()
+    {
+        MSG message;
+        while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            ::TranslateMessage(&message);
+            ::DispatchMessageW(&message);
+        }
+    }
+
+    void deliver(bridge::Type type)
+    {
+        t_entry = type == bridge::Type::Disconnect ? "S_Disconnect" : "DLLClose";
+        callEntry(type == bridge::Type::Disconnect ? m_api.S_Disconnect : m_api.DLLClose);
+        t_entry = nullptr;
+    }
+
+    // The notice channel: the bridge sends S_Disconnect and DLLClose here only
+    // while a call runs, and this thread, asleep otherwise, delivers them at
+    // once. Its end (the client gone or done) ends the process, which also
+    // ends a call that never returns.
+    void readNotices(HANDLE notices)
+    {
+        bridge::Decoder decoder;
+        std::uint8_t chunk[256];
         for (;;) {
-            while (m_used < m_filled) {
-                m_used += m_decoder.feed(m_chunk + m_used, m_filled - m_used);
-                if (m_decoder.state() == bridge::Decoder::State::Malformed)
-                    ::ExitProcess(kExitBadInput);
-                if (m_decoder.state() != bridge::Decoder::State::FrameReady)
-                    continue;
-                const bridge::Frame frame = m_decoder.take();
-                bridge::CallRequest call;
-                if (!bridge::decodeCall(frame, call))
-                    ::ExitProcess(kExitBadInput);
-                if (frame.type == bridge::Type::Disconnect)
-                    m_api.S_Disconnect();
-                else if (frame.type == bridge::Type::Close)
-                    m_api.DLLClose();
-                else
-                    return call;
-            }
             DWORD n = 0;
-            // Input closed: the client is gone or done. Ending the process
-            // also ends a call that never returns.
-            if (!::ReadFile(::GetStdHandle(STD_INPUT_HANDLE), m_chunk, sizeof m_chunk, &n, nullptr) || n == 0)
+            if (!::ReadFile(notices, chunk, sizeof chunk, &n, nullptr) || n == 0)
                 ::ExitProcess(0);
-            m_filled = n;
-            m_used = 0;
+            std::size_t used = 0;
+            while (used < n) {
+                bridge::CallRequest call;
+                if (!next(decoder, chunk, n, used, call))
+                    continue;
+                if (!isNotice(call.type))
+                    ::ExitProcess(kExitBadInput);
+                deliver(call.type);
+            }
         }
     }
 
@@ -144,52 +326,37 @@ private:
             const std::string value = std::to_string(call.budgetMs);
             ::_putenv_s("TESSALIN_TIMEOUT_MS", value.c_str());
         }
-        bridge::Frame reply{bridge::Type::Result, 0, {}};
         if (call.type == bridge::Type::Connect) {
             char address[16];
             std::copy_n(call.bytes.begin(), sizeof address, address);
-            bridge::putInt(reply.payload, m_api.S_Connect(address, call.mode, call.port));
-            return reply;
+            t_entry = "S_Connect";
+            const std::int32_t result = callEntry(m_api.S_Connect, address, call.mode, call.port);
+            t_entry = nullptr;
+            return bridge::encodeResult(result, nullptr, 0);
         }
         // Whatever the library scribbles stays within what we hand it.
         const std::size_t forwarded = call.bytes.size();
         const std::int32_t capacity = call.capacity > 0 ? static_cast<std::int32_t>(forwarded) : call.capacity;
         call.bytes.resize(std::max<std::size_t>(forwarded, 1));
         std::uint8_t *buffer = call.nullBuffer ? nullptr : call.bytes.data();
-        const std::int32_t result = call.type == bridge::Type::Read ? m_api.ConfigRead(buffer, capacity)
-                                                                    : m_api.ConfigWrite(buffer, capacity);
-        bridge::putInt(reply.payload, result);
-        reply.payload.insert(reply.payload.end(), call.bytes.begin(),
-                             call.bytes.begin() + static_cast<std::ptrdiff_t>(forwarded));
-        return reply;
+        const bool read = call.type == bridge::Type::Read;
+        t_entry = read ? "ConfigRead" : "ConfigWrite";
+        const std::int32_t result = callEntry(read ? m_api.ConfigRead : m_api.ConfigWrite, buffer, capacity);
+        t_entry = nullptr;
+        return bridge::encodeResult(result, call.bytes.data(), forwarded);
     }
 
-    bool isReader(int self)
-    {
-        std::lock_guard<std::mutex> lock(m_lock);
-        return m_reader == self;
-    }
-
-    static constexpr DWORD kLookInMs = 10;
     Api m_api;
-    std::mutex m_lock;
-    int m_reader = 0;
-    bool m_inCall = false;
-    ULONGLONG m_callStart = 0;
-    // The reader's input, handed from one reader to the next under m_lock.
-    bridge::Decoder m_decoder;
-    std::uint8_t m_chunk[8192];
-    std::size_t m_used = 0;
-    std::size_t m_filled = 0;
+    bool m_servesMessages;
     std::int32_t m_budget = -1;
 };
 
 template <typename Fn>
-void resolve(HMODULE module, const char *name, Fn &slot, const std::string &path)
+void resolve(HMODULE module, const char *name, Fn &slot)
 {
     slot = reinterpret_cast<Fn>(reinterpret_cast<void *>(::GetProcAddress(module, name)));
     if (!slot)
-        fail(path + ": entry point '" + name + "' not found");
+        fail(std::string("entry point '") + name + "' not found");
 }
 
 } // namespace
@@ -198,32 +365,29 @@ int main()
 {
     ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
     ::SetUnhandledExceptionFilter(endOnCrash);
-    g_out = ::GetStdHandle(STD_OUTPUT_HANDLE);
+    takeChannel();
 
     int argc = 0;
     wchar_t **argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
-    if (!argv || argc != 2)
-        fail("usage: tessalin-host DLL-PATH");
+    if (!argv || argc != 3)
+        fail("usage: tessalin-host DLL-PATH NOTICE-FIFO-PATH");
     const std::wstring path = argv[1];
-    const std::string pathText = narrow(path);
+    // Opened before the library loads, so that nothing it starts inherits it.
+    const HANDLE notices = ::CreateFileW(argv[2], GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                         OPEN_EXISTING, 0, nullptr);
+    if (notices == INVALID_HANDLE_VALUE)
+        fail("the host cannot open its notice channel (Windows error " + std::to_string(::GetLastError()) + ")");
 
-    const HMODULE module = ::LoadLibraryW(path.c_str());
-    if (!module)
-        fail(pathText + ": cannot be loaded (Windows error " + std::to_string(::GetLastError()) + ")");
+    t_entry = "its start-up code (DllMain)";
+    const HMODULE module = loadLibrary(path);
+    t_entry = nullptr;
     Api api;
-    resolve(module, "S_Connect", api.S_Connect, pathText);
-    resolve(module, "S_Disconnect", api.S_Disconnect, pathText);
-    resolve(module, "ConfigRead", api.ConfigRead, pathText);
-    resolve(module, "ConfigWrite", api.ConfigWrite, pathText);
-    resolve(module, "DLLClose", api.DLLClose, pathText);
+#define RESOLVE(name, result, parameters) resolve(module, #name, api.name);
+    TESSALIN_ENTRY_POINTS(RESOLVE)
+#undef RESOLVE
 
-    bridge::Frame ready{bridge::Type::Ready, 0, {}};
-    bridge::putInt(ready.payload, static_cast<std::int32_t>(sizeof(void *) * 8));
-    send(ready);
-
-    Server server(api);
-    std::thread second([&server] { server.serve(1); });
-    second.detach();
-    server.serve(0);
+    send(bridge::encodeReady(static_cast<int>(sizeof(void *) * 8)));
+    static Server server(api, usesMessages(module));
+    server.serve(notices);
     ::ExitProcess(0);
 }

@@ -1,14 +1,17 @@
 #include "WineHost.h"
 
 #include "PeFile.h"
+#include "tessalin_entry_points.h"
 #include "tessalin_codes.h"
 
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <pwd.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -21,13 +24,18 @@
 
 extern char **environ;
 
-namespace tessalin::bridge {
+namespace pnv::winebridge {
 namespace {
 
-// A warm Wine start takes about a second, a new prefix some seconds more; a
-// loaded machine can take several times that. Bounded either way.
-constexpr std::chrono::seconds kStartBound{30};
+// A start on a made prefix takes 0.1 s with its wineserver running and under
+// a second without; a loaded machine takes several times that, and a DllMain
+// that hangs must not hold a Connect for long. A new prefix takes far longer.
+constexpr std::chrono::seconds kStartBound{15};
 constexpr std::chrono::seconds kNewPrefixBound{180};
+// How long a host told to end (its input closed) has for S_Disconnect,
+// DLLClose and the DLL's detach; ending takes a Wine process some tens of
+// milliseconds.
+constexpr std::chrono::seconds kEndBound{3};
 // Beyond the call's own budget: the DLL answers a time-out itself, and the
 // pipe round trip through Wine needs its moment.
 constexpr std::chrono::milliseconds kGrace{750};
@@ -61,14 +69,20 @@ bool startsWithShebang(const std::string &path)
     return script;
 }
 
+// Never a shared folder: without HOME, the account's home from the password
+// database; without that either, nothing (the caller refuses).
 std::string defaultPrefix()
 {
     if (const char *p = std::getenv("WINEPREFIX"); p && *p)
         return p;
     if (const char *d = std::getenv("XDG_DATA_HOME"); d && *d == '/')
         return std::string(d) + "/pnv3400/wine";
-    const char *home = std::getenv("HOME");
-    return std::string(home && *home ? home : "/tmp") + "/.local/share/pnv3400/wine";
+    std::string home;
+    if (const char *h = std::getenv("HOME"); h && *h == '/')
+        home = h;
+    else if (const passwd *account = ::getpwuid(::geteuid()); account && account->pw_dir && *account->pw_dir == '/')
+        home = account->pw_dir;
+    return home.empty() ? std::string() : home + "/.local/share/pnv3400/wine";
 }
 
 bool isDirectory(const std::string &path)
@@ -84,6 +98,8 @@ bool prefixUsable(const std::string &prefix)
 {
     if (exists(prefix))
         return isDirectory(prefix) && ::access(prefix.c_str(), W_OK | X_OK) == 0;
+    if (prefix.empty() || prefix[0] != '/')
+        return false;
     std::string parent = prefix.substr(0, prefix.find_last_of('/'));
     for (std::size_t at = 1; at <= parent.size(); ++at) {
         if (at == parent.size() || parent[at] == '/') {
@@ -103,6 +119,24 @@ std::string ownFolder()
     std::string path = info.dli_fname;
     const auto slash = path.rfind('/');
     return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
+}
+
+// Wine's drive Z: is the Linux root.
+std::string windowsPath(const std::string &absolute)
+{
+    std::string path = "Z:" + absolute;
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return path;
+}
+
+// A folder of our own for a host's notice FIFO: in the runtime folder, which
+// only we can enter, or else a private one made under the temporary folder.
+std::string makeNoticesFolder()
+{
+    const char *runtime = std::getenv("XDG_RUNTIME_DIR");
+    std::string base = runtime && *runtime == '/' && ::access(runtime, W_OK | X_OK) == 0 ? runtime : "/tmp";
+    std::string folder = base + "/pnv3400-bridge-XXXXXX";
+    return ::mkdtemp(folder.data()) ? folder : std::string();
 }
 
 // Writes to a pipe whose reader may be gone, without SIGPIPE reaching the caller.
@@ -150,18 +184,31 @@ HostPlan planHost(const std::string &dll, const std::string &hostDir, std::strin
         error = file.problem;
         return plan;
     }
-    for (const char *name : kEntryPoints) {
-        if (std::find(file.exports.begin(), file.exports.end(), name) == file.exports.end()) {
-            error = dll + ": entry point '" + name + "' not found";
-            return plan;
-        }
+    for (const char *name : {TESSALIN_ENTRY_POINTS(TESSALIN_ENTRY_POINT_NAME)}) {
+        if (std::find(file.exports.begin(), file.exports.end(), name) != file.exports.end())
+            continue;
+        // A __stdcall build without a module definition exports S_Connect@12
+        // (or _S_Connect@12): the same function, but not under its name.
+        const auto decorated = std::find_if(file.exports.begin(), file.exports.end(), [name](const std::string &e) {
+            const std::string plain = e.rfind('_', 0) == 0 ? e.substr(1) : e;
+            return plain.rfind(std::string(name) + "@", 0) == 0;
+        });
+        error = dll + ": entry point '" + name + "' not found"
+                + (decorated == file.exports.end() ? std::string()
+                                                   : " (it exports '" + *decorated + "', a decorated __stdcall name)");
+        return plan;
     }
-    if (file.bits == 64) {
-        plan.loader = searchPath("wine64");
-        if (plan.loader.empty())
-            plan.loader = searchPath("wine");
-    } else {
+    plan.loader = searchPath(file.bits == 64 ? "wine64" : "wine");
+    if (plan.loader.empty())
         plan.loader = searchPath("wine");
+    // Debian's wine is a script that picks the 32-bit loader whenever it is
+    // installed, which starts a 64-bit host through start.exe: a process
+    // between us and the host, whose end leaves the host running. The
+    // loader of the DLL's machine type is started directly instead.
+    if (!plan.loader.empty() && startsWithShebang(plan.loader)) {
+        const char *direct = file.bits == 64 ? "/usr/lib/wine/wine64" : "/usr/lib/wine/wine";
+        if (isExecutable(direct))
+            plan.loader = direct;
     }
     if (plan.loader.empty()) {
         error = dll + ": a Windows DLL needs Wine, which is not installed (install the package wine: "
@@ -182,6 +229,17 @@ HostPlan planHost(const std::string &dll, const std::string &hostDir, std::strin
         return plan;
     }
     plan.prefix = defaultPrefix();
+    if (plan.prefix.empty()) {
+        error = dll + ": no home folder for the Wine prefix (set WINEPREFIX to a folder of your own)";
+        return plan;
+    }
+    // What Wine loads is decided by whoever owns the prefix.
+    struct stat owner {};
+    if (::stat(plan.prefix.c_str(), &owner) == 0 && owner.st_uid != ::geteuid()) {
+        error = dll + ": the Wine prefix folder " + plan.prefix
+                + " belongs to another user (set WINEPREFIX to a folder of your own)";
+        return plan;
+    }
     if (!prefixUsable(plan.prefix)) {
         error = dll + ": the Wine prefix folder " + plan.prefix
                 + " is not writable (set WINEPREFIX to a folder of your own)";
@@ -193,8 +251,7 @@ HostPlan planHost(const std::string &dll, const std::string &hostDir, std::strin
         return plan;
     }
     // Wine's drive Z: is the Linux root.
-    plan.windowsPath = std::string("Z:") + absolute;
-    std::replace(plan.windowsPath.begin(), plan.windowsPath.end(), '/', '\\');
+    plan.windowsPath = windowsPath(absolute);
     plan.bits = file.bits;
     plan.dll = dll;
     return plan;
@@ -211,14 +268,39 @@ std::shared_ptr<WineHost> WineHost::create(const std::string &dll, std::string &
 WineHost::~WineHost()
 {
     std::lock_guard<std::mutex> lock(m_ioLock);
-    // Its input closed, a host ends by itself; reaped here when it already
-    // has, otherwise it is never waited for (a program ending now would
-    // otherwise wait for Wine to wind down).
+    // Its input closed, a host ends by itself; the program waits for that
+    // only up to the bound, then ends it, so that nothing outlives it.
     endLocked(false);
-    for (const pid_t pid : m_ending) {
-        int status;
-        ::waitpid(pid, &status, WNOHANG);
+    for (const Ending &host : m_ending)
+        settle(host, true);
+}
+
+bool WineHost::settle(const Ending &host, bool wait)
+{
+    int status;
+    bool gone = ::waitpid(host.pid, &status, WNOHANG) == host.pid;
+    if (!gone && !wait && Clock::now() < host.by)
+        return false;
+    if (!gone && wait) {
+        const int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, host.pid, 0));
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(host.by - Clock::now()).count();
+        if (pidfd >= 0 && left > 0) {
+            pollfd p{pidfd, POLLIN, 0};
+            while (::poll(&p, 1, static_cast<int>(left)) < 0 && errno == EINTR) {
+            }
+        }
+        if (pidfd >= 0)
+            ::close(pidfd);
+        gone = ::waitpid(host.pid, &status, WNOHANG) == host.pid;
     }
+    if (!gone) {
+        ::kill(host.pid, SIGKILL);
+        ::waitpid(host.pid, &status, 0);
+    }
+    // What the DLL started runs in the host's process group (Wine's own
+    // services and the wineserver start sessions of their own): it ends too.
+    ::killpg(host.pid, SIGKILL);
+    return true;
 }
 
 void WineHost::start()
@@ -231,11 +313,7 @@ void WineHost::start()
 void WineHost::startLocked()
 {
     // Reap hosts told to end earlier, so that none stays a zombie for long.
-    m_ending.erase(std::remove_if(m_ending.begin(), m_ending.end(),
-                                  [](pid_t pid) {
-                                      int status;
-                                      return ::waitpid(pid, &status, WNOHANG) != 0;
-                                  }),
+    m_ending.erase(std::remove_if(m_ending.begin(), m_ending.end(), [](const Ending &host) { return settle(host, false); }),
                    m_ending.end());
     int toHost[2], fromHost[2];
     if (::pipe2(toHost, O_CLOEXEC) != 0)
@@ -245,8 +323,31 @@ void WineHost::startLocked()
         ::close(toHost[1]);
         return;
     }
+    int log[2];
+    if (::pipe2(log, O_CLOEXEC) != 0) {
+        for (const int fd : {toHost[0], toHost[1], fromHost[0], fromHost[1]})
+            ::close(fd);
+        return;
+    }
     m_process = Process{};
-    m_process.newPrefix = !exists(m_plan.prefix + "/system.reg");
+    // S_Disconnect and DLLClose during a call go through a FIFO apart from
+    // the calls, so that the host's loading thread alone reads the calls and
+    // another thread the notices. Opened both ways: never blocks, and the
+    // host meets its end only when we close it.
+    m_process.noticesFolder = makeNoticesFolder();
+    const std::string fifo = m_process.noticesFolder + "/notices";
+    if (m_process.noticesFolder.empty() || ::mkfifo(fifo.c_str(), 0600) != 0
+        || (m_process.notices = ::open(fifo.c_str(), O_RDWR | O_CLOEXEC)) < 0) {
+        report(std::string("cannot make the host's notice channel: ") + std::strerror(errno));
+        dropNoticesFolder();
+        for (const int fd : {toHost[0], toHost[1], fromHost[0], fromHost[1], log[0], log[1]})
+            ::close(fd);
+        return;
+    }
+    // A wineserver writes the registry files only when it ends, so a prefix
+    // made by a run whose wineserver still lives has none yet: its drive is
+    // what tells that Wine made it.
+    m_process.newPrefix = !exists(m_plan.prefix + "/system.reg") && !exists(m_plan.prefix + "/drive_c");
     if (m_process.newPrefix)
         std::fprintf(stderr, "%s: setting up the Wine prefix %s for the first time; this takes some seconds\n",
                      m_plan.dll.c_str(), m_plan.prefix.c_str());
@@ -271,13 +372,16 @@ void WineHost::startLocked()
     for (auto &entry : env)
         envp.push_back(entry.data());
     envp.push_back(nullptr);
-    std::string loader = m_plan.loader, exe = m_plan.hostExe, dll = m_plan.windowsPath;
-    char *argv[] = {loader.data(), exe.data(), dll.data(), nullptr};
+    std::string loader = m_plan.loader, exe = m_plan.hostExe, dll = m_plan.windowsPath, notices = windowsPath(fifo);
+    char *argv[] = {loader.data(), exe.data(), dll.data(), notices.data(), nullptr};
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, toHost[0], 0);
     posix_spawn_file_actions_adddup2(&actions, fromHost[1], 1);
+    // Never our own standard error: what Wine and the DLL print, and what
+    // they start (a wineserver too) holds, is the log pipe.
+    posix_spawn_file_actions_adddup2(&actions, log[1], 2);
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
     // The caller may ignore or block signals; the host starts with the defaults.
@@ -296,40 +400,73 @@ void WineHost::startLocked()
     posix_spawnattr_destroy(&attributes);
     ::close(toHost[0]);
     ::close(fromHost[1]);
+    ::close(log[1]);
     if (rc != 0) {
-        std::fprintf(stderr, "%s: cannot start %s: %s\n", m_plan.dll.c_str(), loader.c_str(), std::strerror(rc));
+        report(std::string("cannot start ") + loader + ": " + std::strerror(rc));
         ::close(toHost[1]);
         ::close(fromHost[0]);
+        ::close(log[0]);
+        ::close(m_process.notices);
+        dropNoticesFolder();
+        m_process = Process{};
         return;
     }
     m_process.pid = pid;
     m_process.in = toHost[1];
     m_process.out = fromHost[0];
+    const auto slash = m_plan.dll.rfind('/');
+    m_process.log = std::make_unique<LogRelay>(log[0], m_plan.dll.substr(slash == std::string::npos ? 0 : slash + 1) + ": ");
 }
 
 void WineHost::endLocked(bool kill)
 {
     if (m_process.pid < 0)
         return;
-    if (m_process.in >= 0)
-        ::close(m_process.in);
+    for (const int fd : {m_process.in, m_process.notices})
+        if (fd >= 0)
+            ::close(fd);
     ::close(m_process.out);
-    int status;
-    if (kill) {
-        ::kill(m_process.pid, SIGKILL);
-        ::waitpid(m_process.pid, &status, 0);
-    } else if (::waitpid(m_process.pid, &status, WNOHANG) == 0) {
-        m_ending.push_back(m_process.pid);
-    }
+    dropNoticesFolder();
+    if (m_process.exited)
+        ::killpg(m_process.pid, SIGKILL);   // reaped already: only what the DLL started is left
+    else if (kill)
+        settle({m_process.pid, Clock::now()}, false);
+    else
+        m_ending.push_back({m_process.pid, Clock::now() + kEndBound});
     m_process = Process{};
 }
 
-bool WineHost::writeLocked(const Frame &frame)
+void WineHost::dropNoticesFolder()
 {
-    if (m_process.in < 0)
+    if (m_process.noticesFolder.empty())
+        return;
+    ::unlink((m_process.noticesFolder + "/notices").c_str());
+    ::rmdir(m_process.noticesFolder.c_str());
+    m_process.noticesFolder.clear();
+}
+
+bool WineHost::exitedLocked()
+{
+    int status;
+    if (!m_process.exited && ::waitpid(m_process.pid, &status, WNOHANG) == m_process.pid)
+        m_process.exited = true;
+    return m_process.exited;
+}
+
+void WineHost::report(const std::string &what) const { std::fprintf(stderr, "%s: %s\n", m_plan.dll.c_str(), what.c_str()); }
+
+bool WineHost::preparingPrefix()
+{
+    std::lock_guard<std::mutex> lock(m_ioLock);
+    return m_process.pid >= 0 && m_process.newPrefix && !m_process.ready;
+}
+
+bool WineHost::writeLocked(int fd, const Frame &frame)
+{
+    if (fd < 0)
         return false;
     const auto bytes = encode(frame);
-    return writeAll(m_process.in, bytes.data(), bytes.size());
+    return writeAll(fd, bytes.data(), bytes.size());
 }
 
 WineHost::Read WineHost::readFrame(int fd, Decoder &decoder, Clock::time_point until, Frame &frame)
@@ -374,8 +511,15 @@ std::uint8_t WineHost::call(const CallRequest &request, Reply &reply)
     bool ready, newPrefix;
     {
         std::lock_guard<std::mutex> lock(m_ioLock);
-        if (m_process.closing)
+        // A host that ended between calls (killed, or its DLL's own thread
+        // crashed) is noticed here: the call that finds it fails as a lost
+        // link does in-process, and a connect starts a new one.
+        if (m_process.closing || (m_process.pid >= 0 && exitedLocked())) {
+            const bool lost = !m_process.closing;
             endLocked(false);
+            if (lost && request.type != Type::Connect)
+                return TESSALIN_LINK_DOWN;
+        }
         if (m_process.pid < 0) {
             // Only a connect brings a link, so only a connect starts a host:
             // without one there is no link to read or write.
@@ -403,29 +547,45 @@ std::uint8_t WineHost::call(const CallRequest &request, Reply &reply)
     if (!ready) {
         const Read got = readFrame(out, m_process.decoder, Clock::now() + (newPrefix ? kNewPrefixBound : kStartBound), frame);
         if (got == Read::Frame && frame.type == Type::Failed) {
-            std::fprintf(stderr, "%s\n", std::string(frame.payload.begin(), frame.payload.end()).c_str());
+            report(decodeFailed(frame));
+            return giveUp(TESSALIN_LINK_DOWN);
+        }
+        int bits = 0;
+        if (got == Read::Frame && frame.type == Type::Ready && (!decodeReady(frame, bits) || bits != m_plan.bits)) {
+            report("the Wine host runs " + std::to_string(bits) + "-bit code for a " + std::to_string(m_plan.bits)
+                   + "-bit DLL");
             return giveUp(TESSALIN_LINK_DOWN);
         }
         if (got != Read::Frame || frame.type != Type::Ready) {
             if (got == Read::TimedOut)
-                std::fprintf(stderr, "%s: the Wine host did not start in time\n", m_plan.dll.c_str());
+                report("the Wine host did not start in time (does the DLL's start-up code, DllMain, return?)");
             else
-                std::fprintf(stderr, "%s: the Wine host ended at its start (is Wine working? try: WINEPREFIX=%s wine64 wineboot)\n",
-                             m_plan.dll.c_str(), m_plan.prefix.c_str());
+                report("the Wine host ended at its start (is Wine working? try: WINEPREFIX=" + m_plan.prefix + " "
+                       + m_plan.loader + " wineboot)");
             return giveUp(TESSALIN_LINK_DOWN);
         }
         {
             std::lock_guard<std::mutex> lock(m_ioLock);
             m_process.ready = true;
+            dropNoticesFolder();   // the host has it open
         }
         // Waiting for the host was not the call's time.
         end = Clock::now() + std::chrono::milliseconds(request.budgetMs);
     }
     {
-        std::lock_guard<std::mutex> lock(m_ioLock);
-        if (m_process.closing || !writeLocked(encodeCall(request)))
+        std::unique_lock<std::mutex> lock(m_ioLock);
+        if (m_process.closing)
             return TESSALIN_LINK_DOWN;
+        if (!writeLocked(m_process.in, encodeCall(request))) {
+            lock.unlock();
+            return giveUp(TESSALIN_LINK_DOWN);
+        }
+        m_process.inCall = true;
     }
+    const auto ended = [this] {
+        std::lock_guard<std::mutex> lock(m_ioLock);
+        m_process.inCall = false;
+    };
     switch (readFrame(out, m_process.decoder, end + kGrace, frame)) {
     case Read::Frame:
         break;
@@ -436,9 +596,14 @@ std::uint8_t WineHost::call(const CallRequest &request, Reply &reply)
     case Read::Garbage:
         return giveUp(TESSALIN_RECEIVE_ERROR);
     }
-    if (frame.type != Type::Result || !getInt(frame.payload, 0, reply.result))
+    ended();
+    if (frame.type == Type::Failed) {
+        // The DLL crashed: said where, at the code a broken link has.
+        report(decodeFailed(frame));
+        return giveUp(TESSALIN_LINK_DOWN);
+    }
+    if (!decodeResult(frame, reply))
         return giveUp(TESSALIN_RECEIVE_ERROR);
-    reply.bytes.assign(frame.payload.begin() + 4, frame.payload.end());
     return TESSALIN_SUCCESS;
 }
 
@@ -447,8 +612,9 @@ void WineHost::notify(Type type)
     std::lock_guard<std::mutex> lock(m_ioLock);
     if (m_process.pid < 0 || m_process.closing)
         return;
-    if (!writeLocked(Frame{type, 0, {}}))
-        return;
+    // During a call the loading thread is busy in the DLL: the notice goes
+    // to the host's other thread. Otherwise it queues behind the calls.
+    writeLocked(m_process.inCall ? m_process.notices : m_process.in, Frame{type, 0, {}});
 }
 
 void WineHost::finish()
@@ -456,9 +622,11 @@ void WineHost::finish()
     std::lock_guard<std::mutex> lock(m_ioLock);
     if (m_process.pid < 0 || m_process.closing)
         return;
+    // Both, so that the host ends even while its loading thread hangs in the DLL.
     ::close(m_process.in);
-    m_process.in = -1;
+    ::close(m_process.notices);
+    m_process.in = m_process.notices = -1;
     m_process.closing = true;
 }
 
-} // namespace tessalin::bridge
+} // namespace pnv::winebridge

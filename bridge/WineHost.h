@@ -4,6 +4,7 @@
 // connect after it died, ended when its input closes.
 
 #include "BridgeFrame.h"
+#include "LogRelay.h"
 
 #include <sys/types.h>
 
@@ -14,12 +15,7 @@
 #include <string>
 #include <vector>
 
-namespace tessalin::bridge {
-
-struct Reply {
-    std::int32_t result = 0;
-    std::vector<std::uint8_t> bytes;   // READ and WRITE: the buffer as the DLL left it
-};
+namespace pnv::winebridge {
 
 // Where the pieces are, all decided before any process starts.
 struct HostPlan {
@@ -52,30 +48,48 @@ public:
     void notify(Type type);
     // Closes the host's input: it ends by itself.
     void finish();
+    // Whether the host now starting is making a new Wine prefix, which takes
+    // far longer than a start on a prefix made before.
+    bool preparingPrefix();
 
 private:
     struct Process {
         pid_t pid = -1;
-        int in = -1;     // the host's standard input
-        int out = -1;    // the host's standard output
+        int in = -1;        // the host's standard input: the calls, and notices between calls
+        int notices = -1;   // a FIFO: S_Disconnect and DLLClose during a call, and the end
+        int out = -1;       // the host's standard output: its replies
+        std::string noticesFolder;   // the FIFO's private folder, removed once the host has it open
         bool ready = false;
+        bool inCall = false;
         bool closing = false;
         bool newPrefix = false;
+        bool exited = false;   // reaped already
         Decoder decoder;
+        std::unique_ptr<LogRelay> log;
     };
     using Clock = std::chrono::steady_clock;
 
     void startLocked();
     void endLocked(bool kill);
+    bool exitedLocked();
+    void dropNoticesFolder();
+    void report(const std::string &what) const;
     enum class Read { Frame, Dead, TimedOut, Garbage };
     Read readFrame(int fd, Decoder &decoder, Clock::time_point until, Frame &frame);
-    bool writeLocked(const Frame &frame);
+    bool writeLocked(int fd, const Frame &frame);
 
     HostPlan m_plan;
     std::timed_mutex m_callLock;   // one call at a time, as the native library takes them
     std::mutex m_ioLock;           // the process and its input
     Process m_process;
-    std::vector<pid_t> m_ending;   // hosts told to end, reaped later
+    // Hosts told to end, and by when they must have: a DLL whose
+    // S_Disconnect, DLLClose or detach never returns is ended then.
+    struct Ending {
+        pid_t pid;
+        Clock::time_point by;
+    };
+    static bool settle(const Ending &host, bool wait);
+    std::vector<Ending> m_ending;
 };
 
-} // namespace tessalin::bridge
+} // namespace pnv::winebridge

@@ -89,10 +89,10 @@ TessalinLibrary::LoadResult TessalinLibrary::loadFrom(const std::string &pathOrN
 {
     // The header decides, not the name: a Linux library called .DLL binds natively.
     if (pathOrName.find('/') != std::string::npos && fileExists(pathOrName)) {
-        const auto file = tessalin::bridge::inspectLibrary(pathOrName);
-        if (file.kind == tessalin::bridge::LibraryFile::Kind::Pe)
+        const auto file = inspectLibrary(pathOrName);
+        if (file.kind == LibraryFile::Kind::Pe)
             return loadThroughBridge(pathOrName);
-        if (file.kind == tessalin::bridge::LibraryFile::Kind::Neither)
+        if (file.kind == LibraryFile::Kind::Neither)
             return {nullptr, file.problem};
     }
     return loadNative(pathOrName);
@@ -130,11 +130,9 @@ TessalinLibrary::LoadResult TessalinLibrary::loadNative(const std::string &pathO
     }
     TessalinApi api;
     std::string error;
-    const bool complete = resolve(handle, "S_Connect", api.S_Connect, error, pathOrName)
-        && resolve(handle, "S_Disconnect", api.S_Disconnect, error, pathOrName)
-        && resolve(handle, "ConfigRead", api.ConfigRead, error, pathOrName)
-        && resolve(handle, "ConfigWrite", api.ConfigWrite, error, pathOrName)
-        && resolve(handle, "DLLClose", api.DLLClose, error, pathOrName);
+#define PNV_RESOLVE(name, result, parameters) &&resolve(handle, #name, api.name, error, pathOrName)
+    const bool complete = true TESSALIN_ENTRY_POINTS(PNV_RESOLVE);
+#undef PNV_RESOLVE
     if (!complete) {
         ::dlclose(handle);
         return {nullptr, error};
@@ -153,6 +151,20 @@ TessalinLibrary::~TessalinLibrary()
         ::dlclose(m_handle);
 }
 
+bool TessalinLibrary::preparingWinePrefix() const
+{
+    using PreparingFn = int (*)();
+    const auto preparing = reinterpret_cast<PreparingFn>(::dlsym(m_handle, "TessalinBridge_PreparingPrefix"));
+    return preparing && preparing() != 0;
+}
+
+void TessalinLibrary::setBridgeLog(void (*sink)(void *context, const char *line), void *context) const
+{
+    using SetLogFn = void (*)(void (*)(void *, const char *), void *);
+    if (const auto setLog = reinterpret_cast<SetLogFn>(::dlsym(m_handle, "TessalinBridge_SetLog")))
+        setLog(sink, context);
+}
+
 LibraryReference::~LibraryReference() { release(); }
 
 void LibraryReference::acquire(const std::string &pathOrName)
@@ -160,7 +172,7 @@ void LibraryReference::acquire(const std::string &pathOrName)
     release();
     std::string name = pathOrName;
     if (pathOrName.find('/') != std::string::npos
-        && tessalin::bridge::inspectLibrary(pathOrName).kind == tessalin::bridge::LibraryFile::Kind::Pe)
+        && inspectLibrary(pathOrName).kind == LibraryFile::Kind::Pe)
         name = TessalinLibrary::bridgePath();
     if (!name.empty())
         m_handle = ::dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);

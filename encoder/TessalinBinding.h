@@ -15,11 +15,7 @@
 namespace pnv {
 
 struct TessalinApi {
-    int32_t (*S_Connect)(const char *address, int32_t mode, int32_t port) = nullptr;
-    void (*S_Disconnect)() = nullptr;
-    int32_t (*ConfigRead)(uint8_t *buffer, int32_t capacity) = nullptr;
-    int32_t (*ConfigWrite)(uint8_t *buffer, int32_t capacity) = nullptr;
-    void (*DLLClose)() = nullptr;
+    TESSALIN_ENTRY_POINTS(TESSALIN_POINTER_MEMBER)
 };
 
 // The Linux file name of the device library.
@@ -62,6 +58,13 @@ public:
 
     const TessalinApi &api() const { return m_api; }
     const std::string &path() const { return m_path; }
+    // Served through the Wine bridge: whether its host is now making a new
+    // Wine prefix (a first start takes some seconds; false natively).
+    bool preparingWinePrefix() const;
+    // Served through the Wine bridge: where the lines the DLL, its host and
+    // Wine print go, each with the DLL's name in front (by default our
+    // standard error). Called from the bridge's own threads. Natively a no-op.
+    void setBridgeLog(void (*sink)(void *context, const char *line), void *context) const;
 
 private:
     TessalinLibrary(void *handle, std::string path, TessalinApi api);

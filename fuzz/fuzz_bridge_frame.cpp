@@ -17,7 +17,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace bridge = tessalin::bridge;
+namespace bridge = pnv::winebridge;
 using Decoder = bridge::Decoder;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)

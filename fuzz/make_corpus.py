@@ -139,7 +139,49 @@ def bridge_seed(capacity, *frames, piece=255):
 BRIDGE_WRITE = bridge_frame(0x04, struct.pack("<ii", 3000, 500) + REQUEST + bytes(480))
 BRIDGE_CONNECT = bridge_frame(0x01, struct.pack("<iii", 3000, 14, 3001) + b"172.16.30.1".ljust(16, b"\0"))
 
+def pe_file(machine=0x14C, magic=0x10B, dll=True, exports=("S_Connect", "S_Disconnect", "ConfigRead",
+                                                               "ConfigWrite", "DLLClose")):
+    """A minimal PE file: headers, one section holding an export directory
+    with the given names."""
+    optional_size = 224 if magic == 0x10B else 240
+    directories = 96 if magic == 0x10B else 112
+    pe = 0x40
+    section_table = pe + 24 + optional_size
+    raw = 0x200
+    rva = 0x1000
+    names = b""
+    name_rvas = []
+    table = 40 + 4 * len(exports)
+    for name in exports:
+        name_rvas.append(rva + table + len(names))
+        names += name.encode() + b"\0"
+    export_dir = struct.pack("<IIHHIIIIIII", 0, 0, 0, 0, 0, 1, len(exports), len(exports), 0, rva + 40, 0)
+    section = export_dir + b"".join(struct.pack("<I", r) for r in name_rvas) + names
+    optional = bytearray(optional_size)
+    struct.pack_into("<H", optional, 0, magic)
+    struct.pack_into("<II", optional, directories, rva, len(section))
+    out = bytearray(raw)
+    out[0:2] = b"MZ"
+    struct.pack_into("<I", out, 0x3C, pe)
+    out[pe:pe + 4] = b"PE\0\0"
+    struct.pack_into("<HHIIIHH", out, pe + 4, machine, 1, 0, 0, 0, optional_size, 0x2000 if dll else 0x0002)
+    out[pe + 24:pe + 24 + optional_size] = optional
+    struct.pack_into("<8sIIIIIIHHI", out, section_table, b".edata", len(section), rva, len(section), raw, 0, 0, 0, 0, 0)
+    return bytes(out) + section
+
+
 SEEDS = {
+    "fuzz_pe_file": {
+        "x86-dll": pe_file(),
+        "x64-dll": pe_file(machine=0x8664, magic=0x20B),
+        "program": pe_file(dll=False),
+        "arm64": pe_file(machine=0xAA64, magic=0x20B),
+        "stdcall-names": pe_file(exports=("S_Connect@12", "S_Disconnect@0")),
+        "no-exports": pe_file(exports=()),
+        "cut-in-names": pe_file()[:0x200 + 50],
+        "elf": b"\x7fELF\x02\x01\x01" + bytes(57),
+        "neither": b"S_Connect S_Disconnect ConfigRead ConfigWrite DLLClose\n",
+    },
     "fuzz_bridge_frame": {
         "connect-and-reply": bridge_seed(0, BRIDGE_CONNECT, bridge_frame(0x81, struct.pack("<i", 0))),
         "write": bridge_seed(500, BRIDGE_WRITE),

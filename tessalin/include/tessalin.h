@@ -19,6 +19,8 @@
 #ifndef PNV_TESSALIN_H
 #define PNV_TESSALIN_H
 
+#include "tessalin_entry_points.h"
+
 #include <stdint.h>
 
 #ifdef __cplusplus
@@ -31,11 +33,9 @@ extern "C" {
 #define TESSALIN_API
 #endif
 
-TESSALIN_API int32_t S_Connect(const char *address, int32_t mode, int32_t port);
-TESSALIN_API void S_Disconnect(void);
-TESSALIN_API int32_t ConfigRead(uint8_t *buffer, int32_t capacity);
-TESSALIN_API int32_t ConfigWrite(uint8_t *buffer, int32_t capacity);
-TESSALIN_API void DLLClose(void);
+#define TESSALIN_DECLARE(name, result, parameters) TESSALIN_API result name parameters;
+TESSALIN_ENTRY_POINTS(TESSALIN_DECLARE)
+#undef TESSALIN_DECLARE
 
 #ifdef __cplusplus
 }

@@ -3,18 +3,151 @@
  *   FAULT_CRASH_READ   ConfigRead writes through a null pointer
  *   FAULT_HANG_READ    ConfigRead never returns
  *   FAULT_NO_WRITE     ConfigWrite is not exported
+ *   FAULT_INIT_FAILS   DllMain reports a failure when the DLL is loaded
+ *   FAULT_HANG_CLOSE   S_Connect starts a child process (rundll32 with this
+ *                      DLL's WaitForEver); the DLL's detach never returns
+ *   FAULT_VENDOR       behaves as vendors' DLLs do: prints to its standard
+ *                      output and error and reads its standard input in
+ *                      every call, keeps thread-affine state (the loading
+ *                      thread, a hidden window that must see the message it
+ *                      posted itself dispatched between calls), and takes
+ *                      its time over the first call. A call on any other
+ *                      thread, or before its message was dispatched, fails
+ *                      with a code of its own (0x70 + what went wrong)
+ *   FAULT_NEEDS_ABSENT imports from pnvabsent.dll, which is never installed
+ *   FAULT_ABSENT       that DLL itself, built only so the import can link
+ *   FAULT_STDCALL      every entry point __stdcall (on x86 it pops its own
+ *                      arguments); built with its names undecorated
+ *                      (stdcall) and decorated (stdcall-decorated)
  * Everything else answers at once like a linked encoder; without a switch
  * (FAULT_ANSWERING) nothing misbehaves, and the benchmark times the bridge
  * alone with it. */
 #include <stdint.h>
+#include <stdio.h>
 #include <string.h>
 #include <windows.h>
 
+#if defined(FAULT_STDCALL)
+#define EXPORT __declspec(dllexport) __stdcall
+#else
 #define EXPORT __declspec(dllexport)
+#endif
+
+#if defined(FAULT_ABSENT)
+__declspec(dllexport) int absent_function(void) { return 0; }
+#else
+
+#if defined(FAULT_NEEDS_ABSENT)
+__declspec(dllimport) int absent_function(void);
+#endif
+
+#if defined(FAULT_HANG_CLOSE)
+/* The child: rundll32 runs it, and it never ends by itself. */
+__declspec(dllexport) void CALLBACK WaitForEver(HWND window, HINSTANCE instance, LPSTR line, int show)
+{
+    (void)window; (void)instance; (void)line; (void)show;
+    for (;;)
+        Sleep(1000);
+}
+
+static HINSTANCE g_self;
+static int g_childStarted;
+
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
+{
+    (void)reserved;
+    if (reason == DLL_PROCESS_ATTACH)
+        g_self = instance;
+    if (reason == DLL_PROCESS_DETACH && g_childStarted)   /* rundll32's own copy ends normally */
+        for (;;)
+            Sleep(1000);
+    return TRUE;
+}
+
+static void startChild(void)
+{
+    wchar_t self[MAX_PATH], command[MAX_PATH + 40];
+    STARTUPINFOW start;
+    PROCESS_INFORMATION started;
+    GetModuleFileNameW(g_self, self, MAX_PATH);
+    wsprintfW(command, L"rundll32.exe \"%s\",WaitForEver", self);
+    memset(&start, 0, sizeof start);
+    start.cb = sizeof start;
+    g_childStarted = CreateProcessW(NULL, command, NULL, NULL, FALSE, 0, NULL, NULL, &start, &started);
+}
+#endif
+
+#if defined(FAULT_INIT_FAILS)
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
+{
+    (void)instance; (void)reserved;
+    return reason != DLL_PROCESS_ATTACH;
+}
+#endif
+
+#if defined(FAULT_VENDOR)
+static DWORD g_loader;
+static HWND g_window;
+static volatile LONG g_posted, g_dispatched;
+static int g_calls;
+
+static LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM w, LPARAM l)
+{
+    if (message == WM_APP)
+        InterlockedIncrement(&g_dispatched);
+    return DefWindowProcW(window, message, w, l);
+}
+
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
+{
+    (void)reserved;
+    if (reason == DLL_PROCESS_ATTACH) {
+        g_loader = GetCurrentThreadId();
+        WNDCLASSW cls;
+        memset(&cls, 0, sizeof cls);
+        cls.lpfnWndProc = windowProc;
+        cls.hInstance = instance;
+        cls.lpszClassName = L"PnvVendorHidden";
+        RegisterClassW(&cls);
+        g_window = CreateWindowExW(0, L"PnvVendorHidden", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, NULL, instance, NULL);
+    }
+    return TRUE;
+}
+
+/* 0 when this call may go on; otherwise the code it fails with. */
+static int32_t vendorChecks(const char *entry)
+{
+    char line[64];
+    printf("vendor debug: %s\n", entry);
+    fflush(stdout);
+    fprintf(stderr, "vendor trace: %s\n", entry);
+    fread(line, 1, sizeof line, stdin);   /* an empty source: returns at once */
+    if (GetCurrentThreadId() != g_loader || !g_window)
+        return 0x71;
+    if (g_dispatched != g_posted)
+        return 0x72;
+    InterlockedIncrement(&g_posted);
+    PostMessageW(g_window, WM_APP, 0, 0);
+    if (g_calls++ == 0)
+        Sleep(100);
+    return 0;
+}
+#define CHECK(entry) do { int32_t failed = vendorChecks(entry); if (failed) return failed; } while (0)
+#else
+#define CHECK(entry) do { } while (0)
+#endif
 
 EXPORT int32_t S_Connect(const char *address, int32_t mode, int32_t port)
 {
     (void)address; (void)mode; (void)port;
+    CHECK("S_Connect");
+#if defined(FAULT_HANG_CLOSE)
+    if (!g_childStarted)
+        startChild();
+#endif
+#if defined(FAULT_NEEDS_ABSENT)
+    return absent_function();
+#endif
     return 0;
 }
 
@@ -30,6 +163,15 @@ EXPORT int32_t ConfigRead(uint8_t *buffer, int32_t capacity)
     for (;;)
         Sleep(1000);
 #endif
+#if defined(FAULT_VENDOR)
+    {
+        int32_t failed = vendorChecks("ConfigRead");
+        if (failed) {
+            buffer[0] = (uint8_t)failed;
+            return 1;
+        }
+    }
+#endif
     memset(buffer, 0x42, 26);
     return 26;
 }
@@ -38,9 +180,11 @@ EXPORT int32_t ConfigRead(uint8_t *buffer, int32_t capacity)
 EXPORT int32_t ConfigWrite(uint8_t *buffer, int32_t capacity)
 {
     (void)capacity;
+    CHECK("ConfigWrite");
     buffer[0] = 0;
     return 1;
 }
 #endif
 
 EXPORT void DLLClose(void) {}
+#endif

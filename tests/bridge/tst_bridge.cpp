@@ -5,7 +5,6 @@
 
 #include "BridgeFrame.h"
 #include "CtlProcess.h"
-#include "PeFile.h"
 #include "SimulatorProcess.h"
 #include "WindowFixture.h"
 
@@ -16,8 +15,12 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <csignal>
 #include <future>
+#include <mutex>
 
 using pnv::test::readFile;
 using pnv::test::runCtl;
@@ -75,6 +78,16 @@ private slots:
     void refusals_data();
     void refusals();
     void linuxLibraryNamedDllBindsNatively();
+    void notARegularFile_data();
+    void notARegularFile();
+    void vendorLikeDll_data() { ctlThroughWine_data(); }
+    void vendorLikeDll();
+    void stdcallDllOnX86();
+    void nothingOutlivesAHungEnd();
+    void hostEndedWhileIdle_data();
+    void hostEndedWhileIdle();
+    void failuresSayWhat_data();
+    void failuresSayWhat();
     void callEnds_data();
     void callEnds();
     void ctlThroughWine_data();
@@ -86,7 +99,7 @@ private slots:
 
 void BridgeTest::framingRoundTrip()
 {
-    namespace bridge = tessalin::bridge;
+    namespace bridge = pnv::winebridge;
     bridge::CallRequest write;
     write.type = bridge::Type::Write;
     write.budgetMs = 500;
@@ -139,9 +152,12 @@ void BridgeTest::refusals_data()
     row("wrong machine type", arm64, "for another machine (type 0xaa64)");
     row("a program, not a DLL", readFile(binDir() + QStringLiteral("/tessalin-host64.exe")), "a Windows program, not a DLL");
     row("ConfigWrite missing", readFile(windowsDll("x64", QStringLiteral("no-write"))), "entry point 'ConfigWrite' not found");
+    row("decorated __stdcall names", readFile(windowsDll("x86", QStringLiteral("stdcall-decorated"))),
+        "entry point 'S_Connect' not found (it exports 'S_Connect@12', a decorated __stdcall name)");
     row("Wine not installed", good, "needs Wine, which is not installed (install the package wine", "/nonexistent");
     row("prefix not writable", good, "is not writable (set WINEPREFIX", {}, "plain-file/prefix");
     row("prefix under a program", good, "is not writable (set WINEPREFIX", {}, "/bin/sh/prefix");
+    row("prefix of another user", good, "belongs to another user (set WINEPREFIX", {}, "other-user");
 }
 
 void BridgeTest::refusals()
@@ -159,6 +175,14 @@ void BridgeTest::refusals()
         QVERIFY(writeFile(dir.filePath(QStringLiteral("plain-file")), "x"));
         if (!prefix.startsWith('/'))
             prefix = QFile::encodeName(dir.filePath(QString::fromLatin1(prefix)));
+        // A folder of someone else's: made so by root, or the root folder for anyone else.
+        if (prefix.endsWith("other-user")) {
+            QVERIFY(QDir().mkdir(QString::fromLocal8Bit(prefix)));
+            if (::geteuid() != 0)
+                prefix = "/";
+            else
+                QCOMPARE(::chown(prefix.constData(), 65534, 65534), 0);
+        }
     }
     const EnvOverride pathOverride("PATH", path);
     const EnvOverride prefixOverride("WINEPREFIX", prefix);
@@ -185,6 +209,184 @@ void BridgeTest::linuxLibraryNamedDllBindsNatively()
     QCOMPARE(bound.library->api().S_Connect("127.0.0.1", 14, sim.port()), 0);
     bound.library->api().DLLClose();
     QVERIFY(hostProcesses().isEmpty());
+}
+
+void BridgeTest::notARegularFile_data()
+{
+    QTest::addColumn<QString>("what");
+    QTest::newRow("a FIFO") << "fifo";
+    QTest::newRow("a folder") << "folder";
+    QTest::newRow("a device") << "/dev/zero";
+}
+
+void BridgeTest::notARegularFile()
+{
+    QFETCH(QString, what);
+    QTemporaryDir dir;
+    QString path = what;
+    if (what == QLatin1String("fifo")) {
+        path = dir.filePath(QStringLiteral("Tessalin.DLL"));
+        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    } else if (what == QLatin1String("folder")) {
+        path = dir.path();
+    }
+    // Refused by what the path is, before anything reads it: a FIFO with no
+    // writer would otherwise hold the binding for ever, a device feed it without end.
+    auto bound = std::async(std::launch::async, [&] { return pnv::TessalinLibrary::loadFrom(path.toStdString()); });
+    QCOMPARE(bound.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    const auto result = bound.get();
+    QVERIFY(!result.library);
+    QCOMPARE(QString::fromStdString(result.error), path + QStringLiteral(": not a regular file"));
+}
+
+void BridgeTest::vendorLikeDll()
+{
+    QFETCH(QString, arch);
+    REQUIRE_WINE();
+    const auto bound = pnv::TessalinLibrary::loadFrom(windowsDll(arch, QStringLiteral("vendor")).toStdString());
+    QVERIFY2(bound.library, bound.error.c_str());
+    struct Log {
+        std::mutex lock;
+        QStringList lines;
+    } log;
+    bound.library->setBridgeLog([](void *context, const char *line) {
+        auto *to = static_cast<Log *>(context);
+        std::lock_guard<std::mutex> lock(to->lock);
+        to->lines << QString::fromUtf8(line);
+    }, &log);
+    const auto logged = [&log](const QString &line) {
+        std::lock_guard<std::mutex> lock(log.lock);
+        return log.lines.contains(line);
+    };
+    const auto &api = bound.library->api();
+
+    // WHEN it prints, reads its input, and checks its thread and its window's message in every call
+    QCOMPARE(api.S_Connect("127.0.0.1", 14, 1), 0);
+    for (int i = 0; i < 3; ++i) {
+        std::uint8_t buffer[500] = {};
+        QCOMPARE(api.ConfigRead(buffer, 500), 26);   // 1 with 0x71 or 0x72 in byte 0: a check failed
+        QCOMPARE(int(buffer[0]), 0x42);
+    }
+    std::uint8_t write[500] = {};
+    QCOMPARE(api.ConfigWrite(write, 500), 1);
+    QCOMPARE(int(write[0]), 0);
+
+    // THEN every call worked, and what it printed reached the log, each line with its name in front
+    QTRY_VERIFY_WITH_TIMEOUT(logged(QStringLiteral("Tessalin.DLL: vendor debug: ConfigWrite")), 5000);
+    QVERIFY(logged(QStringLiteral("Tessalin.DLL: vendor trace: ConfigRead")));
+    api.DLLClose();
+    bound.library->setBridgeLog(nullptr, nullptr);
+}
+
+void BridgeTest::stdcallDllOnX86()
+{
+    REQUIRE_WINE();
+    const auto bound = pnv::TessalinLibrary::loadFrom(windowsDll(QStringLiteral("x86"), QStringLiteral("stdcall")).toStdString());
+    QVERIFY2(bound.library, bound.error.c_str());
+    const auto &api = bound.library->api();
+    // Each call would leave the host's stack 8 or 12 bytes off without the
+    // thunk: far fewer calls than these crash it.
+    QCOMPARE(api.S_Connect("127.0.0.1", 14, 1), 0);
+    for (int i = 0; i < 50; ++i) {
+        std::uint8_t buffer[500] = {};
+        QCOMPARE(api.ConfigRead(buffer, 500), 26);
+        QCOMPARE(api.ConfigWrite(buffer, 500), 1);
+        api.S_Disconnect();
+    }
+    QCOMPARE(hostProcesses().size(), 1);
+    api.DLLClose();
+}
+
+void BridgeTest::nothingOutlivesAHungEnd()
+{
+    REQUIRE_WINE();
+    auto bound = pnv::TessalinLibrary::loadFrom(windowsDll(QStringLiteral("x64"), QStringLiteral("hang-close")).toStdString());
+    QVERIFY2(bound.library, bound.error.c_str());
+    QCOMPARE(bound.library->api().S_Connect("127.0.0.1", 14, 1), 0);
+    const QList<pid_t> hosts = hostProcesses();
+    QCOMPARE(hosts.size(), 1);
+
+    // WHEN its S_Connect started a child, and its detach never returns as the program lets the library go
+    const auto child = [] {   // the DLL's child, found by what it runs
+        for (const QString &pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs))
+            if (readFile(QStringLiteral("/proc/%1/cmdline").arg(pid)).contains("WaitForEver"))
+                return pid.toInt();
+        return 0;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(child() != 0, 20000);
+    const int started = child();
+    QElapsedTimer clock;
+    clock.start();
+    bound.library->api().DLLClose();
+    bound.library.reset();
+
+    // THEN within the bound of 3 s (and a loaded machine's slack) the host and the DLL's child are gone
+    QVERIFY2(clock.elapsed() < 3000 + 2000, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY(hostProcesses().isEmpty());
+    QTRY_VERIFY_WITH_TIMEOUT(readFile(QStringLiteral("/proc/%1/cmdline").arg(started)).isEmpty(), 5000);
+}
+
+void BridgeTest::hostEndedWhileIdle_data()
+{
+    QTest::addColumn<QString>("arch");
+    QTest::addColumn<int>("signal");
+    QTest::newRow("x64 SIGKILL") << "x64" << int(SIGKILL);
+    QTest::newRow("x86 SIGTERM") << "x86" << int(SIGTERM);
+}
+
+void BridgeTest::hostEndedWhileIdle()
+{
+    QFETCH(QString, arch);
+    QFETCH(int, signal);
+    REQUIRE_WINE();
+    const auto bound = pnv::TessalinLibrary::loadFrom(windowsDll(arch, QStringLiteral("answering")).toStdString());
+    QVERIFY2(bound.library, bound.error.c_str());
+    const auto &api = bound.library->api();
+    QCOMPARE(api.S_Connect("127.0.0.1", 14, 1), 0);
+    const QList<pid_t> hosts = hostProcesses();
+    QCOMPARE(hosts.size(), 1);
+
+    // WHEN the host ends between calls
+    QCOMPARE(::kill(hosts.first(), signal), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(hostProcesses().isEmpty(), 10000);
+
+    // THEN the call that finds it gone fails as a lost link, and the next connect brings a new host
+    std::uint8_t buffer[500] = {};
+    QCOMPARE(api.ConfigRead(buffer, 500), 1);
+    QCOMPARE(int(buffer[0]), int(TESSALIN_LINK_DOWN));
+    QCOMPARE(api.S_Connect("127.0.0.1", 14, 1), 0);
+    QCOMPARE(api.ConfigRead(buffer, 500), 26);
+    QCOMPARE(hostProcesses().size(), 1);
+    QVERIFY(hostProcesses().first() != hosts.first());
+    api.DLLClose();
+}
+
+void BridgeTest::failuresSayWhat_data()
+{
+    QTest::addColumn<QString>("arch");
+    QTest::addColumn<QString>("variant");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("x64 crash") << "x64" << "crash-read" << "the device library crashed in ConfigRead (exception 0xC0000005)";
+    QTest::newRow("x86 crash") << "x86" << "crash-read" << "the device library crashed in ConfigRead (exception 0xC0000005)";
+    QTest::newRow("x86 DllMain fails") << "x86" << "init-fails" << "cannot be loaded: its start-up code (DllMain) reported a failure";
+    QTest::newRow("x64 missing DLL") << "x64" << "needs-absent" << "cannot be loaded: it needs pnvabsent.dll, which is missing";
+}
+
+void BridgeTest::failuresSayWhat()
+{
+    QFETCH(QString, arch);
+    QFETCH(QString, variant);
+    QFETCH(QString, expected);
+    REQUIRE_WINE();
+    SimulatorProcess sim;
+    QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+    const QString dll = windowsDll(arch, variant);
+    const pnv::test::CtlRun read = runCtl({QStringLiteral("--encoder"), QStringLiteral("127.0.0.1:%1").arg(sim.port()),
+                                           QStringLiteral("read")},
+                                          pnv::test::environmentWith(QStringLiteral("TESSALIN_LIBRARY"), dll), 60000);
+    QVERIFY(read.exitCode > 0);
+    // The file as it was named, then what happened: not a network fault.
+    QVERIFY2(read.err.contains((dll + QStringLiteral(": ") + expected).toUtf8()), read.err.constData());
 }
 
 void BridgeTest::callEnds_data()

@@ -1,4 +1,5 @@
-# Fails unless LIBRARY exports exactly the five entry points under their plain
+# Fails unless LIBRARY exports exactly the five entry points (as listed in
+# tessalin_entry_points.h) under their plain
 # names: a Linux library by its dynamic symbol table (nm), or, with OBJDUMP
 # (the mingw-w64 objdump) given, a Windows DLL by its export name table,
 # where a decorated name (_S_Connect@12) would not match either.
@@ -23,7 +24,9 @@ foreach(line IN LISTS lines)
   list(APPEND names ${name})
 endforeach()
 list(SORT names)
-set(expected ConfigRead ConfigWrite DLLClose S_Connect S_Disconnect)
+include(${CMAKE_CURRENT_LIST_DIR}/../../tessalin/Tessalin.cmake)
+set(expected ${TESSALIN_ENTRY_POINTS})
+list(SORT expected)
 if(NOT names STREQUAL expected)
   message(FATAL_ERROR "exported: ${names}\nexpected: ${expected}")
 endif()

@@ -3,12 +3,14 @@
 // file (a Windows DLL) through the Wine bridge. For a PE file it also reads
 // the machine type and the exported names, so that the binding can name a
 // missing entry point or a wrong machine before any Wine process starts.
+// Used by the binding and by the bridge library alike, and linked into both
+// on its own (pnv::pefile), so that the binding does not carry the bridge.
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-namespace tessalin::bridge {
+namespace pnv {
 
 struct LibraryFile {
     enum class Kind { Unreadable, Elf, Pe, Neither };
@@ -19,10 +21,8 @@ struct LibraryFile {
 };
 
 LibraryFile inspectLibrary(const std::string &path);
-// The same for bytes already read; `path` only names the file in messages.
+// The same for bytes already read (the fuzz target's way in); `path` only
+// names the file in messages.
 LibraryFile inspectLibraryBytes(const std::vector<std::uint8_t> &bytes, const std::string &path);
 
-// The five entry points a device library must export, in the order callers bind them.
-inline constexpr const char *kEntryPoints[] = {"S_Connect", "S_Disconnect", "ConfigRead", "ConfigWrite", "DLLClose"};
-
-} // namespace tessalin::bridge
+} // namespace pnv

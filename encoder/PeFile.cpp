@@ -1,11 +1,14 @@
 #include "PeFile.h"
 
-#include <algorithm>
-#include <cstdio>
-#include <fstream>
-#include <iterator>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
-namespace tessalin::bridge {
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+
+namespace pnv {
 namespace {
 
 // No device library comes near this; a larger file is not one.
@@ -51,19 +54,38 @@ struct Section {
 
 LibraryFile inspectLibrary(const std::string &path)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        LibraryFile file;
+    LibraryFile file;
+    // Not blocking: a FIFO named as the library must not hold the caller.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
         file.problem = path + ": cannot be read";
         return file;
     }
-    std::vector<std::uint8_t> bytes;
-    char chunk[65536];
-    while (in.read(chunk, sizeof chunk) || in.gcount() > 0) {
-        bytes.insert(bytes.end(), chunk, chunk + in.gcount());
-        if (bytes.size() > kMaxFileSize)
-            break;
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        file.kind = LibraryFile::Kind::Neither;
+        file.problem = path + ": not a regular file";
+        return file;
     }
+    // The first bytes tell ELF from PE; only a PE file is read on, for its
+    // export table, and never beyond the bound.
+    std::vector<std::uint8_t> bytes;
+    const auto readUpTo = [&](std::size_t size) {
+        while (bytes.size() < size) {
+            std::uint8_t chunk[65536];
+            const ssize_t n = ::read(fd, chunk, std::min(sizeof chunk, size - bytes.size()));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                return;
+            bytes.insert(bytes.end(), chunk, chunk + n);
+        }
+    };
+    readUpTo(4);
+    if (bytes.size() >= 2 && bytes[0] == 'M' && bytes[1] == 'Z')
+        readUpTo(kMaxFileSize + 1);
+    ::close(fd);
     return inspectLibraryBytes(bytes, path);
 }
 
@@ -154,4 +176,4 @@ LibraryFile inspectLibraryBytes(const std::vector<std::uint8_t> &bytes, const st
     return file;
 }
 
-} // namespace tessalin::bridge
+} // namespace pnv
