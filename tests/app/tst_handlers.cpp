@@ -66,6 +66,7 @@ private slots:
     void writeStopsAtTheFirstUnconvertibleField();
     void writeRefusesAndSendsNothing_data();
     void writeRefusesAndSendsNothing();
+    void writeSendsWhatAnAssignmentWrapped();
     void exitDisconnectsClosesLibraryThenWindow();
     void closeBoxReleasesTheReferenceOnly();
 };
@@ -421,6 +422,20 @@ void TestHandlers::writeRefusesAndSendsNothing()
     QCOMPARE(box.titles, QStringList{QCoreApplication::applicationName()});
     QVERIFY(ScriptedLibrary::instance().calls.isEmpty());
     QCOMPARE(f.window->statusLine(), QString());
+}
+
+// Only the user's own typing is held back; the wrap of an assigned text is
+// what the field shows from the start.
+void TestHandlers::writeSendsWhatAnAssignmentWrapped()
+{
+    WindowFixture f;
+    f.address("jIPE_SourceIP")->setText(QStringLiteral("300.0.0.50"));
+    f.edit("Edit_SourcePort")->setText(QStringLiteral("3001"));
+    f.address("jIPE_SubnetMask")->setText(QStringLiteral("255.255.255.0"));
+    QCOMPARE(f.address("jIPE_SourceIP")->Text(), QStringLiteral("44.0.0.50"));
+    f.button("BT_ConfigWrite")->click();
+    QCOMPARE(ScriptedLibrary::instance().calls, QStringList{"ConfigWrite"});
+    QCOMPARE(ScriptedLibrary::instance().writtenBuffer.left(4).toHex(' '), QByteArray("2c 00 00 32"));
 }
 
 void TestHandlers::exitDisconnectsClosesLibraryThenWindow()

@@ -3,6 +3,7 @@
 
 #include "ApplicationTitle.h"
 #include "ErrorBoxSpy.h"
+#include "PreparationNotice.h"
 #include "WindowFixture.h"
 
 #include <QAbstractScrollArea>
@@ -13,6 +14,7 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include "TImage.h"
+#include <QProgressDialog>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -83,6 +85,7 @@ private slots:
     void fitsTheScreenItOpensOn();
     void octetTypedAbove255IsNeverWrittenUnseen();
     void inputDuringACallIsDroppedNotReplayed();
+    void slowPreparationShowsAModalProgressDialog();
 
 private:
     QWidget *focused() const { return QApplication::focusWidget(); }
@@ -629,6 +632,40 @@ void TestWindow::inputDuringACallIsDroppedNotReplayed()
     QCOMPARE(f.edit("Edit_SourcePort")->text(), QStringLiteral("3001"));
     QVERIFY(f.window->isVisible());
     QVERIFY(f.window->holdsLibraryReference());
+}
+
+// The library reports from its call's own thread; the dialog shows on the
+// window's while the call still runs, and goes when the library says so.
+void TestWindow::slowPreparationShowsAModalProgressDialog()
+{
+    auto &f = *m_f;
+    const QString line = QStringLiteral("Setting up Wine for the device library (first start only)");
+    std::promise<void> seen;
+    std::future<void> shown = seen.get_future();
+    ScriptedLibrary::instance().whileReading = [&] {
+        pnv::preparationStarted(line);
+        shown.wait_for(std::chrono::seconds(20));   // bounded if the dialog never comes
+        pnv::preparationEnded();
+    };
+    QString shownText;
+    bool modal = false;
+    QTimer look;
+    look.setInterval(5);
+    connect(&look, &QTimer::timeout, f.window.get(), [&] {
+        auto *dialog = qobject_cast<QProgressDialog *>(QApplication::activeModalWidget());
+        if (!dialog || !dialog->isVisible())
+            return;
+        shownText = dialog->labelText();
+        modal = dialog->windowModality() == Qt::ApplicationModal;
+        look.stop();
+        seen.set_value();
+    });
+    look.start();
+    f.button("BT_ConfigRead")->click();
+    QCOMPARE(shownText, line);
+    QVERIFY(modal);
+    QTRY_VERIFY(!QApplication::activeModalWidget());
+    QCOMPARE(f.window->statusLine(), QStringLiteral(" Configuration Reading Success "));
 }
 
 PNV_WINDOW_TEST_MAIN(TestWindow)
