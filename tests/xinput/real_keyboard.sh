@@ -28,7 +28,7 @@ failures=0
 # Waits until the program has set status line $1 as its latest one.
 expect_status() {
   local want="\"$1\""
-  for _ in $(seq 100); do
+  for _ in $(seq 400); do   # 20 s: a loaded machine starts the window slowly
     [ "$(grep 'pnv3400.statusline' "$work/app.log" | tail -n1 | sed 's/^pnv3400.statusline: //')" = "$want" ] && return
     sleep 0.05
   done
