@@ -1,12 +1,14 @@
 #include "TForm_Main.h"
 
 #include "ConfigRecords.h"
+#include "ConnectDiagnosis.h"
 #include "ErrorBox.h"
 #include "IntConversion.h"
 #include "KeyPressHook.h"
 #include "SelectAllOnFocus.h"
 #include "StatusTexts.h"
 #include "WaitCursor.h"
+#include "WriteChecks.h"
 #include "EncoderResult.h"
 #include "jIPByteEdit.h"
 #include "jIPEdit.h"
@@ -15,9 +17,12 @@
 #include <QCloseEvent>
 #include <QKeyEvent>
 #include <QLoggingCategory>
+#include <QScreen>
 #include <QScrollArea>
 #include <QStackedWidget>
+#include <QStyle>
 #include <QTabBar>
+#include <QWindow>
 
 #include <algorithm>
 
@@ -127,7 +132,48 @@ void TForm_Main::finishLoading()
             PC_Main->widget(i)->installEventFilter(this);
     resize(kClientSize);
     move(kStoredPosition);
+    // Until the window manager has framed the window its frame is unknown;
+    // the style's title bar and border stand in for it.
+    const int border = style()->pixelMetric(QStyle::PM_MdiSubWindowFrameWidth, nullptr, this);
+    const int titleBar = style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, this);
+    fitToScreen(QMargins(border, titleBar + border, border, border));
     jIPE_ServerIP->field(0)->setFocus();
+}
+
+// The stored place and size where they fit the available area (task bars
+// excluded) of the screen the window opens on; else moved and shrunk until
+// they do, the scroll bars reaching the rest. Sizes are in the screen's
+// device-independent pixels, so a scale factor is taken into account.
+void TForm_Main::fitToScreen(const QMargins &frame)
+{
+    const QRect outer(pos(), size().grownBy(frame));
+    QScreen *screen = QGuiApplication::screenAt(outer.center());
+    if (!screen)
+        screen = windowHandle() ? windowHandle()->screen() : QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    const QRect area = screen->availableGeometry();
+    if (area.contains(outer))
+        return;
+    const QSize client = size().boundedTo(area.size().shrunkBy(frame));
+    const QSize framed = client.grownBy(frame);
+    const QPoint at(std::clamp(outer.left(), area.left(), area.right() + 1 - framed.width()),
+                    std::clamp(outer.top(), area.top(), area.bottom() + 1 - framed.height()));
+    resize(client);
+    move(at);
+}
+
+void TForm_Main::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    // Once a window manager has told the real frame, the window is fitted by
+    // it, once: later moves are the user's.
+    if (m_fittedWithRealFrame || !windowHandle())
+        return;
+    if (const QMargins frame = windowHandle()->frameMargins(); !frame.isNull()) {
+        m_fittedWithRealFrame = true;
+        fitToScreen(frame);
+    }
 }
 
 // What a screen reader says of each control: its caption, without the
@@ -255,6 +301,16 @@ void TForm_Main::closeEvent(QCloseEvent *event)
 
 QString TForm_Main::statusLine() const { return m_statusLine->text(); }
 
+QString TForm_Main::connectDiagnosis() const { return SB_Main->toolTip(); }
+
+void TForm_Main::setConnectDiagnosis(const QString &text)
+{
+    for (QWidget *holder : {static_cast<QWidget *>(SB_Main), static_cast<QWidget *>(m_statusLine)}) {
+        holder->setToolTip(text);
+        holder->setAccessibleDescription(text);
+    }
+}
+
 void TForm_Main::setStatusLine(const QString &text)
 {
     m_statusLine->setText(text);
@@ -293,8 +349,11 @@ void TForm_Main::BT_SConnectClick(QObject *)
     const std::int32_t port = pnv::strToInt(Edit_ServerPort->text());
     const std::int32_t result =
         pnv::whileWaiting([&] { return m_api.S_Connect(ServerAddress.data(), TESSALIN_CONNECT_MODE, port); });
-    if (const auto text = pnv::statusText(pnv::kConnectStatus, static_cast<std::uint8_t>(result & 0xFF)))
+    const auto code = static_cast<std::uint8_t>(result & 0xFF);
+    if (const auto text = pnv::statusText(pnv::kConnectStatus, code))
         setStatusLine(*text);
+    const bool failed = code != pnv::erSuccess && code != pnv::erAlreadyConnected && pnv::statusText(pnv::kConnectStatus, code).has_value();
+    setConnectDiagnosis(failed ? pnv::connectDiagnosis(QString::fromLatin1(ServerAddress.data()), port) : QString());
 }
 
 void TForm_Main::BT_SDisconnectClick(QObject *)
@@ -343,6 +402,21 @@ void TForm_Main::BT_ConfigWriteClick(QObject *)
     const pnv::TConfigRequest request{jIPE_SourceIP->Text(), Edit_SourcePort->text(), jIPE_Gateway->Text(),
                                       jIPE_SubnetMask->Text()};
     const pnv::ConfigRequestBytes bytes = request.encode();
+    // Nothing the user has not seen, and nothing the address rules refuse,
+    // reaches the encoder.
+    QStringList refused = pnv::octetRangeRefusals({{jIPE_SourceIP->accessibleName(), jIPE_SourceIP},
+                                                   {jIPE_Gateway->accessibleName(), jIPE_Gateway},
+                                                   {jIPE_SubnetMask->accessibleName(), jIPE_SubnetMask}});
+    refused << pnv::portRangeRefusals(Edit_SourcePort->accessibleName(), pnv::strToInt(Edit_SourcePort->text()));
+    if (!refused.isEmpty()) {
+        // The box shows the numbers as typed; from now on the fields hold
+        // what the user has seen.
+        for (jIPEdit *address : {jIPE_SourceIP, jIPE_Gateway, jIPE_SubnetMask})
+            address->forgetWrappedAsTyped();
+        throw pnv::AppError(refused.join(QLatin1Char('\n')));
+    }
+    if (const QStringList broken = pnv::ruleRefusals(bytes); !broken.isEmpty())
+        throw pnv::AppError(pnv::refusalMessage(broken));
     std::array<std::uint8_t, TESSALIN_CONFIG_BUFFER_SIZE> buffer{};
     std::copy(bytes.begin(), bytes.end(), buffer.begin());
     const std::int32_t n =

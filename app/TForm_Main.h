@@ -77,6 +77,10 @@ public:
     ~TForm_Main() override;
 
     QString statusLine() const;
+    // Why the last Connect failed, as far as this computer can tell; empty
+    // after a Connect that did not fail. The status bar's tool tip and
+    // accessible description carry it.
+    QString connectDiagnosis() const;
 
     // Scales the position and size of every control but the status bar, as
     // the window does on a display that is not 96 dpi (the fonts, given in
@@ -105,6 +109,7 @@ public:
 protected:
     void closeEvent(QCloseEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
+    void showEvent(QShowEvent *event) override;
 
 private:
     void setStatusLine(const QString &text);
@@ -112,6 +117,8 @@ private:
     void nameControlsForAccessibility();
     void attachHandlers();
     void applyPortRangeRule(QLineEdit *field);
+    void fitToScreen(const QMargins &frame);
+    void setConnectDiagnosis(const QString &text);
 
     std::unique_ptr<Ui::Form_Main> m_ui;
 
@@ -125,4 +132,5 @@ private:
     pnv::LibraryReference m_libraryReference;
     std::array<char, 16> ServerAddress{};
     QLabel *m_statusLine = nullptr;
+    bool m_fittedWithRealFrame = false;
 };

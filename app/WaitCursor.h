@@ -1,10 +1,17 @@
 #pragma once
-// The wait cursor over the window while a call of the device library keeps
-// it busy: the calls are synchronous and a slow encoder holds the window for
-// up to a call's time-out, which the user should see.
+// A call of the device library, made as the window makes it: under the wait
+// cursor, on a thread of its own while the window goes on repainting, with
+// every keystroke and click meant for the program's windows meanwhile thrown
+// away rather than queued. The handler that made the call goes on only once
+// the call has returned, so the calls keep their order and their number.
 
 #include <QCursor>
 #include <QGuiApplication>
+
+#include <functional>
+#include <optional>
+#include <type_traits>
+#include <utility>
 
 namespace pnv {
 
@@ -16,12 +23,25 @@ public:
     WaitCursor &operator=(const WaitCursor &) = delete;
 };
 
+// Runs `call` on a thread of its own and returns when it has; meanwhile the
+// calling thread handles every event but user input, which it drops, and a
+// request to close a window, which it refuses. An exception of `call` is
+// thrown again here.
+void runWhileResponsive(const std::function<void()> &call);
+
 // Runs a call of the device library under the wait cursor; returns what it returns.
 template <typename Call>
 auto whileWaiting(Call &&call)
 {
     const WaitCursor busy;
-    return call();
+    using Result = std::invoke_result_t<Call &>;
+    if constexpr (std::is_void_v<Result>) {
+        runWhileResponsive([&call] { call(); });
+    } else {
+        std::optional<Result> result;
+        runWhileResponsive([&call, &result] { result.emplace(call()); });
+        return std::move(*result);
+    }
 }
 
 } // namespace pnv

@@ -10,6 +10,7 @@
 #include <QStringList>
 
 #include <cstring>
+#include <functional>
 
 namespace pnv::test {
 
@@ -27,6 +28,9 @@ struct ScriptedLibrary {
     QByteArray readBytes = QByteArray(1, '\0');   // copied into the buffer
     std::int32_t writeCount = 1;
     std::uint8_t writeStatus = 0;
+    // Runs on the library call's own thread before ConfigRead answers: an
+    // encoder that is slow to answer.
+    std::function<void()> whileReading;
 
     static ScriptedLibrary &instance()
     {
@@ -59,6 +63,8 @@ struct ScriptedLibrary {
             auto &self = instance();
             self.record(QStringLiteral("ConfigRead"));
             self.readCapacity = capacity;
+            if (self.whileReading)
+                self.whileReading();
             std::memcpy(buffer, self.readBytes.constData(), std::min<std::size_t>(self.readBytes.size(), capacity));
             return self.readCount;
         };

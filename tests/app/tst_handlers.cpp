@@ -2,7 +2,10 @@
 // handler passes to the library and what the user then sees.
 
 #include "ErrorBoxSpy.h"
+#include "SealedNetwork.h"
 #include "WindowFixture.h"
+
+#include <QStatusBar>
 
 #include <QtTest>
 
@@ -18,6 +21,15 @@ void pasteOctets(jIPEdit *address, const QString &dotted)
     const QStringList pieces = dotted.split(QLatin1Char('.'));
     for (int i = 0; i < 4; ++i)
         address->field(i)->setText(i < 3 ? pieces.value(i) : pieces.mid(3).join(QLatin1Char('.')));
+}
+
+void fillConfiguration(WindowFixture &f, const QString &ip, const QString &port, const QString &gateway,
+                       const QString &mask)
+{
+    pasteOctets(f.address("jIPE_SourceIP"), ip);
+    f.edit("Edit_SourcePort")->setText(port);
+    pasteOctets(f.address("jIPE_Gateway"), gateway);
+    pasteOctets(f.address("jIPE_SubnetMask"), mask);
 }
 
 } // namespace
@@ -37,6 +49,8 @@ private slots:
     void connectReportsItsResult_data();
     void connectReportsItsResult();
     void connectPassesAddressModeAndPort();
+    void connectFailureIsDiagnosed_data();
+    void connectFailureIsDiagnosed();
     void connectWithUnconvertiblePortShowsTheErrorBox_data();
     void connectWithUnconvertiblePortShowsTheErrorBox();
     void addressMirrorFollowsEditing();
@@ -50,6 +64,9 @@ private slots:
     void writeReportsItsStatus();
     void writeStopsAtTheFirstUnconvertibleField_data();
     void writeStopsAtTheFirstUnconvertibleField();
+    void writeRefusesAndSendsNothing_data();
+    void writeRefusesAndSendsNothing();
+    void writeSendsWhatAnAssignmentWrapped();
     void exitDisconnectsClosesLibraryThenWindow();
     void closeBoxReleasesTheReferenceOnly();
 };
@@ -73,29 +90,75 @@ void TestHandlers::connectReportsItsResult_data()
 {
     QTest::addColumn<int>("result");
     QTest::addColumn<QString>("status");
+    QTest::addColumn<bool>("diagnosed");   // a failure: the status bar says why it may have failed
     const QString previous = QStringLiteral(" Server Disconnect");
-    QTest::newRow("0") << 0 << " Server Connect Success ";
-    QTest::newRow("1") << 1 << " Server Disconnect ";
-    QTest::newRow("2") << 2 << " Server Connect Time-Out";
-    QTest::newRow("3") << 3 << " Server Connect Receive Error ";
-    QTest::newRow("4") << 4 << " Server Connect Verify Error";
-    QTest::newRow("5") << 5 << " Server already Connect";
-    QTest::newRow("6 leaves the previous text") << 6 << previous;
-    QTest::newRow("255 leaves the previous text") << 255 << previous;
-    QTest::newRow("256 is success by its low byte") << 256 << " Server Connect Success ";
-    QTest::newRow("0x105 is already connected") << 0x105 << " Server already Connect";
-    QTest::newRow("-1 has low byte 255") << -1 << previous;
+    QTest::newRow("0") << 0 << " Server Connect Success " << false;
+    QTest::newRow("1") << 1 << " Server Disconnect " << true;
+    QTest::newRow("2") << 2 << " Server Connect Time-Out" << true;
+    QTest::newRow("3") << 3 << " Server Connect Receive Error " << true;
+    QTest::newRow("4") << 4 << " Server Connect Verify Error" << true;
+    QTest::newRow("5") << 5 << " Server already Connect" << false;
+    QTest::newRow("6 leaves the previous text") << 6 << previous << false;
+    QTest::newRow("255 leaves the previous text") << 255 << previous << false;
+    QTest::newRow("256 is success by its low byte") << 256 << " Server Connect Success " << false;
+    QTest::newRow("0x105 is already connected") << 0x105 << " Server already Connect" << false;
+    QTest::newRow("-1 has low byte 255") << -1 << previous << false;
 }
 
 void TestHandlers::connectReportsItsResult()
 {
     QFETCH(int, result);
     QFETCH(QString, status);
+    QFETCH(bool, diagnosed);
     WindowFixture f;
+    ScriptedLibrary::instance().connectResult = 1;
+    f.button("BT_SConnect")->click();      // a failure before: its diagnosis goes or is replaced
     f.button("BT_SDisconnect")->click();   // a known previous status text
     ScriptedLibrary::instance().connectResult = result;
     f.button("BT_SConnect")->click();
     QCOMPARE(f.window->statusLine(), status);
+    QCOMPARE(!f.window->connectDiagnosis().isEmpty(), diagnosed);
+}
+
+void TestHandlers::connectFailureIsDiagnosed_data()
+{
+    QTest::addColumn<QString>("address");   // as pasted into the four fields
+    QTest::addColumn<QString>("diagnosis");
+    QTest::newRow("unusable address") << "0.0.0.0"
+                                      << "No encoder can be at that address: ip 0.0.0.0 is in 0.0.0.0/8 (this network).";
+    QTest::newRow("not an address") << "172.16..1"
+                                    << "\"172.16..1\" is not an address of four numbers from 0 to 255; the encoder was "
+                                       "not reached.";
+    QTest::newRow("next to this computer, silent")
+        << "127.0.0.1"
+        << "lo holds 127.0.0.1/8, which contains 127.0.0.1, but the encoder did not answer at port 3001.\n"
+           "Check its power and cable, and that it still has this address and port.\n"
+           "This computer reaches 127.0.0.1 through lo, from 127.0.0.1.";
+    QTest::newRow("no interface next to it")
+        << "198.51.100.7"
+        << "No interface of this computer has an address in a subnet containing 198.51.100.7.\n"
+           "To give the interface cabled to the encoder one, run as root, with its name for DEVICE:\n"
+           "ip addr add 198.51.100.8/24 dev DEVICE\n"
+           "This computer has no route to 198.51.100.7 (Network is unreachable).";
+}
+
+void TestHandlers::connectFailureIsDiagnosed()
+{
+    QFETCH(QString, address);
+    QFETCH(QString, diagnosis);
+    // Only the kernel's route lookup runs, no packet is sent; the answers
+    // are those of the sealed namespace, whose one device is loopback.
+    PNV_REQUIRE_SEALED_NETWORK();
+    WindowFixture f;
+    pasteOctets(f.address("jIPE_ServerIP"), address);
+    ScriptedLibrary::instance().connectResult = 1;
+    f.button("BT_SConnect")->click();
+    QCOMPARE(f.window->statusLine(), QStringLiteral(" Server Disconnect "));
+    QCOMPARE(f.window->connectDiagnosis(), diagnosis);
+    auto *bar = f.control<QStatusBar>("SB_Main");
+    QCOMPARE(bar->toolTip(), diagnosis);
+    QCOMPARE(bar->accessibleDescription(), diagnosis);
+    QCOMPARE(f.control("StatusLine")->accessibleDescription(), diagnosis);
 }
 
 void TestHandlers::connectPassesAddressModeAndPort()
@@ -265,6 +328,8 @@ void TestHandlers::writeReportsItsStatus()
     QFETCH(QString, status);
     WindowFixture f;
     f.button("BT_SDisconnect")->click();
+    fillConfiguration(f, QStringLiteral("10.1.2.3"), QStringLiteral("3001"), QStringLiteral("10.1.2.254"),
+                      QStringLiteral("255.255.255.0"));
     auto &lib = ScriptedLibrary::instance();
     lib.writeCount = count;
     lib.writeStatus = std::uint8_t(code);
@@ -300,16 +365,77 @@ void TestHandlers::writeStopsAtTheFirstUnconvertibleField()
     QFETCH(QString, message);
     WindowFixture f;
     f.button("BT_SDisconnect")->click();
-    pasteOctets(f.address("jIPE_SourceIP"), ip);
-    f.edit("Edit_SourcePort")->setText(port);
-    pasteOctets(f.address("jIPE_Gateway"), gateway);
-    pasteOctets(f.address("jIPE_SubnetMask"), mask);
+    fillConfiguration(f, ip, port, gateway, mask);
     ScriptedLibrary::instance().calls.clear();
     pnv::test::ErrorBoxSpy box;
     f.button("BT_ConfigWrite")->click();
     QCOMPARE(box.texts, QStringList{message});
     QVERIFY(!ScriptedLibrary::instance().calls.contains("ConfigWrite"));
     QCOMPARE(f.window->statusLine(), QString());   // cleared before the conversions
+}
+
+void TestHandlers::writeRefusesAndSendsNothing_data()
+{
+    QTest::addColumn<QString>("ip");
+    QTest::addColumn<QString>("port");
+    QTest::addColumn<QString>("gateway");
+    QTest::addColumn<QString>("mask");
+    QTest::addColumn<QString>("message");
+    const QString mask24 = QStringLiteral("255.255.255.0");
+    // Numbers outside 0 to 255 still in a field, as pasting leaves them.
+    QTest::newRow("octet above 255") << "300.0.0.50" << "3001" << "0.0.0.0" << mask24
+                                     << "Encoder IP, first octet: 300 is not a number from 0 to 255.";
+    QTest::newRow("one line per octet, in field order")
+        << "10.0.0.50" << "3001" << "10.0.0.999" << "255.255.255.-1"
+        << "Default gateWay, fourth octet: 999 is not a number from 0 to 255.\n"
+           "Subnet mask, fourth octet: -1 is not a number from 0 to 255.";
+    QTest::newRow("port whose low 16 bits differ") << "10.0.0.50" << "-3" << "0.0.0.0" << mask24
+                                                   << "Encoder Port: -3 is not a number from 0 to 65535.";
+    // The address rules of pnv3400ctl.
+    QTest::newRow("gateway outside the subnet")
+        << "10.0.0.50" << "3001" << "192.168.1.100" << mask24
+        << "Nothing was written:\ngateway 192.168.1.100 is outside 10.0.0.0/24, the subnet of ip 10.0.0.50.";
+    QTest::newRow("gateway 255.255.255.255") << "10.0.0.50" << "3001" << "255.255.255.255" << mask24
+                                             << "Nothing was written:\ngateway 255.255.255.255 is in 240.0.0.0/4 (reserved).";
+    QTest::newRow("multicast ip") << "224.1.2.3" << "3001" << "0.0.0.0" << mask24
+                                  << "Nothing was written:\nip 224.1.2.3 is in 224.0.0.0/4 (multicast).";
+    QTest::newRow("mask not contiguous") << "10.0.0.50" << "3001" << "0.0.0.0" << "255.0.255.0"
+                                         << "Nothing was written:\nmask 255.0.255.0 is not contiguous.";
+    QTest::newRow("the window's initial values, each rule on its line")
+        << "0.0.0.0" << "0" << "0.0.0.0" << "0.0.0.0"
+        << "Nothing was written:\nmask 0.0.0.0 is a /0; the prefix must be 1 to 30.\n"
+           "ip 0.0.0.0 is in 0.0.0.0/8 (this network).\nport 0 is outside 1 to 65535.";
+}
+
+void TestHandlers::writeRefusesAndSendsNothing()
+{
+    QFETCH(QString, ip);
+    QFETCH(QString, port);
+    QFETCH(QString, gateway);
+    QFETCH(QString, mask);
+    QFETCH(QString, message);
+    WindowFixture f;
+    fillConfiguration(f, ip, port, gateway, mask);
+    pnv::test::ErrorBoxSpy box;
+    f.button("BT_ConfigWrite")->click();
+    QCOMPARE(box.texts, QStringList{message});
+    QCOMPARE(box.titles, QStringList{QCoreApplication::applicationName()});
+    QVERIFY(ScriptedLibrary::instance().calls.isEmpty());
+    QCOMPARE(f.window->statusLine(), QString());
+}
+
+// Only the user's own typing is held back; the wrap of an assigned text is
+// what the field shows from the start.
+void TestHandlers::writeSendsWhatAnAssignmentWrapped()
+{
+    WindowFixture f;
+    f.address("jIPE_SourceIP")->setText(QStringLiteral("300.0.0.50"));
+    f.edit("Edit_SourcePort")->setText(QStringLiteral("3001"));
+    f.address("jIPE_SubnetMask")->setText(QStringLiteral("255.255.255.0"));
+    QCOMPARE(f.address("jIPE_SourceIP")->Text(), QStringLiteral("44.0.0.50"));
+    f.button("BT_ConfigWrite")->click();
+    QCOMPARE(ScriptedLibrary::instance().calls, QStringList{"ConfigWrite"});
+    QCOMPARE(ScriptedLibrary::instance().writtenBuffer.left(4).toHex(' '), QByteArray("2c 00 00 32"));
 }
 
 void TestHandlers::exitDisconnectsClosesLibraryThenWindow()

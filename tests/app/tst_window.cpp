@@ -3,6 +3,7 @@
 
 #include "ApplicationTitle.h"
 #include "ErrorBoxSpy.h"
+#include "PreparationNotice.h"
 #include "WindowFixture.h"
 
 #include <QAbstractScrollArea>
@@ -13,9 +14,14 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include "TImage.h"
+#include <QProgressDialog>
+#include <QScreen>
+#include <QScrollArea>
 #include <QScrollBar>
 #include <QStatusBar>
 #include <QtTest>
+
+#include <future>
 
 using pnv::test::ScriptedLibrary;
 using pnv::test::WindowFixture;
@@ -76,6 +82,10 @@ private slots:
     void scalingMovesEveryControlButTheStatusBar();
     void brokenPictureIsReportedInTheErrorBox_data();
     void brokenPictureIsReportedInTheErrorBox();
+    void fitsTheScreenItOpensOn();
+    void octetTypedAbove255IsNeverWrittenUnseen();
+    void inputDuringACallIsDroppedNotReplayed();
+    void slowPreparationShowsAModalProgressDialog();
 
 private:
     QWidget *focused() const { return QApplication::focusWidget(); }
@@ -543,6 +553,119 @@ void TestWindow::brokenPictureIsReportedInTheErrorBox()
     m_f->button("BT_SDisconnect")->click();
     QCOMPARE(m_f->window->statusLine(), QStringLiteral(" Server Disconnect"));
     QCOMPARE(box.texts.size(), 1);
+}
+
+// Run again by CTest on a laptop's screen and at scale factors 1.5 and 2.
+void TestWindow::fitsTheScreenItOpensOn()
+{
+    auto &f = *m_f;
+    const QRect area = f.window->screen()->availableGeometry();
+    QVERIFY2(area.contains(f.window->frameGeometry()), "the window reaches past the screen");
+    const bool roomForTheStoredPlace = area.contains(QRect(226, 114, 785 + 16, 836 + 64));
+    if (roomForTheStoredPlace) {
+        QCOMPARE(f.window->size(), QSize(785, 836));
+        QCOMPARE(f.window->pos(), QPoint(226, 114));
+    }
+    const auto onScreen = [](const QWidget *w) { return QRect(w->mapToGlobal(QPoint()), w->size()); };
+    auto *bar = f.window->findChild<QStatusBar *>("SB_Main");
+    QVERIFY2(area.contains(onScreen(bar)), "the status line is off-screen");
+    auto *scroll = f.window->findChild<QScrollArea *>("ClientScroll");
+    for (const char *name : {"BT_SConnect", "BT_SDisconnect", "BT_Exit", "BT_ConfigRead", "BT_ConfigWrite"}) {
+        QPushButton *button = f.button(name);
+        scroll->ensureWidgetVisible(button, 0, 0);
+        QVERIFY2(onScreen(scroll->viewport()).contains(onScreen(button)), name);
+        QVERIFY2(area.contains(onScreen(button)), name);
+    }
+}
+
+// The click on Configuration Write is also the focus change that wraps the
+// field: the user has never seen what would be sent.
+void TestWindow::octetTypedAbove255IsNeverWrittenUnseen()
+{
+    auto &f = *m_f;
+    f.address("jIPE_SourceIP")->setText(QStringLiteral("10.0.0.50"));
+    f.edit("Edit_SourcePort")->setText(QStringLiteral("3001"));
+    f.address("jIPE_SubnetMask")->setText(QStringLiteral("255.255.255.0"));
+    jIPByteEdit *last = f.address("jIPE_SourceIP")->field(3);
+    QTest::mouseClick(last, Qt::LeftButton);
+    QTest::keyClick(focused(), Qt::Key_End);
+    QCOMPARE(focused(), static_cast<QWidget *>(last));
+    QTest::keyClicks(last, QStringLiteral("\b\b300"));
+    QCOMPARE(last->text(), QStringLiteral("300"));
+
+    pnv::test::ErrorBoxSpy box;
+    QTest::mouseClick(f.button("BT_ConfigWrite"), Qt::LeftButton);
+    QCOMPARE(box.texts, QStringList{"Encoder IP, fourth octet: 300 is not a number from 0 to 255."});
+    QCOMPARE(box.titles, QStringList{QCoreApplication::applicationName()});
+    QCOMPARE(last->text(), QStringLiteral("44"));
+    QVERIFY(ScriptedLibrary::instance().calls.isEmpty());
+
+    // What the field shows now has been seen: the next click writes it.
+    QTest::mouseClick(f.button("BT_ConfigWrite"), Qt::LeftButton);
+    QCOMPARE(ScriptedLibrary::instance().calls, QStringList{"ConfigWrite"});
+    QCOMPARE(ScriptedLibrary::instance().writtenBuffer.left(4).toHex(' '), QByteArray("0a 00 00 2c"));
+}
+
+void TestWindow::inputDuringACallIsDroppedNotReplayed()
+{
+    auto &f = *m_f;
+    auto &lib = ScriptedLibrary::instance();
+    f.address("jIPE_SourceIP")->setText(QStringLiteral("10.0.0.50"));
+    f.edit("Edit_SourcePort")->setText(QStringLiteral("3001"));
+    f.address("jIPE_SubnetMask")->setText(QStringLiteral("255.255.255.0"));
+    std::promise<void> userDone;
+    std::future<void> released = userDone.get_future();
+    lib.whileReading = [&released] { released.wait_for(std::chrono::seconds(20)); };   // bounded if the input never comes
+    f.button("BT_SDisconnect")->click();
+    // Runs on the window's thread while the read is held.
+    QTimer::singleShot(0, f.window.get(), [&] {
+        QTest::mouseClick(f.button("BT_ConfigWrite"), Qt::LeftButton);
+        QTest::mouseClick(f.button("BT_ConfigRead"), Qt::LeftButton);
+        QTest::keyClick(f.edit("Edit_SourcePort"), Qt::Key_9);
+        QTest::keyClick(f.button("BT_ConfigRead"), Qt::Key_Return);
+        f.window->close();
+        userDone.set_value();
+    });
+    f.button("BT_ConfigRead")->click();
+    QCoreApplication::processEvents();
+    QCOMPARE(lib.calls, (QStringList{"S_Disconnect", "ConfigRead"}));
+    QCOMPARE(f.edit("Edit_SourcePort")->text(), QStringLiteral("3001"));
+    QVERIFY(f.window->isVisible());
+    QVERIFY(f.window->holdsLibraryReference());
+}
+
+// The library reports from its call's own thread; the dialog shows on the
+// window's while the call still runs, and goes when the library says so.
+void TestWindow::slowPreparationShowsAModalProgressDialog()
+{
+    auto &f = *m_f;
+    const QString line = QStringLiteral("Setting up Wine for the device library (first start only)");
+    std::promise<void> seen;
+    std::future<void> shown = seen.get_future();
+    ScriptedLibrary::instance().whileReading = [&] {
+        pnv::preparationStarted(line);
+        shown.wait_for(std::chrono::seconds(20));   // bounded if the dialog never comes
+        pnv::preparationEnded();
+    };
+    QString shownText;
+    bool modal = false;
+    QTimer look;
+    look.setInterval(5);
+    connect(&look, &QTimer::timeout, f.window.get(), [&] {
+        auto *dialog = qobject_cast<QProgressDialog *>(QApplication::activeModalWidget());
+        if (!dialog || !dialog->isVisible())
+            return;
+        shownText = dialog->labelText();
+        modal = dialog->windowModality() == Qt::ApplicationModal;
+        look.stop();
+        seen.set_value();
+    });
+    look.start();
+    f.button("BT_ConfigRead")->click();
+    QCOMPARE(shownText, line);
+    QVERIFY(modal);
+    QTRY_VERIFY(!QApplication::activeModalWidget());
+    QCOMPARE(f.window->statusLine(), QStringLiteral(" Configuration Reading Success "));
 }
 
 PNV_WINDOW_TEST_MAIN(TestWindow)

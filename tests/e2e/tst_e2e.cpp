@@ -92,10 +92,17 @@ void TestEndToEnd::connectReadEditWriteAndReadBack()
     QCOMPARE(f.address("jIPE_SourceIP")->Text(), QStringLiteral("10.1.2.3"));
     QCOMPARE(f.edit("Edit_SourcePort")->text(), QStringLiteral("4000"));
 
-    // A rejected configuration is a verify error and changes nothing stored.
+    // A configuration the address rules refuse never reaches the encoder.
     f.address("jIPE_SubnetMask")->setText(QStringLiteral("255.0.255.0"));
-    f.button("BT_ConfigWrite")->click();
-    QCOMPARE(f.window->statusLine(), QStringLiteral(" Configuration Change Verify Error"));
+    {
+        pnv::test::ErrorBoxSpy box;
+        f.button("BT_ConfigWrite")->click();
+        QCOMPARE(box.texts, QStringList{"Nothing was written:\nmask 255.0.255.0 is not contiguous."});
+    }
+    QCOMPARE(f.window->statusLine(), QString());
+    QFile log(QFileInfo(encoder.stateDir()).path() + QStringLiteral("/simulator.log"));
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    QCOMPARE(log.readAll().count("WRITE -> "), 1);   // the one above
 
     f.button("BT_SDisconnect")->click();
     QCOMPARE(f.window->statusLine(), QStringLiteral(" Server Disconnect"));

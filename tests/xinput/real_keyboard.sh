@@ -28,7 +28,7 @@ failures=0
 # Waits until the program has set status line $1 as its latest one.
 expect_status() {
   local want="\"$1\""
-  for _ in $(seq 100); do
+  for _ in $(seq 400); do   # 20 s: a loaded machine starts the window slowly
     [ "$(grep 'pnv3400.statusline' "$work/app.log" | tail -n1 | sed 's/^pnv3400.statusline: //')" = "$want" ] && return
     sleep 0.05
   done
@@ -63,11 +63,12 @@ keys BackSpace
 click 450 250; click 100 580; click 244 690
 keys 9 Home Delete 4                    # 3001 -> 300 -> 3009 -> 009 -> 4009
 
-# "Default gateWay": empty it, type 10.1.2.254; Shift+Home goes to the first octet.
+# "Default gateWay": empty it, type 72.16.31.254; Shift+Home goes to the first
+# octet. (The gateway is in the encoder's subnet: the window refuses any other.)
 click 175 691
 keys End BackSpace BackSpace BackSpace BackSpace BackSpace BackSpace BackSpace BackSpace BackSpace BackSpace BackSpace
-keys 1 0 period 1 period 2 period 2 5 4
-keys shift+Home Delete 3               # 10 -> 0 -> 30
+keys 7 2 period 1 6 period 3 1 period 2 5 4
+keys shift+Home Delete 1 7             # 72 -> 2 -> 12 -> 172
 
 # "Subnet Mask" typed whole, dots included, over a double-clicked first
 # octet: the dot after each advance on a third digit confirms that advance.
@@ -89,7 +90,7 @@ for _ in $(seq 12); do keys Tab; done
 keys Return
 expect_status " Configuration Change Success "
 
-want=$'address = 172.16.30.255\nport = 4009\ngateway = 30.1.2.254\nmask = 255.255.254.0'
+want=$'address = 172.16.30.255\nport = 4009\ngateway = 172.16.31.254\nmask = 255.255.254.0'
 got=$(grep -E '^(address|port|gateway|mask) = ' "$work/encoder.state" || true)
 if [ "$got" != "$want" ]; then
   echo "FAIL: the encoder holds" >&2; echo "$got" >&2; echo "expected" >&2; echo "$want" >&2

@@ -60,6 +60,12 @@ quint8 octetByte(QStringView fieldText)
     return n ? static_cast<quint8>(static_cast<std::uint32_t>(*n) & 0xFFu) : 0;
 }
 
+bool isOctetInRange(QStringView fieldText)
+{
+    const std::optional<std::int32_t> n = tryStrToInt(fieldText);
+    return !n || (*n >= 0 && *n <= 255);
+}
+
 bool isWholeDottedAddress(QStringView pasted)
 {
     const QStringView address = pasted.trimmed();

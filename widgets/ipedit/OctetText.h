@@ -34,6 +34,10 @@ std::optional<QString> normalisedOctet(QStringView fieldText);
 // octets: 300 counts as 44, exactly what the field shows once normalised.
 quint8 octetByte(QStringView fieldText);
 
+// Whether a field's text is a number from 0 to 255. Texts that are not
+// numbers are another matter (the conversion error), so they count as in range.
+bool isOctetInRange(QStringView fieldText);
+
 // Whether a pasted text, trimmed of white space, is one complete dotted
 // address: four pieces of one to three decimal digits, each 0 to 255, and
 // nothing else. Such a paste fills the whole control.

@@ -65,6 +65,10 @@ jIPEdit::jIPEdit(QWidget *parent)
         field->setObjectName(QStringLiteral("field%1").arg(i));
         field->setTag(static_cast<int>(i));
         field->installEventFilter(this);
+        connect(field, &jIPByteEdit::OnChange, this, [this, i] {
+            if (!m_normalising)
+                m_wrappedAsTyped[i].clear();
+        });
         connect(field, &jIPByteEdit::OnChange, this, &jIPEdit::fieldChanged);
         connect(field, &jIPByteEdit::Edited, this, [this, field] { advanceOnThirdDigit(*field); });
         connect(field, &jIPByteEdit::OnClick, this, &jIPEdit::fieldClicked);
@@ -354,14 +358,27 @@ void jIPEdit::partFocusOut(QWidget *part, Qt::FocusReason reason)
     if (auto *const field = qobject_cast<jIPByteEdit *>(part)) {
         if (field == m_advancedInto)
             m_advancedInto = nullptr;
-        if (const std::optional<QString> repaired = normalisedOctet(field->text()))
+        if (const std::optional<QString> repaired = normalisedOctet(field->text())) {
+            const QString typed = field->text();
+            const bool outOfRange = !pnv::ipedit::isOctetInRange(typed);
+            m_normalising = true;
             field->assignText(*repaired);
+            m_normalising = false;
+            if (outOfRange)
+                m_wrappedAsTyped[static_cast<std::size_t>(field->Tag())] = typed;
+        }
     }
     QWidget *const now = QApplication::focusWidget();
     if (now && (now == this || isAncestorOf(now)))
         return;
     m_focusInside = false;
     emit OnExit(this);
+}
+
+void jIPEdit::forgetWrappedAsTyped()
+{
+    for (QString &typed : m_wrappedAsTyped)
+        typed.clear();
 }
 
 void jIPEdit::fieldClicked()

@@ -104,6 +104,16 @@ public:
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
 
+    // The text of field `index` as the user left it, when the focus leaving
+    // it wrapped a number outside 0 to 255 ("300" in a field that now shows
+    // 44); empty otherwise. Any later change of the field forgets it, and so
+    // does an assignment: only the user's own number counts, never the
+    // specified wrap of a Text or Value.
+    QString wrappedAsTyped(int index) const { return m_wrappedAsTyped.at(static_cast<std::size_t>(index)); }
+    // Once the user has been shown the wrapped numbers, the fields hold what
+    // they saw.
+    void forgetWrappedAsTyped();
+
     jIPByteEdit *field(int index) const { return m_fields.at(static_cast<std::size_t>(index)); }
     QLabel *dotLabel(int index) const { return m_dots.at(static_cast<std::size_t>(index)); }
 
@@ -181,5 +191,7 @@ private:
     TBorderStyle m_borderStyle = bsSingle;
     std::array<jIPByteEdit *, 4> m_fields{};
     std::array<QLabel *, 4> m_dots{};
+    std::array<QString, 4> m_wrappedAsTyped{};
+    bool m_normalising = false;
     QLabel *m_pressedDot = nullptr;
 };
