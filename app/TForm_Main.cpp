@@ -5,6 +5,7 @@
 #include "ErrorBox.h"
 #include "IntConversion.h"
 #include "KeyPressHook.h"
+#include "PreparationNotice.h"
 #include "SelectAllOnFocus.h"
 #include "StatusTexts.h"
 #include "WaitCursor.h"
@@ -347,8 +348,14 @@ void TForm_Main::jIPE_ServerIPChange(QObject *)
 void TForm_Main::BT_SConnectClick(QObject *)
 {
     const std::int32_t port = pnv::strToInt(Edit_ServerPort->text());
+    const bool preparing = m_preparing && m_preparing();
+    if (preparing)
+        pnv::preparationStarted(tr("Setting up Wine for the maker's device library for the first time.\n"
+                                   "This takes some seconds, once."));
     const std::int32_t result =
         pnv::whileWaiting([&] { return m_api.S_Connect(ServerAddress.data(), TESSALIN_CONNECT_MODE, port); });
+    if (preparing)
+        pnv::preparationEnded();
     const auto code = static_cast<std::uint8_t>(result & 0xFF);
     if (const auto text = pnv::statusText(pnv::kConnectStatus, code))
         setStatusLine(*text);

@@ -7,6 +7,8 @@
 #include "TessalinBinding.h"
 
 #include <QMainWindow>
+
+#include <functional>
 #include <array>
 #include <memory>
 #include <string>
@@ -82,6 +84,11 @@ public:
     // accessible description carry it.
     QString connectDiagnosis() const;
 
+    // Asked before each Connect: whether the library first has to prepare
+    // itself for some seconds (the Wine bridge making a new prefix for the
+    // maker's DLL). While that Connect runs, a progress dialog says why.
+    void setPreparationProbe(std::function<bool()> preparing) { m_preparing = std::move(preparing); }
+
     // Scales the position and size of every control but the status bar, as
     // the window does on a display that is not 96 dpi (the fonts, given in
     // points, grow by themselves). The status bar keeps its 35 px.
@@ -128,6 +135,7 @@ private:
 #undef PNV_DECLARE_CONTROL
 
     pnv::TessalinApi m_api;
+    std::function<bool()> m_preparing;
     std::string m_libraryName;
     pnv::LibraryReference m_libraryReference;
     std::array<char, 16> ServerAddress{};

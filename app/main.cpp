@@ -63,6 +63,8 @@ int main(int argc, char **argv)
     pnv::setUpApplication(app, verdict.styleChosen);
 
     TForm_Main form(bound.library->api(), bound.library->path());
+    const pnv::TessalinLibrary *library = bound.library.get();
+    form.setPreparationProbe([library] { return library->preparingWinePrefix(); });
     form.show();
     return app.exec();
 }

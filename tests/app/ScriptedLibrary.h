@@ -31,6 +31,8 @@ struct ScriptedLibrary {
     // Runs on the library call's own thread before ConfigRead answers: an
     // encoder that is slow to answer.
     std::function<void()> whileReading;
+    // Likewise before S_Connect answers: a library slow to get ready.
+    std::function<void()> whileConnecting;
 
     static ScriptedLibrary &instance()
     {
@@ -56,6 +58,8 @@ struct ScriptedLibrary {
             self.connectAddress = QByteArray(address, 16);
             self.connectMode = mode;
             self.connectPort = port;
+            if (self.whileConnecting)
+                self.whileConnecting();
             return self.connectResult;
         };
         table.S_Disconnect = [] { instance().record(QStringLiteral("S_Disconnect")); };

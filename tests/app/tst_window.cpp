@@ -634,38 +634,45 @@ void TestWindow::inputDuringACallIsDroppedNotReplayed()
     QVERIFY(f.window->holdsLibraryReference());
 }
 
-// The library reports from its call's own thread; the dialog shows on the
-// window's while the call still runs, and goes when the library says so.
+// A library that says it first prepares itself (a new Wine prefix) gets a
+// modal progress dialog for as long as that Connect runs, shown while the
+// call still runs on its own thread; one that does not, gets none.
 void TestWindow::slowPreparationShowsAModalProgressDialog()
 {
     auto &f = *m_f;
-    const QString line = QStringLiteral("Setting up Wine for the device library (first start only)");
-    std::promise<void> seen;
-    std::future<void> shown = seen.get_future();
-    ScriptedLibrary::instance().whileReading = [&] {
-        pnv::preparationStarted(line);
-        shown.wait_for(std::chrono::seconds(20));   // bounded if the dialog never comes
-        pnv::preparationEnded();
-    };
-    QString shownText;
-    bool modal = false;
-    QTimer look;
-    look.setInterval(5);
-    connect(&look, &QTimer::timeout, f.window.get(), [&] {
-        auto *dialog = qobject_cast<QProgressDialog *>(QApplication::activeModalWidget());
-        if (!dialog || !dialog->isVisible())
-            return;
-        shownText = dialog->labelText();
-        modal = dialog->windowModality() == Qt::ApplicationModal;
+    for (const bool preparing : {true, false}) {
+        f.window->setPreparationProbe([preparing] { return preparing; });
+        std::promise<void> seen;
+        std::future<void> shown = seen.get_future();
+        QString shownText;
+        bool modal = false, looked = false;
+        ScriptedLibrary::instance().whileConnecting = [&] {
+            // Bounded if the dialog never comes, and long enough for the
+            // window to have shown it where it should.
+            shown.wait_for(std::chrono::seconds(preparing ? 20 : 1));
+        };
+        QTimer look;
+        look.setInterval(5);
+        connect(&look, &QTimer::timeout, f.window.get(), [&] {
+            auto *dialog = qobject_cast<QProgressDialog *>(QApplication::activeModalWidget());
+            if (!dialog || !dialog->isVisible() || looked)
+                return;
+            looked = true;
+            shownText = dialog->labelText();
+            modal = dialog->windowModality() == Qt::ApplicationModal;
+            seen.set_value();
+        });
+        look.start();
+        f.button("BT_SConnect")->click();
         look.stop();
-        seen.set_value();
-    });
-    look.start();
-    f.button("BT_ConfigRead")->click();
-    QCOMPARE(shownText, line);
-    QVERIFY(modal);
-    QTRY_VERIFY(!QApplication::activeModalWidget());
-    QCOMPARE(f.window->statusLine(), QStringLiteral(" Configuration Reading Success "));
+        QCOMPARE(looked, preparing);
+        if (preparing) {
+            QVERIFY2(shownText.contains(QStringLiteral("first time")), qPrintable(shownText));
+            QVERIFY(modal);
+        }
+        QTRY_VERIFY(!QApplication::activeModalWidget());
+        QCOMPARE(f.window->statusLine(), QStringLiteral(" Server Connect Success "));
+    }
 }
 
 PNV_WINDOW_TEST_MAIN(TestWindow)
