@@ -79,7 +79,7 @@ FileResult readInputFile(const QString &path, qint64 limit, bool stdinAllowed)
             return failure(FileResult::Status::Refused, QStringLiteral("standard input (\"-\") cannot be used here"));
         return readBounded(STDIN_FILENO, limit, QStringLiteral("standard input"));
     }
-    const QString name = printable(path, 1024);
+    const QString name = quotedName(path);
     const QByteArray native = QFile::encodeName(path);
     // Judged before opening: opening some devices already acts on them.
     struct stat before {};
@@ -129,7 +129,7 @@ FileResult writeAll(int fd, const QByteArray &content, const QString &name)
 
 FileResult replaceFile(const QString &path, const QByteArray &content)
 {
-    const QString name = printable(path, 1024);
+    const QString name = quotedName(path);
     QByteArray target = QFile::encodeName(path);
     mode_t mode = 0;
     struct stat existing {};
