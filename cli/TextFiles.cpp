@@ -15,7 +15,7 @@ namespace {
 
 QString located(const QString &fileName, int line, const QString &message)
 {
-    return QStringLiteral("%1:%2: %3").arg(printable(fileName, 1024)).arg(line).arg(message);
+    return QStringLiteral("%1:%2: %3").arg(quotedName(fileName)).arg(line).arg(message);
 }
 
 QString withoutByteOrderMark(const QByteArray &text)
@@ -195,16 +195,17 @@ ConfigFileContent parseConfigFile(const QByteArray &text, const QString &fileNam
     }
     if (seen.isEmpty() && content.errors.isEmpty())
         content.errors << QStringLiteral("%1: no \"key = value\" line; there is nothing to load")
-                              .arg(printable(fileName, 1024));
+                              .arg(quotedName(fileName));
     return content;
 }
 
 QStringList configRuleErrors(const ConfigFileContent &content, const QString &fileName)
 {
     QStringList errors;
-    for (const QString &rule : net::ruleViolations(net::parseFields(content.fields).config)) {
-        const int line = content.lines.value(rule.section(u' ', 0, 0));
-        errors << (line ? located(fileName, line, rule) : QStringLiteral("%1: %2").arg(printable(fileName, 1024), rule));
+    for (const net::Violation &rule : net::fieldViolations(net::parseFields(content.fields).config)) {
+        const int line = content.lines.value(rule.field);
+        errors << (line ? located(fileName, line, rule.message)
+                        : QStringLiteral("%1: %2").arg(quotedName(fileName), rule.message));
     }
     return errors;
 }
