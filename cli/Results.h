@@ -43,7 +43,6 @@ class Output final {
 public:
     explicit Output(bool json = false) : m_json(json) {}
     void setJson(bool json) { m_json = json; }
-    bool json() const { return m_json; }
 
     void print(const Result &result) const;
     // A help or version text, as it is, whatever the mode.

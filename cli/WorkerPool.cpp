@@ -84,10 +84,10 @@ void WorkerPool::readOutput(QProcess *process)
         }
         Result result;
         result.index = worker.index;
-        result.exitCode = object.value(QLatin1String(kRowEndKey)).toInt(-1);
         result.lines = worker.lines;
         if (result.lines.isEmpty())
-            result.problem = QStringLiteral("the worker gave no report (exit code %1)").arg(result.exitCode);
+            result.problem = QStringLiteral("the worker gave no report (exit code %1)")
+                                 .arg(object.value(QLatin1String(kRowEndKey)).toInt(-1));
         m_done(result);
         handOut(process);
     }

@@ -106,9 +106,7 @@ AddressProbe probeAddress(std::uint32_t address, std::uint16_t port, int waitMs)
 
     Socket icmp;
     std::uint16_t identifier = 0;
-    if (const QString why = sendEcho(icmp, address, identifier); why.isEmpty())
-        probe.checks << QStringLiteral("icmp");
-    else {
+    if (const QString why = sendEcho(icmp, address, identifier); !why.isEmpty()) {
         probe.skipped << why;
         ::close(icmp.fd);
         icmp.fd = -1;
@@ -131,7 +129,6 @@ AddressProbe probeAddress(std::uint32_t address, std::uint16_t port, int waitMs)
     if (tcp.fd < 0) {
         probe.skipped << QStringLiteral("tcp: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
     } else {
-        probe.checks << QStringLiteral("tcp");
         const sockaddr_in to = socketAddress(address, port);
         if (::connect(tcp.fd, reinterpret_cast<const sockaddr *>(&to), sizeof to) == 0)
             tcpDone(0);

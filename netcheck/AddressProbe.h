@@ -17,8 +17,7 @@ constexpr int kProbeWaitMs = 400;
 struct AddressProbe {
     bool answered = false;
     QString reason;        // what answered, e.g. "accepts connections on port 3001"
-    QStringList checks;    // the checks that ran: "icmp", "tcp"
-    QStringList skipped;   // a check that could not run, and why
+    QStringList skipped;   // a check that could not run, and why: "icmp: ...", "tcp: ..."
 };
 
 AddressProbe probeAddress(std::uint32_t address, std::uint16_t port, int waitMs = kProbeWaitMs);

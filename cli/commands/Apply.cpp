@@ -1,0 +1,210 @@
+// apply: every row of a plan, as write does, in worker processes.
+
+#include "Shared.h"
+
+#include "SafeFiles.h"
+#include "TextFiles.h"
+
+#include <QElapsedTimer>
+#include <QSet>
+#include <QTimer>
+
+#include <cstdio>
+#include <map>
+#include <unistd.h>
+
+namespace pnv::ctl::commands {
+namespace {
+
+// The progress line of apply, drawn in place on a terminal only.
+class ProgressLine {
+public:
+    explicit ProgressLine(int total) : m_total(total), m_enabled(::isatty(STDERR_FILENO) == 1) { m_clock.start(); }
+    void update(int done, int failures)
+    {
+        m_done = done;
+        m_failures = failures;
+        draw();
+    }
+    void draw() const
+    {
+        if (!m_enabled)
+            return;
+        const double elapsed = elapsedSeconds();
+        const QString left = m_done == 0 ? QStringLiteral("?") : secondsText(elapsed / m_done * (m_total - m_done));
+        std::fprintf(stderr, "\r\x1b[K%d/%d done, %d failed, %s elapsed, about %s left", m_done, m_total, m_failures,
+                     qPrintable(secondsText(elapsed)), qPrintable(left));
+        std::fflush(stderr);
+    }
+    void clear() const
+    {
+        if (m_enabled) {
+            std::fputs("\r\x1b[K", stderr);
+            std::fflush(stderr);
+        }
+    }
+    double elapsedSeconds() const { return double(m_clock.elapsed()) / 1000.0; }
+
+private:
+    int m_total = 0;
+    int m_done = 0;
+    int m_failures = 0;
+    bool m_enabled = false;
+    QElapsedTimer m_clock;
+};
+
+// Addresses that rows of the plan move encoders away from.
+QSet<std::uint32_t> vacatedAddresses(const Plan &plan)
+{
+    QSet<std::uint32_t> vacated;
+    for (const PlanRow &row : plan.rows)
+        if (const auto host = net::parseDotted(row.encoder.host); host && row.change.ip && *row.change.ip != *host)
+            vacated.insert(*host);
+    return vacated;
+}
+
+// Each row as the write command line a worker runs.
+std::vector<QStringList> rowCommandLines(const Plan &plan, const Globals &globals, const WriteOptions &write)
+{
+    const Options &o = options();
+    const QSet<std::uint32_t> vacated = vacatedAddresses(plan);
+    std::vector<QStringList> lines;
+    lines.reserve(plan.rows.size());
+    for (const PlanRow &row : plan.rows) {
+        QStringList arguments = workerArguments(globals, row.encoder);
+        arguments << QStringLiteral("write");
+        const std::pair<const QCommandLineOption &, QString> fields[] = {
+            {o.ip, row.fields.ip}, {o.port, row.fields.port}, {o.gateway, row.fields.gateway}, {o.mask, row.fields.mask}};
+        for (const auto &[option, value] : fields)
+            if (!value.isNull())
+                arguments << QStringLiteral("--") + option.names().first() << value;
+        if (row.change.ip && vacated.contains(*row.change.ip))
+            arguments << QStringLiteral("--vacated") << net::formatDotted(*row.change.ip);
+        if (write.dryRun)
+            arguments << QStringLiteral("--dry-run");
+        if (write.force)
+            arguments << QStringLiteral("--force");
+        lines.push_back(arguments);
+    }
+    return lines;
+}
+
+// The row's report as its worker printed it, or a failure saying why there is none.
+WriteReport rowReport(const PlanRow &row, const WorkerPool::Result &ended)
+{
+    const auto reported = ended.lines.isEmpty() ? std::nullopt : WriteReport::fromJson(ended.lines.last());
+    return reported.value_or(
+        WriteReport{row.encoder.text(), WriteOutcome::Failed, QJsonValue::Null, QJsonValue::Null, QJsonValue::Null, {ended.problem}, {}});
+}
+
+struct Tally {
+    std::map<WriteOutcome, int> counts;
+    int done = 0;
+    int failures = 0;
+
+    void add(const WriteReport &report)
+    {
+        ++counts[report.outcome];
+        ++done;
+        if (report.exit() != ExitCode::Success)
+            ++failures;
+    }
+};
+
+// The last line of apply: every outcome counted, and how it ends.
+Result summaryResult(const Tally &tally, int rows, int notStarted, bool interrupted, bool dryRun, double seconds)
+{
+    QJsonObject summary;
+    QStringList parts;
+    const auto count = [&tally](WriteOutcome outcome) {
+        const auto found = tally.counts.find(outcome);
+        return found == tally.counts.end() ? 0 : found->second;
+    };
+    for (const OutcomeRow &row : outcomeTable()) {
+        if (row.outcome == WriteOutcome::DryRun && !dryRun)
+            continue;
+        if (row.outcome == WriteOutcome::Invalid && count(row.outcome) == 0)
+            continue;
+        summary[QLatin1String(row.name)] = count(row.outcome);
+        parts << QStringLiteral("%1 %2").arg(count(row.outcome)).arg(QLatin1String(row.name));
+    }
+    summary[QStringLiteral("rows")] = rows;
+    summary[QStringLiteral("not-started")] = notStarted;
+    summary[QStringLiteral("interrupted")] = interrupted;
+    summary[QStringLiteral("seconds")] = seconds;
+    Result result;
+    // As write ends: a row an encoder failed or refused weighs more than one
+    // refused by the rules after its read, which alone ends as write's invalid.
+    const bool encoderFailed = tally.failures > count(WriteOutcome::Invalid);
+    result.exit = interrupted       ? ExitCode::Interrupted
+                  : encoderFailed   ? ExitCode::Encoder
+                  : tally.failures  ? ExitCode::Usage
+                                    : ExitCode::Success;
+    result.objects << QJsonObject{{QStringLiteral("summary"), summary}};
+    result.lines << QStringLiteral("%1 of %2 rows: %3%4 (%5)")
+                        .arg(tally.done)
+                        .arg(rows)
+                        .arg(parts.join(QStringLiteral(", ")))
+                        .arg(interrupted ? QStringLiteral("; interrupted, %1 not started").arg(notStarted) : QString())
+                        .arg(secondsText(seconds));
+    return result;
+}
+
+// Reads and judges the whole plan; nothing when it is refused, with `failure` saying why.
+std::optional<Plan> acceptedPlan(const QString &path, bool force, Result &failure)
+{
+    const auto text = readWholeFile(path, kPlanFileLimit, failure);
+    if (!text)
+        return std::nullopt;
+    Plan plan = parsePlan(*text, path, force);
+    if (plan.errors.isEmpty())
+        return plan;
+    failure = Result::failure(ExitCode::Usage,
+                              plan.errors + QStringList{QStringLiteral("the plan is refused whole; nothing was sent")});
+    return std::nullopt;
+}
+
+} // namespace
+
+Result apply(const Invocation &call)
+{
+    const Globals &globals = call.globals;
+    const WriteOptions write = writeOptions(call);
+    const auto jobs = jobsValue(call, 4);
+    if (!jobs)
+        return Result::usage(kJobsRange);
+    Result failure;
+    const auto plan = acceptedPlan(call.positional.first(), write.force, failure);
+    if (!plan)
+        return failure;
+    if (const LibraryUse library(false); !library.api())
+        return library.failure();
+
+    const std::vector<QStringList> rows = rowCommandLines(*plan, globals, write);
+    Tally tally;
+    ProgressLine progress(int(rows.size()));
+    Workers workers(globals, *jobs);
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, &workers.pool, [&progress] { progress.draw(); });
+    ticker.start(250);
+    progress.draw();
+    workers.pool.run(rows, [&](const WorkerPool::Result &ended) {
+        const PlanRow &row = plan->rows[static_cast<std::size_t>(ended.index)];
+        const WriteReport report = rowReport(row, ended);
+        tally.add(report);
+        progress.clear();
+        Result line;
+        line.objects << report.toJson();
+        line.lines << QStringLiteral("%1 (line %2)").arg(report.describe()).arg(row.line);
+        for (const QString &warning : report.warnings)
+            line.notes << QStringLiteral("%1: %2 (line %3)").arg(report.encoder, warning).arg(row.line);
+        call.output.print(line);
+        progress.update(tally.done, tally.failures);
+    });
+    ticker.stop();
+    progress.clear();
+    return summaryResult(tally, int(rows.size()), int(rows.size()) - workers.pool.started(), workers.interrupts.caught(),
+                         write.dryRun, progress.elapsedSeconds());
+}
+
+} // namespace pnv::ctl::commands
