@@ -244,7 +244,9 @@ Program makeProgram()
         "0.0.0.0 or a usable host inside the ip's subnet other than the ip; the port 1 to 65535. --force skips\n"
         "the rules (the encoder may still refuse), never the text syntax.\n"
         "Before a new ip is written, nothing may answer there yet (ICMP echo, connect to the port, 0.4 s at\n"
-        "most); an address in use makes the write invalid unless --force.\n");
+        "most); an address in use makes the write invalid unless --allow-in-use or --force. The address an\n"
+        "encoder was reached at is never in use for that encoder. apply checks every row's new address at\n"
+        "once before its first write.\n");
     table.commands = {
         Command(QStringLiteral("read"), commands::read)
             .summary(QStringLiteral("connect, read, disconnect; print the configuration"))
@@ -254,7 +256,7 @@ Program makeProgram()
             .description(QStringLiteral("Read the configuration, change the fields given, check the result against the "
                                         "rules, write it only if it differs, and read it back over the same link.\n")
                          + kNewAddressNote)
-            .withOptions(o.fields() << o.dryRun << o.force << o.vacated),
+            .withOptions(o.fields() << o.dryRun << o.force << o.allowInUse << o.probed),
         Command(QStringLiteral("save"), commands::save)
             .takes(QStringLiteral("FILE"), 1, 1)
             .summary(QStringLiteral("read and store the configuration in FILE"))
@@ -263,7 +265,7 @@ Program makeProgram()
             .takes(QStringLiteral("FILE"), 1, 1)
             .summary(QStringLiteral("write what FILE holds, as write does"))
             .description(QStringLiteral("Write what FILE holds, as write does; the whole file is checked before connecting."))
-            .withOptions({o.dryRun, o.force}),
+            .withOptions({o.dryRun, o.force, o.allowInUse}),
         Command(QStringLiteral("check"), commands::check)
             .takes(QStringLiteral("[FILE]"), 0, 1)
             .summary(QStringLiteral("check fields, a file or a plan against the address rules only; no traffic at all"))
@@ -282,7 +284,7 @@ Program makeProgram()
             .description(QStringLiteral("Write every row of a plan, as write does, in up to --jobs worker processes. The "
                                         "plan is checked whole first.\n")
                          + kNewAddressNote)
-            .withOptions({o.jobs, o.dryRun, o.force}),
+            .withOptions({o.jobs, o.dryRun, o.force, o.allowInUse}),
         Command(QStringLiteral("doctor"), commands::doctor)
             .takes(QStringLiteral("[ENCODER]"), 0, 1)
             .summary(QStringLiteral("which interface reaches ENCODER (default the factory address), and does it answer"))

@@ -50,8 +50,10 @@ struct Plan {
 constexpr int kPlanRowLimit = 1000000;
 // CSV as RFC 4180 has it (quoted cells, "" inside them, CRLF), with or without
 // a byte order mark. Checks syntax, the same encoder twice, two rows giving
-// the same new address, and a new address that another row's encoder keeps,
-// always; the address rules unless `force`. Errors come in line order.
+// the same new address, and a new address that is another row's encoder's
+// present address (whether it keeps it or moves on: chains and cycles of
+// moves are refused), always; the address rules unless `force`. Errors come
+// in line order.
 Plan parsePlan(const QByteArray &text, const QString &fileName, bool force);
 
 } // namespace pnv::ctl

@@ -128,11 +128,14 @@ WriteReport writeEncoder(const pnv::TessalinApi &api, const EncoderAddress &enco
     // Two devices on one address is the fault hardest to find afterwards:
     // a new ip where something answers already is refused, dry run or not.
     QStringList warnings;
-    if (!options.force && options.probe && *wanted.ip != before.ip) {
+    // The encoder itself answers at the address it was reached at, whatever
+    // move it has pending: that address is never "in use" for it.
+    const bool itself = net::parseDotted(encoder.host) == wanted.ip;
+    if (!options.force && !options.allowInUse && options.probe && *wanted.ip != before.ip && !itself) {
         const net::AddressProbe probe = options.probe(*wanted.ip, *wanted.port);
         if (probe.answered) {
             WriteReport refused = invalidReport(
-                name, {QStringLiteral("ip %1 is in use: %2; --force writes it anyway")
+                name, {QStringLiteral("ip %1 is in use: %2; --allow-in-use writes it anyway")
                            .arg(net::formatDotted(*wanted.ip), probe.reason)});
             refused.before = before.toJson();
             return refused;

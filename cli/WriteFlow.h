@@ -39,7 +39,8 @@ std::optional<WriteOutcome> outcomeFromName(const QString &name);
 
 struct WriteOptions {
     bool dryRun = false;
-    bool force = false;   // skip the address rules and the address-in-use check; the encoder may still refuse
+    bool force = false;        // skip the address rules and the address-in-use check; the encoder may still refuse
+    bool allowInUse = false;   // skip the address-in-use check only
     bool verbose = false;
     // Asked before a new ip is written: whether something answers there already.
     std::function<net::AddressProbe(std::uint32_t address, std::uint16_t port)> probe =

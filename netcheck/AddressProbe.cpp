@@ -4,7 +4,9 @@
 
 #include <QDeadlineTimer>
 
+#include <algorithm>
 #include <arpa/inet.h>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <netinet/in.h>
@@ -12,6 +14,7 @@
 #include <netinet/ip_icmp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 
 namespace pnv::net {
@@ -165,6 +168,25 @@ AddressProbe probeAddress(std::uint32_t address, std::uint16_t port, int waitMs)
     if (probe.answered)
         probe.reason = QStringLiteral("%1 %2").arg(formatDotted(address), probe.reason);
     return probe;
+}
+
+std::vector<AddressProbe> probeAddresses(const std::vector<ProbeTarget> &targets, int waitMs)
+{
+    // Each probe holds two descriptors for at most `waitMs`; this many at
+    // once stays well inside the usual limit of 1024 open files.
+    constexpr std::size_t kAtOnce = 128;
+    std::vector<AddressProbe> results(targets.size());
+    std::atomic<std::size_t> next{0};
+    const auto work = [&] {
+        for (std::size_t i; (i = next.fetch_add(1)) < targets.size();)
+            results[i] = probeAddress(targets[i].address, targets[i].port, waitMs);
+    };
+    std::vector<std::thread> threads;
+    for (std::size_t t = 0; t < std::min(kAtOnce, targets.size()); ++t)
+        threads.emplace_back(work);
+    for (std::thread &thread : threads)
+        thread.join();
+    return results;
 }
 
 } // namespace pnv::net

@@ -9,6 +9,7 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <vector>
 
 namespace pnv::net {
 
@@ -21,5 +22,14 @@ struct AddressProbe {
 };
 
 AddressProbe probeAddress(std::uint32_t address, std::uint16_t port, int waitMs = kProbeWaitMs);
+
+struct ProbeTarget {
+    std::uint32_t address = 0;
+    std::uint16_t port = 0;
+};
+// Each target probed as probeAddress() does, many side by side, so that the
+// new addresses of a whole plan cost a few probe times rather than one each.
+// The results are in the order of the targets.
+std::vector<AddressProbe> probeAddresses(const std::vector<ProbeTarget> &targets, int waitMs = kProbeWaitMs);
 
 } // namespace pnv::net

@@ -5,8 +5,8 @@
 #include "SafeFiles.h"
 #include "TextFiles.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QSet>
 #include <QTimer>
 
 #include <cstdio>
@@ -53,24 +53,38 @@ private:
     QElapsedTimer m_clock;
 };
 
-// Addresses that rows of the plan move encoders away from.
-QSet<std::uint32_t> vacatedAddresses(const Plan &plan)
+// The in-use check of every row that gives a new address, side by side and
+// before the first write, so that a large re-addressing plan costs a few
+// probe times rather than one per row; each row's worker is handed its result.
+std::vector<QString> planProbes(const Plan &plan, const WriteOptions &write)
 {
-    QSet<std::uint32_t> vacated;
-    for (const PlanRow &row : plan.rows)
-        if (const auto host = net::parseDotted(row.encoder.host); host && row.change.ip && *row.change.ip != *host)
-            vacated.insert(*host);
-    return vacated;
+    std::vector<QString> texts(plan.rows.size());
+    if (write.force || write.allowInUse)
+        return texts;
+    std::vector<net::ProbeTarget> targets;
+    std::vector<std::size_t> rowOf;
+    for (std::size_t i = 0; i < plan.rows.size(); ++i) {
+        const PlanRow &row = plan.rows[i];
+        if (!row.change.ip || net::parseDotted(row.encoder.host) == row.change.ip)
+            continue;
+        targets.push_back({*row.change.ip, row.change.port.value_or(row.encoder.port)});
+        rowOf.push_back(i);
+    }
+    const std::vector<net::AddressProbe> results = net::probeAddresses(targets);
+    for (std::size_t k = 0; k < targets.size(); ++k)
+        texts[rowOf[k]] = probeText(targets[k], results[k]);
+    return texts;
 }
 
 // Each row as the write command line a worker runs.
-std::vector<QStringList> rowCommandLines(const Plan &plan, const Globals &globals, const WriteOptions &write)
+std::vector<QStringList> rowCommandLines(const Plan &plan, const Globals &globals, const WriteOptions &write,
+                                         const std::vector<QString> &probes)
 {
     const Options &o = options();
-    const QSet<std::uint32_t> vacated = vacatedAddresses(plan);
     std::vector<QStringList> lines;
     lines.reserve(plan.rows.size());
-    for (const PlanRow &row : plan.rows) {
+    for (std::size_t i = 0; i < plan.rows.size(); ++i) {
+        const PlanRow &row = plan.rows[i];
         QStringList arguments = workerArguments(globals, row.encoder);
         arguments << QStringLiteral("write");
         const std::pair<const QCommandLineOption &, QString> fields[] = {
@@ -78,12 +92,14 @@ std::vector<QStringList> rowCommandLines(const Plan &plan, const Globals &global
         for (const auto &[option, value] : fields)
             if (!value.isNull())
                 arguments << QStringLiteral("--") + option.names().first() << value;
-        if (row.change.ip && vacated.contains(*row.change.ip))
-            arguments << QStringLiteral("--vacated") << net::formatDotted(*row.change.ip);
+        if (!probes[i].isEmpty())
+            arguments << QStringLiteral("--probed") << probes[i];
         if (write.dryRun)
             arguments << QStringLiteral("--dry-run");
         if (write.force)
             arguments << QStringLiteral("--force");
+        if (write.allowInUse)
+            arguments << QStringLiteral("--allow-in-use");
         lines.push_back(arguments);
     }
     return lines;
@@ -180,10 +196,11 @@ Result apply(const Invocation &call)
     if (const LibraryUse library(false); !library.api())
         return library.failure();
 
-    const std::vector<QStringList> rows = rowCommandLines(*plan, globals, write);
-    Tally tally;
-    ProgressLine progress(int(rows.size()));
     Workers workers(globals, *jobs);
+    ProgressLine progress(int(plan->rows.size()));
+    const std::vector<QStringList> rows = rowCommandLines(*plan, globals, write, planProbes(*plan, write));
+    QCoreApplication::processEvents();   // a Ctrl+C during the probes: no row is started
+    Tally tally;
     QTimer ticker;
     QObject::connect(&ticker, &QTimer::timeout, &workers.pool, [&progress] { progress.draw(); });
     ticker.start(250);

@@ -4,6 +4,8 @@
 #include "SafeFiles.h"
 
 #include <QCoreApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
 
 #include <cstdio>
 
@@ -30,14 +32,41 @@ WriteOptions writeOptions(const Invocation &call)
     WriteOptions write;
     write.dryRun = call.isSet(o.dryRun);
     write.force = call.isSet(o.force);
+    write.allowInUse = call.isSet(o.allowInUse);
     write.verbose = call.globals.verbose;
-    const bool offered = call.parser.optionNames().contains(o.vacated.names().first());
-    if (const auto vacated = offered ? net::parseDotted(call.value(o.vacated)) : std::nullopt) {
-        write.probe = [vacated, probe = write.probe](std::uint32_t address, std::uint16_t port) {
-            return address == *vacated ? net::AddressProbe() : probe(address, port);
+    const bool offered = call.parser.optionNames().contains(o.probed.names().first());
+    if (const auto probed = offered ? probeFromText(call.value(o.probed)) : std::nullopt) {
+        write.probe = [probed, probe = write.probe](std::uint32_t address, std::uint16_t port) {
+            const auto &[target, result] = *probed;
+            return address == target.address && port == target.port ? result : probe(address, port);
         };
     }
     return write;
+}
+
+QString probeText(const net::ProbeTarget &target, const net::AddressProbe &probe)
+{
+    const QJsonObject object{{QStringLiteral("address"), net::formatDotted(target.address)},
+                             {QStringLiteral("port"), target.port},
+                             {QStringLiteral("answered"), probe.answered},
+                             {QStringLiteral("reason"), probe.reason},
+                             {QStringLiteral("skipped"), QJsonArray::fromStringList(probe.skipped)}};
+    return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
+}
+
+std::optional<std::pair<net::ProbeTarget, net::AddressProbe>> probeFromText(const QString &text)
+{
+    const QJsonObject object = QJsonDocument::fromJson(text.toUtf8()).object();
+    const auto address = net::parseDotted(object.value(QStringLiteral("address")).toString());
+    const int port = object.value(QStringLiteral("port")).toInt(-1);
+    if (!address || port < 0 || port > 65535)
+        return std::nullopt;
+    net::AddressProbe probe;
+    probe.answered = object.value(QStringLiteral("answered")).toBool();
+    probe.reason = object.value(QStringLiteral("reason")).toString();
+    for (const QJsonValue &skipped : object.value(QStringLiteral("skipped")).toArray())
+        probe.skipped << skipped.toString();
+    return std::pair(net::ProbeTarget{*address, std::uint16_t(port)}, probe);
 }
 
 const QString kJobsRange = QStringLiteral("--jobs needs a number from 1 to 64");

@@ -15,6 +15,13 @@
 
 namespace pnv::ctl::commands {
 
+// An option that only pnv3400ctl gives itself: accepted, never offered in help.
+inline QCommandLineOption hidden(QCommandLineOption option)
+{
+    option.setFlags(QCommandLineOption::HiddenFromHelp);
+    return option;
+}
+
 struct Options {
     QCommandLineOption ip{QStringLiteral("ip"), QStringLiteral("New encoder address."), QStringLiteral("A")};
     QCommandLineOption port{QStringLiteral("port"), QStringLiteral("New encoder port."), QStringLiteral("P")};
@@ -25,31 +32,30 @@ struct Options {
                               QStringLiteral("Read and check, say what would be written; write nothing.")};
     QCommandLineOption force{QStringLiteral("force"),
                              QStringLiteral("Skip the address rules (never the syntax); the encoder may still refuse.")};
+    QCommandLineOption allowInUse{QStringLiteral("allow-in-use"),
+                                  QStringLiteral("Write a new ip even where something answers already; the rules still apply.")};
+    // From apply to its workers: the in-use check of the row's new address,
+    // made by apply for the whole plan at once, as JSON.
+    QCommandLineOption probed = hidden({QStringLiteral("probed"), QStringLiteral("Used by apply."), QStringLiteral("JSON")});
     QCommandLineOption jobs{QStringLiteral("jobs"), QStringLiteral("Worker processes at once."), QStringLiteral("N")};
     QCommandLineOption scanPort{QStringLiteral("port"), QStringLiteral("Port to try (default 3001)."),
                                 QStringLiteral("P"), QStringLiteral("3001")};
     QCommandLineOption timeout{QStringLiteral("timeout"),
                                QStringLiteral("Milliseconds each library call may take (default 500)."),
                                QStringLiteral("MS"), QStringLiteral("500")};
-    // From apply to its workers only: the new ip is an address that another
-    // row of the plan moves away from. It still answers until that encoder
-    // restarts, so the address-in-use check must not count it.
-    QCommandLineOption vacated = hidden({QStringLiteral("vacated"), QStringLiteral("Used by apply."), QStringLiteral("A")});
 
     QList<QCommandLineOption> fields() const { return {ip, port, gateway, mask}; }
 
-private:
-    static QCommandLineOption hidden(QCommandLineOption option)
-    {
-        option.setFlags(QCommandLineOption::HiddenFromHelp);
-        return option;
-    }
 };
 const Options &options();
 
 // The fields given as options; those not given stay null.
 net::FieldTexts fieldTexts(const Invocation &call);
 WriteOptions writeOptions(const Invocation &call);
+
+// An in-use check's result as apply hands it to a worker, and back.
+QString probeText(const net::ProbeTarget &target, const net::AddressProbe &probe);
+std::optional<std::pair<net::ProbeTarget, net::AddressProbe>> probeFromText(const QString &text);
 
 // --jobs, or `fallback` without it; nothing when it is out of range.
 std::optional<int> jobsValue(const Invocation &call, int fallback);

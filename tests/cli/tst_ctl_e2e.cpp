@@ -377,15 +377,35 @@ void CtlEndToEndTest::newAddressInUseAndDoctor()
     QCOMPARE(writeIp("10.77.6.2", {QStringLiteral("--force")}).exitCode, 0);
     QCOMPARE(fleet.stateValue(QStringLiteral("address"), QStringLiteral("10.77.6.1")), QStringLiteral("10.77.6.2"));
 
-    // A plan may move an encoder to an address that another row moves away
-    // from, though that one answers there until it restarts.
+    // An encoder with a move pending, told to keep the address it answers
+    // at, is not "in use" by itself.
+    const Run back = writeIp("10.77.6.1", {});
+    QVERIFY2(back.exitCode == 0, back.out.constData());
+    QCOMPARE(fleet.stateValue(QStringLiteral("address"), QStringLiteral("10.77.6.1")), QStringLiteral("10.77.6.1"));
+
+    // A chain of moves is refused whole, --force or not: the row vacating an
+    // address may fail, and then two encoders would hold it.
     QTemporaryDir dir;
     const QString plan = dir.filePath(QStringLiteral("plan.csv"));
     QVERIFY(writeFile(plan, "encoder,ip,port,gateway,mask\n10.77.6.1,10.77.6.5,,0.0.0.0,255.255.255.0\n"
                             "10.77.6.2,10.77.6.1,,0.0.0.0,255.255.255.0\n"));
-    const Run chain = runCtl({QStringLiteral("--json"), QStringLiteral("apply"), plan});
-    QVERIFY2(chain.exitCode == 0, chain.out.constData());
-    QCOMPARE(fleet.stateValue(QStringLiteral("address"), QStringLiteral("10.77.6.2")), QStringLiteral("10.77.6.1"));
+    const int writes = countOf(fleet.log(), "WRITE");
+    for (const QStringList &extra : {QStringList(), QStringList{QStringLiteral("--force")}}) {
+        const Run chain = runCtl(QStringList{QStringLiteral("apply"), plan} + extra);
+        QCOMPARE(chain.exitCode, 2);
+        QVERIFY2(chain.err.contains("plan.csv:3: new ip 10.77.6.1 is the present address of encoder 10.77.6.1:3001 on line 2, "
+                                    "which moves to 10.77.6.5; lines 3, 2 form a chain of moves"),
+                 chain.err.constData());
+    }
+    // apply checks every row's new address before its first write; one in
+    // use makes its row invalid.
+    QVERIFY(writeFile(plan, "encoder,ip,port,gateway,mask\n10.77.6.1,10.77.6.2,,0.0.0.0,255.255.255.0\n"));
+    const Run inUse = runCtl({QStringLiteral("--json"), QStringLiteral("apply"), plan});
+    QCOMPARE(inUse.exitCode, 2);
+    QVERIFY2(inUse.jsonLines().value(0).value(QStringLiteral("message")).toString().startsWith(
+                 QStringLiteral("ip 10.77.6.2 is in use: 10.77.6.2 accepts connections on port 3001")),
+             inUse.out.constData());
+    QCOMPARE(countOf(fleet.log(), "WRITE"), writes);
 
     // doctor: the namespace's loopback reaches the fleet, and nothing else.
     const Run near = runCtl({QStringLiteral("--json"), QStringLiteral("doctor"), QStringLiteral("10.77.6.2")});

@@ -256,8 +256,24 @@ void CtlFilesTest::plan_data()
         3);
     row("new address kept, written out again", header + "10.0.0.2,10.0.0.2,,,\n10.0.0.1,10.0.0.2,,,\n", false,
         {"p.csv:3: new ip 10.0.0.2 is already given on line 2"}, 2);
-    row("a chain of moves frees each address",
-        header + "10.0.0.1,10.0.0.2,,,\n10.0.0.2,10.0.0.3,,,\n10.0.0.3,10.0.0.1,,,\n", false, {}, 3);
+    row("a chain of moves, --force or not", header + "10.0.0.1,10.0.0.2,,,\n10.0.0.2,10.0.0.3,,,\n", true,
+        {"p.csv:2: new ip 10.0.0.2 is the present address of encoder 10.0.0.2:3001 on line 3, which moves to 10.0.0.3; "
+         "lines 2, 3 form a chain of moves; apply the one that vacates the address first, in a plan of its own"},
+        2);
+    row("a swap", header + "10.0.0.1,10.0.0.2,,,\n10.0.0.2,10.0.0.1,,,\n", false,
+        {"p.csv:2: new ip 10.0.0.2 is the present address of encoder 10.0.0.2:3001 on line 3, which moves to 10.0.0.1; "
+         "lines 2, 3 form a cycle of moves, which no order applies without two encoders on one address",
+         "p.csv:3: new ip 10.0.0.1 is the present address of encoder 10.0.0.1:3001 on line 2, which moves to 10.0.0.2; "
+         "lines 3, 2 form a cycle of moves, which no order applies without two encoders on one address"},
+        2);
+    row("a cycle of three", header + "10.0.0.1,10.0.0.2,,,\n10.0.0.2,10.0.0.3,,,\n10.0.0.3,10.0.0.1,,,\n", false,
+        {"p.csv:2: new ip 10.0.0.2 is the present address of encoder 10.0.0.2:3001 on line 3, which moves to 10.0.0.3; "
+         "lines 2, 3, 4 form a cycle of moves, which no order applies without two encoders on one address",
+         "p.csv:3: new ip 10.0.0.3 is the present address of encoder 10.0.0.3:3001 on line 4, which moves to 10.0.0.1; "
+         "lines 3, 4, 2 form a cycle of moves, which no order applies without two encoders on one address",
+         "p.csv:4: new ip 10.0.0.1 is the present address of encoder 10.0.0.1:3001 on line 2, which moves to 10.0.0.2; "
+         "lines 4, 2, 3 form a cycle of moves, which no order applies without two encoders on one address"},
+        3);
     row("more than a million rows", header + QByteArray(1000001, 'x').replace("x", "x\n"), false,
         {"p.csv:1000002: more than 1000000 rows; refused"}, 0);
     row("syntax not skipped by --force", header + "10.0.0.1,,65536,,\n", true,
