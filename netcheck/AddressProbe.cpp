@@ -13,6 +13,7 @@
 #include <netinet/ip.h>
 #include <netinet/ip_icmp.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -172,9 +173,12 @@ AddressProbe probeAddress(std::uint32_t address, std::uint16_t port, int waitMs)
 
 std::vector<AddressProbe> probeAddresses(const std::vector<ProbeTarget> &targets, int waitMs)
 {
-    // Each probe holds two descriptors for at most `waitMs`; this many at
-    // once stays well inside the usual limit of 1024 open files.
-    constexpr std::size_t kAtOnce = 128;
+    // Each probe holds two descriptors for at most `waitMs`: as many at once
+    // as the limit of open files leaves room for, keeping some for the rest.
+    rlimit files{};
+    const rlim_t limit = ::getrlimit(RLIMIT_NOFILE, &files) == 0 ? files.rlim_cur : 1024;
+    const long room = long(std::min<rlim_t>(limit, 8192)) / 2 - 64;
+    const std::size_t atOnce = std::size_t(std::clamp<long>(room, 1, 1024));
     std::vector<AddressProbe> results(targets.size());
     std::atomic<std::size_t> next{0};
     const auto work = [&] {
@@ -182,7 +186,7 @@ std::vector<AddressProbe> probeAddresses(const std::vector<ProbeTarget> &targets
             results[i] = probeAddress(targets[i].address, targets[i].port, waitMs);
     };
     std::vector<std::thread> threads;
-    for (std::size_t t = 0; t < std::min(kAtOnce, targets.size()); ++t)
+    for (std::size_t t = 0; t < std::min(atOnce, targets.size()); ++t)
         threads.emplace_back(work);
     for (std::thread &thread : threads)
         thread.join();
