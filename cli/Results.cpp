@@ -1,4 +1,5 @@
 #include "Results.h"
+#include "StandardStreams.h"
 
 #include <QJsonDocument>
 
@@ -10,7 +11,7 @@ namespace {
 void printLine(FILE *stream, const QString &text)
 {
     std::fprintf(stream, "%s\n", qPrintable(text));
-    std::fflush(stream);
+    flushStream(stream);
 }
 
 void complain(const QString &text) { printLine(stderr, QStringLiteral("pnv3400ctl: ") + text); }
@@ -55,7 +56,7 @@ void Output::print(const Result &result) const
 void Output::printText(const QString &text)
 {
     std::fputs(qPrintable(text), stdout);
-    std::fflush(stdout);
+    flushStream(stdout);
 }
 
 } // namespace pnv::ctl

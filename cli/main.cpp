@@ -4,16 +4,18 @@
 // The commands are the rows of program(), their handlers in commands/.
 
 #include "CommandTable.h"
+#include "StandardStreams.h"
 #include "commands/Shared.h"
 
 #include <QCoreApplication>
 
 int main(int argc, char *argv[])
 {
+    pnv::ctl::ensureStandardDescriptors();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("pnv3400ctl"));
     QCoreApplication::setApplicationVersion(QStringLiteral(PNV_VERSION));
     const int exitCode = pnv::ctl::runCommandLine(pnv::ctl::program(), QCoreApplication::arguments());
     pnv::ctl::commands::releaseLibrary();
-    return exitCode;
+    return pnv::ctl::closeStandardStreams(exitCode);
 }

@@ -29,6 +29,7 @@ namespace {
 using Run = pnv::test::CtlRun;
 using pnv::test::ctlPath;
 using pnv::test::runCtl;
+using pnv::test::runProgram;
 using pnv::test::writeFile;
 
 // COUNT encoders from FIRST on, on port 3001; the sealed namespace only.
@@ -289,9 +290,11 @@ void CtlEndToEndTest::filesAndArguments_data()
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QByteArray>("err");   // a part of stderr ("" for none at all)
     QTest::addColumn<QByteArray>("out");   // a part of stdout
+    QTest::addColumn<QString>("redirect");   // the shell's redirections of the standard streams, if any
     const auto row = [](const QString &name, const QStringList &arguments, const QByteArray &content, bool fifo,
-                        int exitCode, const char *err, const char *out = "") {
-        QTest::newRow(qPrintable(name)) << arguments << content << fifo << exitCode << QByteArray(err) << QByteArray(out);
+                        int exitCode, const char *err, const char *out = "", const char *redirect = "") {
+        QTest::newRow(qPrintable(name)) << arguments << content << fifo << exitCode << QByteArray(err) << QByteArray(out)
+                                        << QString::fromLatin1(redirect);
     };
     const QByteArray plan("\xEF\xBB\xBF\"encoder\",ip,port,gateway,mask\r\n\"10.0.0.1\",\"10.0.0.2\",,,\r\n10.0.0.2,,,,\r\n");
     for (const char *command : {"check", "load", "apply"})
@@ -322,6 +325,17 @@ void CtlEndToEndTest::filesAndArguments_data()
     row("scan prefix with a leading zero", {"scan", "10.0.0.0/030"}, {}, false, 2, "is not ADDRESS/PREFIX");
     row("unbound library, in JSON too", {"--json", "--library", "/nonexistent/lib.so", "read"}, {}, false, 3,
         "/nonexistent/lib.so", "{\"error\":\"library\"");
+    // Output that cannot be written fails the command, as the core utilities do.
+    const char *full = "pnv3400ctl: write error: No space left on device\n";
+    row("check, its output on a full device", {"check", "--ip", "10.0.0.1"}, {}, false, 1, full, "", ">/dev/full");
+    row("read --json, its output on a full device", {"--json", "read"}, {}, false, 1, full, "", ">/dev/full");
+    row("a refusal keeps its exit code on a full device", {"--json", "check", "--ip", "0.0.0.1"}, {}, false, 2, full, "",
+        ">/dev/full");
+    row("help with its output closed", {"--help"}, {}, false, 1, "write error: Bad file descriptor", "", ">&-");
+    row("input closed is no matter", {"check", "--ip", "10.0.0.1"}, {}, false, 0, "", "ok: no rule", "<&-");
+    // The library's socket must not become descriptor 1 or 2, where --verbose
+    // and the result would go into the encoder's connection.
+    row("all three closed, --verbose read", {"--verbose", "read"}, {}, false, 1, "", "", "<&- >&- 2>&-");
 }
 
 void CtlEndToEndTest::filesAndArguments()
@@ -332,6 +346,7 @@ void CtlEndToEndTest::filesAndArguments()
     QFETCH(int, exitCode);
     QFETCH(QByteArray, err);
     QFETCH(QByteArray, out);
+    QFETCH(QString, redirect);
     SimulatorProcess sim;
     QVERIFY2(sim.start(), qPrintable(sim.errorString()));
     QTemporaryDir dir;
@@ -342,8 +357,14 @@ void CtlEndToEndTest::filesAndArguments()
         QVERIFY(writeFile(file, content.replace(":P,", ":" + QByteArray::number(sim.port()) + ',')));
     arguments.replaceInStrings(QRegularExpression(QStringLiteral("^F$")), file);
     arguments.replaceInStrings(QRegularExpression(QStringLiteral("^P$")), QString::number(sim.port()));
-    const Run run = runCtl(at(sim) + arguments);
+    const Run run = redirect.isEmpty()
+                        ? runCtl(at(sim) + arguments)
+                        : runProgram(QStringLiteral("sh"), QStringList{QStringLiteral("-c"),
+                                                                       QStringLiteral("exec \"$0\" \"$@\" ") + redirect, ctlPath()}
+                                                               + at(sim) + arguments);
     QCOMPARE(run.exitCode, exitCode);
+    if (redirect.contains(QLatin1String(">&-")))
+        QVERIFY2(!sim.log().contains("dropped"), sim.log().constData());   // no line of ours went into the link
     QVERIFY2(err.isEmpty() ? run.err.isEmpty() : run.err.contains(err), run.err.constData());
     QVERIFY2(run.out.contains(out), run.out.constData());
     QVERIFY2(!run.err.contains('\x1b'), "a control character reached the terminal");
