@@ -3,6 +3,7 @@
 
 #include <QJsonDocument>
 
+#include <csignal>
 #include <cstdio>
 
 namespace pnv::ctl {
@@ -25,10 +26,23 @@ const QList<ExitCodeRow> &exitCodeTable()
         {ExitCode::Encoder, "an encoder failed or refused, or a file could not be written"},
         {ExitCode::Usage, "usage, syntax or rule error, a new ip in use, or a file not read or not regular; nothing was written"},
         {ExitCode::Library, "the device library could not be bound"},
-        {ExitCode::Interrupted, "interrupted"},
+        {ExitCode::HungUp, "ended by SIGHUP (a terminal or ssh session closed), as by SIGINT"},
+        {ExitCode::Interrupted, "interrupted (SIGINT): rows under way finish and are reported; no new one starts"},
+        {ExitCode::Terminated, "ended by SIGTERM, as by SIGINT"},
     };
     return table;
 }
+
+ExitCode interruptedBy(int signalNumber)
+{
+    switch (signalNumber) {
+    case SIGHUP: return ExitCode::HungUp;
+    case SIGTERM: return ExitCode::Terminated;
+    default: return ExitCode::Interrupted;
+    }
+}
+
+QList<int> stoppingSignals() { return {SIGINT, SIGTERM, SIGHUP}; }
 
 Result Result::failure(ExitCode exit, const QStringList &notes)
 {

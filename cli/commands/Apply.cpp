@@ -128,8 +128,9 @@ struct Tally {
 };
 
 // The last line of apply: every outcome counted, and how it ends.
-Result summaryResult(const Tally &tally, int rows, int notStarted, bool interrupted, bool dryRun, double seconds)
+Result summaryResult(const Tally &tally, int rows, int notStarted, int signalNumber, bool dryRun, double seconds)
 {
+    const bool interrupted = signalNumber != 0;
     QJsonObject summary;
     QStringList parts;
     const auto count = [&tally](WriteOutcome outcome) {
@@ -152,7 +153,7 @@ Result summaryResult(const Tally &tally, int rows, int notStarted, bool interrup
     // As write ends: a row an encoder failed or refused weighs more than one
     // refused by the rules after its read, which alone ends as write's invalid.
     const bool encoderFailed = tally.failures > count(WriteOutcome::Invalid);
-    result.exit = interrupted       ? ExitCode::Interrupted
+    result.exit = interrupted       ? interruptedBy(signalNumber)
                   : encoderFailed   ? ExitCode::Encoder
                   : tally.failures  ? ExitCode::Usage
                                     : ExitCode::Success;
@@ -220,7 +221,7 @@ Result apply(const Invocation &call)
     });
     ticker.stop();
     progress.clear();
-    return summaryResult(tally, int(rows.size()), int(rows.size()) - workers.pool.started(), workers.interrupts.caught(),
+    return summaryResult(tally, int(rows.size()), int(rows.size()) - workers.pool.started(), workers.interrupts.caughtSignal(),
                          write.dryRun, progress.elapsedSeconds());
 }
 

@@ -100,7 +100,7 @@ Result scan(const Invocation &call)
     Result result = foundResult(found, *port);
     result.notes = problems;
     result.notes << QStringLiteral("scan: %1 of %2 addresses answered as an encoder").arg(found.size()).arg(hosts->size());
-    result.exit = workers.interrupts.caught() ? ExitCode::Interrupted
+    result.exit = workers.interrupts.caught() ? interruptedBy(workers.interrupts.caughtSignal())
                   : problems.isEmpty()           ? ExitCode::Success
                                                  : ExitCode::Encoder;
     return result;

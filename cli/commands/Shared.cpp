@@ -164,7 +164,7 @@ Workers::Workers(const Globals &globals, int jobs) : pool(QCoreApplication::appl
 {
     pool.setForwardErrors(globals.verbose);
     QObject::connect(&interrupts, &pnv::SignalWatch::signalled, &pool, [this] { pool.stop(); });
-    interrupts.install();   // without it, Ctrl+C ends everything at once, as it would anyway
+    interrupts.install(stoppingSignals());   // without it, Ctrl+C ends everything at once, as it would anyway
 }
 
 QString secondsText(double seconds) { return QString::number(seconds, 'f', 1) + QStringLiteral(" s"); }

@@ -31,7 +31,7 @@ Result interruptibleWrite(const pnv::TessalinApi &api, const EncoderAddress &enc
                           WriteOptions options)
 {
     pnv::SignalWatch interrupts;
-    interrupts.install();
+    interrupts.install(stoppingSignals());
     options.interrupted = [&interrupts] {
         QCoreApplication::processEvents();
         return interrupts.caught();
@@ -39,7 +39,7 @@ Result interruptibleWrite(const pnv::TessalinApi &api, const EncoderAddress &enc
     Result result = writeResult(writeEncoder(api, encoder, change, options));
     QCoreApplication::processEvents();
     if (interrupts.caught())
-        result.exit = ExitCode::Interrupted;
+        result.exit = interruptedBy(interrupts.caughtSignal());
     return result;
 }
 
