@@ -141,12 +141,13 @@ results:
       sample: the encoder refused the write
 summary:
   description:
-    - How many encoders ended in each outcome (every outcome named, 0 when none), the number of encoders, and how
-      long C(pnv3400ctl apply) took; null when it did not run to its end.
+    - How many encoders ended in each outcome (every outcome named, 0 when none), how many were not started
+      (C(not-started), when pnv3400ctl was stopped by a signal), the number of encoders, and how long
+      C(pnv3400ctl apply) took; null when it did not run or refused the plan before sending anything.
   returned: always
   type: dict
   sample: {"encoders": 2, "applied": 1, "unchanged": 1, "dry-run": 0, "rejected": 0, "not-applied": 0,
-           "failed": 0, "invalid": 0, "seconds": 0.08}
+           "failed": 0, "invalid": 0, "not-started": 0, "seconds": 0.08}
 rc:
   description: The exit code of C(pnv3400ctl apply); null when it did not run.
   returned: always
@@ -159,7 +160,7 @@ import re
 
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.pnv3400.encoder.plugins.module_utils.pnv3400ctl import (
-    EXIT_ENCODER, EXIT_SUCCESS, EXIT_USAGE, OUTCOMES, SETTABLE, Refused, command, config_of, ctl_program,
+    EXIT_ENCODER, EXIT_STOPPED, EXIT_SUCCESS, EXIT_USAGE, OUTCOMES, SETTABLE, Refused, command, config_of, ctl_program,
     diff_lines, encoder_text, json_lines, new_values, tool_failure)
 
 HEADER = "encoder,ip,port,gateway,mask"
@@ -242,7 +243,9 @@ def main():
         module.fail_json(msg=tool_failure(rc, stdout, stderr), stdout=stdout, stderr=stderr,
                          results=[blank_result(entry) for entry in entries], summary=None, rc=rc)
 
-    if rc == EXIT_USAGE:
+    objects = json_lines(stdout)
+    reported = bool(objects) and set(objects[-1]) == {"summary"}
+    if rc == EXIT_USAGE and not reported:
         # The plan's errors name its lines; line 2 holds the first entry.
         located = re.findall(r"^pnv3400ctl: %s:(\d+): (.*)$" % re.escape(plan), stderr, re.MULTILINE)
         refused = {}
@@ -253,13 +256,19 @@ def main():
             untrusted()
         refused_plan(module, entries, refused, rc)
 
-    objects = json_lines(stdout)
-    if rc not in (EXIT_SUCCESS, EXIT_ENCODER) or not objects or set(objects[-1]) != {"summary"}:
+    # With a summary, every row that started was reported, whatever the exit:
+    # rows invalid after their read (2) or a stop by a signal leave the other
+    # rows written, and those are reported as such.
+    if rc not in (EXIT_SUCCESS, EXIT_ENCODER, EXIT_USAGE) + EXIT_STOPPED or not reported:
         untrusted()
+    stopped = rc in EXIT_STOPPED
     reports = dict((report.get("encoder"), report) for report in objects[:-1])
     results = [blank_result(entry) for entry in entries]
     for result in results:
         report = reports.pop(result["encoder"], None)
+        if report is None and stopped:
+            result.update(failed=True, message="not started: pnv3400ctl was stopped by a signal (exit %d)" % rc)
+            continue
         expected = OUTCOMES.get(report.get("outcome")) if report else None
         if expected is None:
             untrusted()
@@ -267,12 +276,13 @@ def main():
                       before=config_of(report.get("before")), after=config_of(report.get("after")),
                       code=report.get("code"), message=report.get("message"))
     failures = [result for result in results if result["failed"]]
-    if reports or (rc == EXIT_ENCODER) != bool(failures):
+    if reports or (not stopped and (rc == EXIT_SUCCESS) == bool(failures)):
         untrusted()
 
     summary = dict((outcome, 0) for outcome in OUTCOMES)
+    summary["not-started"] = 0
     for result in results:
-        summary[result["outcome"]] += 1
+        summary[result["outcome"] or "not-started"] += 1
     summary.update(encoders=len(results), seconds=objects[-1]["summary"].get("seconds"))
     changed = any(result["changed"] for result in results)
     outcome = dict(changed=changed, results=results, summary=summary, rc=rc)
@@ -280,6 +290,8 @@ def main():
         outcome["diff"] = [dict(before=diff_lines(result["before"]), after=diff_lines(result["after"]),
                                 before_header=result["encoder"], after_header=result["encoder"])
                            for result in results if result["changed"]]
+    if stopped and not failures:
+        module.fail_json(msg="pnv3400ctl was stopped by a signal (exit %d) after every row had ended" % rc, **outcome)
     if failures:
         module.fail_json(msg="%d of %d encoders failed: %s" % (len(failures), len(results), "; ".join(
             "%s: %s: %s" % (result["encoder"], result["outcome"], result["message"]) for result in failures)),
