@@ -48,6 +48,8 @@ const QList<OutcomeRow> &outcomeTable()
          "the write was acknowledged, but the read-back differs"},
         {WriteOutcome::Failed, "failed", ExitCode::Encoder, false, true, "link down, time-out or receive error"},
         {WriteOutcome::Invalid, "invalid", ExitCode::Usage, false, true, "refused by the syntax or the rules; nothing was written"},
+        {WriteOutcome::Unknown, "unknown", ExitCode::Encoder, false, true,
+         "apply's worker ended without a report, and the encoder read afterwards does not hold what was asked"},
     };
     return table;
 }

@@ -19,7 +19,7 @@
 
 namespace pnv::ctl {
 
-enum class WriteOutcome { Applied, Unchanged, DryRun, Rejected, NotApplied, Failed, Invalid };
+enum class WriteOutcome { Applied, Unchanged, DryRun, Rejected, NotApplied, Failed, Invalid, Unknown };
 
 // The one table of outcomes: what the help prints, and what the manual page
 // and the Ansible modules are checked against.

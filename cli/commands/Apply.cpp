@@ -10,6 +10,7 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <unistd.h>
 
@@ -105,12 +106,43 @@ std::vector<QStringList> rowCommandLines(const Plan &plan, const Globals &global
     return lines;
 }
 
-// The row's report as its worker printed it, or a failure saying why there is none.
-WriteReport rowReport(const PlanRow &row, const WorkerPool::Result &ended)
+// The row's report as its worker printed it; nothing when it printed none.
+std::optional<WriteReport> rowReport(const WorkerPool::Result &ended)
 {
-    const auto reported = ended.lines.isEmpty() ? std::nullopt : WriteReport::fromJson(ended.lines.last());
-    return reported.value_or(
-        WriteReport{row.encoder.text(), WriteOutcome::Failed, QJsonValue::Null, QJsonValue::Null, QJsonValue::Null, {ended.problem}, {}});
+    return ended.lines.isEmpty() ? std::nullopt : WriteReport::fromJson(ended.lines.last());
+}
+
+// Whether a configuration read holds every field the row gives.
+bool holdsRequested(const QJsonObject &held, const PlanRow &row)
+{
+    const net::PlannedConfig &change = row.change;
+    const auto address = [&held](const char *key) { return net::parseDotted(held.value(QLatin1String(key)).toString()); };
+    return (!change.ip || address("ip") == change.ip) && (!change.gateway || address("gateway") == change.gateway)
+           && (!change.mask || address("mask") == change.mask)
+           && (!change.port || held.value(QStringLiteral("port")).toInt() == *change.port);
+}
+
+// A row whose worker ended without a report may or may not have been
+// written: it is told by what the encoder holds when read again. Holding what
+// was asked counts as applied (a handler that runs once too often does less
+// harm than one that never runs); anything else is unknown.
+WriteReport readBackReport(const PlanRow &row, const QString &why, const QList<QJsonObject> &readLines)
+{
+    const QString encoder = row.encoder.text();
+    const QJsonObject held = readLines.isEmpty() ? QJsonObject() : readLines.last();
+    if (!held.contains(QStringLiteral("ip")))
+        return {encoder, WriteOutcome::Unknown, QJsonValue::Null, QJsonValue::Null, held.value(QStringLiteral("code")),
+                {QStringLiteral("%1; reading the encoder afterwards failed too: %2")
+                     .arg(why, held.value(QStringLiteral("message")).toString(QStringLiteral("no report")))},
+                {}};
+    QJsonObject after = held;
+    after.remove(QStringLiteral("encoder"));
+    after.remove(QStringLiteral("prefix"));
+    if (holdsRequested(held, row))
+        return {encoder, WriteOutcome::Applied, QJsonValue::Null, after, QJsonValue::Null,
+                {QStringLiteral("%1; read afterwards, the encoder holds what was asked").arg(why)}, {}};
+    return {encoder, WriteOutcome::Unknown, QJsonValue::Null, after, QJsonValue::Null,
+            {QStringLiteral("%1; read afterwards, the encoder does not hold what was asked").arg(why)}, {}};
 }
 
 struct Tally {
@@ -140,7 +172,7 @@ Result summaryResult(const Tally &tally, int rows, int notStarted, int signalNum
     for (const OutcomeRow &row : outcomeTable()) {
         if (row.outcome == WriteOutcome::DryRun && !dryRun)
             continue;
-        if (row.outcome == WriteOutcome::Invalid && count(row.outcome) == 0)
+        if ((row.outcome == WriteOutcome::Invalid || row.outcome == WriteOutcome::Unknown) && count(row.outcome) == 0)
             continue;
         summary[QLatin1String(row.name)] = count(row.outcome);
         parts << QStringLiteral("%1 %2").arg(count(row.outcome)).arg(QLatin1String(row.name));
@@ -165,6 +197,25 @@ Result summaryResult(const Tally &tally, int rows, int notStarted, int signalNum
                         .arg(interrupted ? QStringLiteral("; interrupted, %1 not started").arg(notStarted) : QString())
                         .arg(secondsText(seconds));
     return result;
+}
+
+// Reads each unreported row's encoder in a worker of its own (a stop
+// signal does not hold these back: each is one short read) and prints what it shows.
+void readBackUnreported(const Plan &plan, const Globals &globals,
+                        const std::vector<std::pair<std::size_t, QString>> &unreported,
+                        const std::function<void(const PlanRow &, const WriteReport &)> &print)
+{
+    if (unreported.empty())
+        return;
+    std::vector<QStringList> reads;
+    for (const auto &[index, why] : unreported)
+        reads.push_back(workerArguments(globals, plan.rows[index].encoder) << QStringLiteral("read"));
+    WorkerPool pool(QCoreApplication::applicationFilePath(), int(std::min<std::size_t>(reads.size(), 4)));
+    pool.setForwardErrors(globals.verbose);
+    pool.run(reads, [&](const WorkerPool::Result &ended) {
+        const auto &[index, why] = unreported[static_cast<std::size_t>(ended.index)];
+        print(plan.rows[index], readBackReport(plan.rows[index], why, ended.lines));
+    });
 }
 
 // Reads and judges the whole plan; nothing when it is refused, with `failure` saying why.
@@ -206,9 +257,7 @@ Result apply(const Invocation &call)
     QObject::connect(&ticker, &QTimer::timeout, &workers.pool, [&progress] { progress.draw(); });
     ticker.start(250);
     progress.draw();
-    workers.pool.run(rows, [&](const WorkerPool::Result &ended) {
-        const PlanRow &row = plan->rows[static_cast<std::size_t>(ended.index)];
-        const WriteReport report = rowReport(row, ended);
+    const auto print = [&](const PlanRow &row, const WriteReport &report) {
         tally.add(report);
         progress.clear();
         Result line;
@@ -218,7 +267,16 @@ Result apply(const Invocation &call)
             line.notes << QStringLiteral("%1: %2 (line %3)").arg(report.encoder, warning).arg(row.line);
         call.output.print(line);
         progress.update(tally.done, tally.failures);
+    };
+    std::vector<std::pair<std::size_t, QString>> unreported;   // row and why
+    workers.pool.run(rows, [&](const WorkerPool::Result &ended) {
+        const auto index = static_cast<std::size_t>(ended.index);
+        if (const auto report = rowReport(ended))
+            print(plan->rows[index], *report);
+        else
+            unreported.emplace_back(index, ended.problem);
     });
+    readBackUnreported(*plan, globals, unreported, print);
     ticker.stop();
     progress.clear();
     return summaryResult(tally, int(rows.size()), int(rows.size()) - workers.pool.started(), workers.interrupts.caughtSignal(),

@@ -32,6 +32,7 @@ OUTCOMES = {
     "not-applied": (1, False, True),
     "failed": (1, False, True),
     "invalid": (2, False, True),
+    "unknown": (1, False, True),
 }
 EXIT_SUCCESS, EXIT_ENCODER, EXIT_USAGE, EXIT_LIBRARY = 0, 1, 2, 3
 # Stopped by SIGHUP, SIGINT or SIGTERM: the rows under way finished and were reported.

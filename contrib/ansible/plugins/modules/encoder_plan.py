@@ -114,7 +114,7 @@ results:
     outcome:
       description: The outcome of its write, as C(pnv3400ctl) reports it; null when it was not run.
       type: str
-      choices: [applied, unchanged, dry-run, rejected, not-applied, failed, invalid]
+      choices: [applied, unchanged, dry-run, rejected, not-applied, failed, invalid, unknown]
       sample: applied
     changed:
       description: Whether it was written (or, in check mode, would be).
@@ -147,7 +147,7 @@ summary:
   returned: always
   type: dict
   sample: {"encoders": 2, "applied": 1, "unchanged": 1, "dry-run": 0, "rejected": 0, "not-applied": 0,
-           "failed": 0, "invalid": 0, "not-started": 0, "seconds": 0.08}
+           "failed": 0, "invalid": 0, "unknown": 0, "not-started": 0, "seconds": 0.08}
 rc:
   description: The exit code of C(pnv3400ctl apply); null when it did not run.
   returned: always
