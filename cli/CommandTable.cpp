@@ -284,7 +284,7 @@ Program makeProgram()
             .description(QStringLiteral("Write every row of a plan, as write does, in up to --jobs worker processes. The "
                                         "plan is checked whole first.\n")
                          + kNewAddressNote)
-            .withOptions({o.jobs, o.dryRun, o.force, o.allowInUse}),
+            .withOptions({o.jobs, o.dryRun, o.force, o.allowInUse, o.timeLimit}),
         Command(QStringLiteral("doctor"), commands::doctor)
             .takes(QStringLiteral("[ENCODER]"), 0, 1)
             .summary(QStringLiteral("which interface reaches ENCODER (default the factory address), and does it answer"))

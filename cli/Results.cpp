@@ -11,8 +11,7 @@ namespace {
 
 void printLine(FILE *stream, const QString &text)
 {
-    std::fprintf(stream, "%s\n", qPrintable(text));
-    flushStream(stream);
+    writeStream(stream, (text + u'\n').toLocal8Bit().constData());
 }
 
 void complain(const QString &text) { printLine(stderr, QStringLiteral("pnv3400ctl: ") + text); }
@@ -26,6 +25,7 @@ const QList<ExitCodeRow> &exitCodeTable()
         {ExitCode::Encoder, "an encoder failed or refused, or a file could not be written"},
         {ExitCode::Usage, "usage, syntax or rule error, a new ip in use, or a file not read or not regular; nothing was written"},
         {ExitCode::Library, "the device library could not be bound"},
+        {ExitCode::TimeLimit, "apply's --time-limit passed: rows under way finished and are reported; no new one started"},
         {ExitCode::HungUp, "ended by SIGHUP (a terminal or ssh session closed), as by SIGINT"},
         {ExitCode::Interrupted, "interrupted (SIGINT): rows under way finish and are reported; no new one starts"},
         {ExitCode::Terminated, "ended by SIGTERM, as by SIGINT"},
@@ -69,8 +69,7 @@ void Output::print(const Result &result) const
 
 void Output::printText(const QString &text)
 {
-    std::fputs(qPrintable(text), stdout);
-    flushStream(stdout);
+    writeStream(stdout, text.toLocal8Bit().constData());
 }
 
 } // namespace pnv::ctl

@@ -16,6 +16,7 @@ enum class ExitCode : int {
     Encoder = 1,       // an encoder failed or refused, or a file could not be written
     Usage = 2,         // usage, syntax or rule error, or a file not read or not regular: nothing sent
     Library = 3,       // the device library could not be bound
+    TimeLimit = 124,     // as timeout(1) ends
     HungUp = 129,        // 128 + SIGHUP
     Interrupted = 130,   // 128 + SIGINT
     Terminated = 143,    // 128 + SIGTERM

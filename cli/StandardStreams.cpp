@@ -35,10 +35,11 @@ int closeStream(FILE *stream)
 
 } // namespace
 
-void flushStream(FILE *stream)
+void writeStream(FILE *stream, const char *text)
 {
     errno = 0;
-    if ((std::fflush(stream) != 0 || std::ferror(stream)) && firstError(stream) == 0)
+    const bool failed = std::fputs(text, stream) < 0 || std::fflush(stream) != 0;
+    if ((failed || std::ferror(stream)) && firstError(stream) == 0)
         firstError(stream) = errno ? errno : EIO;
 }
 

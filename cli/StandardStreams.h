@@ -12,9 +12,9 @@ namespace pnv::ctl {
 // connection.
 void ensureStandardDescriptors();
 
-// Flushes stdout or stderr after a write, keeping why its first write
-// failed for closeStandardStreams(): a later flush no longer knows.
-void flushStream(FILE *stream);
+// Writes `text` to stdout or stderr and flushes it, keeping why its first
+// write failed for closeStandardStreams(): a later flush no longer knows.
+void writeStream(FILE *stream, const char *text);
 
 // Flushes and closes standard output and error. When either fails (a full
 // disk, a closed descriptor), says so on standard error where it can and

@@ -160,9 +160,10 @@ struct Tally {
 };
 
 // The last line of apply: every outcome counted, and how it ends.
-Result summaryResult(const Tally &tally, int rows, int notStarted, int signalNumber, bool dryRun, double seconds)
+Result summaryResult(const Tally &tally, int rows, int notStarted, int signalNumber, bool timedOut, bool dryRun,
+                     double seconds)
 {
-    const bool interrupted = signalNumber != 0;
+    const bool interrupted = signalNumber != 0 || timedOut;
     QJsonObject summary;
     QStringList parts;
     const auto count = [&tally](WriteOutcome outcome) {
@@ -180,12 +181,14 @@ Result summaryResult(const Tally &tally, int rows, int notStarted, int signalNum
     summary[QStringLiteral("rows")] = rows;
     summary[QStringLiteral("not-started")] = notStarted;
     summary[QStringLiteral("interrupted")] = interrupted;
+    summary[QStringLiteral("time-limit-passed")] = timedOut;
     summary[QStringLiteral("seconds")] = seconds;
     Result result;
     // As write ends: a row an encoder failed or refused weighs more than one
     // refused by the rules after its read, which alone ends as write's invalid.
     const bool encoderFailed = tally.failures > count(WriteOutcome::Invalid);
-    result.exit = interrupted       ? interruptedBy(signalNumber)
+    result.exit = signalNumber      ? interruptedBy(signalNumber)
+                  : timedOut        ? ExitCode::TimeLimit
                   : encoderFailed   ? ExitCode::Encoder
                   : tally.failures  ? ExitCode::Usage
                                     : ExitCode::Success;
@@ -194,7 +197,10 @@ Result summaryResult(const Tally &tally, int rows, int notStarted, int signalNum
                         .arg(tally.done)
                         .arg(rows)
                         .arg(parts.join(QStringLiteral(", ")))
-                        .arg(interrupted ? QStringLiteral("; interrupted, %1 not started").arg(notStarted) : QString())
+                        .arg(interrupted ? QStringLiteral("; %1, %2 not started")
+                                               .arg(timedOut ? QStringLiteral("time limit passed") : QStringLiteral("interrupted"))
+                                               .arg(notStarted)
+                                         : QString())
                         .arg(secondsText(seconds));
     return result;
 }
@@ -241,6 +247,11 @@ Result apply(const Invocation &call)
     const auto jobs = jobsValue(call, 4);
     if (!jobs)
         return Result::usage(kJobsRange);
+    const bool limited = call.isSet(options().timeLimit);
+    const auto limit = limited ? strictNumber(call.value(options().timeLimit), 1, 86400) : std::nullopt;
+    if (limited && !limit)
+        return Result::usage(QStringLiteral("--time-limit needs a number of seconds from 1 to 86400"));
+    const int limitSeconds = limit.value_or(0);
     Result failure;
     const auto plan = acceptedPlan(call.positional.first(), write.force, failure);
     if (!plan)
@@ -249,6 +260,17 @@ Result apply(const Invocation &call)
         return library.failure();
 
     Workers workers(globals, *jobs);
+    // The limit is pnv3400ctl's own, so that whoever gave it (a task's
+    // time-out) gets every row reported instead of a process ended blind.
+    QTimer limitTimer;
+    limitTimer.setSingleShot(true);
+    bool timedOut = false;
+    QObject::connect(&limitTimer, &QTimer::timeout, &workers.pool, [&] {
+        timedOut = true;
+        workers.pool.stop();
+    });
+    if (limited)
+        limitTimer.start(std::chrono::seconds(limitSeconds));
     ProgressLine progress(int(plan->rows.size()));
     const std::vector<QStringList> rows = rowCommandLines(*plan, globals, write, planProbes(*plan, write));
     QCoreApplication::processEvents();   // a Ctrl+C during the probes: no row is started
@@ -280,7 +302,7 @@ Result apply(const Invocation &call)
     ticker.stop();
     progress.clear();
     return summaryResult(tally, int(rows.size()), int(rows.size()) - workers.pool.started(), workers.interrupts.caughtSignal(),
-                         write.dryRun, progress.elapsedSeconds());
+                         timedOut && workers.pool.started() < int(rows.size()), write.dryRun, progress.elapsedSeconds());
 }
 
 } // namespace pnv::ctl::commands

@@ -70,9 +70,8 @@ Result scan(const Invocation &call)
     const Globals &globals = call.globals;
     const auto jobs = jobsValue(call, 8);
     const auto port = net::parsePort(call.value(options().scanPort));
-    bool ok = false;
-    const int timeoutMs = call.value(options().timeout).toInt(&ok);
-    if (!jobs || !port || *port == 0 || !ok || timeoutMs < 1 || timeoutMs > 3000)
+    const auto timeout = strictNumber(call.value(options().timeout), 1, 3000);
+    if (!jobs || !port || *port == 0 || !timeout)
         return Result::failure(
             ExitCode::Usage,
             (jobs ? QStringList() : QStringList{kJobsRange})
@@ -86,7 +85,7 @@ Result scan(const Invocation &call)
         return library.failure();
     Workers workers(globals, *jobs);
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("TESSALIN_TIMEOUT_MS"), QString::number(timeoutMs));
+    environment.insert(QStringLiteral("TESSALIN_TIMEOUT_MS"), QString::number(*timeout));
     workers.pool.setEnvironment(environment);
     std::map<std::uint32_t, QJsonObject> found;
     QStringList problems;

@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QRegularExpression>
 
 #include <cstdio>
 
@@ -71,13 +72,20 @@ std::optional<std::pair<net::ProbeTarget, net::AddressProbe>> probeFromText(cons
 
 const QString kJobsRange = QStringLiteral("--jobs needs a number from 1 to 64");
 
+std::optional<int> strictNumber(const QString &text, int minimum, int maximum)
+{
+    static const QRegularExpression digits(QStringLiteral("^(0|[1-9][0-9]{0,8})$"));
+    if (!digits.match(text).hasMatch())
+        return std::nullopt;
+    const int value = text.toInt();
+    return value >= minimum && value <= maximum ? std::optional<int>(value) : std::nullopt;
+}
+
 std::optional<int> jobsValue(const Invocation &call, int fallback)
 {
     if (!call.isSet(options().jobs))
         return fallback;
-    bool ok = false;
-    const int jobs = call.value(options().jobs).toInt(&ok);
-    return ok && jobs >= 1 && jobs <= 64 ? std::optional<int>(jobs) : std::nullopt;
+    return strictNumber(call.value(options().jobs), 1, 64);
 }
 
 std::optional<QByteArray> readWholeFile(const QString &path, qint64 limit, Result &failure)

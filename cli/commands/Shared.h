@@ -37,6 +37,9 @@ struct Options {
     // From apply to its workers: the in-use check of the row's new address,
     // made by apply for the whole plan at once, as JSON.
     QCommandLineOption probed = hidden({QStringLiteral("probed"), QStringLiteral("Used by apply."), QStringLiteral("JSON")});
+    QCommandLineOption timeLimit{QStringLiteral("time-limit"),
+                                 QStringLiteral("Start no row after SECONDS (1 to 86400); rows under way finish."),
+                                 QStringLiteral("SECONDS")};
     QCommandLineOption jobs{QStringLiteral("jobs"), QStringLiteral("Worker processes at once."), QStringLiteral("N")};
     QCommandLineOption scanPort{QStringLiteral("port"), QStringLiteral("Port to try (default 3001)."),
                                 QStringLiteral("P"), QStringLiteral("3001")};
@@ -56,6 +59,9 @@ WriteOptions writeOptions(const Invocation &call);
 // An in-use check's result as apply hands it to a worker, and back.
 QString probeText(const net::ProbeTarget &target, const net::AddressProbe &probe);
 std::optional<std::pair<net::ProbeTarget, net::AddressProbe>> probeFromText(const QString &text);
+
+// Decimal digits only, no sign, blank or leading zero, from `minimum` to `maximum`.
+std::optional<int> strictNumber(const QString &text, int minimum, int maximum);
 
 // --jobs, or `fallback` without it; nothing when it is out of range.
 std::optional<int> jobsValue(const Invocation &call, int fallback);

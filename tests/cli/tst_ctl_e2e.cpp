@@ -324,6 +324,11 @@ void CtlEndToEndTest::filesAndArguments_data()
     row("scan on a port of its own", {"scan", "127.0.0.1/32", "--port", "P"}, {}, false, 0, "1 of 1 addresses answered",
         "127.0.0.1:");
     row("scan prefix with a leading zero", {"scan", "10.0.0.0/030"}, {}, false, 2, "is not ADDRESS/PREFIX");
+    for (const char *jobs : {" 4", "+4", "04", "4 "})
+        row(QStringLiteral("apply --jobs \"%1\"").arg(QLatin1String(jobs)), {"apply", "F", "--jobs", jobs}, {}, false, 2,
+            "--jobs needs a number from 1 to 64");
+    row("apply --time-limit 0", {"apply", "F", "--time-limit", "0"}, {}, false, 2, "--time-limit needs a number of seconds");
+    row("scan --timeout with a sign", {"scan", "127.0.0.1/32", "--timeout", "+500"}, {}, false, 2, "--timeout 1 to 3000");
     row("unbound library, in JSON too", {"--json", "--library", "/nonexistent/lib.so", "read"}, {}, false, 3,
         "/nonexistent/lib.so", "{\"error\":\"library\"");
     // Output that cannot be written fails the command, as the core utilities do.
@@ -570,6 +575,8 @@ void CtlEndToEndTest::interruptFinishesRunningRows_data()
     QTest::newRow("Ctrl+C") << SIGINT << false << 130;
     QTest::newRow("SIGHUP: a terminal or ssh session closed") << SIGHUP << false << 129;
     QTest::newRow("SIGTERM") << SIGTERM << false << 143;
+    // 0: no signal; --time-limit 1 passes while the first row (over a second) is under way.
+    QTest::newRow("--time-limit passed") << 0 << false << 124;
     QTest::newRow("SIGINT set to be ignored stays ignored") << SIGINT << true << 0;
     // SIGKILL goes to the worker writing the second row, not to pnv3400ctl.
     QTest::newRow("a worker killed mid-row: its row is read back") << SIGKILL << false << -1;
@@ -596,7 +603,10 @@ void CtlEndToEndTest::interruptFinishesRunningRows()
         if (ignored)
             ::signal(signalNumber, SIG_IGN);   // kept across exec, as a shell leaves it
     });
-    ctl.start(ctlPath(), {QStringLiteral("--json"), QStringLiteral("apply"), plan, QStringLiteral("--jobs"), QStringLiteral("1")});
+    ctl.start(ctlPath(), QStringList{QStringLiteral("--json"), QStringLiteral("apply"), plan, QStringLiteral("--jobs"),
+                                     QStringLiteral("1")}
+                             + (signalNumber == 0 ? QStringList{QStringLiteral("--time-limit"), QStringLiteral("1")}
+                                                  : QStringList()));
     QVERIFY(ctl.waitForStarted(5000));
     QByteArray out;
     const QDeadlineTimer deadline(20000);
@@ -610,7 +620,7 @@ void CtlEndToEndTest::interruptFinishesRunningRows()
         const pid_t worker = children.trimmed().split(' ').value(0).toInt();
         QVERIFY2(worker > 1, children.constData());
         ::kill(worker, SIGKILL);
-    } else {
+    } else if (signalNumber != 0) {
         ::kill(-static_cast<pid_t>(ctl.processId()), signalNumber);
     }
     QVERIFY(ctl.waitForFinished(20000));
@@ -670,7 +680,7 @@ void CtlEndToEndTest::manPageAgreesWithHelp()
     QVERIFY2(entries.isEmpty(), qPrintable(entries.keys().join(u'|')));
 
     const auto codes = helpRows(text, QStringLiteral("Exit codes:"), QRegularExpression(QStringLiteral("^  (\\d+) +(.+)$")));
-    QCOMPARE(codes.size(), 7);
+    QCOMPARE(codes.size(), 8);
     entries = manEntries(page, QStringLiteral("EXIT STATUS"));
     for (const QRegularExpressionMatch &row : codes)
         QVERIFY2(entries.take(row.captured(1)).contains(row.captured(2), Qt::CaseInsensitive), qPrintable(row.captured(0)));

@@ -35,8 +35,8 @@ OUTCOMES = {
     "unknown": (1, False, True),
 }
 EXIT_SUCCESS, EXIT_ENCODER, EXIT_USAGE, EXIT_LIBRARY = 0, 1, 2, 3
-# Stopped by SIGHUP, SIGINT or SIGTERM: the rows under way finished and were reported.
-EXIT_STOPPED = (129, 130, 143)
+# Stopped by apply's time limit, SIGHUP, SIGINT or SIGTERM: the rows under way finished and were reported.
+EXIT_STOPPED = (124, 129, 130, 143)
 
 _ENCODER = re.compile(r"^([0-9.]+)(?::([0-9]+))?$")
 _PREFIX = re.compile(r"^/?(0|[1-9][0-9]?)$")

@@ -55,9 +55,22 @@ options:
     type: int
     default: 4
   force:
-    description: Skip the address rules for every encoder; the syntax is still checked, and encoders may still refuse.
+    description:
+      - Skip the address rules and the address-in-use check for every encoder; the syntax is still checked, a plan
+        that would put two encoders on one address is still refused, and encoders may still refuse.
     type: bool
     default: false
+  allow_in_use:
+    description: Skip only the check that nothing answers at a new I(ip) yet; the address rules still apply.
+    type: bool
+    default: false
+  timeout:
+    description:
+      - Seconds after which C(pnv3400ctl) starts no new encoder (1 to 86400); those under way finish, every encoder
+        is reported (those not started with a null I(outcome)), and the task fails.
+      - The task keyword C(timeout) instead ends the module when it passes, without any report, while
+        C(pnv3400ctl) may go on writing encoders; set this option below it.
+    type: int
 notes:
   - Each entry needs at least one of I(ip), I(port), I(gateway) and I(mask).
   - An empty I(encoders) list runs nothing and changes nothing.
@@ -213,6 +226,8 @@ def main():
             )),
             jobs=dict(type="int", default=4),
             force=dict(type="bool", default=False),
+            allow_in_use=dict(type="bool", default=False),
+            timeout=dict(type="int"),
             ctl_path=dict(type="path"),
             library=dict(type="path"),
         ),
@@ -235,6 +250,10 @@ def main():
     argv = command(ctl, library=params["library"]) + ["apply", plan, "--jobs=%d" % params["jobs"]]
     if params["force"]:
         argv.append("--force")
+    if params["allow_in_use"]:
+        argv.append("--allow-in-use")
+    if params["timeout"] is not None:
+        argv.append("--time-limit=%d" % params["timeout"])
     if module.check_mode:
         argv.append("--dry-run")
     rc, stdout, stderr = module.run_command(argv)
@@ -267,7 +286,8 @@ def main():
     for result in results:
         report = reports.pop(result["encoder"], None)
         if report is None and stopped:
-            result.update(failed=True, message="not started: pnv3400ctl was stopped by a signal (exit %d)" % rc)
+            result.update(failed=True, message="not started: pnv3400ctl was stopped by a signal or its time limit "
+                                               "(exit %d)" % rc)
             continue
         expected = OUTCOMES.get(report.get("outcome")) if report else None
         if expected is None:
@@ -291,7 +311,8 @@ def main():
                                 before_header=result["encoder"], after_header=result["encoder"])
                            for result in results if result["changed"]]
     if stopped and not failures:
-        module.fail_json(msg="pnv3400ctl was stopped by a signal (exit %d) after every row had ended" % rc, **outcome)
+        module.fail_json(msg="pnv3400ctl was stopped by a signal or its time limit (exit %d) after every row had ended"
+                         % rc, **outcome)
     if failures:
         module.fail_json(msg="%d of %d encoders failed: %s" % (len(failures), len(results), "; ".join(
             "%s: %s: %s" % (result["encoder"], result["outcome"], result["message"]) for result in failures)),
