@@ -130,6 +130,8 @@ FileResult writeAll(int fd, const QByteArray &content, const QString &name)
 FileResult replaceFile(const QString &path, const QByteArray &content)
 {
     const QString name = quotedName(path);
+    if (path.isEmpty())
+        return failure(FileResult::Status::Refused, QStringLiteral("the file name is empty; nothing was written"));
     QByteArray target = QFile::encodeName(path);
     mode_t mode = 0;
     struct stat existing {};
@@ -139,6 +141,11 @@ FileResult replaceFile(const QString &path, const QByteArray &content)
             return failure(FileResult::Status::Refused,
                            QStringLiteral("will not replace %1: it is %2; only a regular file is replaced")
                                .arg(name, kindOf(existing.st_mode)));
+        // A file nobody may write was made read-only on purpose; root could
+        // replace it, and would undo that choice without a word.
+        if ((existing.st_mode & 0222) == 0)
+            return failure(FileResult::Status::Refused,
+                           QStringLiteral("will not replace %1: it is read-only; make it writable first").arg(name));
         exists = true;
         mode = existing.st_mode & 07777;
         // A link stays a link: its target is what gets replaced.

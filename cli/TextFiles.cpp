@@ -233,8 +233,9 @@ ConfigFileContent parseConfigFile(const QByteArray &text, const QString &fileNam
         for (const QString &error : net::parseFields(single).syntaxErrors)
             content.errors << located(fileName, lineNumber, error);
     }
-    if (seen.isEmpty() && content.errors.isEmpty())
-        content.errors << QStringLiteral("%1: no \"key = value\" line; there is nothing to load")
+    const net::FieldTexts &f = content.fields;
+    if (f.ip.isNull() && f.port.isNull() && f.gateway.isNull() && f.mask.isNull() && content.errors.isEmpty())
+        content.errors << QStringLiteral("%1: no ip, port, gateway or mask line; there is nothing to load")
                               .arg(quotedName(fileName));
     return content;
 }

@@ -69,6 +69,8 @@ Result check(const Invocation &call)
     const net::FieldTexts fields = fieldTexts(call);
     if (!path.isEmpty() && anyGiven(fields))
         return Result::usage(QStringLiteral("check: give fields or a FILE, not both"));
+    if (call.positional.isEmpty() && !anyGiven(fields))
+        return Result::usage(QStringLiteral("check: nothing to check; give --ip, --port, --gateway, --mask or a FILE"));
     return path.isEmpty() ? checkFields(fields) : checkFile(path);
 }
 

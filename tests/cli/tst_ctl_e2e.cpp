@@ -307,6 +307,10 @@ void CtlEndToEndTest::filesAndArguments_data()
         row(QStringLiteral("%1: quoted plan with a BOM, new ip kept by another").arg(QLatin1String(command)), {command, "F"}, plan, false, 2,
             ":2: new ip 10.0.0.2 is the address of encoder 10.0.0.2:3001 on line 3, which keeps it");
     row("check: an empty file is no configuration", {"check", "F"}, "\n", false, 2, "nothing to load");
+    row("load: a file with a mac only changes nothing, so it is refused", {"load", "F"}, "mac = 00:1A:2B:3C:4D:5E\n", false,
+        2, "no ip, port, gateway or mask line; there is nothing to load");
+    row("check with nothing to check", {"check"}, {}, false, 2, "check: nothing to check");
+    row("save to an empty name", {"save", ""}, {}, false, 2, "the file name is empty");
     row("check: a header in the wrong case, one error", {"check", "F"}, "Encoder;IP;Port;Gateway;Mask\n1;;;;\n2;;;;\n", false,
         2, "F:1: the first line must be \"encoder,ip,port,gateway,mask\"\n");
     row("load: a rule error names the line", {"load", "F"}, "# x\nmask = 255.0.255.0\n", false, 2,

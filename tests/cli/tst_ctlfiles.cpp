@@ -51,7 +51,7 @@ private slots:
 namespace {
 
 // What is at the path a file test works on, made before the code under test runs.
-enum class Target { None, Regular, LinkToRegular, Folder, Fifo, Socket, DeviceNode, FullDisk, LargeConfig, LargePlan };
+enum class Target { None, Regular, ReadOnly, LinkToRegular, Folder, Fifo, Socket, DeviceNode, FullDisk, LargeConfig, LargePlan };
 
 bool makeTarget(Target target, const QString &dir, const QByteArray &path, QString &skip)
 {
@@ -61,6 +61,8 @@ bool makeTarget(Target target, const QString &dir, const QByteArray &path, QStri
         return true;
     case Target::Regular:
         return writeOld(path);
+    case Target::ReadOnly:
+        return writeOld(path) && ::chmod(path.constData(), 0444) == 0;
     case Target::LinkToRegular:
         return writeOld(path + ".real") && ::symlink("f.real", path.constData()) == 0;
     case Target::Folder:
@@ -160,7 +162,7 @@ void CtlFilesTest::configFile_data()
     const auto row = [](const char *name, const QByteArray &text, const QStringList &errors, const QString &ip = {}) {
         QTest::newRow(name) << text << errors << ip;
     };
-    const char *nothing = "f.conf: no \"key = value\" line; there is nothing to load";
+    const char *nothing = "f.conf: no ip, port, gateway or mask line; there is nothing to load";
 
     row("whole file with comments",
         "# saved\n\nmac = 02:00:00:00:00:01\nip = 10.1.2.3\nport = 3001\ngateway = 10.1.2.254\nmask = 255.255.255.0\n", {},
@@ -347,6 +349,7 @@ void CtlFilesTest::files_data()
     row("write: regular file replaced", true, Target::Regular, S::Ok, "", fresh);
     row("write: a link's target replaced, the link kept", true, Target::LinkToRegular, S::Ok, "", fresh);
     row("write: full disk keeps the old file", true, Target::FullDisk, S::Failed, "No space left on device", old);
+    row("write: a read-only file refused", true, Target::ReadOnly, S::Refused, "it is read-only", old);
     row("write: folder refused", true, Target::Folder, S::Refused, "it is a folder; only a regular file is replaced", {});
     row("write: FIFO refused", true, Target::Fifo, S::Refused, "it is a FIFO; only a regular file is replaced", {});
     row("write: socket refused", true, Target::Socket, S::Refused, "it is a socket", {});
