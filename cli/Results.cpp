@@ -14,6 +14,26 @@ void printLine(FILE *stream, const QString &text)
     writeStream(stream, (text + u'\n').toLocal8Bit().constData());
 }
 
+// Compact JSON with the C1 controls and the line and direction marks
+// escaped too: JSON allows them raw, but a terminal or an editor that shows
+// the output would act on them. Outside strings JSON holds none of them.
+QString jsonLine(const QJsonObject &object)
+{
+    const QString compact = QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
+    QString line;
+    line.reserve(compact.size());
+    for (const QChar ch : compact) {
+        const char16_t c = ch.unicode();
+        const bool mark = (c >= 0x7F && c <= 0x9F) || c == 0x2028 || c == 0x2029 || (c >= 0x202A && c <= 0x202E)
+                          || (c >= 0x2066 && c <= 0x2069);
+        if (mark)
+            line += QStringLiteral("\\u%1").arg(unsigned(c), 4, 16, QLatin1Char('0'));
+        else
+            line += ch;
+    }
+    return line;
+}
+
 void complain(const QString &text) { printLine(stderr, QStringLiteral("pnv3400ctl: ") + text); }
 
 } // namespace
@@ -56,7 +76,7 @@ void Output::print(const Result &result) const
 {
     if (m_json) {
         for (const QJsonObject &object : result.objects)
-            printLine(stdout, QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)));
+            printLine(stdout, jsonLine(object));
     } else {
         for (const QString &line : result.lines)
             printLine(stdout, line);

@@ -75,6 +75,7 @@ QJsonObject WriteReport::toJson() const
             {QStringLiteral("after"), after},
             {QStringLiteral("code"), code},
             {QStringLiteral("message"), messages.join(QStringLiteral("; "))},
+            {QStringLiteral("messages"), QJsonArray::fromStringList(messages)},
             {QStringLiteral("warnings"), QJsonArray::fromStringList(warnings)}};
 }
 

@@ -59,7 +59,8 @@ struct WriteReport {
     QStringList warnings;   // what could not be checked, e.g. an in-use check that could not send its echo
 
     ExitCode exit() const { return outcomeRow(outcome).exit; }
-    // {"encoder", "outcome", "changed", "before", "after", "code", "message", "warnings"}
+    // {"encoder", "outcome", "changed", "before", "after", "code", "message", "messages", "warnings"};
+    // "message" joins "messages" with "; ", which a refusal may hold itself.
     QJsonObject toJson() const;
     // The same as one line of text for people.
     QString describe() const;

@@ -311,6 +311,10 @@ void CtlEndToEndTest::filesAndArguments_data()
         2, "no ip, port, gateway or mask line; there is nothing to load");
     row("check with nothing to check", {"check"}, {}, false, 2, "check: nothing to check");
     row("save to an empty name", {"save", ""}, {}, false, 2, "the file name is empty");
+    row("save --json escapes C1 controls and direction marks in the file name", {"--json", "save", "F\u0085\u202e.txt"},
+        {}, false, 0, "", "F\\u0085\\u202e.txt\"");
+    row("write --json lists each refusal apart", {"--json", "write", "--mask", "255.0.255.0", "--gateway", "0.0.0.1"}, {},
+        false, 2, "is not contiguous", "\"messages\":[\"mask 255.0.255.0 is not contiguous\",");
     row("check: a header in the wrong case, one error", {"check", "F"}, "Encoder;IP;Port;Gateway;Mask\n1;;;;\n2;;;;\n", false,
         2, "F:1: the first line must be \"encoder,ip,port,gateway,mask\"\n");
     row("load: a rule error names the line", {"load", "F"}, "# x\nmask = 255.0.255.0\n", false, 2,
@@ -365,7 +369,7 @@ void CtlEndToEndTest::filesAndArguments()
         QCOMPARE(::mkfifo(QFile::encodeName(file).constData(), 0600), 0);
     else if (!content.isNull())
         QVERIFY(writeFile(file, content.replace(":P,", ":" + QByteArray::number(sim.port()) + ',')));
-    arguments.replaceInStrings(QRegularExpression(QStringLiteral("^F$")), file);
+    arguments.replaceInStrings(QRegularExpression(QStringLiteral("^F(?![A-Za-z])")), file);   // F, or F and more
     arguments.replaceInStrings(QRegularExpression(QStringLiteral("^P$")), QString::number(sim.port()));
     const Run run = redirect.isEmpty()
                         ? runCtl(at(sim) + arguments)
