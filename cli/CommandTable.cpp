@@ -98,6 +98,9 @@ public:
 private:
     int finish(const Result &result)
     {
+        // Before the options are read, a usage error still answers as --json asks.
+        if (!m_globalsRead && m_arguments.contains(QStringLiteral("--json")))
+            m_output.setJson(true);
         m_output.print(result);
         return result.exitCode();
     }
@@ -195,6 +198,7 @@ private:
             return m_sub.isSet(m_commandGlobals.*option) ? m_sub.value(m_commandGlobals.*option)
                                                          : m_parser.value(m_programOptions.*option);
         };
+        m_globalsRead = true;
         m_globals.json = given(&GlobalOptions::json);
         m_globals.verbose = given(&GlobalOptions::verbose);
         m_output.setJson(m_globals.json);
@@ -227,6 +231,7 @@ private:
     QStringList m_rest;
     const Command *m_command = nullptr;
     Globals m_globals;
+    bool m_globalsRead = false;
 };
 
 const QString kNewAddressNote =

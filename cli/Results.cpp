@@ -1,6 +1,7 @@
 #include "Results.h"
 #include "StandardStreams.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 
 #include <csignal>
@@ -32,6 +33,17 @@ QString jsonLine(const QJsonObject &object)
             line += ch;
     }
     return line;
+}
+
+QString errorKind(ExitCode exit)
+{
+    switch (exit) {
+    case ExitCode::Usage: return QStringLiteral("usage");
+    case ExitCode::Encoder: return QStringLiteral("failed");
+    case ExitCode::Library: return QStringLiteral("library");
+    case ExitCode::TimeLimit: return QStringLiteral("time-limit");
+    default: return QStringLiteral("interrupted");
+    }
 }
 
 void complain(const QString &text) { printLine(stderr, QStringLiteral("pnv3400ctl: ") + text); }
@@ -77,6 +89,12 @@ void Output::print(const Result &result) const
     if (m_json) {
         for (const QJsonObject &object : result.objects)
             printLine(stdout, jsonLine(object));
+        // A command that ends early with nothing else to say still answers in
+        // JSON, so that a script never has to read stderr.
+        if (result.objects.isEmpty() && result.exit != ExitCode::Success)
+            printLine(stdout, jsonLine(QJsonObject{{QStringLiteral("error"), errorKind(result.exit)},
+                                                   {QStringLiteral("exit"), result.exitCode()},
+                                                   {QStringLiteral("errors"), QJsonArray::fromStringList(result.notes)}}));
     } else {
         for (const QString &line : result.lines)
             printLine(stdout, line);

@@ -310,6 +310,14 @@ void CtlEndToEndTest::filesAndArguments_data()
     row("load: a file with a mac only changes nothing, so it is refused", {"load", "F"}, "mac = 00:1A:2B:3C:4D:5E\n", false,
         2, "no ip, port, gateway or mask line; there is nothing to load");
     row("check with nothing to check", {"check"}, {}, false, 2, "check: nothing to check");
+    row("--json answers a usage error in JSON", {"--json", "check"}, {}, false, 2, "check: nothing to check",
+        "{\"error\":\"usage\",\"errors\":[\"check: nothing to check");
+    row("--json answers an unknown option in JSON", {"--json", "read", "--bogus"}, {}, false, 2, "Unknown option",
+        "{\"error\":\"usage\"");
+    row("--json answers a refused plan in JSON", {"--json", "apply", "F"}, "encoder,ip,port,gateway,mask\n10.0.0.1,,0,,\n",
+        false, 2, "port 0 is outside", ":2: 10.0.0.1:3001: port 0 is outside 1 to 65535\",\"the plan is refused whole");
+    row("--json answers a bad doctor address in JSON", {"--json", "doctor", "1.2.3"}, {}, false, 2, "is not ADDRESS",
+        "{\"error\":\"usage\"");
     row("save to an empty name", {"save", ""}, {}, false, 2, "the file name is empty");
     row("save --json escapes C1 controls and direction marks in the file name", {"--json", "save", "F\u0085\u202e.txt"},
         {}, false, 0, "", "F\\u0085\\u202e.txt\"");
