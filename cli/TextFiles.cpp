@@ -281,12 +281,12 @@ FileKind fileKind(const QByteArray &text)
 
 namespace {
 
-using LineErrors = std::vector<std::pair<int, QString>>;   // placed by line, sorted at the end
+using LineErrors = std::vector<PlanError>;   // sorted by line at the end
 
 // A first pass only reads: a wrong header, an unclosed quote or too many rows
 // is the one error reported, and no row is judged. `lastLine` is where the
 // last record starts.
-std::optional<std::pair<int, QString>> planShapeError(const QString &decoded, int &lastLine)
+std::optional<PlanError> planShapeError(const QString &decoded, int &lastLine)
 {
     std::optional<CsvRecord> header;
     const CsvError csv = splitCsv(decoded, std::size_t(kPlanRowLimit) + 1, [&](CsvRecord &&record) {
@@ -295,9 +295,9 @@ std::optional<std::pair<int, QString>> planShapeError(const QString &decoded, in
             header = std::move(record);
     });
     if (!header || header->cells.join(u',') != kPlanHeader)
-        return std::pair(header ? header->line : 1, QStringLiteral("the first line must be \"%1\"").arg(kPlanHeader));
+        return PlanError{header ? header->line : 1, {}, {}, QStringLiteral("the first line must be \"%1\"").arg(kPlanHeader)};
     if (!csv.message.isEmpty())
-        return std::pair(csv.line, csv.message);
+        return PlanError{csv.line, {}, {}, csv.message};
     return std::nullopt;
 }
 
@@ -306,7 +306,9 @@ std::optional<std::pair<int, QString>> planShapeError(const QString &decoded, in
 std::optional<PlanRow> planRow(const CsvRecord &record, bool force, LineErrors &errors)
 {
     const QStringList &cells = record.cells;
-    const auto error = [&](const QString &message) { errors.emplace_back(record.line, message); };
+    const auto error = [&](const QString &message, const QString &field = {}) {
+        errors.push_back({record.line, cells.value(0), field, message});
+    };
     if (cells.size() != 5) {
         error(QStringLiteral("expected 5 cells (%1), found %2").arg(kPlanHeader).arg(cells.size()));
         return std::nullopt;
@@ -329,8 +331,8 @@ std::optional<PlanRow> planRow(const CsvRecord &record, bool force, LineErrors &
         return std::nullopt;
     row.change = parsed.config;
     if (!force)
-        for (const QString &rule : net::ruleViolations(row.change))
-            error(QStringLiteral("%1: %2").arg(row.encoder.text(), rule));
+        for (const net::Violation &rule : net::fieldViolations(row.change))
+            error(QStringLiteral("%1: %2").arg(row.encoder.text(), rule.message), rule.field);
     return row;
 }
 
@@ -347,15 +349,17 @@ void duplicateErrors(const std::vector<PlanRow> &rows, LineErrors &errors)
     for (const PlanRow &row : rows) {
         const quint64 key = quint64(hostOf(row)) << 16 | row.encoder.port;
         if (const int other = encoders.value(key); other)
-            errors.emplace_back(row.line, QStringLiteral("encoder %1 is already on line %2").arg(row.encoder.text()).arg(other));
+            errors.push_back({row.line, row.encoderText, QStringLiteral("encoder"),
+                              QStringLiteral("encoder %1 is already on line %2").arg(row.encoder.text()).arg(other)});
         else
             encoders.insert(key, row.line);
         if (!row.change.ip)
             continue;
         if (const int other = newAddresses.value(*row.change.ip); other)
-            errors.emplace_back(row.line, QStringLiteral("new ip %1 is already given on line %2")
-                                              .arg(net::formatDotted(*row.change.ip))
-                                              .arg(other));
+            errors.push_back({row.line, row.encoderText, QStringLiteral("ip"),
+                              QStringLiteral("new ip %1 is already given on line %2")
+                                  .arg(net::formatDotted(*row.change.ip))
+                                  .arg(other)});
         else
             newAddresses.insert(*row.change.ip, row.line);
     }
@@ -381,9 +385,10 @@ void moveOntoOthersErrors(const std::vector<PlanRow> &rows, LineErrors &errors)
             continue;
         const QString address = net::formatDotted(*row.change.ip);
         if (!moves(*holder)) {
-            errors.emplace_back(row.line, QStringLiteral("new ip %1 is the address of encoder %2 on line %3, which keeps it")
-                                              .arg(address, holder->encoder.text())
-                                              .arg(holder->line));
+            errors.push_back({row.line, row.encoderText, QStringLiteral("ip"),
+                              QStringLiteral("new ip %1 is the address of encoder %2 on line %3, which keeps it")
+                                  .arg(address, holder->encoder.text())
+                                  .arg(holder->line)});
             continue;
         }
         // Follow the chain on from the holder: back at this row, it is a cycle.
@@ -397,8 +402,8 @@ void moveOntoOthersErrors(const std::vector<PlanRow> &rows, LineErrors &errors)
             }
             lines << QString::number(next->line);
         }
-        errors.emplace_back(
-            row.line,
+        errors.push_back(PlanError{
+            row.line, row.encoderText, QStringLiteral("ip"),
             QStringLiteral("new ip %1 is the present address of encoder %2 on line %3, which moves to %4; %5")
                 .arg(address, holder->encoder.text())
                 .arg(holder->line)
@@ -408,7 +413,7 @@ void moveOntoOthersErrors(const std::vector<PlanRow> &rows, LineErrors &errors)
                                  .arg(lines.join(QStringLiteral(", ")))
                            : QStringLiteral("lines %1 form a chain of moves; apply the one that vacates the address "
                                             "first, in a plan of its own")
-                                 .arg(lines.join(QStringLiteral(", ")))));
+                                 .arg(lines.join(QStringLiteral(", "))))});
     }
 }
 
@@ -419,10 +424,10 @@ Plan parsePlan(const QByteArray &text, const QString &fileName, bool force)
     Plan plan;
     LineErrors errors;
     const auto finish = [&] {
-        std::stable_sort(errors.begin(), errors.end(),
-                         [](const auto &a, const auto &b) { return a.first < b.first; });
-        for (const auto &[line, message] : errors)
-            plan.errors << located(fileName, line, message);
+        std::stable_sort(errors.begin(), errors.end(), [](const PlanError &a, const PlanError &b) { return a.line < b.line; });
+        for (const PlanError &error : errors)
+            plan.errors << located(fileName, error.line, error.message);
+        plan.problems = std::move(errors);
         return plan;
     };
     const QString decoded = withoutByteOrderMark(text);
@@ -441,7 +446,7 @@ Plan parsePlan(const QByteArray &text, const QString &fileName, bool force)
     duplicateErrors(plan.rows, errors);
     moveOntoOthersErrors(plan.rows, errors);
     if (plan.rows.empty() && errors.empty())
-        errors.emplace_back(lastLine, QStringLiteral("the plan has no rows"));
+        errors.push_back({lastLine, {}, {}, QStringLiteral("the plan has no rows")});
     return finish();
 }
 

@@ -43,9 +43,19 @@ struct PlanRow {
     net::PlannedConfig change;
 };
 
+// An error of a plan as data: its line, the encoder cell of its row and the
+// field it is about where known (else empty), and the message.
+struct PlanError {
+    int line = 0;
+    QString encoder;
+    QString field;
+    QString message;
+};
+
 struct Plan {
     std::vector<PlanRow> rows;
     QStringList errors;    // "FILE:LINE: ..."; a plan with any is refused whole
+    std::vector<PlanError> problems;   // the same errors, as data, in the same order
 };
 constexpr int kPlanRowLimit = 1000000;
 // CSV as RFC 4180 has it (quoted cells, "" inside them, CRLF), with or without

@@ -7,6 +7,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QJsonArray>
 #include <QTimer>
 
 #include <cstdio>
@@ -235,6 +236,18 @@ std::optional<Plan> acceptedPlan(const QString &path, bool force, Result &failur
         return plan;
     failure = Result::failure(ExitCode::Usage,
                               plan.errors + QStringList{QStringLiteral("the plan is refused whole; nothing was sent")});
+    QJsonArray errors;
+    for (const PlanError &error : plan.problems) {
+        const auto orNull = [](const QString &text) { return text.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(text); };
+        errors << QJsonObject{{QStringLiteral("line"), error.line},
+                              {QStringLiteral("encoder"), orNull(error.encoder)},
+                              {QStringLiteral("field"), orNull(error.field)},
+                              {QStringLiteral("error"), error.message}};
+    }
+    failure.objects << QJsonObject{{QStringLiteral("error"), QStringLiteral("plan")},
+                                   {QStringLiteral("exit"), failure.exitCode()},
+                                   {QStringLiteral("file"), path},
+                                   {QStringLiteral("errors"), errors}};
     return std::nullopt;
 }
 

@@ -315,7 +315,9 @@ void CtlEndToEndTest::filesAndArguments_data()
     row("--json answers an unknown option in JSON", {"--json", "read", "--bogus"}, {}, false, 2, "Unknown option",
         "{\"error\":\"usage\"");
     row("--json answers a refused plan in JSON", {"--json", "apply", "F"}, "encoder,ip,port,gateway,mask\n10.0.0.1,,0,,\n",
-        false, 2, "port 0 is outside", ":2: 10.0.0.1:3001: port 0 is outside 1 to 65535\",\"the plan is refused whole");
+        false, 2, "port 0 is outside",
+        "\"errors\":[{\"encoder\":\"10.0.0.1\",\"error\":\"10.0.0.1:3001: port 0 is outside 1 to 65535\",\"field\":\"port\","
+        "\"line\":2}]");
     row("--json answers a bad doctor address in JSON", {"--json", "doctor", "1.2.3"}, {}, false, 2, "is not ADDRESS",
         "{\"error\":\"usage\"");
     row("save to an empty name", {"save", ""}, {}, false, 2, "the file name is empty");

@@ -265,12 +265,13 @@ def main():
     objects = json_lines(stdout)
     reported = bool(objects) and set(objects[-1]) == {"summary"}
     if rc == EXIT_USAGE and not reported:
-        # The plan's errors name its lines; line 2 holds the first entry.
-        located = re.findall(r"^pnv3400ctl: %s:(\d+): (.*)$" % re.escape(plan), stderr, re.MULTILINE)
+        # A refused plan's errors name their lines; line 2 holds the first entry.
+        errors = objects[-1].get("errors") if objects and objects[-1].get("error") == "plan" else None
         refused = {}
-        for line, why in located:
-            if 0 <= int(line) - 2 < len(entries):
-                refused[int(line) - 2] = "; ".join(filter(None, [refused.get(int(line) - 2), why]))
+        for error in errors if isinstance(errors, list) else []:
+            index = error.get("line", 0) - 2 if isinstance(error, dict) and isinstance(error.get("line"), int) else -1
+            if 0 <= index < len(entries):
+                refused[index] = "; ".join(filter(None, [refused.get(index), error.get("error")]))
         if not refused:
             untrusted()
         refused_plan(module, entries, refused, rc)
