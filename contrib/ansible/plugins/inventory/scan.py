@@ -100,7 +100,9 @@ class InventoryModule(BaseInventoryPlugin, Constructable, Cacheable):
         return super(InventoryModule, self).verify_file(path) and path.endswith(("pnv3400.yml", "pnv3400.yaml"))
 
     def _run(self, argv):
-        done = subprocess.run(argv, stdout=subprocess.PIPE, stderr=subprocess.PIPE, universal_newlines=True)
+        # The exit code is judged by the caller: a scan with some silent workers still exits 1 with its answers.
+        done = subprocess.run(argv, stdout=subprocess.PIPE, stderr=subprocess.PIPE, universal_newlines=True,
+                              check=False)
         return done.returncode, done.stdout, done.stderr
 
     def _ctl(self):
@@ -143,7 +145,7 @@ class InventoryModule(BaseInventoryPlugin, Constructable, Cacheable):
             return None
 
         with ThreadPoolExecutor(max_workers=self.get_option("jobs")) as pool:
-            configs = list(pool.map(read, [encoder for _, encoder, _ in found]))
+            configs = list(pool.map(read, [entry[1] for entry in found]))
         return [list(entry) + [config] for entry, config in zip(found, configs)]
 
     def parse(self, inventory, loader, path, cache=True):

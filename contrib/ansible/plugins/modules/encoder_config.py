@@ -209,7 +209,7 @@ def main():
     result.update(encoder=report.get("encoder", result["encoder"]), outcome=report["outcome"],
                   before=config_of(report.get("before")), after=config_of(report.get("after")),
                   code=report.get("code"), message=report.get("message"))
-    _, changed, failed = expected
+    changed, failed = expected[1], expected[2]
     if failed:
         module.fail_json(msg="%s: %s: %s" % (result["encoder"], result["outcome"], result["message"]),
                          changed=False, **result)
