@@ -26,6 +26,8 @@ QStringList reachLines(const EncoderAddress &encoder, const net::RouteLookup &lo
                      .arg(holder.interface, net::formatDotted(holder.address))
                      .arg(holder.prefix)
                      .arg(encoder.host);
+    for (const QString &note : reach.notes)
+        lines << QStringLiteral("note: %1").arg(note);
     return lines;
 }
 
@@ -84,21 +86,29 @@ Result doctor(const Invocation &call)
             return Result::usage(QStringLiteral("doctor: \"%1\" is not ADDRESS[:PORT]").arg(printable(call.positional.first())));
         encoder = *given;
     }
-    const std::uint32_t address = *net::parseDotted(encoder.host);
-    const std::vector<net::InterfaceAddress> addresses = net::localAddresses();
-    const net::RouteLookup lookup = net::routeTo(address, encoder.port, addresses);
-    const net::Reach reach = net::judgeReach(address, lookup.route, addresses);
+    const net::Diagnosis diagnosis = net::diagnose(*net::parseDotted(encoder.host), encoder.port);
+    const net::RouteLookup &lookup = diagnosis.lookup;
+    const net::Reach &reach = diagnosis.reach;
+    QJsonObject object = net::reachJson(lookup, reach);
+    object[QStringLiteral("encoder")] = encoder.text();
+    object[QStringLiteral("text")] = diagnosis.text;
+    // An address no encoder can have is not asked.
+    if (!reach.refusal.isEmpty()) {
+        Result refused = Result::usage(QStringLiteral("doctor: %1").arg(reach.refusal));
+        refused.objects << object;
+        return refused;
+    }
     const EncoderSide side = askEncoder(encoder, call.globals.verbose);
 
     Result result;
     result.lines << reachLines(encoder, lookup, reach) << encoderLines(side);
-    if (!reach.suggestion.isEmpty())
+    if (reach.suggestion.startsWith(QLatin1String("ip addr")))
         result.lines << QStringLiteral("no interface of this computer is next to %1; this command (not run here) would give it "
                                        "an address there:")
                             .arg(encoder.host)
                      << QStringLiteral("  ") + reach.suggestion;
-    QJsonObject object = net::reachJson(lookup, reach);
-    object[QStringLiteral("encoder")] = encoder.text();
+    else if (!reach.suggestion.isEmpty())
+        result.lines << QStringLiteral("this command (not run here) would bring it up:") << QStringLiteral("  ") + reach.suggestion;
     object[QStringLiteral("answers")] = side.answers;
     object[QStringLiteral("reads")] = bool(side.config);
     object[QStringLiteral("config")] = side.config ? QJsonValue(side.config->toJson()) : QJsonValue(QJsonValue::Null);

@@ -98,6 +98,8 @@ private slots:
     void filesAndArguments_data();
     void filesAndArguments();
     void newAddressInUseAndDoctor();
+    void doctorOnVethPairs_data();
+    void doctorOnVethPairs();
     void interruptBeforeTheWrite();
     void fleetApplyAndScan();
     void interruptFinishesRunningRows_data();
@@ -464,6 +466,46 @@ void CtlEndToEndTest::newAddressInUseAndDoctor()
     QCOMPARE(away.exitCode, 1);
     QVERIFY2(away.out.contains("route: none (Network is unreachable)\n"), away.out.constData());
     QVERIFY2(away.out.contains("\n  ip addr add 10.66.0.2/24 dev DEVICE\n"), away.out.constData());
+}
+
+void CtlEndToEndTest::doctorOnVethPairs_data()
+{
+    QTest::addColumn<QString>("setup");   // ip commands, ";" between them, on the pair pnvd0/pnvd1
+    QTest::addColumn<QString>("encoder");
+    QTest::addColumn<QString>("said");    // a part of doctor's output
+    QTest::newRow("a NIC up without IPv4 is named") << "link set pnvd0 up;link set pnvd1 up" << "10.88.0.1"
+                                                 << "\n  ip addr add 10.88.0.2/24 dev pnvd";
+    QTest::newRow("no carrier is said") << "link set pnvd0 up" << "10.88.0.1" << "note: pnvd0 has no carrier";
+    QTest::newRow("the NIC holding the address is down: bring it up")
+        << "addr add 10.88.0.5/24 dev pnvd0" << "10.88.0.1" << "\n  ip link set pnvd0 up\n";
+    QTest::newRow("two NICs on the subnet: the route's is said")
+        << "addr add 10.88.0.5/24 dev pnvd0;addr add 10.88.0.6/24 dev pnvd1;link set pnvd0 up;link set pnvd1 up"
+        << "10.88.0.1" << "interfaces hold an address in a subnet containing 10.88.0.1 (pnvd1, pnvd0); the route takes pnvd0";
+    QTest::newRow("multicast refused") << "link set pnvd0 up" << "224.0.0.6" << "224.0.0.6 is a multicast address";
+}
+
+// doctor on this computer's side, with a veth pair in the sealed namespace
+// standing for the NICs of a laptop.
+void CtlEndToEndTest::doctorOnVethPairs()
+{
+    PNV_REQUIRE_SEALED_NETWORK();
+    QFETCH(QString, setup);
+    QFETCH(QString, encoder);
+    QFETCH(QString, said);
+    const auto ip = [](const QString &arguments) {
+        QProcess process;
+        process.start(QStringLiteral("ip"), arguments.split(u' '));
+        return process.waitForFinished(10000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+    };
+    if (!ip(QStringLiteral("link add pnvd0 type veth peer name pnvd1")))
+        QSKIP("no veth pairs in this namespace");
+    for (const QString &command : setup.split(u';'))
+        QVERIFY2(ip(command), qPrintable(command));
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("TESSALIN_TIMEOUT_MS"), QStringLiteral("200"));
+    const Run run = runCtl({QStringLiteral("doctor"), encoder}, environment);
+    QVERIFY(ip(QStringLiteral("link del pnvd0")));
+    QVERIFY2((run.out + run.err).contains(said.toUtf8()), (run.out + run.err).constData());
 }
 
 void CtlEndToEndTest::interruptBeforeTheWrite()

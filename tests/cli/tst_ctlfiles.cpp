@@ -12,6 +12,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
@@ -436,22 +437,42 @@ void CtlFilesTest::addressInUse()
 void CtlFilesTest::reach_data()
 {
     QTest::addColumn<QString>("encoder");
-    QTest::addColumn<QString>("interfaces");   // "name=address/prefix[-down]", blank separated; lo is loopback
-    QTest::addColumn<QString>("route");        // the interface the kernel would use, or empty
+    // "name=address/prefix", or "name" alone for an interface without IPv4, each maybe with "-down" and
+    // "-nocarrier"; blank separated; lo is loopback
+    QTest::addColumn<QString>("interfaces");
+    QTest::addColumn<QString>("route");        // the interface the kernel would use, "*" after it when by the default route
     QTest::addColumn<QString>("inSubnet");
     QTest::addColumn<QString>("suggestion");
-    QTest::newRow("an interface next to the encoder") << "172.16.30.1" << "lo=127.0.0.1/8 eth0=172.16.5.5/16" << "eth0"
-                                                      << "eth0" << "";
-    QTest::newRow("none next to the factory address") << "172.16.30.1" << "lo=127.0.0.1/8 eth0=192.168.1.5/24"
-                                                      << "eth0" << "" << "ip addr add 172.16.30.2/16 dev eth0";
-    QTest::newRow("the route's interface is the one named") << "10.1.2.3" << "eth0=192.168.1.5/24 eth1=10.9.9.9/24"
-                                                            << "eth1" << "" << "ip addr add 10.1.2.4/24 dev eth1";
-    QTest::newRow("an interface that is down reaches nothing")
-        << "172.16.30.1" << "eth0=172.16.0.9/16-down wlan0=10.0.0.5/24" << "" << "" << "ip addr add 172.16.30.2/16 dev wlan0";
-    QTest::newRow("next to the broadcast address, the one below") << "10.1.2.254" << "lo=127.0.0.1/8" << "" << ""
-                                                                   << "ip addr add 10.1.2.253/24 dev DEVICE";
-    QTest::newRow("the encoder's own address on loopback") << "172.16.30.1" << "lo=127.0.0.1/8 lo=172.16.30.1/32" << "lo"
-                                                           << "lo" << "";
+    QTest::addColumn<QString>("said");         // a part of the notes or the refusal; "" for none at all
+    const auto row = [](const char *name, const char *encoder, const char *interfaces, const char *route,
+                        const char *inSubnet, const char *suggestion, const char *said = "") {
+        QTest::newRow(name) << encoder << interfaces << route << inSubnet << suggestion << said;
+    };
+    row("an interface next to the encoder", "172.16.30.1", "lo=127.0.0.1/8 eth0=172.16.5.5/16", "eth0", "eth0", "");
+    row("none next to the factory address", "172.16.30.1", "lo=127.0.0.1/8 eth0=192.168.1.5/24", "eth0*", "",
+        "ip addr add 172.16.30.2/16 dev eth0");
+    row("a route of its own: that interface is named", "10.1.2.3", "eth0=192.168.1.5/24 eth1=10.9.9.9/24", "eth1", "",
+        "ip addr add 10.1.2.4/24 dev eth1");
+    row("a NIC up without IPv4 is named", "172.16.30.1", "lo=127.0.0.1/8 wlan0=192.168.1.5/24 eth0", "wlan0*", "",
+        "ip addr add 172.16.30.2/16 dev eth0");
+    row("uplink and a second NIC: not the uplink", "172.16.30.1", "wlan0=192.168.1.5/24 eth1=10.9.9.9/24", "wlan0*", "",
+        "ip addr add 172.16.30.2/16 dev eth1");
+    row("the NIC holding the address is down: bring it up", "172.16.30.1", "eth0=172.16.0.9/16-down wlan0=10.0.0.5/24",
+        "wlan0*", "", "ip link set eth0 up", "eth0 holds 172.16.0.9/16, which contains 172.16.30.1, but is down");
+    row("no carrier is said", "172.16.30.1", "eth0=172.16.0.9/16-nocarrier", "eth0", "eth0", "",
+        "eth0 has no carrier");
+    row("two NICs on the subnet: the route's is said", "10.1.2.3", "eth0=10.1.2.10/24 eth1=10.1.2.11/24", "eth1",
+        "eth0 eth1", "", "2 interfaces hold an address in a subnet containing 10.1.2.3 (eth0, eth1); the route takes eth1");
+    row("the neighbour address is one nobody here holds", "10.1.2.3", "eth0 wlan0=10.1.2.4/32", "wlan0*", "",
+        "ip addr add 10.1.2.2/24 dev eth0");
+    row("next to the broadcast address, the one below", "10.1.2.254", "lo=127.0.0.1/8", "", "",
+        "ip addr add 10.1.2.253/24 dev DEVICE");
+    row("the encoder's own address on loopback", "172.16.30.1", "lo=127.0.0.1/8 lo=172.16.30.1/32", "lo", "lo", "");
+    row("multicast refused", "224.0.0.6", "eth0=10.0.0.5/24", "eth0*", "", "", "224.0.0.6 is a multicast address");
+    row("0.x refused", "0.1.2.3", "eth0=10.0.0.5/24", "", "", "", "0.1.2.3 is in 0.0.0.0/8");
+    row("the broadcast address refused", "255.255.255.255", "eth0=10.0.0.5/24", "eth0", "", "", "240.0.0.0/4");
+    row("a subnet's broadcast address refused", "10.1.2.255", "eth0=10.1.2.5/24", "eth0", "", "",
+        "10.1.2.255 is the broadcast address of 10.1.2.0/24");
 }
 
 void CtlFilesTest::reach()
@@ -461,23 +482,35 @@ void CtlFilesTest::reach()
     QFETCH(QString, route);
     QFETCH(QString, inSubnet);
     QFETCH(QString, suggestion);
+    QFETCH(QString, said);
     std::vector<net::InterfaceAddress> addresses;
+    std::vector<net::Link> links;
     for (const QString &item : interfaces.split(u' ')) {
+        const QString name = item.section(u'=', 0, 0).section(u'-', 0, 0);
+        const bool up = !item.contains(QLatin1String("-down"));
+        if (std::none_of(links.begin(), links.end(), [&name](const net::Link &l) { return l.interface == name; }))
+            links.push_back({name, up, !item.contains(QLatin1String("-nocarrier")), name == QLatin1String("lo")});
+        if (!item.contains(u'='))
+            continue;
         net::InterfaceAddress address;
-        address.interface = item.section(u'=', 0, 0);
+        address.interface = name;
         address.address = *net::parseDotted(item.section(u'=', 1).section(u'/', 0, 0));
         address.prefix = item.section(u'/', 1).section(u'-', 0, 0).toInt();
-        address.up = !item.endsWith(QLatin1String("-down"));
-        address.loopback = address.interface == QLatin1String("lo");
+        address.up = up;
+        address.loopback = name == QLatin1String("lo");
         addresses.push_back(address);
     }
-    const net::Reach reach = net::judgeReach(*net::parseDotted(encoder),
-                                   route.isEmpty() ? std::nullopt : std::optional<net::Route>(net::Route{route, 0}), addresses);
+    std::optional<net::Route> routed;
+    if (!route.isEmpty())
+        routed = net::Route{QString(route).remove(u'*'), 0, route.endsWith(u'*')};
+    const net::Reach reach = net::judgeReach(*net::parseDotted(encoder), routed, addresses, links);
     QStringList holders;
     for (const net::InterfaceAddress &holder : reach.inSubnet)
         holders << holder.interface;
     QCOMPARE(holders.join(u' '), inSubnet);
     QCOMPARE(reach.suggestion, suggestion);
+    const QString told = (reach.notes + QStringList{reach.refusal}).join(u'|');
+    QVERIFY2(said.isEmpty() ? told.isEmpty() : told.contains(said), qPrintable(told));
 }
 
 QTEST_GUILESS_MAIN(CtlFilesTest)
