@@ -183,7 +183,7 @@ def main():
 
     # pnv3400ctl takes an empty --encoder for its default, the factory address:
     # an empty variable in a playbook must not turn into another encoder.
-    if not params["encoder"].strip():
+    if not (params["encoder"] or "").strip():
         module.fail_json(msg="encoder is empty; give ADDRESS[:PORT]", **result)
     try:
         values = new_values(params)
