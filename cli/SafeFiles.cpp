@@ -167,8 +167,12 @@ FileResult replaceFile(const QString &path, const QByteArray &content)
 
     const qsizetype slash = target.lastIndexOf('/');
     const QByteArray folder = slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : target.left(slash);
+    // Named after the target where that fits in a file name's 255 bytes, so
+    // a stray one says whose it was; else a short name of its own.
+    const QByteArray base = target.mid(slash + 1);
+    const QByteArray suffix(".pnv3400ctl-XXXXXX");
     QByteArray temporary = (slash < 0 ? QByteArray() : target.left(slash + 1)) + '.'
-                           + target.mid(slash + 1) + ".pnv3400ctl-XXXXXX";
+                           + (1 + base.size() + suffix.size() <= 255 ? base : QByteArray()) + suffix;
     const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0)
         return failure(FileResult::Status::Failed, QStringLiteral("cannot write %1: %2").arg(name, systemError(errno)));

@@ -323,6 +323,7 @@ void CtlEndToEndTest::filesAndArguments_data()
     row("--json answers a bad doctor address in JSON", {"--json", "doctor", "1.2.3"}, {}, false, 2, "is not ADDRESS",
         "{\"error\":\"usage\"");
     row("save to an empty name", {"save", ""}, {}, false, 2, "the file name is empty");
+    row("save to a name of 250 bytes", {"save", "F_" + QString(248, u'x')}, {}, false, 0, "", "");
     row("save --json escapes C1 controls and direction marks in the file name", {"--json", "save", "F\u0085\u202e.txt"},
         {}, false, 0, "", "F\\u0085\\u202e.txt\"");
     row("write --json lists each refusal apart", {"--json", "write", "--mask", "255.0.255.0", "--gateway", "0.0.0.1"}, {},
