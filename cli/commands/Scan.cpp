@@ -57,7 +57,9 @@ Result foundResult(const std::map<std::uint32_t, QJsonObject> &found, std::uint1
     for (const auto &[address, line] : found) {
         const QString encoder = QStringLiteral("%1:%2").arg(net::formatDotted(address)).arg(port);
         const QJsonValue mac = line.value(QStringLiteral("mac"));
-        result.objects << QJsonObject{{QStringLiteral("encoder"), encoder}, {QStringLiteral("mac"), mac}};
+        // What the encoder holds, read in the same link, so that nobody needs a second pass to learn it.
+        result.objects << QJsonObject{{QStringLiteral("encoder"), encoder}, {QStringLiteral("mac"), mac},
+                                      {QStringLiteral("config"), line.value(QStringLiteral("config"))}};
         result.lines << QStringLiteral("%1 %2").arg(encoder, mac.isString() ? mac.toString() : QStringLiteral("(read failed)"));
     }
     return result;
@@ -121,11 +123,19 @@ Result probe(const Invocation &call)
             break;
         }
         EncoderSession session(*library.api(), {address, *port}, call.globals.verbose);
-        QJsonObject line{{QStringLiteral("address"), address}, {QStringLiteral("answered"), false}, {QStringLiteral("mac"), QJsonValue::Null}};
+        QJsonObject line{{QStringLiteral("address"), address},
+                         {QStringLiteral("answered"), false},
+                         {QStringLiteral("mac"), QJsonValue::Null},
+                         {QStringLiteral("config"), QJsonValue::Null}};
         if (session.connect() == 0) {
             line[QStringLiteral("answered")] = true;
-            if (const auto read = session.read(); read.config)
+            if (const auto read = session.read(); read.config) {
+                QJsonObject config = read.config->toJson();
+                const int prefix = net::prefixLength(read.config->mask);
+                config[QStringLiteral("prefix")] = prefix < 0 ? QJsonValue(QJsonValue::Null) : QJsonValue(prefix);
                 line[QStringLiteral("mac")] = read.config->macText();
+                line[QStringLiteral("config")] = config;
+            }
         }
         result.objects << line;
     }

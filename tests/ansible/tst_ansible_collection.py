@@ -397,7 +397,8 @@ def scan_inventory(ansible, work):
     """The scan inventory plugin over the fleet's subnet: each encoder a host with its variables."""
     source = os.path.join(work, "fleet.pnv3400.yml")
     with open(source, "w") as out:
-        json.dump({"plugin": COLLECTION + ".scan", "subnets": ["10.77.8.0/28"], "timeout": 300,
+        # Overlapping subnets: each encoder is still one host.
+        json.dump({"plugin": COLLECTION + ".scan", "subnets": ["10.77.8.0/28", "10.77.8.0/29"], "timeout": 300,
                    "keyed_groups": [{"key": "gateway", "prefix": "gateway"}]}, out)
     code, out, _, _ = ansible.run("ansible-inventory", "-i", source, "--list")
     inventory = json.loads(out) if code == 0 else {}
