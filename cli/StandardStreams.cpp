@@ -65,7 +65,9 @@ int closeStandardStreams(int exitCode)
         std::fprintf(stderr, "pnv3400ctl: write error: %s\n", std::strerror(error));
         exitCode = failing;
     }
-    if (closeStream(stderr) != 0)
+    // Standard error is flushed, not closed: what ends the process after
+    // main (Qt's own objects) may still have something to say there.
+    if (std::fflush(stderr) != 0 || std::ferror(stderr))
         exitCode = failing;
     return exitCode;
 }

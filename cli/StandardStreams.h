@@ -16,7 +16,7 @@ void ensureStandardDescriptors();
 // write failed for closeStandardStreams(): a later flush no longer knows.
 void writeStream(FILE *stream, const char *text);
 
-// Flushes and closes standard output and error. When either fails (a full
+// Closes standard output and flushes standard error. When either fails (a full
 // disk, a closed descriptor), says so on standard error where it can and
 // returns a failing exit code; else returns `exitCode`.
 int closeStandardStreams(int exitCode);
