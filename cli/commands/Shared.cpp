@@ -137,11 +137,25 @@ Result withConfiguration(const Globals &globals, const std::function<Result(cons
     const LibraryUse &library = boundLibrary(globals.verbose);
     if (!library.api())
         return library.failure();
+    // Ctrl+C waits for the library call under way (each is bounded), so
+    // that the command still ends with its answer, in JSON too.
+    pnv::SignalWatch interrupts;
+    interrupts.install(stoppingSignals());
+    const auto interrupted = [&interrupts]() -> std::optional<Result> {
+        QCoreApplication::processEvents();
+        if (!interrupts.caught())
+            return std::nullopt;
+        return Result::failure(interruptedBy(interrupts.caughtSignal()), {QStringLiteral("interrupted; nothing was changed")});
+    };
     EncoderSession session(*library.api(), globals.encoder, globals.verbose);
     int code = session.connect();
+    if (auto stopped = interrupted())
+        return *stopped;
     QString stage = QStringLiteral("connect");
     if (code == TESSALIN_SUCCESS) {
         const auto read = session.read();
+        if (auto stopped = interrupted())
+            return *stopped;
         if (read.config) {
             QJsonObject object = read.config->toJson();
             object[QStringLiteral("encoder")] = globals.encoder.text();

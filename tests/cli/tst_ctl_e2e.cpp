@@ -526,6 +526,17 @@ void CtlEndToEndTest::interruptBeforeTheWrite()
     QCOMPARE(ctl.exitCode(), 130);
     QVERIFY(ctl.readAllStandardError().contains("interrupted before writing; nothing written"));
     QCOMPARE(countOf(sim.log(), "WRITE"), 0);
+
+    // A read that Ctrl+C interrupts still answers, in JSON too.
+    QProcess read;
+    read.start(ctlPath(), at(sim) << QStringLiteral("--json") << QStringLiteral("read"));
+    QVERIFY(read.waitForStarted(5000));
+    QTRY_VERIFY_WITH_TIMEOUT(countOf(sim.log(), "connected") == 2, 10000);
+    ::kill(static_cast<pid_t>(read.processId()), SIGINT);
+    QVERIFY(read.waitForFinished(20000));
+    QCOMPARE(read.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(read.exitCode(), 130);
+    QVERIFY(read.readAllStandardOutput().startsWith("{\"error\":\"interrupted\""));
 }
 
 void CtlEndToEndTest::emptyTargetIsAUsageError_data()
