@@ -392,6 +392,12 @@ def probe(ansible, simulators, work, local):
            and mixed.get("rc") == 2, "encoder_plan, a row invalid after its read: %s" % mixed)
     held_to_return("encoder_plan", mixed)
 
+    # An empty plan runs nothing and succeeds.
+    code, status, results = ad_hoc("reads", "encoder_plan", json.dumps({"encoders": []}))
+    empty = results.get("reads", {})
+    expect(code == 0 and status.get("reads") == "SUCCESS" and empty.get("results") == [] and empty.get("changed") is False,
+           "encoder_plan, no encoders: %s" % empty)
+
 
 def scan_inventory(ansible, work):
     """The scan inventory plugin over the fleet's subnet: each encoder a host with its variables."""

@@ -162,8 +162,8 @@ summary:
   sample: {"encoders": 2, "applied": 1, "unchanged": 1, "dry-run": 0, "rejected": 0, "not-applied": 0,
            "failed": 0, "invalid": 0, "unknown": 0, "not-started": 0, "seconds": 0.08}
 rc:
-  description: The exit code of C(pnv3400ctl apply); null when it did not run.
-  returned: always
+  description: The exit code of C(pnv3400ctl apply); null when the task failed before it ran.
+  returned: unless I(encoders) is empty, when nothing runs
   type: int
   sample: 1
 """
@@ -236,7 +236,8 @@ def main():
     params = module.params
     entries = params["encoders"]
     if not entries:
-        module.exit_json(changed=False, results=[], summary=None, rc=None)
+        # No rc at all: Ansible takes any rc but 0, null included, for a failure.
+        module.exit_json(changed=False, results=[], summary=None)
     rows, refused = plan_rows(entries)
     if refused:
         refused_plan(module, entries, refused)
