@@ -3,6 +3,7 @@
 
 #include "AddressRules.h"
 #include "WriteFlow.h"
+#include "commands/Shared.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -34,7 +35,7 @@ QString programHelp(const Program &program)
             continue;
         const QString synopsis = QStringLiteral("  ") + command.synopsis();
         help += synopsis.size() <= 25 ? synopsis.leftJustified(27) : synopsis + u'\n' + QString(27, u' ');
-        help += command.summary + u'\n';
+        help += command.summaryText + u'\n';
     }
     help += u'\n' + program.notes + QStringLiteral("\nOutcomes of a write:\n");
     help += QStringLiteral("  %1 %2 %3 %4 %5\n")
@@ -76,105 +77,251 @@ QString Command::synopsis() const
     return text;
 }
 
-int runCommandLine(const Program &program, const QStringList &arguments)
-{
-    Output output;
-    const auto finish = [&output](const Result &result) {
-        output.print(result);
-        return result.exitCode();
-    };
+namespace {
 
-    const GlobalOptions globalOptions;
-    QCommandLineParser parser;
-    parser.setApplicationDescription(programHelp(program));
-    parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
-    const QCommandLineOption help = parser.addHelpOption();
-    const QCommandLineOption version = parser.addVersionOption();
-    globalOptions.addTo(parser);
-    QStringList names;
-    for (const Command &command : program.commands)
-        if (!command.internal)
-            names << command.name;
-    parser.addPositionalArgument(QStringLiteral("command"),
-                                 names.mid(0, names.size() - 1).join(QStringLiteral(", ")) + QStringLiteral(" or ")
-                                     + names.last());
-    if (!parser.parse(arguments))
-        return finish(Result::usage(printable(parser.errorText())));
-    if (parser.isSet(help)) {
-        Output::printText(parser.helpText());
-        return 0;
+// One command line, parsed in steps; each step either goes on or ends the
+// run with the result that says why (a help text is an end with nothing more to say).
+class CommandLineRun {
+public:
+    CommandLineRun(const Program &program, const QStringList &arguments) : m_program(program), m_arguments(arguments) {}
+
+    int run()
+    {
+        for (const auto step : {&CommandLineRun::parseProgramOptions, &CommandLineRun::findCommand,
+                                &CommandLineRun::parseCommandOptions, &CommandLineRun::refuseRepeats,
+                                &CommandLineRun::readGlobals})
+            if (const std::optional<Result> end = (this->*step)())
+                return finish(*end);
+        return finish(m_command->run(Invocation{m_globals, m_sub.positionalArguments(), m_sub, m_output}));
     }
-    if (parser.isSet(version)) {
-        Output::printText(QCoreApplication::applicationName() + u' ' + QCoreApplication::applicationVersion() + u'\n');
-        return 0;
+
+private:
+    int finish(const Result &result)
+    {
+        // Before the options are read, a usage error still answers as --json asks.
+        if (!m_globalsRead && m_arguments.contains(QStringLiteral("--json")))
+            m_output.setJson(true);
+        m_output.print(result);
+        return result.exitCode();
     }
-    QStringList rest = parser.positionalArguments();
-    if (rest.isEmpty())
-        return finish(Result::usage(QStringLiteral("a command is needed; try 'pnv3400ctl --help'")));
-    const QString name = rest.takeFirst();
-    const auto command = std::find_if(program.commands.begin(), program.commands.end(),
-                                      [&name](const Command &c) { return c.name == name; });
-    if (command == program.commands.end())
-        return finish(Result::usage(QStringLiteral("unknown command \"%1\"; try 'pnv3400ctl --help'").arg(printable(name))));
+
+    // The options before the command, and the command's name.
+    std::optional<Result> parseProgramOptions()
+    {
+        m_parser.setApplicationDescription(programHelp(m_program));
+        m_parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
+        const QCommandLineOption help = m_parser.addHelpOption();
+        const QCommandLineOption version = m_parser.addVersionOption();
+        m_programOptions.addTo(m_parser);
+        QStringList names;
+        for (const Command &command : m_program.commands)
+            if (!command.internal)
+                names << command.name;
+        m_parser.addPositionalArgument(QStringLiteral("command"),
+                                       names.mid(0, names.size() - 1).join(QStringLiteral(", ")) + QStringLiteral(" or ")
+                                           + names.last());
+        if (!m_parser.parse(m_arguments))
+            return Result::usage(printable(m_parser.errorText()));
+        if (m_parser.isSet(help)) {
+            Output::printText(m_parser.helpText());
+            return Result();
+        }
+        if (m_parser.isSet(version)) {
+            Output::printText(QCoreApplication::applicationName() + u' ' + QCoreApplication::applicationVersion() + u'\n');
+            return Result();
+        }
+        m_rest = m_parser.positionalArguments();
+        if (m_rest.isEmpty())
+            return Result::usage(QStringLiteral("a command is needed; try 'pnv3400ctl --help'"));
+        return std::nullopt;
+    }
+
+    std::optional<Result> findCommand()
+    {
+        const QString name = m_rest.takeFirst();
+        const auto found = std::find_if(m_program.commands.begin(), m_program.commands.end(),
+                                        [&name](const Command &c) { return c.name == name; });
+        if (found == m_program.commands.end())
+            return Result::usage(QStringLiteral("unknown command \"%1\"; try 'pnv3400ctl --help'").arg(printable(name)));
+        m_command = &*found;
+        return std::nullopt;
+    }
 
     // The command's own options, with the global ones allowed among them;
     // those the command has no use for are accepted but not offered in its help.
-    GlobalOptions localGlobals;
-    for (QCommandLineOption *global : {&localGlobals.encoder, &localGlobals.library, &localGlobals.verbose})
-        if (command->ignores.contains(global->names().first()))
-            global->setFlags(QCommandLineOption::HiddenFromHelp);
-    QCommandLineParser sub;
-    sub.setApplicationDescription(command->description);
-    sub.addPositionalArgument(command->name, command->summary,
-                             (command->name + u' ' + command->arguments).trimmed());
-    sub.addHelpOption();
-    localGlobals.addTo(sub);
-    sub.addOptions(command->options);
-    if (!sub.parse(QStringList{arguments.first()} + rest))
-        return finish(Result::usage(QStringLiteral("%1: %2").arg(printable(name), printable(sub.errorText()))));
-    if (sub.isSet(QStringLiteral("help"))) {
-        Output::printText(sub.helpText());
-        return 0;
+    std::optional<Result> parseCommandOptions()
+    {
+        const Command &command = *m_command;
+        for (QCommandLineOption *global : {&m_commandGlobals.encoder, &m_commandGlobals.library, &m_commandGlobals.verbose})
+            if (command.ignores.contains(global->names().first()))
+                global->setFlags(QCommandLineOption::HiddenFromHelp);
+        m_sub.setApplicationDescription(command.descriptionText);
+        m_sub.addPositionalArgument(command.name, command.summaryText, (command.name + u' ' + command.arguments).trimmed());
+        m_sub.addHelpOption();
+        m_commandGlobals.addTo(m_sub);
+        m_sub.addOptions(command.options);
+        if (!m_sub.parse(QStringList{m_arguments.first()} + m_rest))
+            return Result::usage(QStringLiteral("%1: %2").arg(printable(command.name), printable(m_sub.errorText())));
+        if (m_sub.isSet(QStringLiteral("help"))) {
+            Output::printText(m_sub.helpText());
+            return Result();
+        }
+        const QStringList positional = m_sub.positionalArguments();
+        if (positional.size() < command.minPositional || positional.size() > command.maxPositional)
+            return Result::usage(
+                QStringLiteral("%1: %2").arg(command.name, missingOrUnexpected(positional, command.minPositional)));
+        return std::nullopt;
     }
-    // An option given twice is a mistake in a script, not a choice of the last.
-    for (const QCommandLineParser *given : {&parser, &sub})
-        for (const QString &option : given->optionNames())
-            if (given->values(option).size() > 1)
-                return finish(Result::usage(QStringLiteral("%1: --%2 is given more than once").arg(name, option)));
-    for (const QString &option : {QStringLiteral("encoder"), QStringLiteral("library")})
-        if (parser.isSet(option) && sub.isSet(option))
-            return finish(Result::usage(QStringLiteral("%1: --%2 is given more than once").arg(name, option)));
-    const QStringList positional = sub.positionalArguments();
-    if (positional.size() < command->minPositional || positional.size() > command->maxPositional)
-        return finish(Result::usage(QStringLiteral("%1: %2").arg(name, missingOrUnexpected(positional, command->minPositional))));
 
-    const auto given = [&](const QCommandLineOption GlobalOptions::*option) {
-        return sub.isSet(localGlobals.*option) || parser.isSet(globalOptions.*option);
-    };
-    const auto value = [&](const QCommandLineOption GlobalOptions::*option) {
-        return sub.isSet(localGlobals.*option) ? sub.value(localGlobals.*option) : parser.value(globalOptions.*option);
-    };
-    Globals globals;
-    globals.json = given(&GlobalOptions::json);
-    globals.verbose = given(&GlobalOptions::verbose);
-    output.setJson(globals.json);
-    // An empty --encoder is no encoder at all, never the factory default: a
-    // script with an unset variable must not configure some other device.
-    if (given(&GlobalOptions::encoder)) {
-        const QString text = value(&GlobalOptions::encoder);
-        const auto encoder = parseEncoderAddress(text);
-        if (!encoder)
-            return finish(Result::usage(
-                QStringLiteral("--encoder \"%1\" is not ADDRESS[:PORT] (dotted address, port 1 to 65535)").arg(printable(text))));
-        globals.encoder = *encoder;
+    // An option given twice is a mistake in a script, not a choice of the last.
+    std::optional<Result> refuseRepeats()
+    {
+        const auto twice = [this](const QString &option) {
+            return Result::usage(QStringLiteral("%1: --%2 is given more than once").arg(m_command->name, option));
+        };
+        for (const QCommandLineParser *given : {&m_parser, &m_sub})
+            for (const QString &option : given->optionNames())
+                if (given->values(option).size() > 1)
+                    return twice(option);
+        for (const QString &option : {QStringLiteral("encoder"), QStringLiteral("library")})
+            if (m_parser.isSet(option) && m_sub.isSet(option))
+                return twice(option);
+        return std::nullopt;
     }
-    if (given(&GlobalOptions::library)) {
-        const QString library = value(&GlobalOptions::library);
-        if (library.isEmpty())
-            return finish(Result::usage(QStringLiteral("--library needs the path of the device library")));
-        qputenv("TESSALIN_LIBRARY", QFile::encodeName(library));   // workers inherit it
+
+    std::optional<Result> readGlobals()
+    {
+        const auto given = [this](const QCommandLineOption GlobalOptions::*option) {
+            return m_sub.isSet(m_commandGlobals.*option) || m_parser.isSet(m_programOptions.*option);
+        };
+        const auto value = [this](const QCommandLineOption GlobalOptions::*option) {
+            return m_sub.isSet(m_commandGlobals.*option) ? m_sub.value(m_commandGlobals.*option)
+                                                         : m_parser.value(m_programOptions.*option);
+        };
+        m_globalsRead = true;
+        m_globals.json = given(&GlobalOptions::json);
+        m_globals.verbose = given(&GlobalOptions::verbose);
+        m_output.setJson(m_globals.json);
+        // An empty --encoder is no encoder at all, never the factory default: a
+        // script with an unset variable must not configure some other device.
+        if (given(&GlobalOptions::encoder)) {
+            const QString text = value(&GlobalOptions::encoder);
+            const auto encoder = parseEncoderAddress(text);
+            if (!encoder)
+                return Result::usage(QStringLiteral("--encoder \"%1\" is not ADDRESS[:PORT] (dotted address, port 1 to 65535)")
+                                         .arg(printable(text)));
+            m_globals.encoder = *encoder;
+        }
+        if (given(&GlobalOptions::library)) {
+            const QString library = value(&GlobalOptions::library);
+            if (library.isEmpty())
+                return Result::usage(QStringLiteral("--library needs the path of the device library"));
+            qputenv("TESSALIN_LIBRARY", QFile::encodeName(library));   // workers inherit it
+        }
+        return std::nullopt;
     }
-    return finish(command->run(Invocation{globals, positional, sub, output}));
+
+    const Program &m_program;
+    const QStringList &m_arguments;
+    Output m_output;
+    const GlobalOptions m_programOptions;
+    GlobalOptions m_commandGlobals;
+    QCommandLineParser m_parser;
+    QCommandLineParser m_sub;
+    QStringList m_rest;
+    const Command *m_command = nullptr;
+    Globals m_globals;
+    bool m_globalsRead = false;
+};
+
+const QString kNewAddressNote =
+    QStringLiteral("A new address and port take effect when the encoder restarts; until then it answers where it was.");
+
+Program makeProgram()
+{
+    const commands::Options &o = commands::options();
+    Program table;
+    table.description = QStringLiteral(
+        "Reads, checks and writes the network configuration of PNV-3400 encoders through the device library.");
+    table.notes = kNewAddressNote + QStringLiteral(
+        "\nRules: the mask contiguous with a prefix of 1 to 30; the ip a usable host address (not in 0.0.0.0/8,\n"
+        "127.0.0.0/8, 224.0.0.0/4, 240.0.0.0/4, nor its subnet's network or broadcast address); the gateway\n"
+        "0.0.0.0 or a usable host inside the ip's subnet other than the ip; the port 1 to 65535. --force skips\n"
+        "the rules (the encoder may still refuse), never the text syntax.\n"
+        "Before a new ip is written, nothing may answer there yet (ICMP echo, connect to the port, 0.4 s at\n"
+        "most); an address in use makes the write invalid unless --allow-in-use or --force. The address an\n"
+        "encoder was reached at is never in use for that encoder. apply checks every row's new address at\n"
+        "once before its first write.\n");
+    table.commands = {
+        Command(QStringLiteral("read"), commands::read)
+            .summary(QStringLiteral("connect, read, disconnect; print the configuration"))
+            .description(QStringLiteral("Connect, read, disconnect; print the configuration.")),
+        Command(QStringLiteral("write"), commands::write)
+            .summary(QStringLiteral("read, change the fields given, check, write, read back"))
+            .description(QStringLiteral("Read the configuration, change the fields given, check the result against the "
+                                        "rules, write it only if it differs, and read it back over the same link.\n")
+                         + kNewAddressNote)
+            .withOptions(o.fields() << o.dryRun << o.force << o.allowInUse << o.probed),
+        Command(QStringLiteral("save"), commands::save)
+            .takes(QStringLiteral("FILE"), 1, 1)
+            .summary(QStringLiteral("read and store the configuration in FILE"))
+            .description(QStringLiteral("Read the configuration and store it in FILE (replaced whole or not at all).")),
+        Command(QStringLiteral("load"), commands::load)
+            .takes(QStringLiteral("FILE"), 1, 1)
+            .summary(QStringLiteral("write what FILE holds, as write does"))
+            .description(QStringLiteral("Write what FILE holds, as write does; the whole file is checked before connecting."))
+            .withOptions({o.dryRun, o.force, o.allowInUse}),
+        Command(QStringLiteral("check"), commands::check)
+            .takes(QStringLiteral("[FILE]"), 0, 1)
+            .summary(QStringLiteral("check fields, a file or a plan against the address rules only; no traffic at all"))
+            .description(QStringLiteral("Check fields, a saved configuration or an apply plan against the rules. Sends nothing."))
+            .withOptions(o.fields())
+            .ignoring({QStringLiteral("encoder"), QStringLiteral("library"), QStringLiteral("verbose")}),
+        Command(QStringLiteral("scan"), commands::scan)
+            .takes(QStringLiteral("CIDR"), 1, 1)
+            .summary(QStringLiteral("list the addresses of CIDR (at most a /22) that answer as an encoder"))
+            .description(QStringLiteral("List the addresses of CIDR (at most a /22) that answer as an encoder."))
+            .withOptions({o.scanPort, o.jobs, o.timeout})
+            .ignoring({QStringLiteral("encoder")}),
+        Command(QStringLiteral("apply"), commands::apply)
+            .takes(QStringLiteral("PLAN.csv"), 1, 1)
+            .summary(QStringLiteral("write every row of a plan (header encoder,ip,port,gateway,mask)"))
+            .description(QStringLiteral("Write every row of a plan, as write does, in up to --jobs worker processes. The "
+                                        "plan is checked whole first.\n")
+                         + kNewAddressNote)
+            .withOptions({o.jobs, o.dryRun, o.force, o.allowInUse, o.timeLimit}),
+        Command(QStringLiteral("doctor"), commands::doctor)
+            .takes(QStringLiteral("[ENCODER]"), 0, 1)
+            .summary(QStringLiteral("which interface reaches ENCODER (default the factory address), and does it answer"))
+            .description(QStringLiteral(
+                "Say which interface and source address this computer would use to reach ENCODER\n"
+                "(ADDRESS[:PORT], default --encoder or the factory address 172.16.30.1:3001), whether an\n"
+                "interface holds an address in a subnet containing it, and whether it answers and reads.\n"
+                "When no interface is next to it, print the command that would give this computer an\n"
+                "address there; it is never run. Exit 0 when the encoder reads, 1 otherwise.")),
+        Command(QStringLiteral("probe"), commands::probe)
+            .takes(QStringLiteral("ADDRESS..."), 1, 1024)
+            .description(QStringLiteral("Used by scan: link to each address in turn."))
+            .withOptions({o.scanPort})
+            .usedInternally(),
+        Command(QStringLiteral("serve"), commands::serve)
+            .description(QStringLiteral("Used by apply and scan: run the command lines read from the input, one after another."))
+            .usedInternally(),
+    };
+    return table;
+}
+
+} // namespace
+
+const Program &program()
+{
+    static const Program table = makeProgram();
+    return table;
+}
+
+int runCommandLine(const Program &program, const QStringList &arguments)
+{
+    return CommandLineRun(program, arguments).run();
 }
 
 } // namespace pnv::ctl

@@ -13,6 +13,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <utility>
 
 namespace pnv::ctl {
 
@@ -34,17 +35,35 @@ struct Invocation {
     QString value(const QCommandLineOption &option) const { return parser.value(option); }
 };
 
+using Handler = std::function<Result(const Invocation &)>;
+
+// A row of the table. Rows are written with the named setters below, e.g.
+//   Command("save", commands::save).takes("FILE", 1, 1).summary("...")
 struct Command {
     QString name;
     QString arguments;     // "FILE", "[FILE]", "ADDRESS..."; empty when there are none
-    QString summary;       // its line in the program's help
-    QString description;   // its own help
+    QString summaryText;   // its line in the program's help; empty for internal commands
+    QString descriptionText;   // its own help
     QList<QCommandLineOption> options;
     int minPositional = 0;
     int maxPositional = 0;
-    std::function<Result(const Invocation &)> run;
-    bool internal = false;   // left out of the program's help: scan's workers use it
-    QStringList ignores{};   // global options without effect here ("encoder", "library"), left out of its help
+    Handler run;
+    bool internal = false;   // left out of the program's help: apply's and scan's workers use it
+    QStringList ignores;     // global options without effect here ("encoder", "library"), left out of its help
+
+    Command(QString commandName, Handler handler) : name(std::move(commandName)), run(std::move(handler)) {}
+    Command &takes(const QString &names, int minimum, int maximum)
+    {
+        arguments = names;
+        minPositional = minimum;
+        maxPositional = maximum;
+        return *this;
+    }
+    Command &summary(const QString &text) { summaryText = text; return *this; }
+    Command &description(const QString &text) { descriptionText = text; return *this; }
+    Command &withOptions(const QList<QCommandLineOption> &list) { options = list; return *this; }
+    Command &ignoring(const QStringList &globals) { ignores = globals; return *this; }
+    Command &usedInternally() { internal = true; return *this; }
 
     // "scan CIDR [--port P] [--jobs N] [--timeout MS]"
     QString synopsis() const;
@@ -55,6 +74,9 @@ struct Program {
     QString notes;         // what the help says after the commands
     QList<Command> commands;
 };
+
+// pnv3400ctl's own table.
+const Program &program();
 
 // Parses the command line (arguments[0] is the program), runs the command
 // and prints its result. Returns the process's exit code.

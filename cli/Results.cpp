@@ -1,7 +1,10 @@
 #include "Results.h"
+#include "StandardStreams.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 
+#include <csignal>
 #include <cstdio>
 
 namespace pnv::ctl {
@@ -9,8 +12,38 @@ namespace {
 
 void printLine(FILE *stream, const QString &text)
 {
-    std::fprintf(stream, "%s\n", qPrintable(text));
-    std::fflush(stream);
+    writeStream(stream, (text + u'\n').toLocal8Bit().constData());
+}
+
+// Compact JSON with the C1 controls and the line and direction marks
+// escaped too: JSON allows them raw, but a terminal or an editor that shows
+// the output would act on them. Outside strings JSON holds none of them.
+QString jsonLine(const QJsonObject &object)
+{
+    const QString compact = QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
+    QString line;
+    line.reserve(compact.size());
+    for (const QChar ch : compact) {
+        const char16_t c = ch.unicode();
+        const bool mark = (c >= 0x7F && c <= 0x9F) || c == 0x2028 || c == 0x2029 || (c >= 0x202A && c <= 0x202E)
+                          || (c >= 0x2066 && c <= 0x2069);
+        if (mark)
+            line += QStringLiteral("\\u%1").arg(unsigned(c), 4, 16, QLatin1Char('0'));
+        else
+            line += ch;
+    }
+    return line;
+}
+
+QString errorKind(ExitCode exit)
+{
+    switch (exit) {
+    case ExitCode::Usage: return QStringLiteral("usage");
+    case ExitCode::Encoder: return QStringLiteral("failed");
+    case ExitCode::Library: return QStringLiteral("library");
+    case ExitCode::TimeLimit: return QStringLiteral("time-limit");
+    default: return QStringLiteral("interrupted");
+    }
 }
 
 void complain(const QString &text) { printLine(stderr, QStringLiteral("pnv3400ctl: ") + text); }
@@ -24,10 +57,24 @@ const QList<ExitCodeRow> &exitCodeTable()
         {ExitCode::Encoder, "an encoder failed or refused, or a file could not be written"},
         {ExitCode::Usage, "usage, syntax or rule error, a new ip in use, or a file not read or not regular; nothing was written"},
         {ExitCode::Library, "the device library could not be bound"},
-        {ExitCode::Interrupted, "interrupted"},
+        {ExitCode::TimeLimit, "apply's --time-limit passed: rows under way finished and are reported; no new one started"},
+        {ExitCode::HungUp, "ended by SIGHUP (a terminal or ssh session closed), as by SIGINT"},
+        {ExitCode::Interrupted, "interrupted (SIGINT): rows under way finish and are reported; no new one starts"},
+        {ExitCode::Terminated, "ended by SIGTERM, as by SIGINT"},
     };
     return table;
 }
+
+ExitCode interruptedBy(int signalNumber)
+{
+    switch (signalNumber) {
+    case SIGHUP: return ExitCode::HungUp;
+    case SIGTERM: return ExitCode::Terminated;
+    default: return ExitCode::Interrupted;
+    }
+}
+
+QList<int> stoppingSignals() { return {SIGINT, SIGTERM, SIGHUP}; }
 
 Result Result::failure(ExitCode exit, const QStringList &notes)
 {
@@ -41,7 +88,13 @@ void Output::print(const Result &result) const
 {
     if (m_json) {
         for (const QJsonObject &object : result.objects)
-            printLine(stdout, QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)));
+            printLine(stdout, jsonLine(object));
+        // A command that ends early with nothing else to say still answers in
+        // JSON, so that a script never has to read stderr.
+        if (result.objects.isEmpty() && result.exit != ExitCode::Success)
+            printLine(stdout, jsonLine(QJsonObject{{QStringLiteral("error"), errorKind(result.exit)},
+                                                   {QStringLiteral("exit"), result.exitCode()},
+                                                   {QStringLiteral("errors"), QJsonArray::fromStringList(result.notes)}}));
     } else {
         for (const QString &line : result.lines)
             printLine(stdout, line);
@@ -54,8 +107,7 @@ void Output::print(const Result &result) const
 
 void Output::printText(const QString &text)
 {
-    std::fputs(qPrintable(text), stdout);
-    std::fflush(stdout);
+    writeStream(stdout, text.toLocal8Bit().constData());
 }
 
 } // namespace pnv::ctl

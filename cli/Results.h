@@ -16,8 +16,17 @@ enum class ExitCode : int {
     Encoder = 1,       // an encoder failed or refused, or a file could not be written
     Usage = 2,         // usage, syntax or rule error, or a file not read or not regular: nothing sent
     Library = 3,       // the device library could not be bound
-    Interrupted = 130,
+    TimeLimit = 124,     // as timeout(1) ends
+    HungUp = 129,        // 128 + SIGHUP
+    Interrupted = 130,   // 128 + SIGINT
+    Terminated = 143,    // 128 + SIGTERM
 };
+
+// The exit code of a command that a watched signal ended early.
+ExitCode interruptedBy(int signalNumber);
+// The signals a command that writes watches, so as to end as they ask only
+// once the rows under way are finished.
+QList<int> stoppingSignals();
 
 struct ExitCodeRow {
     ExitCode code;
@@ -43,7 +52,6 @@ class Output final {
 public:
     explicit Output(bool json = false) : m_json(json) {}
     void setJson(bool json) { m_json = json; }
-    bool json() const { return m_json; }
 
     void print(const Result &result) const;
     // A help or version text, as it is, whatever the mode.

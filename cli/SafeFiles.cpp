@@ -79,7 +79,7 @@ FileResult readInputFile(const QString &path, qint64 limit, bool stdinAllowed)
             return failure(FileResult::Status::Refused, QStringLiteral("standard input (\"-\") cannot be used here"));
         return readBounded(STDIN_FILENO, limit, QStringLiteral("standard input"));
     }
-    const QString name = printable(path, 1024);
+    const QString name = quotedName(path);
     const QByteArray native = QFile::encodeName(path);
     // Judged before opening: opening some devices already acts on them.
     struct stat before {};
@@ -129,7 +129,9 @@ FileResult writeAll(int fd, const QByteArray &content, const QString &name)
 
 FileResult replaceFile(const QString &path, const QByteArray &content)
 {
-    const QString name = printable(path, 1024);
+    const QString name = quotedName(path);
+    if (path.isEmpty())
+        return failure(FileResult::Status::Refused, QStringLiteral("the file name is empty; nothing was written"));
     QByteArray target = QFile::encodeName(path);
     mode_t mode = 0;
     struct stat existing {};
@@ -139,6 +141,11 @@ FileResult replaceFile(const QString &path, const QByteArray &content)
             return failure(FileResult::Status::Refused,
                            QStringLiteral("will not replace %1: it is %2; only a regular file is replaced")
                                .arg(name, kindOf(existing.st_mode)));
+        // A file nobody may write was made read-only on purpose; root could
+        // replace it, and would undo that choice without a word.
+        if ((existing.st_mode & 0222) == 0)
+            return failure(FileResult::Status::Refused,
+                           QStringLiteral("will not replace %1: it is read-only; make it writable first").arg(name));
         exists = true;
         mode = existing.st_mode & 07777;
         // A link stays a link: its target is what gets replaced.
@@ -160,8 +167,12 @@ FileResult replaceFile(const QString &path, const QByteArray &content)
 
     const qsizetype slash = target.lastIndexOf('/');
     const QByteArray folder = slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : target.left(slash);
+    // Named after the target where that fits in a file name's 255 bytes, so
+    // a stray one says whose it was; else a short name of its own.
+    const QByteArray base = target.mid(slash + 1);
+    const QByteArray suffix(".pnv3400ctl-XXXXXX");
     QByteArray temporary = (slash < 0 ? QByteArray() : target.left(slash + 1)) + '.'
-                           + target.mid(slash + 1) + ".pnv3400ctl-XXXXXX";
+                           + (1 + base.size() + suffix.size() <= 255 ? base : QByteArray()) + suffix;
     const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0)
         return failure(FileResult::Status::Failed, QStringLiteral("cannot write %1: %2").arg(name, systemError(errno)));

@@ -15,7 +15,7 @@ namespace {
 
 QString located(const QString &fileName, int line, const QString &message)
 {
-    return QStringLiteral("%1:%2: %3").arg(printable(fileName, 1024)).arg(line).arg(message);
+    return QStringLiteral("%1:%2: %3").arg(quotedName(fileName)).arg(line).arg(message);
 }
 
 QString withoutByteOrderMark(const QByteArray &text)
@@ -51,90 +51,130 @@ struct CsvError {
 
 // RFC 4180 records: cells separated by commas, a cell in double quotes may
 // hold commas, line breaks and "" for a quote. Blanks outside quotes are
-// dropped, as people line up columns by hand. Each record that is not blank
-// goes to `take` as it is read, so that a large plan is never held twice;
-// after `recordLimit` records the text is refused.
-CsvError splitCsv(const QString &text, std::size_t recordLimit, const std::function<void(CsvRecord &&)> &take)
-{
-    CsvError csv;
-    std::size_t records = 0;
-    int line = 1;
-    qsizetype i = 0;
-    const qsizetype n = text.size();
-    while (i < n) {
+// dropped, as people line up columns by hand.
+class CsvReader {
+public:
+    explicit CsvReader(const QString &text) : m_text(text), m_n(text.size()) {}
+
+    bool atEnd() const { return m_i >= m_n; }
+    // The next record; `blank` when it holds nothing at all. On an error,
+    // error() says what and where, and the reader is done.
+    CsvRecord next(bool &blank)
+    {
         CsvRecord record;
-        record.line = line;
-        bool blank = true;
-        for (;;) {   // one cell
+        record.line = m_line;
+        blank = true;
+        for (;;) {
+            skipBlanks();
             QString cell;
-            while (i < n && (text[i] == u' ' || text[i] == u'\t'))
-                ++i;
-            if (i < n && text[i] == u'"') {
+            if (at(u'"')) {
                 blank = false;
-                const int opened = line;
-                ++i;
-                for (;;) {
-                    if (i >= n) {
-                        csv.message = QStringLiteral("a quoted cell opened here is not closed");
-                        csv.line = opened;
-                        return csv;
-                    }
-                    if (text[i] == u'"') {
-                        if (i + 1 < n && text[i + 1] == u'"') {
-                            cell += u'"';
-                            i += 2;
-                            continue;
-                        }
-                        ++i;
-                        break;
-                    }
-                    if (text[i] == u'\n')
-                        ++line;
-                    cell += text[i++];
-                }
-                while (i < n && (text[i] == u' ' || text[i] == u'\t'))
-                    ++i;
-                if (i < n && text[i] != u',' && text[i] != u'\n' && !(text[i] == u'\r' && i + 1 < n && text[i + 1] == u'\n')
-                    && !(text[i] == u'\r' && i + 1 == n)) {
-                    csv.message = QStringLiteral("text after a closing quote");
-                    csv.line = line;
-                    return csv;
-                }
+                if (!quotedCell(cell))
+                    return record;
             } else {
-                const qsizetype start = i;
-                while (i < n && text[i] != u',' && text[i] != u'\n')
-                    ++i;
-                cell = text.mid(start, i - start);
-                if (cell.endsWith(u'\r'))
-                    cell.chop(1);
-                cell = cell.trimmed();
-                if (!cell.isEmpty())
-                    blank = false;
+                cell = plainCell();
+                blank = blank && cell.isEmpty();
             }
             record.cells << cell;
-            if (i < n && text[i] == u',') {
-                blank = false;
-                ++i;
-                continue;
+            if (!at(u',')) {
+                endOfLine();
+                return record;
             }
-            if (i < n && text[i] == u'\r')
-                ++i;
-            if (i < n && text[i] == u'\n') {
-                ++i;
-                ++line;
-            }
-            break;
+            blank = false;
+            ++m_i;
         }
+    }
+    const CsvError &error() const { return m_error; }
+
+private:
+    bool at(char16_t c) const { return m_i < m_n && m_text[m_i] == c; }
+    void skipBlanks()
+    {
+        while (at(u' ') || at(u'\t'))
+            ++m_i;
+    }
+    void fail(const QString &message, int line)
+    {
+        m_error = {message, line};
+        m_i = m_n;
+    }
+    // After the opening quote: the cell up to its closing quote, which must
+    // end the cell.
+    bool quotedCell(QString &cell)
+    {
+        const int opened = m_line;
+        ++m_i;
+        for (;;) {
+            if (atEnd()) {
+                fail(QStringLiteral("a quoted cell opened here is not closed"), opened);
+                return false;
+            }
+            if (at(u'"')) {
+                if (m_i + 1 < m_n && m_text[m_i + 1] == u'"') {
+                    cell += u'"';
+                    m_i += 2;
+                    continue;
+                }
+                ++m_i;
+                break;
+            }
+            if (at(u'\n'))
+                ++m_line;
+            cell += m_text[m_i++];
+        }
+        skipBlanks();
+        const bool crlfOrLastCr = at(u'\r') && (m_i + 1 == m_n || m_text[m_i + 1] == u'\n');
+        if (!atEnd() && !at(u',') && !at(u'\n') && !crlfOrLastCr) {
+            fail(QStringLiteral("text after a closing quote"), m_line);
+            return false;
+        }
+        return true;
+    }
+    QString plainCell()
+    {
+        const qsizetype start = m_i;
+        while (!atEnd() && !at(u',') && !at(u'\n'))
+            ++m_i;
+        QString cell = m_text.mid(start, m_i - start);
+        if (cell.endsWith(u'\r'))
+            cell.chop(1);
+        return cell.trimmed();
+    }
+    void endOfLine()
+    {
+        if (at(u'\r'))
+            ++m_i;
+        if (at(u'\n')) {
+            ++m_i;
+            ++m_line;
+        }
+    }
+
+    const QString &m_text;
+    const qsizetype m_n;
+    qsizetype m_i = 0;
+    int m_line = 1;
+    CsvError m_error;
+};
+
+// Each record that is not blank goes to `take` as it is read, so that a
+// large plan is never held twice; after `recordLimit` records the text is refused.
+CsvError splitCsv(const QString &text, std::size_t recordLimit, const std::function<void(CsvRecord &&)> &take)
+{
+    CsvReader reader(text);
+    std::size_t records = 0;
+    while (!reader.atEnd()) {
+        bool blank = false;
+        CsvRecord record = reader.next(blank);
+        if (!reader.error().message.isEmpty())
+            return reader.error();
         if (blank)
             continue;
-        if (records++ >= recordLimit) {
-            csv.message = QStringLiteral("more than %1 rows; refused").arg(recordLimit - 1);
-            csv.line = record.line;
-            return csv;
-        }
+        if (records++ >= recordLimit)
+            return {QStringLiteral("more than %1 rows; refused").arg(recordLimit - 1), record.line};
         take(std::move(record));
     }
-    return csv;
+    return {};
 }
 
 } // namespace
@@ -193,18 +233,20 @@ ConfigFileContent parseConfigFile(const QByteArray &text, const QString &fileNam
         for (const QString &error : net::parseFields(single).syntaxErrors)
             content.errors << located(fileName, lineNumber, error);
     }
-    if (seen.isEmpty() && content.errors.isEmpty())
-        content.errors << QStringLiteral("%1: no \"key = value\" line; there is nothing to load")
-                              .arg(printable(fileName, 1024));
+    const net::FieldTexts &f = content.fields;
+    if (f.ip.isNull() && f.port.isNull() && f.gateway.isNull() && f.mask.isNull() && content.errors.isEmpty())
+        content.errors << QStringLiteral("%1: no ip, port, gateway or mask line; there is nothing to load")
+                              .arg(quotedName(fileName));
     return content;
 }
 
 QStringList configRuleErrors(const ConfigFileContent &content, const QString &fileName)
 {
     QStringList errors;
-    for (const QString &rule : net::ruleViolations(net::parseFields(content.fields).config)) {
-        const int line = content.lines.value(rule.section(u' ', 0, 0));
-        errors << (line ? located(fileName, line, rule) : QStringLiteral("%1: %2").arg(printable(fileName, 1024), rule));
+    for (const net::Violation &rule : net::fieldViolations(net::parseFields(content.fields).config)) {
+        const int line = content.lines.value(rule.field);
+        errors << (line ? located(fileName, line, rule.message)
+                        : QStringLiteral("%1: %2").arg(quotedName(fileName), rule.message));
     }
     return errors;
 }
@@ -237,101 +279,174 @@ FileKind fileKind(const QByteArray &text)
     return FileKind::Configuration;
 }
 
-Plan parsePlan(const QByteArray &text, const QString &fileName, bool force)
+namespace {
+
+using LineErrors = std::vector<PlanError>;   // sorted by line at the end
+
+// A first pass only reads: a wrong header, an unclosed quote or too many rows
+// is the one error reported, and no row is judged. `lastLine` is where the
+// last record starts.
+std::optional<PlanError> planShapeError(const QString &decoded, int &lastLine)
 {
-    Plan plan;
-    std::vector<std::pair<int, QString>> errors;   // sorted by line at the end
-    const auto finish = [&] {
-        std::stable_sort(errors.begin(), errors.end(),
-                         [](const auto &a, const auto &b) { return a.first < b.first; });
-        for (const auto &[line, message] : errors)
-            plan.errors << located(fileName, line, message);
-        return plan;
-    };
-    // A first pass only reads: a wrong header, an unclosed quote or too many
-    // rows is the one error reported, and no row is judged.
-    const QString decoded = withoutByteOrderMark(text);
     std::optional<CsvRecord> header;
-    int lastLine = 1;
     const CsvError csv = splitCsv(decoded, std::size_t(kPlanRowLimit) + 1, [&](CsvRecord &&record) {
         lastLine = record.line;
         if (!header)
             header = std::move(record);
     });
-    if (!header || header->cells.join(u',') != kPlanHeader) {
-        errors.assign(1, {header ? header->line : 1, QStringLiteral("the first line must be \"%1\"").arg(kPlanHeader)});
-        return finish();
-    }
-    if (!csv.message.isEmpty()) {
-        errors.assign(1, {csv.line, csv.message});
-        return finish();
-    }
+    if (!header || header->cells.join(u',') != kPlanHeader)
+        return PlanError{header ? header->line : 1, {}, {}, QStringLiteral("the first line must be \"%1\"").arg(kPlanHeader)};
+    if (!csv.message.isEmpty())
+        return PlanError{csv.line, {}, {}, csv.message};
+    return std::nullopt;
+}
 
+// One record as a row: its syntax always, the address rules unless `force`.
+// Nothing when its encoder or a field cannot be read at all.
+std::optional<PlanRow> planRow(const CsvRecord &record, bool force, LineErrors &errors)
+{
+    const QStringList &cells = record.cells;
+    const auto error = [&](const QString &message, const QString &field = {}) {
+        errors.push_back({record.line, cells.value(0), field, message});
+    };
+    if (cells.size() != 5) {
+        error(QStringLiteral("expected 5 cells (%1), found %2").arg(kPlanHeader).arg(cells.size()));
+        return std::nullopt;
+    }
+    const auto cell = [&cells](int index) { return cells[index].isEmpty() ? QString() : cells[index]; };
+    PlanRow row;
+    row.line = record.line;
+    row.encoderText = cell(0);
+    row.fields = {cell(1), cell(2), cell(3), cell(4)};
+    const auto encoder = parseEncoderAddress(row.encoderText);
+    if (!encoder) {
+        error(QStringLiteral("encoder \"%1\" is not ADDRESS[:PORT]").arg(printable(row.encoderText)));
+        return std::nullopt;
+    }
+    row.encoder = *encoder;
+    const net::ParsedFields parsed = net::parseFields(row.fields);
+    for (const QString &syntax : parsed.syntaxErrors)
+        error(syntax);
+    if (!parsed.syntaxErrors.isEmpty())
+        return std::nullopt;
+    row.change = parsed.config;
+    if (!force)
+        for (const net::Violation &rule : net::fieldViolations(row.change))
+            error(QStringLiteral("%1: %2").arg(row.encoder.text(), rule.message), rule.field);
+    return row;
+}
+
+std::uint32_t hostOf(const PlanRow &row) { return *net::parseDotted(row.encoder.host); }
+
+// Whether the row gives its encoder an address other than the present one.
+bool moves(const PlanRow &row) { return row.change.ip && *row.change.ip != hostOf(row); }
+
+// The same encoder twice, and the same new ip twice.
+void duplicateErrors(const std::vector<PlanRow> &rows, LineErrors &errors)
+{
     QHash<quint64, int> encoders;   // address and port, as a number: a million keys stay small
     QHash<std::uint32_t, int> newAddresses;
+    for (const PlanRow &row : rows) {
+        const quint64 key = quint64(hostOf(row)) << 16 | row.encoder.port;
+        if (const int other = encoders.value(key); other)
+            errors.push_back({row.line, row.encoderText, QStringLiteral("encoder"),
+                              QStringLiteral("encoder %1 is already on line %2").arg(row.encoder.text()).arg(other)});
+        else
+            encoders.insert(key, row.line);
+        if (!row.change.ip)
+            continue;
+        if (const int other = newAddresses.value(*row.change.ip); other)
+            errors.push_back({row.line, row.encoderText, QStringLiteral("ip"),
+                              QStringLiteral("new ip %1 is already given on line %2")
+                                  .arg(net::formatDotted(*row.change.ip))
+                                  .arg(other)});
+        else
+            newAddresses.insert(*row.change.ip, row.line);
+    }
+}
+
+// A new ip must not be the present address of another row's encoder: one
+// that keeps it would share it, and one that moves away frees it only once it
+// restarts, so a chain of moves (A onto B while B moves on) puts two
+// encoders on one address as soon as any link of it fails, and a cycle
+// (A onto B, B onto A) does whatever order is taken.
+void moveOntoOthersErrors(const std::vector<PlanRow> &rows, LineErrors &errors)
+{
+    QHash<std::uint32_t, const PlanRow *> byHost;
+    for (const PlanRow &row : rows)
+        if (!byHost.contains(hostOf(row)))
+            byHost.insert(hostOf(row), &row);
+    for (const PlanRow &row : rows) {
+        if (!moves(row))
+            continue;
+        const PlanRow *holder = byHost.value(*row.change.ip);
+        // One that writes its own address out again is already "given twice".
+        if (!holder || holder == &row || (holder->change.ip && !moves(*holder)))
+            continue;
+        const QString address = net::formatDotted(*row.change.ip);
+        if (!moves(*holder)) {
+            errors.push_back({row.line, row.encoderText, QStringLiteral("ip"),
+                              QStringLiteral("new ip %1 is the address of encoder %2 on line %3, which keeps it")
+                                  .arg(address, holder->encoder.text())
+                                  .arg(holder->line)});
+            continue;
+        }
+        // Follow the chain on from the holder: back at this row, it is a cycle.
+        QStringList lines{QString::number(row.line)};
+        bool cycle = false;
+        for (const PlanRow *next = holder; next && moves(*next) && lines.size() <= int(rows.size());
+             next = byHost.value(*next->change.ip)) {
+            if (next == &row) {
+                cycle = true;
+                break;
+            }
+            lines << QString::number(next->line);
+        }
+        errors.push_back(PlanError{
+            row.line, row.encoderText, QStringLiteral("ip"),
+            QStringLiteral("new ip %1 is the present address of encoder %2 on line %3, which moves to %4; %5")
+                .arg(address, holder->encoder.text())
+                .arg(holder->line)
+                .arg(net::formatDotted(*holder->change.ip),
+                     cycle ? QStringLiteral("lines %1 form a cycle of moves, which no order applies without two "
+                                            "encoders on one address")
+                                 .arg(lines.join(QStringLiteral(", ")))
+                           : QStringLiteral("lines %1 form a chain of moves; apply the one that vacates the address "
+                                            "first, in a plan of its own")
+                                 .arg(lines.join(QStringLiteral(", "))))});
+    }
+}
+
+} // namespace
+
+Plan parsePlan(const QByteArray &text, const QString &fileName, bool force)
+{
+    Plan plan;
+    LineErrors errors;
+    const auto finish = [&] {
+        std::stable_sort(errors.begin(), errors.end(), [](const PlanError &a, const PlanError &b) { return a.line < b.line; });
+        for (const PlanError &error : errors)
+            plan.errors << located(fileName, error.line, error.message);
+        plan.problems = std::move(errors);
+        return plan;
+    };
+    const QString decoded = withoutByteOrderMark(text);
+    int lastLine = 1;
+    if (const auto shape = planShapeError(decoded, lastLine)) {
+        errors.push_back(*shape);
+        return finish();
+    }
     bool first = true;
     splitCsv(decoded, std::size_t(kPlanRowLimit) + 1, [&](CsvRecord &&record) {
         if (std::exchange(first, false))
             return;   // the header
-        const QStringList &cells = record.cells;
-        const auto error = [&](const QString &message) { errors.emplace_back(record.line, message); };
-        if (cells.size() != 5) {
-            error(QStringLiteral("expected 5 cells (%1), found %2").arg(kPlanHeader).arg(cells.size()));
-            return;
-        }
-        const auto cell = [&cells](int index) { return cells[index].isEmpty() ? QString() : cells[index]; };
-        PlanRow row;
-        row.line = record.line;
-        row.encoderText = cell(0);
-        row.fields = {cell(1), cell(2), cell(3), cell(4)};
-        const auto encoder = parseEncoderAddress(row.encoderText);
-        if (!encoder) {
-            error(QStringLiteral("encoder \"%1\" is not ADDRESS[:PORT]").arg(printable(row.encoderText)));
-            return;
-        }
-        row.encoder = *encoder;
-        const net::ParsedFields parsed = net::parseFields(row.fields);
-        for (const QString &syntax : parsed.syntaxErrors)
-            error(syntax);
-        if (!parsed.syntaxErrors.isEmpty())
-            return;
-        row.change = parsed.config;
-        if (!force)
-            for (const QString &rule : net::ruleViolations(row.change))
-                error(QStringLiteral("%1: %2").arg(row.encoder.text(), rule));
-        const quint64 key = quint64(*net::parseDotted(row.encoder.host)) << 16 | row.encoder.port;
-        if (const int other = encoders.value(key); other)
-            error(QStringLiteral("encoder %1 is already on line %2").arg(row.encoder.text()).arg(other));
-        else
-            encoders.insert(key, row.line);
-        if (row.change.ip) {
-            if (const int other = newAddresses.value(*row.change.ip); other)
-                error(QStringLiteral("new ip %1 is already given on line %2").arg(net::formatDotted(*row.change.ip)).arg(other));
-            else
-                newAddresses.insert(*row.change.ip, row.line);
-        }
-        plan.rows.push_back(std::move(row));
+        if (auto row = planRow(record, force, errors))
+            plan.rows.push_back(std::move(*row));
     });
-    // A new address must not be one that another row's encoder still holds
-    // once the plan is done; an encoder that moves away frees its address.
-    QHash<std::uint32_t, const PlanRow *> kept;
-    for (const PlanRow &row : plan.rows) {
-        const auto host = net::parseDotted(row.encoder.host);
-        if (host && (!row.change.ip || *row.change.ip == *host))
-            kept.insert(*host, &row);
-    }
-    for (const PlanRow &row : plan.rows) {
-        if (!row.change.ip)
-            continue;
-        const PlanRow *holder = kept.value(*row.change.ip);
-        // One that writes the same address out again is already "given twice".
-        if (holder && holder != &row && !holder->change.ip)
-            errors.emplace_back(row.line, QStringLiteral("new ip %1 is the address of encoder %2 on line %3, which keeps it")
-                                              .arg(net::formatDotted(*row.change.ip), holder->encoder.text())
-                                              .arg(holder->line));
-    }
+    duplicateErrors(plan.rows, errors);
+    moveOntoOthersErrors(plan.rows, errors);
     if (plan.rows.empty() && errors.empty())
-        errors.emplace_back(lastLine, QStringLiteral("the plan has no rows"));
+        errors.push_back({lastLine, {}, {}, QStringLiteral("the plan has no rows")});
     return finish();
 }
 

@@ -43,15 +43,27 @@ struct PlanRow {
     net::PlannedConfig change;
 };
 
+// An error of a plan as data: its line, the encoder cell of its row and the
+// field it is about where known (else empty), and the message.
+struct PlanError {
+    int line = 0;
+    QString encoder;
+    QString field;
+    QString message;
+};
+
 struct Plan {
     std::vector<PlanRow> rows;
     QStringList errors;    // "FILE:LINE: ..."; a plan with any is refused whole
+    std::vector<PlanError> problems;   // the same errors, as data, in the same order
 };
 constexpr int kPlanRowLimit = 1000000;
 // CSV as RFC 4180 has it (quoted cells, "" inside them, CRLF), with or without
 // a byte order mark. Checks syntax, the same encoder twice, two rows giving
-// the same new address, and a new address that another row's encoder keeps,
-// always; the address rules unless `force`. Errors come in line order.
+// the same new address, and a new address that is another row's encoder's
+// present address (whether it keeps it or moves on: chains and cycles of
+// moves are refused), always; the address rules unless `force`. Errors come
+// in line order.
 Plan parsePlan(const QByteArray &text, const QString &fileName, bool force);
 
 } // namespace pnv::ctl

@@ -4,6 +4,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 
+#include <csignal>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 namespace pnv::ctl {
@@ -36,7 +38,15 @@ void WorkerPool::startWorker()
         process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
     else
         process->setStandardErrorFile(QProcess::nullDevice());
-    process->setChildProcessModifier([] { ::setpgid(0, 0); });
+    // A worker ends with this process however it ends: SIGTERM lets it finish
+    // the row under way, and its input then ends. One whose parent is gone
+    // before the request took hold ends at once.
+    const pid_t parent = ::getpid();
+    process->setChildProcessModifier([parent] {
+        ::setpgid(0, 0);
+        if (::prctl(PR_SET_PDEATHSIG, SIGTERM) != 0 || ::getppid() != parent)
+            ::_exit(1);
+    });
     m_workers[process] = Worker{};
     connect(process, &QProcess::readyReadStandardOutput, this, [this, process] { readOutput(process); });
     connect(process, &QProcess::finished, this, [this, process](int exitCode, QProcess::ExitStatus status) {
@@ -84,10 +94,10 @@ void WorkerPool::readOutput(QProcess *process)
         }
         Result result;
         result.index = worker.index;
-        result.exitCode = object.value(QLatin1String(kRowEndKey)).toInt(-1);
         result.lines = worker.lines;
         if (result.lines.isEmpty())
-            result.problem = QStringLiteral("the worker gave no report (exit code %1)").arg(result.exitCode);
+            result.problem = QStringLiteral("the worker gave no report (exit code %1)")
+                                 .arg(object.value(QLatin1String(kRowEndKey)).toInt(-1));
         m_done(result);
         handOut(process);
     }

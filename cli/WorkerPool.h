@@ -31,7 +31,6 @@ class WorkerPool final : public QObject {
 public:
     struct Result {
         int index = 0;
-        int exitCode = -1;        // -1: the worker crashed or could not start
         QList<QJsonObject> lines; // the JSON objects the worker printed for the row, in order
         QString problem;          // why there is no usable output, if so
     };

@@ -19,12 +19,12 @@
 
 namespace pnv::ctl {
 
-enum class Outcome { Applied, Unchanged, DryRun, Rejected, NotApplied, Failed, Invalid };
+enum class WriteOutcome { Applied, Unchanged, DryRun, Rejected, NotApplied, Failed, Invalid, Unknown };
 
 // The one table of outcomes: what the help prints, and what the manual page
 // and the Ansible modules are checked against.
 struct OutcomeRow {
-    Outcome outcome;
+    WriteOutcome outcome;
     const char *name;
     ExitCode exit;
     bool changed;   // the encoder holds (or, in a dry run, would hold) something new
@@ -33,13 +33,14 @@ struct OutcomeRow {
 };
 // Every outcome, in the order of the enum, which is the order summaries list them.
 const QList<OutcomeRow> &outcomeTable();
-const OutcomeRow &outcomeRow(Outcome outcome);
-QString outcomeName(Outcome outcome);
-std::optional<Outcome> outcomeFromName(const QString &name);
+const OutcomeRow &outcomeRow(WriteOutcome outcome);
+QString outcomeName(WriteOutcome outcome);
+std::optional<WriteOutcome> outcomeFromName(const QString &name);
 
 struct WriteOptions {
     bool dryRun = false;
-    bool force = false;   // skip the address rules and the address-in-use check; the encoder may still refuse
+    bool force = false;        // skip the address rules and the address-in-use check; the encoder may still refuse
+    bool allowInUse = false;   // skip the address-in-use check only
     bool verbose = false;
     // Asked before a new ip is written: whether something answers there already.
     std::function<net::AddressProbe(std::uint32_t address, std::uint16_t port)> probe =
@@ -50,14 +51,16 @@ struct WriteOptions {
 
 struct WriteReport {
     QString encoder;
-    Outcome outcome = Outcome::Failed;
+    WriteOutcome outcome = WriteOutcome::Failed;
     QJsonValue before;   // the configuration read first, or null
     QJsonValue after;    // read back (would be written, for a dry run), or null
     QJsonValue code;     // the library's result or the encoder's status, or null
     QStringList messages;   // one, or every refusal of an invalid change
+    QStringList warnings;   // what could not be checked, e.g. an in-use check that could not send its echo
 
     ExitCode exit() const { return outcomeRow(outcome).exit; }
-    // {"encoder", "outcome", "changed", "before", "after", "code", "message"}
+    // {"encoder", "outcome", "changed", "before", "after", "code", "message", "messages", "warnings"};
+    // "message" joins "messages" with "; ", which a refusal may hold itself.
     QJsonObject toJson() const;
     // The same as one line of text for people.
     QString describe() const;

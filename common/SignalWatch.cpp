@@ -28,8 +28,8 @@ SignalWatch::~SignalWatch()
 {
     if (!m_notifier)
         return;
-    std::signal(SIGINT, SIG_DFL);
-    std::signal(SIGTERM, SIG_DFL);
+    for (const auto &[signalNumber, previous] : m_previous)
+        ::sigaction(signalNumber, &previous, nullptr);
     m_notifier.reset();
     for (int &fd : g_pipe) {
         ::close(fd);
@@ -37,7 +37,7 @@ SignalWatch::~SignalWatch()
     }
 }
 
-bool SignalWatch::install()
+bool SignalWatch::install(const QList<int> &signalNumbers)
 {
     if (g_pipe[0] >= 0 || ::pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
         return false;
@@ -45,7 +45,8 @@ bool SignalWatch::install()
     connect(m_notifier.get(), &QSocketNotifier::activated, this, [this] {
         unsigned char byte = 0;
         while (::read(g_pipe[0], &byte, 1) == 1) {
-            m_caught = true;
+            if (m_signal == 0)
+                m_signal = byte;
             emit signalled(byte);
         }
     });
@@ -53,7 +54,17 @@ bool SignalWatch::install()
     action.sa_handler = onWatchedSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    return ::sigaction(SIGINT, &action, nullptr) == 0 && ::sigaction(SIGTERM, &action, nullptr) == 0;
+    for (const int signalNumber : signalNumbers) {
+        struct sigaction previous {};
+        if (::sigaction(signalNumber, nullptr, &previous) != 0)
+            return false;
+        if (previous.sa_handler == SIG_IGN)
+            continue;
+        if (::sigaction(signalNumber, &action, nullptr) != 0)
+            return false;
+        m_previous.append({signalNumber, previous});
+    }
+    return true;
 }
 
 } // namespace pnv

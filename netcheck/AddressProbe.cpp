@@ -4,14 +4,18 @@
 
 #include <QDeadlineTimer>
 
+#include <algorithm>
 #include <arpa/inet.h>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <netinet/in.h>
 #include <netinet/ip.h>
 #include <netinet/ip_icmp.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 
 namespace pnv::net {
@@ -106,9 +110,7 @@ AddressProbe probeAddress(std::uint32_t address, std::uint16_t port, int waitMs)
 
     Socket icmp;
     std::uint16_t identifier = 0;
-    if (const QString why = sendEcho(icmp, address, identifier); why.isEmpty())
-        probe.checks << QStringLiteral("icmp");
-    else {
+    if (const QString why = sendEcho(icmp, address, identifier); !why.isEmpty()) {
         probe.skipped << why;
         ::close(icmp.fd);
         icmp.fd = -1;
@@ -131,7 +133,6 @@ AddressProbe probeAddress(std::uint32_t address, std::uint16_t port, int waitMs)
     if (tcp.fd < 0) {
         probe.skipped << QStringLiteral("tcp: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
     } else {
-        probe.checks << QStringLiteral("tcp");
         const sockaddr_in to = socketAddress(address, port);
         if (::connect(tcp.fd, reinterpret_cast<const sockaddr *>(&to), sizeof to) == 0)
             tcpDone(0);
@@ -168,6 +169,28 @@ AddressProbe probeAddress(std::uint32_t address, std::uint16_t port, int waitMs)
     if (probe.answered)
         probe.reason = QStringLiteral("%1 %2").arg(formatDotted(address), probe.reason);
     return probe;
+}
+
+std::vector<AddressProbe> probeAddresses(const std::vector<ProbeTarget> &targets, int waitMs)
+{
+    // Each probe holds two descriptors for at most `waitMs`: as many at once
+    // as the limit of open files leaves room for, keeping some for the rest.
+    rlimit files{};
+    const rlim_t limit = ::getrlimit(RLIMIT_NOFILE, &files) == 0 ? files.rlim_cur : 1024;
+    const long room = long(std::min<rlim_t>(limit, 8192)) / 2 - 64;
+    const std::size_t atOnce = std::size_t(std::clamp<long>(room, 1, 1024));
+    std::vector<AddressProbe> results(targets.size());
+    std::atomic<std::size_t> next{0};
+    const auto work = [&] {
+        for (std::size_t i; (i = next.fetch_add(1)) < targets.size();)
+            results[i] = probeAddress(targets[i].address, targets[i].port, waitMs);
+    };
+    std::vector<std::thread> threads;
+    for (std::size_t t = 0; t < std::min(atOnce, targets.size()); ++t)
+        threads.emplace_back(work);
+    for (std::thread &thread : threads)
+        thread.join();
+    return results;
 }
 
 } // namespace pnv::net

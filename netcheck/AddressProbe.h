@@ -9,6 +9,7 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <vector>
 
 namespace pnv::net {
 
@@ -17,10 +18,18 @@ constexpr int kProbeWaitMs = 400;
 struct AddressProbe {
     bool answered = false;
     QString reason;        // what answered, e.g. "accepts connections on port 3001"
-    QStringList checks;    // the checks that ran: "icmp", "tcp"
-    QStringList skipped;   // a check that could not run, and why
+    QStringList skipped;   // a check that could not run, and why: "icmp: ...", "tcp: ..."
 };
 
 AddressProbe probeAddress(std::uint32_t address, std::uint16_t port, int waitMs = kProbeWaitMs);
+
+struct ProbeTarget {
+    std::uint32_t address = 0;
+    std::uint16_t port = 0;
+};
+// Each target probed as probeAddress() does, many side by side, so that the
+// new addresses of a whole plan cost a few probe times rather than one each.
+// The results are in the order of the targets.
+std::vector<AddressProbe> probeAddresses(const std::vector<ProbeTarget> &targets, int waitMs = kProbeWaitMs);
 
 } // namespace pnv::net

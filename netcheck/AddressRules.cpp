@@ -134,42 +134,53 @@ ParsedFields parseFields(const FieldTexts &texts)
     return parsed;
 }
 
-QStringList ruleViolations(const PlannedConfig &config)
+QList<Violation> fieldViolations(const PlannedConfig &config)
 {
-    QStringList violations;
+    QList<Violation> violations;
+    const auto refuse = [&violations](const char *field, const QString &message) {
+        violations.append({QLatin1String(field), message});
+    };
     std::optional<int> prefix;
     if (config.mask) {
         const int length = prefixLength(*config.mask);
         const QString mask = formatDotted(*config.mask);
         if (length < 0)
-            violations << QStringLiteral("mask %1 is not contiguous").arg(mask);
+            refuse("mask", QStringLiteral("mask %1 is not contiguous").arg(mask));
         else if (length < 1 || length > 30)
-            violations << QStringLiteral("mask %1 is a /%2; the prefix must be 1 to 30").arg(mask).arg(length);
+            refuse("mask", QStringLiteral("mask %1 is a /%2; the prefix must be 1 to 30").arg(mask).arg(length));
         else
             prefix = length;
     }
     if (config.ip) {
         if (const QString why = hostProblem(*config.ip, prefix); !why.isEmpty())
-            violations << QStringLiteral("ip %1 %2").arg(formatDotted(*config.ip), why);
+            refuse("ip", QStringLiteral("ip %1 %2").arg(formatDotted(*config.ip), why));
     }
     if (config.port && *config.port == 0)
-        violations << QStringLiteral("port 0 is outside 1 to 65535");
+        refuse("port", QStringLiteral("port 0 is outside 1 to 65535"));
     if (config.gateway && *config.gateway != 0) {
         const QString gateway = formatDotted(*config.gateway);
         // The gateway being the ip itself needs no mask to judge, so it is
         // reported whether the mask is absent, refused or fine.
         if (const QString why = hostProblem(*config.gateway, prefix); !why.isEmpty())
-            violations << QStringLiteral("gateway %1 %2").arg(gateway, why);
+            refuse("gateway", QStringLiteral("gateway %1 %2").arg(gateway, why));
         else if (config.ip && *config.gateway == *config.ip)
-            violations << QStringLiteral("gateway %1 is the ip itself").arg(gateway);
+            refuse("gateway", QStringLiteral("gateway %1 is the ip itself").arg(gateway));
         else if (config.ip && prefix) {
             const std::uint32_t mask = *config.mask;
             if ((*config.gateway & mask) != (*config.ip & mask))
-                violations << QStringLiteral("gateway %1 is outside %2, the subnet of ip %3")
-                                  .arg(gateway, subnetText(*config.ip, *prefix), formatDotted(*config.ip));
+                refuse("gateway", QStringLiteral("gateway %1 is outside %2, the subnet of ip %3")
+                                      .arg(gateway, subnetText(*config.ip, *prefix), formatDotted(*config.ip)));
         }
     }
     return violations;
+}
+
+QStringList ruleViolations(const PlannedConfig &config)
+{
+    QStringList messages;
+    for (const Violation &violation : fieldViolations(config))
+        messages << violation.message;
+    return messages;
 }
 
 PlannedConfig merged(const PlannedConfig &base, const PlannedConfig &change)

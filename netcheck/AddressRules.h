@@ -4,6 +4,7 @@
 // must meet to be usable on a network. One module, so that pnv3400ctl's
 // commands and the window refuse exactly the same things with the same words.
 
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <QStringView>
@@ -52,9 +53,17 @@ struct ParsedFields {
 };
 ParsedFields parseFields(const FieldTexts &texts);
 
-// Each refusal names the field, the value and the rule, e.g.
-// "mask 255.0.255.0 is not contiguous". Empty when every rule that can be
-// judged with the fields present is met.
+// A refusal and the field it is about ("ip", "port", "gateway" or "mask"), so
+// that a caller can place it (a file's line, a form's field) without reading
+// its text. The message names the field, the value and the rule, e.g.
+// "mask 255.0.255.0 is not contiguous".
+struct Violation {
+    QString field;
+    QString message;
+};
+// Empty when every rule that can be judged with the fields present is met.
+QList<Violation> fieldViolations(const PlannedConfig &config);
+// The messages of fieldViolations().
 QStringList ruleViolations(const PlannedConfig &config);
 
 // The fields of `change` that are set, over `base`.

@@ -2,12 +2,17 @@
 
 #include "AddressRules.h"
 
+#include <QFile>
 #include <QJsonArray>
+
+#include <algorithm>
+#include <functional>
 
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
 #include <ifaddrs.h>
+#include <linux/if_packet.h>
 #include <net/if.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -20,6 +25,22 @@ bool contains(const InterfaceAddress &holder, std::uint32_t address)
 {
     const std::uint32_t mask = maskOfPrefix(holder.prefix);
     return (holder.address & mask) == (address & mask);
+}
+
+// The interface of the IPv4 default route, from the kernel's table; empty
+// when there is none.
+QString defaultRouteInterface()
+{
+    QFile table(QStringLiteral("/proc/net/route"));
+    if (!table.open(QIODevice::ReadOnly | QIODevice::Text))
+        return {};
+    table.readLine();   // the header
+    while (!table.atEnd()) {
+        const QList<QByteArray> fields = table.readLine().simplified().split(' ');
+        if (fields.size() > 7 && fields[1] == "00000000" && fields[7] == "00000000")
+            return QString::fromLocal8Bit(fields[0]);
+    }
+    return {};
 }
 
 } // namespace
@@ -43,6 +64,22 @@ std::vector<InterfaceAddress> localAddresses()
         item.up = entry->ifa_flags & IFF_UP;
         item.loopback = entry->ifa_flags & IFF_LOOPBACK;
         result.push_back(item);
+    }
+    ::freeifaddrs(list);
+    return result;
+}
+
+std::vector<Link> localLinks()
+{
+    std::vector<Link> result;
+    ifaddrs *list = nullptr;
+    if (::getifaddrs(&list) != 0)
+        return result;
+    for (const ifaddrs *entry = list; entry; entry = entry->ifa_next) {
+        if (!entry->ifa_addr || entry->ifa_addr->sa_family != AF_PACKET)
+            continue;
+        result.push_back({QString::fromLocal8Bit(entry->ifa_name), (entry->ifa_flags & IFF_UP) != 0,
+                          (entry->ifa_flags & IFF_RUNNING) != 0, (entry->ifa_flags & IFF_LOOPBACK) != 0});
     }
     ::freeifaddrs(list);
     return result;
@@ -76,43 +113,176 @@ RouteLookup routeTo(std::uint32_t encoder, std::uint16_t port, const std::vector
             route.interface = item.interface;
             break;
         }
+    route.viaDefault = !route.interface.isEmpty() && route.interface == defaultRouteInterface();
     lookup.route = route;
     return lookup;
 }
 
 int assumedPrefix(std::uint32_t encoder) { return (encoder >> 16) == 0xAC10 ? 16 : 24; }
 
-Reach judgeReach(std::uint32_t encoder, const std::optional<Route> &route, const std::vector<InterfaceAddress> &addresses)
-{
-    Reach reach;
-    for (const InterfaceAddress &item : addresses)
-        if (item.up && contains(item, encoder))
-            reach.inSubnet.push_back(item);
-    if (!reach.inSubnet.empty())
-        return reach;
+namespace {
 
-    // The neighbour of the encoder in its subnet: the next address up, or
-    // the one below when the next would be the broadcast address.
-    const int prefix = assumedPrefix(encoder);
+// Why no encoder can have this address, whatever this computer does; empty
+// when one can. A loopback address is allowed: a simulator may be there.
+QString addressRefusal(std::uint32_t encoder, int prefix)
+{
+    const QString text = formatDotted(encoder);
+    if ((encoder >> 24) == 0)
+        return QStringLiteral("%1 is in 0.0.0.0/8, which means this network, not a device on it").arg(text);
+    if ((encoder >> 28) == 0xE)
+        return QStringLiteral("%1 is a multicast address (224.0.0.0/4), never a device's own").arg(text);
+    if ((encoder >> 28) == 0xF)
+        return QStringLiteral("%1 is in 240.0.0.0/4 (reserved; 255.255.255.255 is the broadcast address)").arg(text);
     const std::uint32_t hostMask = ~maskOfPrefix(prefix);
-    std::uint32_t neighbour = encoder + 1;
-    if ((neighbour & hostMask) == hostMask || (neighbour & hostMask) == 0)
-        neighbour = encoder - 1;
-    // The interface the kernel would use anyway, unless that is loopback;
-    // else the first interface that is up and not loopback.
-    QString device;
-    if (route && !route->interface.isEmpty())
+    if (prefix < 31 && (encoder & hostMask) == 0)
+        return QStringLiteral("%1 is the network address of %2/%3").arg(text, formatDotted(encoder & ~hostMask)).arg(prefix);
+    if (prefix < 31 && (encoder & hostMask) == hostMask)
+        return QStringLiteral("%1 is the broadcast address of %2/%3").arg(text, formatDotted(encoder & ~hostMask)).arg(prefix);
+    return {};
+}
+
+const Link *findLink(const std::vector<Link> &links, const QString &name)
+{
+    for (const Link &link : links)
+        if (link.interface == name)
+            return &link;
+    return nullptr;
+}
+
+QString noCarrier(const QString &interface)
+{
+    return QStringLiteral("%1 has no carrier: no cable, or nothing answers at its other end").arg(interface);
+}
+
+// The interface to give an address next to the encoder: one that is up and
+// holds no IPv4 address yet (a NIC just plugged in), else, when the route
+// there is only the default one (the uplink), another one that is up; else the
+// route's own; else any that is up. Those with a carrier first.
+QString chooseDevice(const std::optional<Route> &route, const std::vector<InterfaceAddress> &addresses,
+                     const std::vector<Link> &links)
+{
+    const auto holdsIpv4 = [&addresses](const QString &name) {
+        return std::any_of(addresses.begin(), addresses.end(), [&name](const InterfaceAddress &a) { return a.interface == name; });
+    };
+    const auto first = [&links](const std::function<bool(const Link &)> &wanted) {
+        for (const bool needCarrier : {true, false})
+            for (const Link &link : links)
+                if (link.up && !link.loopback && (link.carrier || !needCarrier) && wanted(link))
+                    return link.interface;
+        return QString();
+    };
+    const QString routed = route ? route->interface : QString();
+    QString device = first([&](const Link &link) { return !holdsIpv4(link.interface); });
+    if (device.isEmpty() && route && route->viaDefault)
+        device = first([&](const Link &link) { return link.interface != routed; });
+    if (device.isEmpty())
+        device = first([&](const Link &link) { return link.interface == routed; });
+    if (device.isEmpty())
+        device = first([](const Link &) { return true; });
+    return device;
+}
+
+// The neighbour of the encoder in its subnet that no interface here holds:
+// the next address up, or down from the encoder when up runs into the
+// broadcast address.
+std::uint32_t neighbourOf(std::uint32_t encoder, int prefix, const std::vector<InterfaceAddress> &addresses)
+{
+    const std::uint32_t hostMask = ~maskOfPrefix(prefix);
+    const auto usable = [&](std::uint32_t candidate) {
+        const std::uint32_t host = candidate & hostMask;
+        return candidate != encoder && host != 0 && host != hostMask && (candidate & ~hostMask) == (encoder & ~hostMask)
+               && std::none_of(addresses.begin(), addresses.end(),
+                               [candidate](const InterfaceAddress &a) { return a.address == candidate; });
+    };
+    for (std::uint32_t step = 1; step < 64; ++step) {
+        if (usable(encoder + step))
+            return encoder + step;
+        if (usable(encoder - step))
+            return encoder - step;
+    }
+    return encoder + 1;
+}
+
+} // namespace
+
+Reach judgeReach(std::uint32_t encoder, const std::optional<Route> &route, const std::vector<InterfaceAddress> &addresses,
+                 std::vector<Link> links)
+{
+    if (links.empty())
         for (const InterfaceAddress &item : addresses)
-            if (item.interface == route->interface && !item.loopback)
-                device = item.interface;
+            if (!findLink(links, item.interface))
+                links.push_back({item.interface, item.up, true, item.loopback});
+    Reach reach;
+    std::vector<InterfaceAddress> down;
     for (const InterfaceAddress &item : addresses)
-        if (device.isEmpty() && item.up && !item.loopback)
-            device = item.interface;
+        if (contains(item, encoder) && !(item.loopback && item.address != encoder && item.prefix >= 31))
+            (item.up ? reach.inSubnet : down).push_back(item);
+    reach.refusal = addressRefusal(encoder, reach.inSubnet.empty() ? assumedPrefix(encoder) : reach.inSubnet.front().prefix);
+    if (!reach.refusal.isEmpty()) {
+        reach.inSubnet.clear();
+        return reach;
+    }
+    if (!reach.inSubnet.empty()) {
+        if (reach.inSubnet.size() > 1) {
+            QStringList names;
+            for (const InterfaceAddress &item : reach.inSubnet)
+                names << item.interface;
+            reach.notes << QStringLiteral("%1 interfaces hold an address in a subnet containing %2 (%3); the route takes %4")
+                               .arg(reach.inSubnet.size())
+                               .arg(formatDotted(encoder), names.join(QStringLiteral(", ")),
+                                    route && !route->interface.isEmpty() ? route->interface : QStringLiteral("none of them"));
+        }
+        for (const InterfaceAddress &item : reach.inSubnet)
+            if (const Link *link = findLink(links, item.interface); link && !link->carrier && !link->loopback)
+                reach.notes << noCarrier(item.interface);
+        return reach;
+    }
+    if (!down.empty()) {
+        reach.notes << QStringLiteral("%1 holds %2/%3, which contains %4, but is down")
+                           .arg(down.front().interface, formatDotted(down.front().address))
+                           .arg(down.front().prefix)
+                           .arg(formatDotted(encoder));
+        reach.suggestion = QStringLiteral("ip link set %1 up").arg(down.front().interface);
+        return reach;
+    }
+    const int prefix = assumedPrefix(encoder);
+    const QString device = chooseDevice(route, addresses, links);
     reach.suggestion = QStringLiteral("ip addr add %1/%2 dev %3")
-                           .arg(formatDotted(neighbour))
+                           .arg(formatDotted(neighbourOf(encoder, prefix, addresses)))
                            .arg(prefix)
                            .arg(device.isEmpty() ? QStringLiteral("DEVICE") : device);
+    if (const Link *link = findLink(links, device); link && !link->carrier)
+        reach.notes << noCarrier(device);
     return reach;
+}
+
+Diagnosis diagnose(std::uint32_t encoder, std::uint16_t port)
+{
+    Diagnosis diagnosis;
+    const std::vector<InterfaceAddress> addresses = localAddresses();
+    diagnosis.lookup = routeTo(encoder, port, addresses);
+    diagnosis.reach = judgeReach(encoder, diagnosis.lookup.route, addresses, localLinks());
+    const Reach &reach = diagnosis.reach;
+    const QString at = formatDotted(encoder);
+    QStringList sentences;
+    if (!reach.refusal.isEmpty()) {
+        sentences << reach.refusal + QStringLiteral(": no encoder can be reached there.");
+    } else {
+        if (const auto &route = diagnosis.lookup.route)
+            sentences << QStringLiteral("This computer reaches %1 through %2, from %3.")
+                             .arg(at, route->interface.isEmpty() ? QStringLiteral("an unknown interface") : route->interface,
+                                  formatDotted(route->source));
+        else
+            sentences << QStringLiteral("This computer has no route to %1 (%2).").arg(at, diagnosis.lookup.error);
+        if (reach.inSubnet.empty())
+            sentences << QStringLiteral("No interface that is up holds an address in a subnet containing it.");
+        for (const QString &note : reach.notes)
+            sentences << note + u'.';
+        if (!reach.suggestion.isEmpty())
+            sentences << QStringLiteral("This command would help: %1").arg(reach.suggestion);
+    }
+    diagnosis.text = sentences.join(u' ');
+    return diagnosis;
 }
 
 QJsonObject reachJson(const RouteLookup &lookup, const Reach &reach)
@@ -132,7 +302,9 @@ QJsonObject reachJson(const RouteLookup &lookup, const Reach &reach)
             {QStringLiteral("route-error"), lookup.error.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(lookup.error)},
             {QStringLiteral("in-subnet"), holders},
             {QStringLiteral("suggestion"), reach.suggestion.isEmpty() ? QJsonValue(QJsonValue::Null)
-                                                                      : QJsonValue(reach.suggestion)}};
+                                                                      : QJsonValue(reach.suggestion)},
+            {QStringLiteral("notes"), QJsonArray::fromStringList(reach.notes)},
+            {QStringLiteral("refusal"), reach.refusal.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(reach.refusal)}};
 }
 
 } // namespace pnv::net

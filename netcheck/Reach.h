@@ -27,9 +27,20 @@ struct InterfaceAddress {
 // Every IPv4 address of every interface, in the system's order.
 std::vector<InterfaceAddress> localAddresses();
 
+// Every interface, whether it holds an IPv4 address or not: a NIC just
+// plugged in often has none yet, and is the one to give one.
+struct Link {
+    QString interface;
+    bool up = false;
+    bool carrier = false;   // something answers at the other end of the cable
+    bool loopback = false;
+};
+std::vector<Link> localLinks();
+
 struct Route {
     QString interface;   // empty when no interface holds the source address
     std::uint32_t source = 0;
+    bool viaDefault = false;   // the default route's interface: no route of its own leads there
 };
 // The source address the kernel would pick for `encoder`, or the reason
 // there is none ("Network is unreachable").
@@ -44,13 +55,29 @@ RouteLookup routeTo(std::uint32_t encoder, std::uint16_t port, const std::vector
 int assumedPrefix(std::uint32_t encoder);
 
 struct Reach {
-    std::vector<InterfaceAddress> inSubnet;   // interfaces whose subnet contains the encoder
-    QString suggestion;                       // "ip addr add A/P dev IF" when none does
+    QString refusal;                          // why no encoder can be at that address at all, or empty
+    std::vector<InterfaceAddress> inSubnet;   // interfaces that are up and whose subnet contains the encoder
+    // The one command that would help: "ip addr add A/P dev IF" when no
+    // interface is next to the encoder, "ip link set IF up" when the one that
+    // is next to it is down; empty when none is needed.
+    QString suggestion;
+    QStringList notes;   // no carrier, two interfaces on the subnet, an interface that is down
 };
-Reach judgeReach(std::uint32_t encoder, const std::optional<Route> &route,
-                 const std::vector<InterfaceAddress> &addresses);
+// `links` empty: taken from `addresses`, every one with a carrier.
+Reach judgeReach(std::uint32_t encoder, const std::optional<Route> &route, const std::vector<InterfaceAddress> &addresses,
+                 std::vector<Link> links = {});
 
-// {"route": {"interface", "source"} or null, "route-error", "in-subnet": [...], "suggestion"}
+// This computer's side of the link to an encoder, as data and as one
+// paragraph for people: what doctor says before it asks the encoder, and
+// what the window can show when a connect fails. Sends nothing.
+struct Diagnosis {
+    RouteLookup lookup;
+    Reach reach;
+    QString text;
+};
+Diagnosis diagnose(std::uint32_t encoder, std::uint16_t port);
+
+// {"route": {"interface", "source"} or null, "route-error", "in-subnet": [...], "suggestion", "notes", "refusal"}
 QJsonObject reachJson(const RouteLookup &lookup, const Reach &reach);
 
 } // namespace pnv::net

@@ -382,12 +382,29 @@ def probe(ansible, simulators, work, local):
     held_to_return("encoder_info", read, nothing)
     expect(connections() == before + 1, "encoder_info: not one connection")
 
+    # A row invalid only after its read (a gateway outside the subnet the encoder holds) fails the task, and the
+    # other rows, which pnv3400ctl did run, are reported with their outcomes and the summary.
+    plan = {"encoders": [{"encoder": FLEET[2], "gateway": "10.77.8.250"}, {"encoder": FLEET[3], "gateway": "10.99.9.9"}]}
+    code, _, results = ad_hoc("reads", "encoder_plan", json.dumps(plan))
+    mixed = results.get("reads", {})
+    expect(code == 2 and [r["outcome"] for r in mixed.get("results", [])] == ["unchanged", "invalid"]
+           and (mixed.get("summary") or {}).get("unchanged") == 1 and (mixed.get("summary") or {}).get("invalid") == 1
+           and mixed.get("rc") == 2, "encoder_plan, a row invalid after its read: %s" % mixed)
+    held_to_return("encoder_plan", mixed)
+
+    # An empty plan runs nothing and succeeds.
+    code, status, results = ad_hoc("reads", "encoder_plan", json.dumps({"encoders": []}))
+    empty = results.get("reads", {})
+    expect(code == 0 and status.get("reads") == "SUCCESS" and empty.get("results") == [] and empty.get("changed") is False,
+           "encoder_plan, no encoders: %s" % empty)
+
 
 def scan_inventory(ansible, work):
     """The scan inventory plugin over the fleet's subnet: each encoder a host with its variables."""
     source = os.path.join(work, "fleet.pnv3400.yml")
     with open(source, "w") as out:
-        json.dump({"plugin": COLLECTION + ".scan", "subnets": ["10.77.8.0/28"], "timeout": 300,
+        # Overlapping subnets: each encoder is still one host.
+        json.dump({"plugin": COLLECTION + ".scan", "subnets": ["10.77.8.0/28", "10.77.8.0/29"], "timeout": 300,
                    "keyed_groups": [{"key": "gateway", "prefix": "gateway"}]}, out)
     code, out, _, _ = ansible.run("ansible-inventory", "-i", source, "--list")
     inventory = json.loads(out) if code == 0 else {}

@@ -141,21 +141,34 @@ void AddressRulesTest::prefixLengths()
 void AddressRulesTest::printableText_data()
 {
     QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("fileName");   // quotedName() rather than printable()
     QTest::addColumn<QString>("shown");
-    QTest::newRow("plain") << QStringLiteral("10.0.0.1 ü") << QStringLiteral("10.0.0.1 ü");
-    QTest::newRow("line ends, tab") << QStringLiteral("a\r\n\tb") << QStringLiteral("a\\r\\n\\tb");
-    QTest::newRow("DEL and C1 CSI") << QStringLiteral("a\x7f\u009b2J") << QStringLiteral("a\\u007f\\u009b2J");
-    QTest::newRow("right-to-left override") << QStringLiteral("a\u202Eb") << QStringLiteral("a\\u202eb");
-    QTest::newRow("long text cut") << QString(100, u'x') << QString(80, u'x') + QStringLiteral("... (100 characters)");
-    QTest::newRow("never half a character") << QString(79, u'x') + QStringLiteral("\U0001F600")
-                                            << QString(79, u'x') + QStringLiteral("... (81 characters)");
+    const auto row = [](const char *name, const QString &text, bool fileName, const QString &shown) {
+        QTest::newRow(name) << text << fileName << shown;
+    };
+    row("plain", QStringLiteral("10.0.0.1 ü"), false, QStringLiteral("10.0.0.1 ü"));
+    row("line ends, tab", QStringLiteral("a\r\n\tb"), false, QStringLiteral("a\\r\\n\\tb"));
+    row("a backslash and n is not a line break", QStringLiteral("a\\nb"), false, QStringLiteral("a\\\\nb"));
+    row("DEL and C1 CSI", QStringLiteral("a\x7f\u009b2J"), false, QStringLiteral("a\\u007f\\u009b2J"));
+    row("right-to-left override", QStringLiteral("a\u202Eb"), false, QStringLiteral("a\\u202eb"));
+    row("long text cut", QString(100, u'x'), false, QString(80, u'x') + QStringLiteral("... (100 characters)"));
+    row("never half a character", QString(79, u'x') + QStringLiteral("\U0001F600"), false,
+        QString(79, u'x') + QStringLiteral("... (81 characters)"));
+    row("file name, plain", QStringLiteral("/tmp/site-1/plan_2.csv"), true, QStringLiteral("/tmp/site-1/plan_2.csv"));
+    row("file name with a blank", QStringLiteral("my plan.csv"), true, QStringLiteral("'my plan.csv'"));
+    row("file name with a quote", QStringLiteral("it's.csv"), true, QStringLiteral("'it'\\''s.csv'"));
+    row("file name with a line break", QStringLiteral("a\nb"), true, QStringLiteral("'a'$'\\n''b'"));
+    row("file name with a backslash", QStringLiteral("a\\b"), true, QStringLiteral("'a\\b'"));
+    row("empty file name", QString(), true, QStringLiteral("''"));
+    row("long file name cut", QString(1030, u'x'), true, QString(1024, u'x') + QStringLiteral("... (1030 characters)"));
 }
 
 void AddressRulesTest::printableText()
 {
     QFETCH(QString, text);
+    QFETCH(bool, fileName);
     QFETCH(QString, shown);
-    QCOMPARE(printable(text), shown);
+    QCOMPARE(fileName ? quotedName(text) : printable(text), shown);
 }
 
 QTEST_GUILESS_MAIN(AddressRulesTest)

@@ -1,6 +1,7 @@
 // The signal watch: SIGINT and SIGTERM reach the event loop as a Qt signal
 // with their numbers, the interrupted code's errno survives even a full pipe,
-// and the default actions come back when the watch ends.
+// the actions they had come back when the watch ends, and a signal set to be
+// ignored stays ignored.
 
 #include "SignalWatch.h"
 
@@ -19,6 +20,8 @@ private slots:
 
 void SignalWatchTest::signalsArriveThroughTheLoop()
 {
+    struct sigaction before {};
+    QCOMPARE(::sigaction(SIGTERM, nullptr, &before), 0);
     {
         pnv::SignalWatch watch;
         QVERIFY(watch.install());
@@ -42,9 +45,13 @@ void SignalWatchTest::signalsArriveThroughTheLoop()
     }
     struct sigaction current {};
     QCOMPARE(::sigaction(SIGTERM, nullptr, &current), 0);
-    QVERIFY(current.sa_handler == SIG_DFL);
+    QVERIFY(current.sa_handler == before.sa_handler);
+
+    ::signal(SIGHUP, SIG_IGN);
     pnv::SignalWatch again;
-    QVERIFY(again.install());
+    QVERIFY(again.install({SIGINT, SIGHUP}));
+    QCOMPARE(::sigaction(SIGHUP, nullptr, &current), 0);
+    QVERIFY(current.sa_handler == SIG_IGN);
 }
 
 QTEST_GUILESS_MAIN(SignalWatchTest)

@@ -34,24 +34,31 @@ inline QProcessEnvironment environmentWith(const QString &name, const QString &v
     return environment;
 }
 
-inline CtlRun runCtl(const QStringList &arguments,
-                     const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment(),
-                     int timeoutMs = 30000)
+inline CtlRun runProgram(const QString &program, const QStringList &arguments,
+                         const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment(),
+                         int timeoutMs = 30000)
 {
     QProcess process;
     process.setProcessEnvironment(environment);
-    process.start(ctlPath(), arguments);
+    process.start(program, arguments);
     CtlRun run;
     if (!process.waitForFinished(timeoutMs)) {
         process.kill();
         process.waitForFinished(5000);
-        run.err = "pnv3400ctl did not end within " + QByteArray::number(timeoutMs / 1000) + " s";
+        run.err = program.toUtf8() + " did not end within " + QByteArray::number(timeoutMs / 1000) + " s";
         return run;
     }
     run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     run.out = process.readAllStandardOutput();
     run.err = process.readAllStandardError();
     return run;
+}
+
+inline CtlRun runCtl(const QStringList &arguments,
+                     const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment(),
+                     int timeoutMs = 30000)
+{
+    return runProgram(ctlPath(), arguments, environment, timeoutMs);
 }
 
 inline QByteArray readFile(const QString &path)

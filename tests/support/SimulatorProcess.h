@@ -62,7 +62,7 @@ public:
     }
 
     // Starts the simulator and waits for every encoder to listen. False with errorString() otherwise.
-    bool start(int timeoutMs = 10000)
+    bool start(int timeoutMs = 20000)
     {
         m_error.clear();
         m_port = 0;
@@ -90,14 +90,16 @@ public:
         }
         const int encoders = qMax(1, m_options.fleet);
         const QDeadlineTimer deadline(timeoutMs);
-        while (m_stdout.count('\n') < encoders && m_process.state() == QProcess::Running && !deadline.hasExpired()) {
+        static const QRegularExpression listening(QStringLiteral("^listening on (.+):(\\d+)$"));
+        // The same readiness rule as pnvtest.py and sim.sh: only "listening on" lines count.
+        while (m_listening.size() < encoders && m_process.state() == QProcess::Running && !deadline.hasExpired()) {
             m_process.waitForReadyRead(static_cast<int>(qMax<qint64>(1, deadline.remainingTime())));
             m_stdout += m_process.readAllStandardOutput();
+            m_listening.clear();
+            for (const QString &line : QString::fromLocal8Bit(m_stdout).split(u'\n', Qt::SkipEmptyParts))
+                if (listening.match(line).hasMatch())
+                    m_listening << line;
         }
-        static const QRegularExpression listening(QStringLiteral("^listening on (.+):(\\d+)$"));
-        for (const QString &line : QString::fromLocal8Bit(m_stdout).split(u'\n', Qt::SkipEmptyParts))
-            if (listening.match(line).hasMatch())
-                m_listening << line;
         if (m_listening.size() != encoders) {
             m_error = QStringLiteral("the simulator did not report listening (%1): %2")
                           .arg(m_process.state() == QProcess::Running ? QStringLiteral("still running")

@@ -33,21 +33,27 @@ def state_values(path):
     return {key.strip(): value.strip() for key, _, value in pairs}
 
 
-def start_server(argv, listening=1, stderr=subprocess.DEVNULL, env=None, timeout=10):
+# How long a simulator may take to say it listens, in all three harnesses.
+READY_SECONDS = 20
+
+
+def start_server(argv, listening=1, stderr=subprocess.DEVNULL, env=None, timeout=READY_SECONDS):
     """(process, ["ADDRESS:PORT", ...]) of a program that prints one "listening on ADDRESS:PORT" line per socket
     once it is up; RuntimeError, and the program stopped, when not all `listening` lines came within `timeout`
-    (stdout is read without blocking past it, so a silent program cannot hang a test)."""
+    or it ended first (stdout is read without blocking past it, so a silent program cannot hang a test).
+    The same readiness rule as SimulatorProcess.h and sim.sh: only "listening on" lines count."""
     process = subprocess.Popen(argv, stdout=subprocess.PIPE, stderr=stderr, env=env)
     out = b""
+    addresses = []
     deadline = time.monotonic() + timeout
-    while out.count(b"\n") < listening and time.monotonic() < deadline:
+    while len(addresses) < listening and time.monotonic() < deadline:
         ready, _, _ = select.select([process.stdout], [], [], max(0.0, deadline - time.monotonic()))
         chunk = os.read(process.stdout.fileno(), 65536) if ready else b""
         if not chunk:
             break
         out += chunk
-    addresses = [line.split()[-1] for line in out.decode(errors="replace").splitlines()
-                 if line.startswith("listening on ")]
+        addresses = [line.split()[-1] for line in out.decode(errors="replace").splitlines()
+                     if line.startswith("listening on ")]
     if len(addresses) != listening:
         stop(process, hard=True)
         raise RuntimeError("%s did not start (%d of %d sockets): %r" % (argv[0], len(addresses), listening, out[-300:]))

@@ -43,17 +43,27 @@ sim_start() {
     bash "$sim_sh_scripts/fleet-addresses.sh" "$listen" "$encoders" || return 1
   fi
   : >"$dir/sim.out"
-  "$program" "$@" >"$dir/sim.out" 2>"$dir/sim.log" &
+  # Its stdout comes through a pipe that this shell keeps open, so that each
+  # line is read the moment it is written, with no polling; the simulator
+  # prints nothing else there, so the pipe never fills.
+  rm -f "$dir/sim.fifo"
+  mkfifo "$dir/sim.fifo" || return 1
+  "$program" "$@" >"$dir/sim.fifo" 2>"$dir/sim.log" &
   sim_pid=$!
-  local deadline=$((SECONDS + 20))
-  until [ "$(grep -c '^listening on ' "$dir/sim.out")" -ge "$encoders" ]; do
-    if ! kill -0 "$sim_pid" 2>/dev/null || [ "$SECONDS" -ge "$deadline" ]; then
+  exec {sim_fd}<"$dir/sim.fifo"
+  rm -f "$dir/sim.fifo"
+  local deadline=$((SECONDS + 20)) seen=0 line
+  while [ "$seen" -lt "$encoders" ]; do
+    # The same readiness rule as SimulatorProcess.h and pnvtest.py: only
+    # "listening on" lines count; the end of the output or the deadline fails.
+    if [ "$SECONDS" -ge "$deadline" ] || ! IFS= read -r -t "$((deadline - SECONDS))" -u "$sim_fd" line; then
       echo "the simulator did not report listening; its log:" >&2
       cat "$dir/sim.log" >&2
       kill "$sim_pid" 2>/dev/null
       return 1
     fi
-    sleep 0.05
+    printf '%s\n' "$line" >>"$dir/sim.out"
+    case $line in "listening on "*) seen=$((seen + 1)) ;; esac
   done
   local first
   first=$(sed -n '1s/^listening on //p' "$dir/sim.out")

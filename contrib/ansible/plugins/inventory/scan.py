@@ -17,8 +17,9 @@ name: scan
 short_description: The PNV-3400 encoders that answer on some subnets
 version_added: "1.0.0"
 description:
-  - Runs C(pnv3400ctl scan) on the controller for each subnet and port the inventory source lists, then
-    C(pnv3400ctl read) on each encoder found.
+  - Runs C(pnv3400ctl scan) on the controller for each subnet and port the inventory source lists; the scan
+    reads each encoder it finds in the same link, so no second pass runs.
+  - An encoder found twice (overlapping subnets, a port listed twice) is one host, told by its MAC.
   - Each encoder becomes a host named by the address it answers at (C(ADDRESS:PORT) when that address already
     answered on another port), with the host variables C(encoder) (C(ADDRESS:PORT), ready for the modules'
     I(encoder)), C(mac), C(ip), C(port), C(gateway), C(mask) and C(prefix). C(ip) and C(port) are what the
@@ -44,7 +45,7 @@ options:
     elements: int
     default: [3001]
   jobs:
-    description: How many worker processes each scan, and how many reads, run at once (1 to 64).
+    description: How many worker processes each scan runs at once (1 to 64).
     type: int
     default: 8
   timeout:
@@ -83,13 +84,12 @@ compose:
 import json
 import os
 import subprocess
-from concurrent.futures import ThreadPoolExecutor
 
 from ansible.errors import AnsibleParserError
 from ansible.module_utils.common.process import get_bin_path
 from ansible.plugins.inventory import BaseInventoryPlugin, Cacheable, Constructable
 from ansible_collections.pnv3400.encoder.plugins.module_utils.pnv3400ctl import (
-    CONFIG_KEYS, command, config_of, json_lines, single_report, tool_failure)
+    CONFIG_KEYS, command, config_of, json_lines, tool_failure)
 
 
 class InventoryModule(BaseInventoryPlugin, Constructable, Cacheable):
@@ -100,7 +100,9 @@ class InventoryModule(BaseInventoryPlugin, Constructable, Cacheable):
         return super(InventoryModule, self).verify_file(path) and path.endswith(("pnv3400.yml", "pnv3400.yaml"))
 
     def _run(self, argv):
-        done = subprocess.run(argv, stdout=subprocess.PIPE, stderr=subprocess.PIPE, universal_newlines=True)
+        # The exit code is judged by the caller: a scan with some silent workers still exits 1 with its answers.
+        done = subprocess.run(argv, stdout=subprocess.PIPE, stderr=subprocess.PIPE, universal_newlines=True,
+                              check=False)
         return done.returncode, done.stdout, done.stderr
 
     def _ctl(self):
@@ -124,25 +126,27 @@ class InventoryModule(BaseInventoryPlugin, Constructable, Cacheable):
                     "scan", subnet, "--port=%d" % port, "--jobs=%d" % self.get_option("jobs"),
                     "--timeout=%d" % self.get_option("timeout")])
                 lines = json_lines(stdout)
+                if lines is not None:   # {"error": ...} says only what stderr says
+                    lines = [line for line in lines if "error" not in line]
                 # Exit 1 with reports: some worker failed, the others' answers still count.
                 if rc not in (0, 1) or lines is None or (rc == 1 and not lines):
                     raise AnsibleParserError("scan %s port %d: %s" % (subnet, port, tool_failure(rc, stdout, stderr)))
                 if rc == 1:
                     self.display.warning("scan %s port %d: %s" % (subnet, port, stderr.strip()))
-                found.extend((subnet, line["encoder"], line.get("mac")) for line in lines)
-
-        def read(encoder):
-            rc, stdout, stderr = self._run(command(ctl, encoder, library) + ["read"])
-            report = single_report(stdout)
-            if rc == 0 and report is not None and "outcome" not in report:
-                return config_of(report, CONFIG_KEYS + ("prefix",))
-            self.display.warning("%s answered a scan but could not be read: %s" % (
-                encoder, report.get("message") if report else tool_failure(rc, stdout, stderr)))
-            return None
-
-        with ThreadPoolExecutor(max_workers=self.get_option("jobs")) as pool:
-            configs = list(pool.map(read, [encoder for _, encoder, _ in found]))
-        return [list(entry) + [config] for entry, config in zip(found, configs)]
+                for line in lines:
+                    # The scan read each encoder as it found it: one pass, no second process per encoder.
+                    config = config_of(line.get("config"), CONFIG_KEYS + ("prefix",)) if line.get("config") else None
+                    if config is None:
+                        self.display.warning("%s answered a scan but could not be read" % line["encoder"])
+                    found.append([subnet, line["encoder"], line.get("mac"), config])
+        # One encoder found twice (overlapping subnets, a port listed twice) is one host: the first finding.
+        seen, unique = set(), []
+        for entry in found:
+            key = entry[2] or entry[1]
+            if key not in seen:
+                seen.add(key)
+                unique.append(entry)
+        return unique
 
     def parse(self, inventory, loader, path, cache=True):
         super(InventoryModule, self).parse(inventory, loader, path, cache)

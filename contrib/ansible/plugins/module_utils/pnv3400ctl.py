@@ -32,8 +32,11 @@ OUTCOMES = {
     "not-applied": (1, False, True),
     "failed": (1, False, True),
     "invalid": (2, False, True),
+    "unknown": (1, False, True),
 }
 EXIT_SUCCESS, EXIT_ENCODER, EXIT_USAGE, EXIT_LIBRARY = 0, 1, 2, 3
+# Stopped by apply's time limit, SIGHUP, SIGINT or SIGTERM: the rows under way finished and were reported.
+EXIT_STOPPED = (124, 129, 130, 143)
 
 _ENCODER = re.compile(r"^([0-9.]+)(?::([0-9]+))?$")
 _PREFIX = re.compile(r"^/?(0|[1-9][0-9]?)$")
@@ -121,8 +124,14 @@ def single_report(stdout):
 
 
 def tool_failure(rc, stdout, stderr):
-    """The message of a run whose output cannot be trusted as a report."""
-    what = (stderr or "").strip() or (stdout or "").strip() or "no output and no report"
+    """The message of a run whose output cannot be trusted as a report: its JSON error object's errors where it
+    printed one, else what it wrote."""
+    objects = json_lines(stdout or "") or []
+    errors = objects[-1].get("errors") if objects and "error" in objects[-1] else None
+    if isinstance(errors, list) and errors:
+        what = "; ".join(error.get("error", "") if isinstance(error, dict) else str(error) for error in errors)
+    else:
+        what = (stderr or "").strip() or (stdout or "").strip() or "no output and no report"
     return "pnv3400ctl (exit %d): %s" % (rc, what)
 
 

@@ -183,7 +183,7 @@ def main():
 
     # pnv3400ctl takes an empty --encoder for its default, the factory address:
     # an empty variable in a playbook must not turn into another encoder.
-    if not params["encoder"].strip():
+    if not (params["encoder"] or "").strip():
         module.fail_json(msg="encoder is empty; give ADDRESS[:PORT]", **result)
     try:
         values = new_values(params)
@@ -209,7 +209,7 @@ def main():
     result.update(encoder=report.get("encoder", result["encoder"]), outcome=report["outcome"],
                   before=config_of(report.get("before")), after=config_of(report.get("after")),
                   code=report.get("code"), message=report.get("message"))
-    _, changed, failed = expected
+    changed, failed = expected[1], expected[2]
     if failed:
         module.fail_json(msg="%s: %s: %s" % (result["encoder"], result["outcome"], result["message"]),
                          changed=False, **result)

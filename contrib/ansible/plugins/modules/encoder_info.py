@@ -123,7 +123,7 @@ def main():
     params = module.params
     result = dict(changed=False, encoder=encoder_text(params["encoder"]), config=None, code=None, message=None,
                   rc=None)
-    if not params["encoder"].strip():
+    if not (params["encoder"] or "").strip():
         module.fail_json(msg="encoder is empty; give ADDRESS[:PORT]", **result)
     ctl, problem = ctl_program(module)
     if problem:

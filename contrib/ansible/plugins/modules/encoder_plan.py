@@ -55,9 +55,22 @@ options:
     type: int
     default: 4
   force:
-    description: Skip the address rules for every encoder; the syntax is still checked, and encoders may still refuse.
+    description:
+      - Skip the address rules and the address-in-use check for every encoder; the syntax is still checked, a plan
+        that would put two encoders on one address is still refused, and encoders may still refuse.
     type: bool
     default: false
+  allow_in_use:
+    description: Skip only the check that nothing answers at a new I(ip) yet; the address rules still apply.
+    type: bool
+    default: false
+  timeout:
+    description:
+      - Seconds after which C(pnv3400ctl) starts no new encoder (1 to 86400); those under way finish, every encoder
+        is reported (those not started with a null I(outcome)), and the task fails.
+      - The task keyword C(timeout) instead ends the module when it passes, without any report, while
+        C(pnv3400ctl) may go on writing encoders; set this option below it.
+    type: int
 notes:
   - Each entry needs at least one of I(ip), I(port), I(gateway) and I(mask).
   - An empty I(encoders) list runs nothing and changes nothing.
@@ -114,7 +127,7 @@ results:
     outcome:
       description: The outcome of its write, as C(pnv3400ctl) reports it; null when it was not run.
       type: str
-      choices: [applied, unchanged, dry-run, rejected, not-applied, failed, invalid]
+      choices: [applied, unchanged, dry-run, rejected, not-applied, failed, invalid, unknown]
       sample: applied
     changed:
       description: Whether it was written (or, in check mode, would be).
@@ -141,15 +154,16 @@ results:
       sample: the encoder refused the write
 summary:
   description:
-    - How many encoders ended in each outcome (every outcome named, 0 when none), the number of encoders, and how
-      long C(pnv3400ctl apply) took; null when it did not run to its end.
+    - How many encoders ended in each outcome (every outcome named, 0 when none), how many were not started
+      (C(not-started), when pnv3400ctl was stopped by a signal), the number of encoders, and how long
+      C(pnv3400ctl apply) took; null when it did not run or refused the plan before sending anything.
   returned: always
   type: dict
   sample: {"encoders": 2, "applied": 1, "unchanged": 1, "dry-run": 0, "rejected": 0, "not-applied": 0,
-           "failed": 0, "invalid": 0, "seconds": 0.08}
+           "failed": 0, "invalid": 0, "unknown": 0, "not-started": 0, "seconds": 0.08}
 rc:
-  description: The exit code of C(pnv3400ctl apply); null when it did not run.
-  returned: always
+  description: The exit code of C(pnv3400ctl apply); null when the task failed before it ran.
+  returned: unless I(encoders) is empty, when nothing runs
   type: int
   sample: 1
 """
@@ -159,7 +173,7 @@ import re
 
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.pnv3400.encoder.plugins.module_utils.pnv3400ctl import (
-    EXIT_ENCODER, EXIT_SUCCESS, EXIT_USAGE, OUTCOMES, SETTABLE, Refused, command, config_of, ctl_program,
+    EXIT_ENCODER, EXIT_STOPPED, EXIT_SUCCESS, EXIT_USAGE, OUTCOMES, SETTABLE, Refused, command, config_of, ctl_program,
     diff_lines, encoder_text, json_lines, new_values, tool_failure)
 
 HEADER = "encoder,ip,port,gateway,mask"
@@ -212,6 +226,8 @@ def main():
             )),
             jobs=dict(type="int", default=4),
             force=dict(type="bool", default=False),
+            allow_in_use=dict(type="bool", default=False),
+            timeout=dict(type="int"),
             ctl_path=dict(type="path"),
             library=dict(type="path"),
         ),
@@ -220,7 +236,8 @@ def main():
     params = module.params
     entries = params["encoders"]
     if not entries:
-        module.exit_json(changed=False, results=[], summary=None, rc=None)
+        # No rc at all: Ansible takes any rc but 0, null included, for a failure.
+        module.exit_json(changed=False, results=[], summary=None)
     rows, refused = plan_rows(entries)
     if refused:
         refused_plan(module, entries, refused)
@@ -234,6 +251,10 @@ def main():
     argv = command(ctl, library=params["library"]) + ["apply", plan, "--jobs=%d" % params["jobs"]]
     if params["force"]:
         argv.append("--force")
+    if params["allow_in_use"]:
+        argv.append("--allow-in-use")
+    if params["timeout"] is not None:
+        argv.append("--time-limit=%d" % params["timeout"])
     if module.check_mode:
         argv.append("--dry-run")
     rc, stdout, stderr = module.run_command(argv)
@@ -242,24 +263,34 @@ def main():
         module.fail_json(msg=tool_failure(rc, stdout, stderr), stdout=stdout, stderr=stderr,
                          results=[blank_result(entry) for entry in entries], summary=None, rc=rc)
 
-    if rc == EXIT_USAGE:
-        # The plan's errors name its lines; line 2 holds the first entry.
-        located = re.findall(r"^pnv3400ctl: %s:(\d+): (.*)$" % re.escape(plan), stderr, re.MULTILINE)
+    objects = json_lines(stdout)
+    reported = bool(objects) and set(objects[-1]) == {"summary"}
+    if rc == EXIT_USAGE and not reported:
+        # A refused plan's errors name their lines; line 2 holds the first entry.
+        errors = objects[-1].get("errors") if objects and objects[-1].get("error") == "plan" else None
         refused = {}
-        for line, why in located:
-            if 0 <= int(line) - 2 < len(entries):
-                refused[int(line) - 2] = "; ".join(filter(None, [refused.get(int(line) - 2), why]))
+        for error in errors if isinstance(errors, list) else []:
+            index = error.get("line", 0) - 2 if isinstance(error, dict) and isinstance(error.get("line"), int) else -1
+            if 0 <= index < len(entries):
+                refused[index] = "; ".join(filter(None, [refused.get(index), error.get("error")]))
         if not refused:
             untrusted()
         refused_plan(module, entries, refused, rc)
 
-    objects = json_lines(stdout)
-    if rc not in (EXIT_SUCCESS, EXIT_ENCODER) or not objects or set(objects[-1]) != {"summary"}:
+    # With a summary, every row that started was reported, whatever the exit:
+    # rows invalid after their read (2) or a stop by a signal leave the other
+    # rows written, and those are reported as such.
+    if rc not in (EXIT_SUCCESS, EXIT_ENCODER, EXIT_USAGE) + EXIT_STOPPED or not reported:
         untrusted()
+    stopped = rc in EXIT_STOPPED
     reports = dict((report.get("encoder"), report) for report in objects[:-1])
     results = [blank_result(entry) for entry in entries]
     for result in results:
         report = reports.pop(result["encoder"], None)
+        if report is None and stopped:
+            result.update(failed=True, message="not started: pnv3400ctl was stopped by a signal or its time limit "
+                                               "(exit %d)" % rc)
+            continue
         expected = OUTCOMES.get(report.get("outcome")) if report else None
         if expected is None:
             untrusted()
@@ -267,12 +298,13 @@ def main():
                       before=config_of(report.get("before")), after=config_of(report.get("after")),
                       code=report.get("code"), message=report.get("message"))
     failures = [result for result in results if result["failed"]]
-    if reports or (rc == EXIT_ENCODER) != bool(failures):
+    if reports or (not stopped and (rc == EXIT_SUCCESS) == bool(failures)):
         untrusted()
 
     summary = dict((outcome, 0) for outcome in OUTCOMES)
+    summary["not-started"] = 0
     for result in results:
-        summary[result["outcome"]] += 1
+        summary[result["outcome"] or "not-started"] += 1
     summary.update(encoders=len(results), seconds=objects[-1]["summary"].get("seconds"))
     changed = any(result["changed"] for result in results)
     outcome = dict(changed=changed, results=results, summary=summary, rc=rc)
@@ -280,6 +312,9 @@ def main():
         outcome["diff"] = [dict(before=diff_lines(result["before"]), after=diff_lines(result["after"]),
                                 before_header=result["encoder"], after_header=result["encoder"])
                            for result in results if result["changed"]]
+    if stopped and not failures:
+        module.fail_json(msg="pnv3400ctl was stopped by a signal or its time limit (exit %d) after every row had ended"
+                         % rc, **outcome)
     if failures:
         module.fail_json(msg="%d of %d encoders failed: %s" % (len(failures), len(results), "; ".join(
             "%s: %s: %s" % (result["encoder"], result["outcome"], result["message"]) for result in failures)),

@@ -1,0 +1,24 @@
+#pragma once
+// Standard input, output and error as a command line tool must treat them.
+
+#include <cstdio>
+
+namespace pnv::ctl {
+
+// Descriptors 0 to 2 that are closed at start are opened on the null device,
+// the wrong way round (input for writing, output for reading), so that every
+// use of them fails as it would have, and no file or socket the tool opens
+// later takes their number: --verbose lines must never go into an encoder's
+// connection.
+void ensureStandardDescriptors();
+
+// Writes `text` to stdout or stderr and flushes it, keeping why its first
+// write failed for closeStandardStreams(): a later flush no longer knows.
+void writeStream(FILE *stream, const char *text);
+
+// Closes standard output and flushes standard error. When either fails (a full
+// disk, a closed descriptor), says so on standard error where it can and
+// returns a failing exit code; else returns `exitCode`.
+int closeStandardStreams(int exitCode);
+
+} // namespace pnv::ctl
