@@ -4,6 +4,7 @@
 
 #include "AddressRules.h"
 #include "CommandTable.h"
+#include "Commission.h"
 #include "EncoderSession.h"
 #include "Messages.h"
 #include "Reach.h"
@@ -742,6 +743,7 @@ Program program()
                             "whole first.\n")
                  + kNewAddressNote,
              {kJobs, kDryRun, kForce}, 1, 1, commandApply},
+            commissionCommand(),
             {QStringLiteral("doctor"), QStringLiteral("[ENCODER]"),
              QStringLiteral("which interface reaches ENCODER (default the factory address), and does it answer"),
              QStringLiteral("Say which interface and source address this computer would use to reach ENCODER\n"
