@@ -87,19 +87,16 @@ QStringList Journal::open(const QString &path, bool create)
             return {QStringLiteral("cannot read the journal %1: %2").arg(name, n < 0 ? systemError() : QStringLiteral("cut short"))};
         got += n;
     }
-    if (bytes.isEmpty()) {
-        if (!create)
-            return {};
-        if (const FileResult written = writeAll(m_fd, (kHeader + u'\n').toUtf8(), name); !written.ok())
-            return {written.error};
-        // The file and its name both reach the disk before anything is written to an encoder.
-        const int folder = ::open(QFile::encodeName(QFileInfo(path).absolutePath()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        const bool synced = ::fsync(m_fd) == 0 && folder >= 0 && ::fsync(folder) == 0;
-        if (folder >= 0)
-            ::close(folder);
-        return synced ? QStringList() : QStringList{QStringLiteral("cannot sync the journal %1: %2").arg(name, systemError())};
+    // A last line without its line end never finished its sync: a "writing" line
+    // cut short went down before its write was sent, and an outcome's row is
+    // bound by the "writing" line before it. It goes, so appends stay lines.
+    if (const qsizetype whole = bytes.lastIndexOf('\n') + 1; whole < bytes.size()) {
+        if (create && ::ftruncate(m_fd, off_t(whole)) != 0)
+            return {QStringLiteral("cannot cut the unfinished last line of the journal %1: %2").arg(name, systemError())};
+        bytes.truncate(whole);
     }
-    m_endsLine = bytes.endsWith('\n');
+    if (bytes.isEmpty())
+        return create ? startFile(name) : QStringList();
 
     QStringList errors;
     bool header = true;
@@ -111,17 +108,14 @@ QStringList Journal::open(const QString &path, bool create)
                 error(QStringLiteral("the first line of a journal is \"%1\"").arg(kHeader));
             return;
         }
-        // The last line may have been cut short by a power cut: what it names still counts, as a write begun.
-        const bool cutShort = !m_endsLine && record.cells.size() < 9;
-        if (record.cells.size() != 9 && !cutShort) {
+        if (record.cells.size() != 9) {
             error(QStringLiteral("expected 9 cells (%1), found %2").arg(kHeader).arg(record.cells.size()));
             return;
         }
-        record.cells.resize(9);
         bool numeric = false;
         JournalLine line{normalMac(record.cells[1]), record.cells[2].toInt(&numeric),
-                         {record.cells[3], record.cells[4], record.cells[5], record.cells[6]},
-                         cutShort ? kWriting : record.cells[7], record.cells[8]};
+                         {record.cells[3], record.cells[4], record.cells[5], record.cells[6]}, record.cells[7],
+                         record.cells[8]};
         if (line.mac.isEmpty() || !numeric || line.row < 1)
             error(QStringLiteral("no MAC or row number"));
         else if (line.outcome != kWriting && !outcomeFromName(line.outcome))
@@ -134,20 +128,37 @@ QStringList Journal::open(const QString &path, bool create)
     return errors;
 }
 
+QStringList Journal::startFile(const QString &name)
+{
+    if (const FileResult written = writeAll(m_fd, (kHeader + u'\n').toUtf8(), name); !written.ok())
+        return {written.error};
+    // The file and its name both reach the disk before anything is written to an encoder.
+    const int folder = ::open(QFile::encodeName(QFileInfo(m_path).absolutePath()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const bool synced = ::fsync(m_fd) == 0 && folder >= 0 && ::fsync(folder) == 0;
+    if (folder >= 0)
+        ::close(folder);
+    return synced ? QStringList() : QStringList{QStringLiteral("cannot sync the journal %1: %2").arg(name, systemError())};
+}
+
 void Journal::take(int fileLine, const JournalLine &line, QStringList &errors)
 {
-    if (const auto bound = m_rowOfMac.find(line.mac); bound != m_rowOfMac.end() && *bound != line.row)
+    // One MAC, one row: a line that breaks that binds nothing, and the journal is refused.
+    if (const auto bound = m_rowOfMac.find(line.mac); bound != m_rowOfMac.end() && *bound != line.row) {
         errors << placed(m_path, fileLine, QStringLiteral("MAC %1 with row %2, but line %3 gave it row %4")
                                                .arg(line.mac)
                                                .arg(line.row)
                                                .arg(m_lineOfRow.value(*bound))
                                                .arg(*bound));
-    else if (const QString other = m_macOfRow.value(line.row); !other.isEmpty() && other != line.mac)
+        return;
+    }
+    if (const QString other = m_macOfRow.value(line.row); !other.isEmpty() && other != line.mac) {
         errors << placed(m_path, fileLine, QStringLiteral("row %1 with MAC %2, but line %3 gave it to %4")
                                                .arg(line.row)
                                                .arg(line.mac)
                                                .arg(m_lineOfRow.value(line.row))
                                                .arg(other));
+        return;
+    }
     if (!m_macOfRow.contains(line.row)) {
         m_macOfRow.insert(line.row, line.mac);
         m_rowOfMac.insert(line.mac, line.row);
@@ -204,7 +215,7 @@ QString Journal::append(const JournalLine &line)
                             line.fields.mask,
                             line.outcome,
                             line.message};
-    QString text = m_endsLine ? QString() : QStringLiteral("\n");
+    QString text;
     for (const QString &cell : cells)
         text += csvCell(cell) + u',';
     text.back() = u'\n';
@@ -213,7 +224,6 @@ QString Journal::append(const JournalLine &line)
         return written.error;
     if (::fsync(m_fd) != 0)
         return QStringLiteral("cannot sync the journal %1: %2").arg(printable(m_path, 1024), systemError());
-    m_endsLine = true;
     QStringList ignored;
     take(0, line, ignored);
     return {};

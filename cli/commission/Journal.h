@@ -58,11 +58,11 @@ public:
     QString append(const JournalLine &line);
 
 private:
+    QStringList startFile(const QString &name);
     void take(int fileLine, const JournalLine &line, QStringList &errors);
 
     QString m_path;
     int m_fd = -1;
-    bool m_endsLine = true;   // false after a line cut short by a crash: the next append starts a new one
     QHash<QString, int> m_rowOfMac;
     QHash<int, QString> m_macOfRow;
     QHash<int, QString> m_ipOfRow;
