@@ -152,13 +152,9 @@ Commissioning::Decision Commissioning::decide(const QString &mac) const
     if (!row)
         return {Choice::NoRow, nullptr,
                 QStringLiteral("%1 has no row: every row left is another encoder's; connect the next encoder").arg(mac)};
-    // The plan's row for this MAC was begun with another encoder: that encoder may hold its address now.
-    if (const QString holder = m_journal.macOf(row->number); !holder.isEmpty() && holder != mac)
-        return {Choice::Refused, nullptr,
-                QStringLiteral("%1: its row %2 was begun with %3, which may hold that address; refused")
-                    .arg(mac)
-                    .arg(row->number)
-                    .arg(holder)};
+    // A row the journal gives to another MAC is never chosen here: nextInOrder()
+    // skips bound rows, and a plan whose mac cell differs from the journal was
+    // refused at the start.
     return {Choice::Row, row, {}};
 }
 

@@ -188,11 +188,6 @@ QStringList Journal::disagreements(const CommissionPlan &plan) const
             errors << placed(m_path, line, QStringLiteral("row %1 went to MAC %2; the plan gives it to %3")
                                                .arg(bound.key())
                                                .arg(*bound, row.mac));
-        if (const CommissionRow *own = plan.rowForMac(*bound); own && own->number != bound.key())
-            errors << placed(m_path, line, QStringLiteral("MAC %1 holds row %2; the plan gives it row %3, a second address")
-                                               .arg(*bound)
-                                               .arg(bound.key())
-                                               .arg(own->number));
     }
     errors.sort();
     return errors;

@@ -46,7 +46,8 @@ public:
     // missing and kept open for append(). Errors name the file and the line.
     QStringList open(const QString &path, bool create);
     // Lines that do not fit `plan`: a row it does not have, another ip, a row
-    // given to another MAC than the plan's.
+    // given to another MAC than the plan's. (A MAC the plan gives another row
+    // is refused when that encoder answers, so the rest of the site goes on.)
     QStringList disagreements(const CommissionPlan &plan) const;
 
     std::optional<int> rowOf(const QString &mac) const;

@@ -75,10 +75,11 @@ void CommissionJournalTest::readBack_data()
         << kHeader + line(1, 2, "applied")
         << QByteArray("ip,port,gateway,mask,mac\n10.0.0.11,,,255.255.255.0,\n10.0.0.12,,,255.255.255.0,02:00:00:00:00:09\n")
         << QStringLiteral(":2: row 2 went to MAC 02:00:00:00:00:01; the plan gives it to 02:00:00:00:00:09") << 1 << true;
-    QTest::newRow("the plan gives the MAC a second address")
+    // Refused when that encoder answers, not for the whole site.
+    QTest::newRow("the plan gives a journaled MAC another row")
         << kHeader + line(1, 2, "applied")
         << QByteArray("ip,port,gateway,mask,mac\n10.0.0.11,,,255.255.255.0,02:00:00:00:00:01\n10.0.0.12,,,255.255.255.0,\n")
-        << QStringLiteral(":2: MAC 02:00:00:00:00:01 holds row 2; the plan gives it row 1, a second address") << 1 << true;
+        << QString() << 1 << true;
 }
 
 void CommissionJournalTest::readBack()

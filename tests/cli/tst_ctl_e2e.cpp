@@ -776,6 +776,22 @@ void CtlEndToEndTest::commissionFailedWriteAndMacColumn()
     QCOMPARE(eventsOf(retried.jsonLines(), "done"), (QStringList{mac1 + QStringLiteral(" 2"), mac2 + QStringLiteral(" 1")}));
     QCOMPARE(SimulatorProcess::valueIn(batch.batchStatePath(1), QStringLiteral("address")), rowIp(2));
     QCOMPARE(SimulatorProcess::valueIn(batch.batchStatePath(2), QStringLiteral("address")), rowIp(1));
+
+    // GIVEN a plan that now gives the first encoder a third row, and that encoder factory-reset and connected again
+    QVERIFY(batch.stop());
+    QVERIFY(writeFile(plan, commissionPlan(3, {mac2, QString(), mac1})));
+    SimulatorProcess::Options returning;
+    returning.listen = QStringLiteral("172.16.30.1");
+    returning.port = 3001;
+    returning.statePath = batch.batchStatePath(1);
+    returning.extraArguments = {QStringLiteral("--factory-reset")};
+    SimulatorProcess again(returning);
+    QVERIFY2(again.start(), qPrintable(again.errorString()));
+    // THEN it is refused a second address
+    const Run refused = runCtl(commission + QStringList{QStringLiteral("1")});
+    QCOMPARE(refused.exitCode, 1);
+    QCOMPARE(eventsOf(refused.jsonLines(), "refused"), QStringList{mac1 + QStringLiteral(" 0")});
+    QCOMPARE(countOf(again.log(), "WRITE"), 0);
 }
 
 // The manual page cannot include the tables the program prints; it is held to them.
