@@ -26,6 +26,8 @@ Batch::Batch(QObject *parent) : QObject(parent)
             // The listening address was free a moment ago; losing it is the host's fault, not a test's to hide.
             qCCritical(batchLog).noquote() << "pnv3400-sim:" << error;
             QCoreApplication::exit(1);
+        } else if (!m_server) {
+            note(QStringLiteral("every encoder of the batch is commissioned; nothing answers at %1").arg(listening()));
         }
     });
 }
@@ -65,7 +67,11 @@ QString Batch::start(const BatchOptions &options)
         if (const QString error = saveState(path, config); !error.isEmpty())
             return error;
     }
-    return plugIn();
+    if (const QString error = plugIn(); !error.isEmpty() || m_server)
+        return error;
+    // Listening on nothing would tell a lie on the "listening on" line.
+    return QStringLiteral("every encoder in %1 holds its configuration already; --factory-reset starts over")
+        .arg(options.stateDir);
 }
 
 QString Batch::listening() const
@@ -96,7 +102,6 @@ QString Batch::plugIn()
                  .arg(formatMac(loaded.config->mac), path));
         return {};
     }
-    note(QStringLiteral("every encoder of the batch is commissioned; nothing answers at %1").arg(listening()));
     return {};
 }
 
