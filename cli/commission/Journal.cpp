@@ -87,10 +87,15 @@ QStringList Journal::open(const QString &path, bool create)
             return {QStringLiteral("cannot read the journal %1: %2").arg(name, n < 0 ? systemError() : QStringLiteral("cut short"))};
         got += n;
     }
+    // Nothing is cut from a file that is not a journal (a plan named by mistake, say).
+    const QByteArray headerLine = kHeader.toUtf8();
+    const bool ownHeaderCutShort = (headerLine + '\n').startsWith(bytes);
+    if (!ownHeaderCutShort && !bytes.startsWith(headerLine + '\n') && !bytes.startsWith(headerLine + "\r\n"))
+        return {placed(path, 1, QStringLiteral("the first line of a journal is \"%1\"").arg(kHeader))};
     // A last line without its line end never finished its sync: a "writing" line
     // cut short went down before its write was sent, and an outcome's row is
     // bound by the "writing" line before it. It goes, so appends stay lines.
-    if (const qsizetype whole = bytes.lastIndexOf('\n') + 1; whole < bytes.size()) {
+    if (const qsizetype whole = ownHeaderCutShort ? 0 : bytes.lastIndexOf('\n') + 1; whole < bytes.size()) {
         if (create && ::ftruncate(m_fd, off_t(whole)) != 0)
             return {QStringLiteral("cannot cut the unfinished last line of the journal %1: %2").arg(name, systemError())};
         bytes.truncate(whole);
@@ -103,11 +108,8 @@ QStringList Journal::open(const QString &path, bool create)
     const QString text = QString::fromUtf8(bytes);
     const CsvError csv = splitCsv(text, std::size_t(kJournalLimit), [&](CsvRecord &&record) {
         const auto error = [&](const QString &message) { errors << placed(path, record.line, message); };
-        if (std::exchange(header, false)) {
-            if (record.cells.join(u',') != kHeader)
-                error(QStringLiteral("the first line of a journal is \"%1\"").arg(kHeader));
-            return;
-        }
+        if (std::exchange(header, false))
+            return;   // checked above
         if (record.cells.size() != 9) {
             error(QStringLiteral("expected 9 cells (%1), found %2").arg(kHeader).arg(record.cells.size()));
             return;

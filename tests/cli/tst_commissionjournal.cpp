@@ -64,6 +64,10 @@ void CommissionJournalTest::readBack_data()
                                            << 1 << false;
     QTest::newRow("a header that is not the journal's") << QByteArray("time,mac,row\n") << kPlan
                                                         << QStringLiteral(":1: the first line of a journal is") << 0 << false;
+    QTest::newRow("a plan named as the journal is left as it was") << kPlan.chopped(1) << kPlan
+                                                                   << QStringLiteral(":1: the first line of a journal is") << 0
+                                                                   << false;
+    QTest::newRow("a journal header cut short is written anew") << kHeader.left(20) << kPlan << QString() << 0 << false;
     QTest::newRow("an unknown outcome") << kHeader + line(1, 1, "done") << kPlan
                                         << QStringLiteral(":2: unknown outcome \"done\"") << 0 << false;
     QTest::newRow("the plan gives a journaled row another ip")
@@ -103,8 +107,11 @@ void CommissionJournalTest::readBack()
     QCOMPARE(errors.isEmpty(), error.isEmpty());
     QCOMPARE(read.macOf(2), row2Mac ? QStringLiteral("02:00:00:00:00:0%1").arg(row2Mac) : QString());
     QCOMPARE(read.done(2), row2Done);
-    // Whatever was read, every line of the file stays whole, so the next append is a line of its own.
-    QVERIFY(readFile(path).endsWith('\n'));
+    // A refused journal is left as it was; an accepted one ends with a whole line, so the next append is a line of its own.
+    if (error.isEmpty())
+        QVERIFY(readFile(path).startsWith(kHeader) && readFile(path).endsWith('\n'));
+    else
+        QCOMPARE(readFile(path), journal);
 }
 
 void CommissionJournalTest::appendsLockAndQuote()
