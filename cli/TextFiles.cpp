@@ -39,16 +39,6 @@ QStringList textLines(const QByteArray &text)
 
 const QString kPlanHeader = QStringLiteral("encoder,ip,port,gateway,mask");
 
-struct CsvRecord {
-    int line = 0;          // where the record starts
-    QStringList cells;     // unquoted, blanks around them removed
-};
-
-struct CsvError {
-    QString message;   // empty: none; the records before it were handed on
-    int line = 0;
-};
-
 // RFC 4180 records: cells separated by commas, a cell in double quotes may
 // hold commas, line breaks and "" for a quote. Blanks outside quotes are
 // dropped, as people line up columns by hand.
@@ -157,8 +147,8 @@ private:
     CsvError m_error;
 };
 
-// Each record that is not blank goes to `take` as it is read, so that a
-// large plan is never held twice; after `recordLimit` records the text is refused.
+} // namespace
+
 CsvError splitCsv(const QString &text, std::size_t recordLimit, const std::function<void(CsvRecord &&)> &take)
 {
     CsvReader reader(text);
@@ -176,8 +166,6 @@ CsvError splitCsv(const QString &text, std::size_t recordLimit, const std::funct
     }
     return {};
 }
-
-} // namespace
 
 ConfigFileContent parseConfigFile(const QByteArray &text, const QString &fileName)
 {

@@ -10,6 +10,7 @@
 #include <QHash>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <vector>
 
 namespace pnv::ctl {
@@ -34,6 +35,23 @@ ConfigFileContent parseConfigFile(const QByteArray &text, const QString &fileNam
 // field it names first.
 QStringList configRuleErrors(const ConfigFileContent &content, const QString &fileName);
 QByteArray formatConfigFile(const EncoderConfig &config, const QString &encoder);
+
+struct CsvRecord {
+    int line = 0;          // where the record starts
+    QStringList cells;     // unquoted, blanks around them removed
+};
+
+struct CsvError {
+    QString message;   // empty: none; the records before it were handed on
+    int line = 0;
+};
+
+// RFC 4180 records: cells separated by commas, a cell in double quotes may
+// hold commas, line breaks and "" for a quote. Blanks outside quotes are
+// dropped, as people line up columns by hand. Each record that is not blank
+// goes to `take` as it is read, so that a large plan is never held twice;
+// after `recordLimit` records the text is refused.
+CsvError splitCsv(const QString &text, std::size_t recordLimit, const std::function<void(CsvRecord &&)> &take);
 
 struct PlanRow {
     int line = 0;

@@ -67,6 +67,8 @@ EncoderDevice::Answer EncoderDevice::write(const std::uint8_t *request20)
     if (!stored.config || *stored.config != wanted)
         return statusOnly(TESSALIN_VERIFY_ERROR, QStringLiteral("status 4, read-back failed: %1").arg(stored.error));
     m_config = *stored.config;
+    if (m_stored)
+        m_stored();
     const auto record = m_config.requestBytes();
     answer.payload.insert(answer.payload.end(), record.begin(), record.end());
     answer.note = QStringLiteral("status 0, stored %1:%2 mask %3 gateway %4 (applies at the next start)")

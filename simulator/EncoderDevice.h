@@ -7,6 +7,8 @@
 
 #include <QString>
 #include <cstdint>
+#include <functional>
+#include <utility>
 #include <vector>
 
 namespace pnv::sim {
@@ -25,11 +27,14 @@ public:
 
     const FaultPlan &faults() const { return m_faults; }
     const tessalin::NetworkConfig &config() const { return m_config; }
+    // Called once a write has been stored and read back, before its answer leaves.
+    void setStoredHandler(std::function<void()> handler) { m_stored = std::move(handler); }
 
 private:
     QString m_statePath;
     tessalin::NetworkConfig m_config;
     FaultPlan m_faults;
+    std::function<void()> m_stored;
 };
 
 } // namespace pnv::sim

@@ -8,6 +8,7 @@
 #include <net/if.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <utility>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -23,9 +24,15 @@ EncoderServer::EncoderServer(EncoderDevice &device, SessionLimits limits, QObjec
 EncoderServer::~EncoderServer()
 {
     // The sessions close their own sockets as the QObject children go.
-    delete m_acceptWatch;
+    stopListening();
+}
+
+void EncoderServer::stopListening()
+{
+    m_retry.stop();
+    delete std::exchange(m_acceptWatch, nullptr);
     if (m_fd >= 0)
-        ::close(m_fd);
+        ::close(std::exchange(m_fd, -1));
 }
 
 QString EncoderServer::listen(const QHostAddress &address, quint16 port)
@@ -154,6 +161,8 @@ void EncoderServer::sessionFinished(ClientSession *session)
 {
     m_sessions.erase(std::remove(m_sessions.begin(), m_sessions.end(), session), m_sessions.end());
     session->deleteLater();
+    if (m_sessions.empty())
+        emit allSessionsEnded();
     // Not from inside the session's own handler: the newcomer waits one turn of the loop.
     QMetaObject::invokeMethod(this, &EncoderServer::acceptPending, Qt::QueuedConnection);
 }

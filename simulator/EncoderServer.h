@@ -29,6 +29,8 @@ public:
     QString listen(const QHostAddress &address, quint16 port);
     quint16 port() const { return m_port; }
     int sessionCount() const { return static_cast<int>(m_sessions.size()); }
+    // Closes the listening socket: newcomers are refused, as by a device that is gone.
+    void stopListening();
 
     static constexpr int kMaxSessions = 64;
     // Bursts of a thousand connections wait here instead of being dropped by
@@ -42,6 +44,10 @@ public:
     static constexpr int kGiveWayAfterMs = 250;
     // How soon accepting is tried again after the process ran out of descriptors.
     static constexpr int kOutOfDescriptorsRetryMs = 100;
+
+signals:
+    // The last session has ended; none is left.
+    void allSessionsEnded();
 
 private:
     void acceptPending();

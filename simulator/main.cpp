@@ -1,6 +1,7 @@
 // pnv3400-sim: an encoder simulator that answers libtessalin.so over TCP and
 // keeps its network configuration in a state file.
 
+#include "Batch.h"
 #include "EncoderDevice.h"
 #include "EncoderServer.h"
 #include "FaultPlan.h"
@@ -169,8 +170,19 @@ int main(int argc, char *argv[])
                                             QStringLiteral("With --fleet: the folder of the state files, one per "
                                                            "encoder, named ADDRESS.state."),
                                             QStringLiteral("DIR"));
+    const QCommandLineOption batchOption(QStringLiteral("batch"),
+                                         QStringLiteral("Serve N encoders fresh from the factory one after another at "
+                                                        "--listen and --port (default 3001), state files "
+                                                        "encoder-K.state in --state-dir: each answers until its "
+                                                        "configuration is written and its client has let go, then it is "
+                                                        "unplugged and the next is plugged in."),
+                                         QStringLiteral("N"));
+    const QCommandLineOption swapOption(QStringLiteral("swap-ms"),
+                                        QStringLiteral("With --batch: milliseconds from one encoder unplugged to the "
+                                                       "next plugged in (default 500)."),
+                                        QStringLiteral("MS"), QStringLiteral("500"));
     parser.addOptions({listenOption, portOption, stateOption, macOption, resetOption, faultOption, timeoutOption,
-                       fleetOption, stateDirOption});
+                       fleetOption, stateDirOption, batchOption, swapOption});
     parser.process(app);
     if (!parser.positionalArguments().isEmpty())
         return fail(QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().first()));
@@ -191,6 +203,32 @@ int main(int argc, char *argv[])
         mac = parseMac(parser.value(macOption));
         if (!mac)
             return fail(QStringLiteral("--mac needs six hexadecimal pairs joined by \":\""));
+    }
+
+    Batch batch;
+    if (parser.isSet(batchOption)) {
+        if (parser.isSet(stateOption) || mac || parser.isSet(fleetOption))
+            return fail(QStringLiteral("--batch takes --state-dir; each encoder's MAC comes from its state file"));
+        BatchOptions batchOptions;
+        batchOptions.count = parser.value(batchOption).toInt(&ok);
+        if (!ok || !batchOptions.address.setAddress(parser.value(listenOption)))
+            return fail(QStringLiteral("--batch needs a number of encoders and --listen an IP address"));
+        batchOptions.swapMs = parser.value(swapOption).toInt(&ok);
+        if (!ok)
+            batchOptions.swapMs = -1;
+        if (parser.isSet(portOption)) {
+            const int value = parser.value(portOption).toInt(&ok);
+            if (!ok || value < 1 || value > 65535)
+                return fail(QStringLiteral("--port needs a number from 1 to 65535 with --batch"));
+            batchOptions.port = static_cast<quint16>(value);
+        }
+        batchOptions.stateDir = parser.value(stateDirOption);
+        batchOptions.faults = faults;
+        batchOptions.limits = limits;
+        batchOptions.factoryReset = parser.isSet(resetOption);
+        if (const QString error = batch.start(batchOptions); !error.isEmpty())
+            return fail(error);
+        return serve(app, {batch.listening()});
     }
 
     Fleet fleet;

@@ -9,5 +9,6 @@ set(PNV_SIMULATOR_SOURCES
   SocketWatch.h SocketWatch.cpp
   ClientSession.h ClientSession.cpp
   EncoderServer.h EncoderServer.cpp
-  Fleet.h Fleet.cpp)
+  Fleet.h Fleet.cpp
+  Batch.h Batch.cpp)
 list(TRANSFORM PNV_SIMULATOR_SOURCES PREPEND ${CMAKE_CURRENT_LIST_DIR}/)

@@ -44,6 +44,52 @@ SimulatorProcess::Options fleetOf(const char *first, int count, const QStringLis
 
 int countOf(const QByteArray &text, const char *what) { return int(text.count(what)); }
 
+// COUNT factory-reset encoders one after another at the factory address; the sealed namespace only.
+SimulatorProcess::Options batchOf(int count, const QStringList &faults = {})
+{
+    SimulatorProcess::Options options;
+    options.listen = QStringLiteral("172.16.30.1");
+    options.batch = count;
+    options.faults = faults;
+    options.extraArguments = {QStringLiteral("--swap-ms"), QStringLiteral("50")};
+    return options;
+}
+
+// The ip of a commissioning plan's row, from 1.
+QString rowIp(int row) { return QStringLiteral("10.78.0.%1").arg(10 + row); }
+
+// ROWS rows for 10.78.0.0/24; `macs` fills a mac column, row by row.
+QByteArray commissionPlan(int rows, const QStringList &macs = {})
+{
+    QByteArray plan = macs.isEmpty() ? "ip,port,gateway,mask\n" : "ip,port,gateway,mask,mac\n";
+    for (int row = 1; row <= rows; ++row)
+        plan += (rowIp(row) + QStringLiteral(",3001,10.78.0.1,255.255.255.0")
+                 + (macs.isEmpty() ? QString() : u',' + macs.value(row - 1)) + u'\n')
+                    .toUtf8();
+    return plan;
+}
+
+// The journal's lines after its header, as (mac, row, outcome).
+QList<QStringList> journalOf(const QString &path)
+{
+    QList<QStringList> lines;
+    const QList<QByteArray> text = pnv::test::readFile(path).split('\n');
+    for (qsizetype i = 1; i < text.size(); ++i)
+        if (const QStringList cells = QString::fromUtf8(text[i]).split(u','); cells.size() >= 9)
+            lines << QStringList{cells[1], cells[2], cells[7]};
+    return lines;
+}
+
+// The events of a commission run with --json that are `event`, as "MAC row".
+QStringList eventsOf(const QList<QJsonObject> &lines, const char *event)
+{
+    QStringList found;
+    for (const QJsonObject &line : lines)
+        if (line.value(QStringLiteral("event")).toString() == QLatin1String(event))
+            found << QStringLiteral("%1 %2").arg(line.value(QStringLiteral("mac")).toString()).arg(line.value(QStringLiteral("row")).toInt());
+    return found;
+}
+
 // The rows of a section of `pnv3400ctl --help` that match `row`: the lines
 // after the section's title up to the next blank line.
 QList<QRegularExpressionMatch> helpRows(const QString &help, const QString &title, const QRegularExpression &row)
@@ -104,6 +150,9 @@ private slots:
     void fleetApplyAndScan();
     void interruptFinishesRunningRows_data();
     void interruptFinishesRunningRows();
+    void commissionFiveEncoders();
+    void commissionInterruptedAndResumed();
+    void commissionFailedWriteAndMacColumn();
     void manPageAgreesWithHelp();
 
 private:
@@ -350,14 +399,24 @@ void CtlEndToEndTest::filesAndArguments_data()
             "--jobs needs a number from 1 to 64");
     row("apply --time-limit 0", {"apply", "F", "--time-limit", "0"}, {}, false, 2, "--time-limit needs a number of seconds");
     row("scan --timeout with a sign", {"scan", "127.0.0.1/32", "--timeout", "+500"}, {}, false, 2, "--timeout 1 to 3000");
+    row("commission: two rows with one ip", {"commission", "F"},
+        "ip,port,gateway,mask\n10.0.0.2,,,255.255.255.0\n10.0.0.2,,,255.255.255.0\n", false, 2,
+        "F:3: ip 10.0.0.2 is already given to row 1");
+    row("commission: a row at the address the next encoders answer at (--encoder)", {"commission", "F"},
+        "mask,gateway,ip,port\n255.0.0.0,,127.0.0.1,\n", false, 2,
+        "F:2: ip 127.0.0.1 is the factory address, where every encoder still to come answers");
+    row("commission: one mac for two rows", {"commission", "F"},
+        "ip,port,gateway,mask,mac\n10.0.0.2,,,255.255.255.0,02:00:00:00:00:01\n10.0.0.3,,,255.255.255.0,02-00-00-00-00-01\n",
+        false, 2, "F:3: mac 02:00:00:00:00:01 is already given row 1");
     row("unbound library, in JSON too", {"--json", "--library", "/nonexistent/lib.so", "read"}, {}, false, 3,
         "/nonexistent/lib.so", "{\"error\":\"library\"");
     // Output that cannot be written fails the command, as the core utilities do.
-    const char *full = "pnv3400ctl: write error: No space left on device\n";
-    row("check, its output on a full device", {"check", "--ip", "10.0.0.1"}, {}, false, 1, full, "", ">/dev/full");
-    row("read --json, its output on a full device", {"--json", "read"}, {}, false, 1, full, "", ">/dev/full");
-    row("a refusal keeps its exit code on a full device", {"--json", "check", "--ip", "0.0.0.1"}, {}, false, 2, full, "",
-        ">/dev/full");
+    // ">FULL" is a file that cannot grow, which fails every write as a full disk does.
+    const char *full = "pnv3400ctl: write error: File too large\n";
+    row("check, its output on a full disk", {"check", "--ip", "10.0.0.1"}, {}, false, 1, full, "", ">FULL");
+    row("read --json, its output on a full disk", {"--json", "read"}, {}, false, 1, full, "", ">FULL");
+    row("a refusal keeps its exit code on a full disk", {"--json", "check", "--ip", "0.0.0.1"}, {}, false, 2, full, "",
+        ">FULL");
     row("help with its output closed", {"--help"}, {}, false, 1, "write error: Bad file descriptor", "", ">&-");
     row("input closed is no matter", {"check", "--ip", "10.0.0.1"}, {}, false, 0, "", "ok: no rule", "<&-");
     // The library's socket must not become descriptor 1 or 2, where --verbose
@@ -384,11 +443,19 @@ void CtlEndToEndTest::filesAndArguments()
         QVERIFY(writeFile(file, content.replace(":P,", ":" + QByteArray::number(sim.port()) + ',')));
     arguments.replaceInStrings(QRegularExpression(QStringLiteral("^F(?![A-Za-z])")), file);   // F, or F and more
     arguments.replaceInStrings(QRegularExpression(QStringLiteral("^P$")), QString::number(sim.port()));
+    // A file size limit of 0, its signal ignored, makes every write to the file
+    // fail (EFBIG): a full disk without a device or a mount.
+    QString prelude;
+    if (redirect == QLatin1String(">FULL")) {
+        prelude = QStringLiteral("trap '' XFSZ; ulimit -f 0; ");
+        redirect = QStringLiteral(">'%1'").arg(dir.filePath(QStringLiteral("out")));
+    }
     const Run run = redirect.isEmpty()
                         ? runCtl(at(sim) + arguments)
-                        : runProgram(QStringLiteral("sh"), QStringList{QStringLiteral("-c"),
-                                                                       QStringLiteral("exec \"$0\" \"$@\" ") + redirect, ctlPath()}
-                                                               + at(sim) + arguments);
+                        : runProgram(QStringLiteral("sh"),
+                                     QStringList{QStringLiteral("-c"), prelude + QStringLiteral("exec \"$0\" \"$@\" ") + redirect,
+                                                 ctlPath()}
+                                         + at(sim) + arguments);
     QCOMPARE(run.exitCode, exitCode);
     if (redirect.contains(QLatin1String(">&-")))
         QVERIFY2(!sim.log().contains("dropped"), sim.log().constData());   // no line of ours went into the link
@@ -726,6 +793,182 @@ void CtlEndToEndTest::interruptFinishesRunningRows()
     QCOMPARE(applied + notStarted, 3);
     QCOMPARE(lines.size() - 1, applied);
     QCOMPARE(countOf(fleet.log(), "WRITE"), applied);
+}
+
+void CtlEndToEndTest::commissionFiveEncoders()
+{
+    PNV_REQUIRE_SEALED_NETWORK();
+    SimulatorProcess batch(batchOf(5));
+    QVERIFY2(batch.start(), qPrintable(batch.errorString()));
+    QCOMPARE(batch.listening(), QStringList{QStringLiteral("listening on 172.16.30.1:3001")});
+    QTemporaryDir dir;
+    const QString plan = dir.filePath(QStringLiteral("site.csv"));
+    QVERIFY(writeFile(plan, commissionPlan(5)));
+
+    // A dry run names the row the encoder answering now would get, and writes nothing, not even a journal.
+    const Run dry = runCtl({QStringLiteral("commission"), plan, QStringLiteral("--dry-run")});
+    QVERIFY2(dry.exitCode == 0, dry.err.constData());
+    const QString mac1 = SimulatorProcess::valueIn(batch.batchStatePath(1), QStringLiteral("mac"));
+    QVERIFY2(dry.out.contains((mac1 + QStringLiteral(" would get row 1 (ip 10.78.0.11")).toUtf8()), dry.out.constData());
+    QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("site.journal.csv"))));
+
+    const Run run = runCtl({QStringLiteral("--json"), QStringLiteral("commission"), plan, QStringLiteral("--wait"),
+                            QStringLiteral("20")}, QProcessEnvironment::systemEnvironment(), 60000);
+    QVERIFY2(run.exitCode == 0, run.err.constData());
+    QStringList expected;
+    for (int k = 1; k <= 5; ++k) {
+        const QString mac = SimulatorProcess::valueIn(batch.batchStatePath(k), QStringLiteral("mac"));
+        expected << QStringLiteral("%1 %2").arg(mac).arg(k);
+        QCOMPARE(SimulatorProcess::valueIn(batch.batchStatePath(k), QStringLiteral("address")), rowIp(k));
+        QCOMPARE(SimulatorProcess::valueIn(batch.batchStatePath(k), QStringLiteral("gateway")), QStringLiteral("10.78.0.1"));
+    }
+    QCOMPARE(eventsOf(run.jsonLines(), "done"), expected);
+    QCOMPARE(run.jsonLines().last().value(QStringLiteral("event")).toString(), QStringLiteral("finished"));
+    QCOMPARE(countOf(batch.log(), "WRITE"), 5);
+    // Beside the plan: a line before each write and one with its outcome.
+    const QList<QStringList> journal = journalOf(dir.filePath(QStringLiteral("site.journal.csv")));
+    QCOMPARE(journal.size(), 10);
+    for (int k = 1; k <= 5; ++k) {
+        const QString mac = expected[k - 1].section(u' ', 0, 0);
+        QCOMPARE(journal[2 * k - 2], (QStringList{mac, QString::number(k), QStringLiteral("writing")}));
+        QCOMPARE(journal[2 * k - 1], (QStringList{mac, QString::number(k), QStringLiteral("applied")}));
+    }
+    // A second run with the same journal finds every row done and touches nothing.
+    const Run again = runCtl({QStringLiteral("commission"), plan});
+    QCOMPARE(again.exitCode, 0);
+    QVERIFY2(again.out.contains("every row is done (5 of 5 rows done)"), again.out.constData());
+    QCOMPARE(countOf(batch.log(), "WRITE"), 5);
+}
+
+void CtlEndToEndTest::commissionInterruptedAndResumed()
+{
+    PNV_REQUIRE_SEALED_NETWORK();
+    SimulatorProcess batch(batchOf(5));
+    QVERIFY2(batch.start(), qPrintable(batch.errorString()));
+    QTemporaryDir dir;
+    const QString plan = dir.filePath(QStringLiteral("site.csv"));
+    const QString journalPath = dir.filePath(QStringLiteral("site.journal.csv"));
+    QVERIFY(writeFile(plan, commissionPlan(5)));
+    const QStringList commission{QStringLiteral("--json"), QStringLiteral("commission"), plan, QStringLiteral("--wait"),
+                                 QStringLiteral("20")};
+
+    // WHEN Ctrl+C comes once the third encoder is done THEN it ends with 130 and the journal whole
+    QProcess ctl;
+    ctl.setChildProcessModifier([] { ::setpgid(0, 0); });
+    ctl.start(ctlPath(), commission);
+    QVERIFY(ctl.waitForStarted(5000));
+    QByteArray out;
+    const QDeadlineTimer deadline(30000);
+    while (countOf(out, "\"event\":\"done\"") < 3 && ctl.state() == QProcess::Running && !deadline.hasExpired()) {
+        ctl.waitForReadyRead(1000);
+        out += ctl.readAllStandardOutput();
+    }
+    QVERIFY2(countOf(out, "\"event\":\"done\"") >= 3, out.constData());
+    ::kill(-static_cast<pid_t>(ctl.processId()), SIGINT);
+    QVERIFY(ctl.waitForFinished(20000));
+    out += ctl.readAllStandardOutput();
+    QCOMPARE(ctl.exitCode(), 130);
+    const QList<QJsonObject> events = Run{ctl.exitCode(), out, {}}.jsonLines();
+    QCOMPARE(events.last().value(QStringLiteral("event")).toString(), QStringLiteral("interrupted"));
+    // The next encoder may have been written by then: Ctrl+C never cuts a write in half.
+    const int doneFirst = int(eventsOf(events, "done").size());
+    QCOMPARE(events.last().value(QStringLiteral("done")).toInt(), doneFirst);
+    int applied = 0;
+    for (const QStringList &line : journalOf(journalPath))
+        applied += line[2] == QLatin1String("applied");
+    QCOMPARE(applied, doneFirst);
+
+    // GIVEN the first encoder, done already, is factory-reset and connected again
+    QVERIFY(batch.stop());
+    const QString again = dir.filePath(QStringLiteral("again.state"));
+    QVERIFY(QFile::copy(batch.batchStatePath(1), again));
+    SimulatorProcess::Options returning;
+    returning.listen = QStringLiteral("172.16.30.1");
+    returning.port = 3001;
+    returning.statePath = again;
+    returning.extraArguments = {QStringLiteral("--factory-reset")};
+    {
+        SimulatorProcess first(returning);
+        QVERIFY2(first.start(), qPrintable(first.errorString()));
+        const Run seen = runCtl({QStringLiteral("--json"), QStringLiteral("commission"), plan, QStringLiteral("--wait"),
+                                 QStringLiteral("1")});
+        // THEN it is told done before, is given nothing, and the wait for the next ends at --wait
+        QCOMPARE(seen.exitCode, 1);
+        const QString mac = SimulatorProcess::valueIn(again, QStringLiteral("mac"));
+        QCOMPARE(eventsOf(seen.jsonLines(), "already-done"), QStringList{mac + QStringLiteral(" 1")});
+        QCOMPARE(seen.jsonLines().last().value(QStringLiteral("event")).toString(), QStringLiteral("timeout"));
+        QCOMPARE(countOf(first.log(), "WRITE"), 0);
+    }
+
+    // WHEN the rest are connected and it runs again THEN it goes on where it stopped
+    QVERIFY2(batch.start(), qPrintable(batch.errorString()));
+    const Run resumed = runCtl(commission, QProcessEnvironment::systemEnvironment(), 60000);
+    QVERIFY2(resumed.exitCode == 0, resumed.err.constData());
+    QCOMPARE(eventsOf(resumed.jsonLines(), "done").size(), 5 - doneFirst);
+    QSet<QString> macs;
+    for (int k = 1; k <= 5; ++k) {
+        QCOMPARE(SimulatorProcess::valueIn(batch.batchStatePath(k), QStringLiteral("address")), rowIp(k));
+        macs.insert(SimulatorProcess::valueIn(batch.batchStatePath(k), QStringLiteral("mac")));
+    }
+    QMap<QString, QString> appliedRows;   // row -> MAC
+    for (const QStringList &line : journalOf(journalPath))
+        if (line[2] == QLatin1String("applied")) {
+            QVERIFY2(!appliedRows.contains(line[1]), qPrintable(QStringLiteral("row %1 given twice").arg(line[1])));
+            appliedRows[line[1]] = line[0];
+        }
+    QCOMPARE(appliedRows.size(), 5);
+    QCOMPARE(QSet<QString>(appliedRows.begin(), appliedRows.end()), macs);
+}
+
+void CtlEndToEndTest::commissionFailedWriteAndMacColumn()
+{
+    PNV_REQUIRE_SEALED_NETWORK();
+    // Each encoder refuses its first write.
+    SimulatorProcess batch(batchOf(2, {QStringLiteral("write-status:5")}));
+    QVERIFY2(batch.start(), qPrintable(batch.errorString()));
+    const QString mac1 = SimulatorProcess::valueIn(batch.batchStatePath(1), QStringLiteral("mac"));
+    const QString mac2 = SimulatorProcess::valueIn(batch.batchStatePath(2), QStringLiteral("mac"));
+    QTemporaryDir dir;
+    const QString plan = dir.filePath(QStringLiteral("site.csv"));
+    const QString journal = dir.filePath(QStringLiteral("site.journal.csv"));
+    // The first to be connected has the second row, by its MAC.
+    QVERIFY(writeFile(plan, commissionPlan(2, {mac2, mac1.toLower()})));
+    const QStringList commission{QStringLiteral("--json"), QStringLiteral("commission"), plan, QStringLiteral("--wait")};
+
+    // WHEN its write fails THEN it is journaled, and not tried again while it stays connected
+    const Run failed = runCtl(commission + QStringList{QStringLiteral("1")});
+    QCOMPARE(failed.exitCode, 1);
+    QCOMPARE(eventsOf(failed.jsonLines(), "failed"), QStringList{mac1 + QStringLiteral(" 2")});
+    QCOMPARE(failed.jsonLines().last().value(QStringLiteral("event")).toString(), QStringLiteral("timeout"));
+    QCOMPARE(journalOf(journal).last(), (QStringList{mac1, QStringLiteral("2"), QStringLiteral("rejected")}));
+    QCOMPARE(countOf(batch.log(), "WRITE"), 1);
+    QCOMPARE(SimulatorProcess::valueIn(batch.batchStatePath(1), QStringLiteral("address")), QStringLiteral("172.16.30.1"));
+
+    // WHEN the installer reconnects it THEN its own row is written, then the other's
+    QVERIFY(batch.stop());
+    batch.options().faults.clear();
+    QVERIFY2(batch.start(), qPrintable(batch.errorString()));
+    const Run retried = runCtl(commission + QStringList{QStringLiteral("20")}, QProcessEnvironment::systemEnvironment(), 60000);
+    QVERIFY2(retried.exitCode == 0, retried.err.constData());
+    QCOMPARE(eventsOf(retried.jsonLines(), "done"), (QStringList{mac1 + QStringLiteral(" 2"), mac2 + QStringLiteral(" 1")}));
+    QCOMPARE(SimulatorProcess::valueIn(batch.batchStatePath(1), QStringLiteral("address")), rowIp(2));
+    QCOMPARE(SimulatorProcess::valueIn(batch.batchStatePath(2), QStringLiteral("address")), rowIp(1));
+
+    // GIVEN a plan that now gives the first encoder a third row, and that encoder factory-reset and connected again
+    QVERIFY(batch.stop());
+    QVERIFY(writeFile(plan, commissionPlan(3, {mac2, QString(), mac1})));
+    SimulatorProcess::Options returning;
+    returning.listen = QStringLiteral("172.16.30.1");
+    returning.port = 3001;
+    returning.statePath = batch.batchStatePath(1);
+    returning.extraArguments = {QStringLiteral("--factory-reset")};
+    SimulatorProcess again(returning);
+    QVERIFY2(again.start(), qPrintable(again.errorString()));
+    // THEN it is refused a second address
+    const Run refused = runCtl(commission + QStringList{QStringLiteral("1")});
+    QCOMPARE(refused.exitCode, 1);
+    QCOMPARE(eventsOf(refused.jsonLines(), "refused"), QStringList{mac1 + QStringLiteral(" 0")});
+    QCOMPARE(countOf(again.log(), "WRITE"), 0);
 }
 
 // The manual page cannot include the tables the program prints; it is held to them.

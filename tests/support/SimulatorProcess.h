@@ -38,6 +38,7 @@ public:
         QStringList faults;          // one --fault per entry, e.g. "delay:500"
         QStringList extraArguments;  // e.g. "--factory-reset", "--mac", "02:00:00:00:00:01"
         int fleet = 0;               // more than 0: that many encoders, state files in stateDir()
+        int batch = 0;               // more than 0: that many, one after another at `listen`, state files in stateDir()
     };
 
     SimulatorProcess() : SimulatorProcess(Options()) {}
@@ -73,6 +74,9 @@ public:
             if (!addFleetAddresses())
                 return false;
             arguments << QStringLiteral("--fleet") << QString::number(m_options.fleet) << QStringLiteral("--state-dir")
+                      << stateDir() << QStringLiteral("--port") << QString::number(m_options.port > 0 ? m_options.port : 3001);
+        } else if (m_options.batch > 0) {
+            arguments << QStringLiteral("--batch") << QString::number(m_options.batch) << QStringLiteral("--state-dir")
                       << stateDir() << QStringLiteral("--port") << QString::number(m_options.port > 0 ? m_options.port : 3001);
         } else {
             arguments << QStringLiteral("--state") << statePath();
@@ -147,10 +151,19 @@ public:
                                              : m_options.statePath;
     }
     QString stateDir() const { return m_stateDir.filePath(QStringLiteral("states")); }
+    // The state file of a batch's encoder, from 1.
+    QString batchStatePath(int index) const { return stateDir() + QStringLiteral("/encoder-%1.state").arg(index); }
+    // What the next start() uses: a restart may change the faults, as an installer reconnecting an encoder would.
+    Options &options() { return m_options; }
     // The value of "KEY = VALUE" in that state file; empty when there is none.
     QString stateValue(const QString &key, const QString &address = QString()) const
     {
-        QFile file(statePath(address));
+        return valueIn(statePath(address), key);
+    }
+    // The value of "KEY = VALUE" in the state file at `path`; empty when there is none.
+    static QString valueIn(const QString &path, const QString &key)
+    {
+        QFile file(path);
         if (!file.open(QIODevice::ReadOnly))
             return {};
         static const QRegularExpression separator(QStringLiteral("\\s*=\\s*"));
