@@ -2,6 +2,7 @@
 #include "Messages.h"
 
 #include "AddressRules.h"
+#include "Commission.h"
 #include "WriteFlow.h"
 #include "commands/Shared.h"
 
@@ -290,6 +291,7 @@ Program makeProgram()
                                         "plan is checked whole first.\n")
                          + kNewAddressNote)
             .withOptions({o.jobs, o.dryRun, o.force, o.allowInUse, o.timeLimit}),
+        commissionCommand(),
         Command(QStringLiteral("doctor"), commands::doctor)
             .takes(QStringLiteral("[ENCODER]"), 0, 1)
             .summary(QStringLiteral("which interface reaches ENCODER (default the factory address), and does it answer"))

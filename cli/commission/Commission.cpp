@@ -376,20 +376,17 @@ Result commandCommission(const Invocation &call)
 
 Command commissionCommand()
 {
-    return {QStringLiteral("commission"),
-            QStringLiteral("PLAN.csv"),
-            QStringLiteral("give factory-reset encoders their rows (ip,port,gateway,mask[,mac]) one after another"),
-            QStringLiteral(
+    return Command(QStringLiteral("commission"), commandCommission)
+        .takes(QStringLiteral("PLAN.csv"), 1, 1)
+        .summary(QStringLiteral("give factory-reset encoders their rows (ip,port,gateway,mask[,mac]) one after another"))
+        .description(QStringLiteral(
                 "Wait for an encoder at the factory address (or --encoder), read its MAC, write its row of PLAN as write\n"
                 "does (rules, address in use, verified read-back), journal the outcome, ring the terminal bell and say\n"
                 "that the next encoder can be connected; then wait until this one is gone or another answers. Without a\n"
                 "mac column rows go in order; with it, an encoder gets its own row. The journal (CSV: time, MAC, row,\n"
                 "the row's fields, outcome) is appended and synced after every write; a second run with it resumes.\n"
-                "Ends when every row is done (exit 0) or on Ctrl+C (exit 130, the journal whole)."),
-            {kJournal, kWait, kDryRun},
-            1,
-            1,
-            commandCommission};
+                "Ends when every row is done (exit 0) or on Ctrl+C (exit 130, the journal whole)."))
+        .withOptions({kJournal, kWait, kDryRun});
 }
 
 } // namespace pnv::ctl

@@ -38,7 +38,7 @@ QString csvCell(const QString &text)
 
 bool isDone(const QString &outcome)
 {
-    return outcome == outcomeName(Outcome::Applied) || outcome == outcomeName(Outcome::Unchanged);
+    return outcome == outcomeName(WriteOutcome::Applied) || outcome == outcomeName(WriteOutcome::Unchanged);
 }
 
 } // namespace
