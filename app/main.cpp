@@ -8,6 +8,7 @@
 #include "TessalinBinding.h"
 
 #include <QApplication>
+#include <QLoggingCategory>
 #include <QMessageBox>
 
 #include <cstdio>
@@ -15,6 +16,12 @@
 #include <cstring>
 
 namespace {
+
+// What a Windows DLL run through the bridge prints (and Wine with it):
+// QT_LOGGING_RULES="pnv3400.library.info=true" shows it.
+Q_LOGGING_CATEGORY(lcLibrary, "pnv3400.library", QtWarningMsg)
+
+void logLibraryLine(void *, const char *line) { qCInfo(lcLibrary).noquote() << line; }
 
 // A display someone looks at; the offscreen and minimal platforms have none,
 // and a box there would wait for a click that never comes.
@@ -62,6 +69,7 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     pnv::setUpApplication(app, verdict.styleChosen);
 
+    bound.library->setBridgeLog(logLibraryLine, nullptr);
     TForm_Main form(bound.library->api(), bound.library->path());
     const pnv::TessalinLibrary *library = bound.library.get();
     form.setPreparationProbe([library] { return library->preparingWinePrefix(); });

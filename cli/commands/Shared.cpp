@@ -98,7 +98,19 @@ std::optional<QByteArray> readWholeFile(const QString &path, qint64 limit, Resul
     return std::move(read.data);
 }
 
-LibraryUse::LibraryUse(bool verbose) : m_verbose(verbose), m_loaded(pnv::TessalinLibrary::load()) {}
+namespace {
+// What a Windows DLL run through the bridge prints (and Wine with it) is
+// shown with --verbose, each line marked as the library's, and dropped
+// otherwise: it is the vendor's debugging, not our program's output.
+void showLibraryLine(void *, const char *line) { std::fprintf(stderr, "pnv3400ctl: %s\n", line); }
+void dropLibraryLine(void *, const char *) {}
+} // namespace
+
+LibraryUse::LibraryUse(bool verbose) : m_verbose(verbose), m_loaded(pnv::TessalinLibrary::load())
+{
+    if (m_loaded.library)
+        m_loaded.library->setBridgeLog(verbose ? showLibraryLine : dropLibraryLine, nullptr);
+}
 
 LibraryUse::~LibraryUse()
 {

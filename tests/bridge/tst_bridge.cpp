@@ -276,6 +276,17 @@ void BridgeTest::vendorLikeDll()
     QVERIFY(logged(QStringLiteral("Tessalin.DLL: vendor trace: ConfigRead")));
     api.DLLClose();
     bound.library->setBridgeLog(nullptr, nullptr);
+
+    // AND pnv3400ctl shows those lines, marked, with --verbose only
+    const auto dll = pnv::test::environmentWith(QStringLiteral("TESSALIN_LIBRARY"), windowsDll(arch, QStringLiteral("vendor")));
+    for (const bool verbose : {true, false}) {
+        const QStringList arguments = verbose ? QStringList{QStringLiteral("--verbose"), QStringLiteral("read")}
+                                              : QStringList{QStringLiteral("read")};
+        const pnv::test::CtlRun read = runCtl(QStringList{QStringLiteral("--encoder"), QStringLiteral("127.0.0.1:1")} + arguments,
+                                              dll, 60000);
+        QCOMPARE(read.err.contains("pnv3400ctl: Tessalin.DLL: vendor trace: ConfigRead"), verbose);
+        QVERIFY2(!read.out.contains("vendor"), read.out.constData());
+    }
 }
 
 void BridgeTest::stdcallDllOnX86()
