@@ -12,6 +12,8 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QProgressDialog>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -95,6 +97,7 @@ private slots:
     void applyWorkerKilledRowIsReadBack();
     void windowThroughWine_data() { ctlThroughWine_data(); }
     void windowThroughWine();
+    void windowOnANewWinePrefix();
 };
 
 void BridgeTest::framingRoundTrip()
@@ -578,6 +581,48 @@ void BridgeTest::windowThroughWine()
     f.button("BT_SDisconnect")->click();
     f.button("BT_ConfigRead")->click();
     QCOMPARE(f.window->statusLine(), QStringLiteral(" Server Disconnect "));
+}
+
+// The first start through the maker's DLL makes a new Wine prefix, which
+// takes many seconds: the window says why in a modal progress dialog while
+// that Connect runs, and the Connect then succeeds as any other.
+void BridgeTest::windowOnANewWinePrefix()
+{
+    REQUIRE_WINE();
+    SimulatorProcess sim;
+    QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+    QTemporaryDir folder;
+    const QByteArray shared = qgetenv("WINEPREFIX");
+    qputenv("WINEPREFIX", QFile::encodeName(folder.filePath(QStringLiteral("new-prefix"))));
+    const auto restore = qScopeGuard([&shared] {
+        QProcess::execute(QStringLiteral("wineserver"), {QStringLiteral("-k")});   // of the new prefix: ends its host too
+        qputenv("WINEPREFIX", shared);
+    });
+    const auto bound = pnv::TessalinLibrary::loadFrom(windowsDll(QStringLiteral("x64")).toStdString());
+    QVERIFY2(bound.library, bound.error.c_str());
+    QVERIFY(bound.library->preparingWinePrefix());
+    WindowFixture f(bound.library->api(), bound.library->path());
+    const pnv::TessalinLibrary *library = bound.library.get();
+    f.window->setPreparationProbe([library] { return library->preparingWinePrefix(); });
+    f.window->show();
+    f.address("jIPE_ServerIP")->setText(QStringLiteral("127.0.0.1"));
+    f.edit("Edit_ServerPort")->setText(QString::number(sim.port()));
+
+    QString shown;
+    QTimer look;
+    look.setInterval(20);
+    connect(&look, &QTimer::timeout, f.window.get(), [&shown] {
+        if (auto *dialog = qobject_cast<QProgressDialog *>(QApplication::activeModalWidget()); dialog && dialog->isVisible())
+            shown = dialog->labelText();
+    });
+    look.start();
+    f.button("BT_SConnect")->click();
+    look.stop();
+    QVERIFY2(shown.contains(QStringLiteral("first time")), qPrintable(shown));
+    QCOMPARE(f.window->statusLine(), QStringLiteral(" Server Connect Success "));
+    QTRY_VERIFY(!QApplication::activeModalWidget());
+    QVERIFY(!bound.library->preparingWinePrefix());
+    f.button("BT_SDisconnect")->click();
 }
 
 PNV_WINDOW_TEST_MAIN(BridgeTest)
