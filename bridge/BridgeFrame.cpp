@@ -14,12 +14,12 @@ std::uint32_t readLe(const std::uint8_t *p)
     return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 | std::uint32_t{p[3]} << 24;
 }
 
-} // namespace
-
 bool isKnownType(std::uint8_t type)
 {
     return (type >= 0x01 && type <= 0x05) || (type >= 0x80 && type <= 0x82);
 }
+
+} // namespace
 
 void putInt(std::vector<std::uint8_t> &out, std::int32_t value)
 {

@@ -42,8 +42,6 @@ struct Frame {
     std::vector<std::uint8_t> payload;
 };
 
-bool isKnownType(std::uint8_t type);
-
 std::vector<std::uint8_t> encode(const Frame &frame);
 
 void putInt(std::vector<std::uint8_t> &out, std::int32_t value);
