@@ -170,6 +170,65 @@ bool writeAll(int fd, const std::uint8_t *data, std::size_t size)
     return ok;
 }
 
+std::string readLink(const std::string &path)
+{
+    char target[128];
+    const ssize_t n = ::readlink(path.c_str(), target, sizeof target - 1);
+    return n > 0 ? std::string(target, static_cast<std::size_t>(n)) : std::string();
+}
+
+// Wine's clients open their sockets through the prefix's wineserver, in the
+// network namespace where that wineserver started: a program in another
+// namespace would reach that namespace's encoders. Found without starting
+// anything: the server folder is server-DEV-INODE (of the prefix folder) under
+// Debian's private folder that the prefix's `wineserver` file names (in TMPDIR
+// or /tmp), or upstream's /tmp/.wine-UID; a live wineserver holds a write lock
+// on its `lock` file, which names its process. Empty when no wineserver runs
+// or it runs in our namespace, else why not.
+std::string foreignServer(const std::string &prefix)
+{
+    struct stat folder {};
+    if (::stat(prefix.c_str(), &folder) != 0)
+        return {};
+    char server[64];
+    std::snprintf(server, sizeof server, "/server-%llx-%llx/lock", static_cast<unsigned long long>(folder.st_dev),
+                  static_cast<unsigned long long>(folder.st_ino));
+    std::vector<std::string> locks{"/tmp/.wine-" + std::to_string(::getuid()) + server};
+    char name[256] = {};
+    if (FILE *f = std::fopen((prefix + "/wineserver").c_str(), "rbe")) {
+        const std::size_t n = std::fread(name, 1, sizeof name - 1, f);
+        std::fclose(f);
+        const std::string own(name, n);
+        if (!own.empty() && own != "." && own != ".." && own.find_first_of("/\n") == std::string::npos) {
+            if (const char *tmp = std::getenv("TMPDIR"); tmp && *tmp == '/')
+                locks.push_back(std::string(tmp) + "/" + own + server);
+            locks.push_back("/tmp/" + own + server);
+        }
+    }
+    const std::string ours = readLink("/proc/self/ns/net");
+    for (const std::string &lock : locks) {
+        const int fd = ::open(lock.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+        if (fd < 0)
+            continue;
+        struct flock held {};
+        held.l_type = F_WRLCK;
+        held.l_whence = SEEK_SET;
+        const bool probed = ::fcntl(fd, F_GETLK, &held) == 0;
+        ::close(fd);
+        if (!probed || held.l_type == F_UNLCK)
+            continue;
+        // A process outside our PID namespace shows as 0: its namespace cannot be told.
+        const std::string theirs = held.l_pid > 0 ? readLink("/proc/" + std::to_string(held.l_pid) + "/ns/net") : "";
+        if (!theirs.empty() && theirs == ours)
+            return {};
+        return "the Wine prefix " + prefix + " is served by a wineserver (process " + std::to_string(held.l_pid)
+               + ") in network namespace " + (theirs.empty() ? "unknown" : theirs) + ", not this program's "
+               + (ours.empty() ? "unknown" : ours)
+               + ", whose encoders it would reach: give each network namespace a WINEPREFIX of its own";
+    }
+    return {};
+}
+
 } // namespace
 
 HostPlan planHost(const std::string &dll, const std::string &hostDir, std::string &error)
@@ -306,7 +365,8 @@ bool WineHost::settle(const Ending &host, bool wait)
 void WineHost::start()
 {
     std::lock_guard<std::mutex> lock(m_ioLock);
-    if (m_process.pid < 0)
+    // The first connect says why a host in another namespace is refused.
+    if (m_process.pid < 0 && foreignServer(m_plan.prefix).empty())
         startLocked();
 }
 
@@ -525,6 +585,10 @@ std::uint8_t WineHost::call(const CallRequest &request, Reply &reply)
             // without one there is no link to read or write.
             if (request.type != Type::Connect)
                 return TESSALIN_LINK_DOWN;
+            if (const std::string foreign = foreignServer(m_plan.prefix); !foreign.empty()) {
+                report(foreign);
+                return TESSALIN_LINK_DOWN;
+            }
             startLocked();
             if (m_process.pid < 0)
                 return TESSALIN_LINK_DOWN;
