@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Two network namespaces, one Wine prefix, an encoder at the same address in
 # each: while the prefix's wineserver runs in the first, a program in the
-# second must not reach the first one's encoder through it; it is refused.
+# second never reaches the first one's encoder through it. It is served
+# through a prefix of its namespace's own, or refused when that cannot be made.
 # Usage: netns_prefix.sh BIN_DIR DLL   (WINEPREFIX set; run inside sealed-net)
 set -euo pipefail
 bin=$1 dll=$2
@@ -18,6 +19,10 @@ cleanup() {
     [ "$pid" -gt 1 ] && kill "$pid" 2>/dev/null || true
   done
   wineserver -k 2>/dev/null || true
+  if [ -n "${light:-}" ]; then
+    [ -d "$light" ] && { WINEPREFIX=$light wineserver -k 2>/dev/null || true; }
+    rm -rf "$light"
+  fi
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -48,11 +53,16 @@ grep -q '"outcome":"applied"' "$work/a.out" || { cat "$work/a.out"; exit 1; }
 grep -q 172.16.0.11 "$work/a.state"
 cp "$work/a.state" "$work/a.before"
 
+# The second namespace's own prefix, blocked by a plain file: refused.
+b_net=$(readlink "/proc/$pid_b/ns/net")
+light=$WINEPREFIX.net-${b_net//[^0-9]/}
+rm -rf "$light"
+touch "$light"
 for call in read "write --gateway 172.16.0.22"; do
   rc=0
   # shellcheck disable=SC2086
   ctl_in "$pid_b" $call >"$work/b.out" 2>"$work/b.err" || rc=$?
-  if [ "$rc" -eq 0 ] || ! grep -q "in network namespace net:\[.*not this program's net:\[.*WINEPREFIX of its own" "$work/b.err"; then
+  if [ "$rc" -eq 0 ] || ! grep -q "in network namespace net:\[.*not this program's net:\[${b_net//[^0-9]/}\].*WINEPREFIX of its own" "$work/b.err"; then
     echo "$call from the second namespace was not refused (exit $rc):" >&2
     cat "$work/b.out" "$work/b.err" >&2
     exit 1
@@ -63,4 +73,15 @@ if grep -q 172.16.0.22 "$work/b.state" 2>/dev/null; then
   echo "the refused write reached the second namespace's encoder" >&2
   exit 1
 fi
-echo "refused in the second namespace: $(head -n 1 "$work/b.err")"
+echo "refused: $(head -n 1 "$work/b.err")"
+
+# Unblocked: served by its own encoder through its own prefix and wineserver.
+rm -f "$light"
+ctl_in "$pid_b" read >"$work/b.out" 2>"$work/b.err" || { cat "$work/b.err" >&2; exit 1; }
+grep -qi '"mac":"02:00:00:00:00:0b"' "$work/b.out" || { echo "the read did not reach the second namespace's encoder:" >&2; cat "$work/b.out" >&2; exit 1; }
+ctl_in "$pid_b" write --gateway 172.16.0.22 >"$work/b.out"
+grep -q '"outcome":"applied"' "$work/b.out" || { cat "$work/b.out" >&2; exit 1; }
+grep -q 172.16.0.22 "$work/b.state"
+cmp -s "$work/a.state" "$work/a.before" || { echo "the second namespace's write changed the first one's encoder" >&2; exit 1; }
+[ -L "$light/drive_c" ] && [ "$(du -s --block-size=1M "$light" | cut -f1)" -lt 20 ] || { echo "$light is not a light prefix" >&2; exit 1; }
+echo "served through $light ($(du -sh "$light" | cut -f1))"
