@@ -429,7 +429,10 @@ std::string WineHost::choosePrefix(std::string &refusal) const
     // Named by the namespace's inode number ("net:[4026532174]").
     const std::size_t from = ours.find('['), to = ours.find(']');
     const bool known = from != std::string::npos && to != std::string::npos && from < to;
-    const std::string light = m_plan.prefix + ".net-" + (known ? ours.substr(from + 1, to - from - 1) : "");
+    std::string light = m_plan.prefix;
+    while (light.size() > 1 && light.back() == '/')
+        light.pop_back();
+    light += ".net-" + (known ? ours.substr(from + 1, to - from - 1) : "");
     if (known) {
         const Server own = runningServer(light);
         if ((!own.running || own.net == ours) && makeLightPrefix(m_plan.prefix, light))
