@@ -170,6 +170,112 @@ bool writeAll(int fd, const std::uint8_t *data, std::size_t size)
     return ok;
 }
 
+std::string readLink(const std::string &path)
+{
+    char target[128];
+    const ssize_t n = ::readlink(path.c_str(), target, sizeof target - 1);
+    return n > 0 ? std::string(target, static_cast<std::size_t>(n)) : std::string();
+}
+
+// Wine's clients open their sockets through the prefix's wineserver, in the
+// network namespace where that wineserver started: a program in another
+// namespace would reach that namespace's encoders. Found without starting
+// anything: the server folder is server-DEV-INODE (of the prefix folder) under
+// Debian's private folder that the prefix's `wineserver` file names (in TMPDIR
+// or /tmp), or upstream's /tmp/.wine-UID; a live wineserver holds a write lock
+// on its `lock` file, which names its process.
+struct Server {
+    bool running = false;
+    pid_t pid = 0;
+    std::string net;   // empty when its namespace cannot be seen from here
+};
+
+Server runningServer(const std::string &prefix)
+{
+    struct stat folder {};
+    if (::stat(prefix.c_str(), &folder) != 0)
+        return {};
+    char server[64];
+    std::snprintf(server, sizeof server, "/server-%llx-%llx/lock", static_cast<unsigned long long>(folder.st_dev),
+                  static_cast<unsigned long long>(folder.st_ino));
+    std::vector<std::string> locks{"/tmp/.wine-" + std::to_string(::getuid()) + server};
+    char name[256] = {};
+    if (FILE *f = std::fopen((prefix + "/wineserver").c_str(), "rbe")) {
+        const std::size_t n = std::fread(name, 1, sizeof name - 1, f);
+        std::fclose(f);
+        const std::string own(name, n);
+        if (!own.empty() && own != "." && own != ".." && own.find_first_of("/\n") == std::string::npos) {
+            if (const char *tmp = std::getenv("TMPDIR"); tmp && *tmp == '/')
+                locks.push_back(std::string(tmp) + "/" + own + server);
+            locks.push_back("/tmp/" + own + server);
+        }
+    }
+    for (const std::string &lock : locks) {
+        const int fd = ::open(lock.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+        if (fd < 0)
+            continue;
+        struct flock held {};
+        held.l_type = F_WRLCK;
+        held.l_whence = SEEK_SET;
+        const bool probed = ::fcntl(fd, F_GETLK, &held) == 0;
+        ::close(fd);
+        if (!probed || held.l_type == F_UNLCK)
+            continue;
+        // A process outside our PID namespace shows as 0: its namespace cannot be told.
+        return {true, held.l_pid, held.l_pid > 0 ? readLink("/proc/" + std::to_string(held.l_pid) + "/ns/net") : ""};
+    }
+    return {};
+}
+
+bool copyFile(const std::string &from, const std::string &to)
+{
+    FILE *in = std::fopen(from.c_str(), "rbe");
+    if (!in)
+        return false;
+    std::string temporary = to + ".XXXXXX";
+    const int fd = ::mkstemp(temporary.data());
+    FILE *out = fd >= 0 ? ::fdopen(fd, "wb") : nullptr;
+    bool ok = out != nullptr;
+    char chunk[65536];
+    for (std::size_t n; ok && (n = std::fread(chunk, 1, sizeof chunk, in)) > 0;)
+        ok = std::fwrite(chunk, 1, n, out) == n;
+    ok = ok && !std::ferror(in);
+    std::fclose(in);
+    if (out)
+        ok = std::fclose(out) == 0 && ok;
+    else if (fd >= 0)
+        ::close(fd);
+    ok = ok && ::rename(temporary.c_str(), to.c_str()) == 0;
+    if (!ok && fd >= 0)
+        ::unlink(temporary.c_str());
+    return ok;
+}
+
+// A prefix of a namespace's own, beside the shared one, so that it gets a
+// wineserver of its own: links to the shared prefix's drives (hundreds of
+// megabytes, read by both) and copies of its small registry files, which each
+// wineserver rewrites. The system registry comes last: it marks a made one.
+bool makeLightPrefix(const std::string &shared, const std::string &light)
+{
+    struct stat made {};
+    if (::lstat(light.c_str(), &made) == 0 && (!S_ISDIR(made.st_mode) || made.st_uid != ::geteuid()))
+        return false;
+    if (exists(light + "/system.reg"))
+        return true;
+    char real[PATH_MAX];
+    if (!::realpath(shared.c_str(), real) || !exists(shared + "/system.reg") || !isDirectory(shared + "/drive_c"))
+        return false;
+    if (::mkdir(light.c_str(), 0700) != 0 && errno != EEXIST)
+        return false;
+    for (const char *big : {"drive_c", "dosdevices"})
+        if (::symlink((std::string(real) + "/" + big).c_str(), (light + "/" + big).c_str()) != 0 && errno != EEXIST)
+            return false;
+    for (const char *small : {".update-timestamp", "userdef.reg", "user.reg", "system.reg"})
+        if (!copyFile(shared + "/" + small, light + "/" + small))
+            return false;
+    return true;
+}
+
 } // namespace
 
 HostPlan planHost(const std::string &dll, const std::string &hostDir, std::string &error)
@@ -306,11 +412,40 @@ bool WineHost::settle(const Ending &host, bool wait)
 void WineHost::start()
 {
     std::lock_guard<std::mutex> lock(m_ioLock);
-    if (m_process.pid < 0)
-        startLocked();
+    if (m_process.pid >= 0)
+        return;
+    // The first connect says why a host is refused.
+    std::string refusal;
+    if (const std::string prefix = choosePrefix(refusal); !prefix.empty())
+        startLocked(prefix);
 }
 
-void WineHost::startLocked()
+std::string WineHost::choosePrefix(std::string &refusal) const
+{
+    const std::string ours = readLink("/proc/self/ns/net");
+    const Server shared = runningServer(m_plan.prefix);
+    if (!shared.running || (!ours.empty() && shared.net == ours))
+        return m_plan.prefix;
+    // Named by the namespace's inode number ("net:[4026532174]").
+    const std::size_t from = ours.find('['), to = ours.find(']');
+    const bool known = from != std::string::npos && to != std::string::npos && from < to;
+    std::string light = m_plan.prefix;
+    while (light.size() > 1 && light.back() == '/')
+        light.pop_back();
+    light += ".net-" + (known ? ours.substr(from + 1, to - from - 1) : "");
+    if (known) {
+        const Server own = runningServer(light);
+        if ((!own.running || own.net == ours) && makeLightPrefix(m_plan.prefix, light))
+            return light;
+    }
+    refusal = "the Wine prefix " + m_plan.prefix + " is served by a wineserver (process " + std::to_string(shared.pid)
+              + ") in network namespace " + (shared.net.empty() ? "unknown" : shared.net) + ", not this program's "
+              + (ours.empty() ? "unknown" : ours) + ", whose encoders it would reach, and this namespace's own prefix "
+              + light + " cannot be used: give each network namespace a WINEPREFIX of its own";
+    return {};
+}
+
+void WineHost::startLocked(const std::string &prefix)
 {
     // Reap hosts told to end earlier, so that none stays a zombie for long.
     m_ending.erase(std::remove_if(m_ending.begin(), m_ending.end(), [](const Ending &host) { return settle(host, false); }),
@@ -330,6 +465,7 @@ void WineHost::startLocked()
         return;
     }
     m_process = Process{};
+    m_process.prefix = prefix;
     // S_Disconnect and DLLClose during a call go through a FIFO apart from
     // the calls, so that the host's loading thread alone reads the calls and
     // another thread the notices. Opened both ways: never blocks, and the
@@ -347,10 +483,10 @@ void WineHost::startLocked()
     // A wineserver writes the registry files only when it ends, so a prefix
     // made by a run whose wineserver still lives has none yet: its drive is
     // what tells that Wine made it.
-    m_process.newPrefix = !exists(m_plan.prefix + "/system.reg") && !exists(m_plan.prefix + "/drive_c");
+    m_process.newPrefix = !exists(prefix + "/system.reg") && !exists(prefix + "/drive_c");
     if (m_process.newPrefix)
         std::fprintf(stderr, "%s: setting up the Wine prefix %s for the first time; this takes some seconds\n",
-                     m_plan.dll.c_str(), m_plan.prefix.c_str());
+                     m_plan.dll.c_str(), prefix.c_str());
 
     std::vector<std::string> env;
     bool debugSet = false, overridesSet = false;
@@ -362,7 +498,7 @@ void WineHost::startLocked()
         overridesSet |= entry.rfind("WINEDLLOVERRIDES=", 0) == 0;
         env.push_back(entry);
     }
-    env.push_back("WINEPREFIX=" + m_plan.prefix);
+    env.push_back("WINEPREFIX=" + prefix);
     if (!debugSet)
         env.push_back("WINEDEBUG=-all");
     // A new prefix would otherwise offer to download .NET and HTML engines.
@@ -525,7 +661,13 @@ std::uint8_t WineHost::call(const CallRequest &request, Reply &reply)
             // without one there is no link to read or write.
             if (request.type != Type::Connect)
                 return TESSALIN_LINK_DOWN;
-            startLocked();
+            std::string refusal;
+            const std::string prefix = choosePrefix(refusal);
+            if (prefix.empty()) {
+                report(refusal);
+                return TESSALIN_LINK_DOWN;
+            }
+            startLocked(prefix);
             if (m_process.pid < 0)
                 return TESSALIN_LINK_DOWN;
         }
@@ -560,7 +702,7 @@ std::uint8_t WineHost::call(const CallRequest &request, Reply &reply)
             if (got == Read::TimedOut)
                 report("the Wine host did not start in time (does the DLL's start-up code, DllMain, return?)");
             else
-                report("the Wine host ended at its start (is Wine working? try: WINEPREFIX=" + m_plan.prefix + " "
+                report("the Wine host ended at its start (is Wine working? try: WINEPREFIX=" + m_process.prefix + " "
                        + m_plan.loader + " wineboot)");
             return giveUp(TESSALIN_LINK_DOWN);
         }

@@ -58,6 +58,7 @@ private:
         int in = -1;        // the host's standard input: the calls, and notices between calls
         int notices = -1;   // a FIFO: S_Disconnect and DLLClose during a call, and the end
         int out = -1;       // the host's standard output: its replies
+        std::string prefix;   // the shared one, or this network namespace's own
         std::string noticesFolder;   // the FIFO's private folder, removed once the host has it open
         bool ready = false;
         bool inCall = false;
@@ -69,7 +70,9 @@ private:
     };
     using Clock = std::chrono::steady_clock;
 
-    void startLocked();
+    // The prefix a host started now uses, or empty and why not.
+    std::string choosePrefix(std::string &refusal) const;
+    void startLocked(const std::string &prefix);
     void endLocked(bool kill);
     bool exitedLocked();
     void dropNoticesFolder();
