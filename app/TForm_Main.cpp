@@ -156,7 +156,12 @@ void TForm_Main::fitToScreen(const QMargins &frame)
     const QRect area = screen->availableGeometry();
     if (area.contains(outer))
         return;
-    const QSize client = size().boundedTo(area.size().shrunkBy(frame));
+    const QSize room = area.size().shrunkBy(frame);
+    QSize client = size().boundedTo(room);
+    // A shortened window shows a vertical scroll bar; widened by it where the
+    // screen has room, the content needs no horizontal one as well.
+    if (client.height() < height())
+        client.setWidth(std::min(width() + style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this), room.width()));
     const QSize framed = client.grownBy(frame);
     const QPoint at(std::clamp(outer.left(), area.left(), area.right() + 1 - framed.width()),
                     std::clamp(outer.top(), area.top(), area.bottom() + 1 - framed.height()));
