@@ -36,6 +36,11 @@ constexpr std::chrono::seconds kNewPrefixBound{180};
 // DLLClose and the DLL's detach; ending takes a Wine process some tens of
 // milliseconds.
 constexpr std::chrono::seconds kEndBound{3};
+// How long the prefix's wineserver we start stays after its last client:
+// Wine's own starts with every program and ends at once after it, so each
+// one-shot pnv3400ctl run (each Ansible task) would pay Wine's start again.
+// Idle, it sleeps: no CPU.
+constexpr int kServerStaysSeconds = 60;
 // Beyond the call's own budget: the DLL answers a time-out itself, and the
 // pipe round trip through Wine needs its moment.
 constexpr std::chrono::milliseconds kGrace{750};
@@ -225,6 +230,50 @@ Server runningServer(const std::string &prefix)
         return {true, held.l_pid, held.l_pid > 0 ? readLink("/proc/" + std::to_string(held.l_pid) + "/ns/net") : ""};
     }
     return {};
+}
+
+// Starts the wineserver of `prefix`, kept for kServerStaysSeconds after its
+// last client, in this network namespace and in a session of its own, away
+// from our process group and our standard streams: it ends by itself, or
+// with `wineserver -k`. It puts itself in the background once its socket is
+// ready, which is when the host's loader finds it; a server that does not
+// may be left to run, as it ends by itself.
+// Returns the process when it has not gone to the background within a
+// moment, for the caller to reap later; else -1.
+pid_t startStayingServer(const std::string &loader, char *const envp[])
+{
+    const std::string folder = loader.substr(0, loader.rfind('/') + 1);
+    std::string server = isExecutable(folder + "wineserver") ? folder + "wineserver" : searchPath("wineserver");
+    if (server.empty())
+        return -1;
+    std::string stays = "-p" + std::to_string(kServerStaysSeconds);
+    char *argv[] = {server.data(), stays.data(), nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    for (const int fd : {0, 1, 2})
+        posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", O_RDWR, 0);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t none, all;
+    sigemptyset(&none);
+    sigfillset(&all);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setsigdefault(&attributes, &all);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSID);
+    pid_t pid = -1;
+    const int rc = ::posix_spawn(&pid, server.c_str(), &actions, &attributes, argv, envp);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    if (rc != 0)
+        return -1;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    int status;
+    while (std::chrono::steady_clock::now() < until) {
+        if (::waitpid(pid, &status, WNOHANG) != 0)
+            return -1;
+        ::poll(nullptr, 0, 5);
+    }
+    return pid;
 }
 
 bool copyFile(const std::string &from, const std::string &to)
@@ -508,6 +557,14 @@ void WineHost::startLocked(const std::string &prefix)
     for (auto &entry : env)
         envp.push_back(entry.data());
     envp.push_back(nullptr);
+    // A new prefix is made by the loader's own wineserver, which needs the
+    // folder that it makes first.
+    m_serverStarts.erase(std::remove_if(m_serverStarts.begin(), m_serverStarts.end(),
+                                        [](pid_t pid) { int status; return ::waitpid(pid, &status, WNOHANG) != 0; }),
+                         m_serverStarts.end());
+    if (!m_process.newPrefix && !runningServer(prefix).running)
+        if (const pid_t unreaped = startStayingServer(m_plan.loader, envp.data()); unreaped > 0)
+            m_serverStarts.push_back(unreaped);
     std::string loader = m_plan.loader, exe = m_plan.hostExe, dll = m_plan.windowsPath, notices = windowsPath(fifo);
     char *argv[] = {loader.data(), exe.data(), dll.data(), notices.data(), nullptr};
 

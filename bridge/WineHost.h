@@ -93,6 +93,9 @@ private:
     };
     static bool settle(const Ending &host, bool wait);
     std::vector<Ending> m_ending;
+    // Wineservers we started that had not yet gone to the background when
+    // we last looked: reaped at a later start, never left as zombies for long.
+    std::vector<pid_t> m_serverStarts;
 };
 
 } // namespace pnv::winebridge
