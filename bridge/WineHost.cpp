@@ -116,6 +116,9 @@ bool prefixUsable(const std::string &prefix)
     return ::access((parent.empty() ? "/" : parent).c_str(), W_OK | X_OK) == 0;
 }
 
+HostPlan planHost(const std::string &dll, const std::string &hostDir, std::string &error);
+
+// The folder of the library this code is in, where the host programs lie.
 std::string ownFolder()
 {
     Dl_info info{};
@@ -325,8 +328,8 @@ bool makeLightPrefix(const std::string &shared, const std::string &light)
     return true;
 }
 
-} // namespace
-
+// Checks the DLL, Wine and the prefix; an empty plan.dll and a message naming
+// the file when something is missing. `hostDir` holds the host programs.
 HostPlan planHost(const std::string &dll, const std::string &hostDir, std::string &error)
 {
     HostPlan plan;
@@ -411,6 +414,8 @@ HostPlan planHost(const std::string &dll, const std::string &hostDir, std::strin
     plan.dll = dll;
     return plan;
 }
+
+} // namespace
 
 std::shared_ptr<WineHost> WineHost::create(const std::string &dll, std::string &error)
 {

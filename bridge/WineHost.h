@@ -27,10 +27,6 @@ struct HostPlan {
     std::string prefix;
 };
 
-// Checks the DLL, Wine and the prefix; an empty plan.dll and a message naming
-// the file when something is missing. `hostDir` holds the host programs.
-HostPlan planHost(const std::string &dll, const std::string &hostDir, std::string &error);
-
 class WineHost final {
 public:
     static std::shared_ptr<WineHost> create(const std::string &dll, std::string &error);
