@@ -235,6 +235,19 @@ Server runningServer(const std::string &prefix)
     return {};
 }
 
+// Spawn attributes for a child that starts with every signal at its default
+// and none blocked, whatever the caller ignores or blocks; `flags` adds to them.
+void initDefaultSignals(posix_spawnattr_t &attributes, short flags)
+{
+    posix_spawnattr_init(&attributes);
+    sigset_t none, all;
+    sigemptyset(&none);
+    sigfillset(&all);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setsigdefault(&attributes, &all);
+    posix_spawnattr_setflags(&attributes, static_cast<short>(POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | flags));
+}
+
 // Starts the wineserver of `prefix`, kept for kServerStaysSeconds after its
 // last client, in this network namespace and in a session of its own, away
 // from our process group and our standard streams: it ends by itself, or
@@ -256,13 +269,7 @@ pid_t startStayingServer(const std::string &loader, char *const envp[])
     for (const int fd : {0, 1, 2})
         posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", O_RDWR, 0);
     posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t none, all;
-    sigemptyset(&none);
-    sigfillset(&all);
-    posix_spawnattr_setsigmask(&attributes, &none);
-    posix_spawnattr_setsigdefault(&attributes, &all);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSID);
+    initDefaultSignals(attributes, POSIX_SPAWN_SETSID);
     pid_t pid = -1;
     const int rc = ::posix_spawn(&pid, server.c_str(), &actions, &attributes, argv, envp);
     posix_spawn_file_actions_destroy(&actions);
@@ -581,17 +588,10 @@ void WineHost::startLocked(const std::string &prefix)
     // they start (a wineserver too) holds, is the log pipe.
     posix_spawn_file_actions_adddup2(&actions, log[1], 2);
     posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    // The caller may ignore or block signals; the host starts with the defaults.
-    sigset_t none, all;
-    sigemptyset(&none);
-    sigfillset(&all);
-    posix_spawnattr_setsigmask(&attributes, &none);
-    posix_spawnattr_setsigdefault(&attributes, &all);
     // Its own process group: Ctrl+C at the terminal is for the client, which
     // may finish its calls first (pnv3400ctl does); the host ends with its input.
+    initDefaultSignals(attributes, POSIX_SPAWN_SETPGROUP);
     posix_spawnattr_setpgroup(&attributes, 0);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
     pid_t pid = -1;
     const int rc = ::posix_spawn(&pid, loader.c_str(), &actions, &attributes, argv, envp.data());
     posix_spawn_file_actions_destroy(&actions);
