@@ -129,6 +129,51 @@ std::string ownFolder()
     return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
 }
 
+// Wine turns the host's arguments and every Linux path into Windows text
+// through its locale's character set. Under C or POSIX that set is ASCII and a
+// folder named in any other script cannot be opened (Windows error 126), so a
+// host that is handed such a path runs under a UTF-8 locale of its own. The
+// offset of the first byte that is not part of UTF-8, or npos.
+std::size_t firstNonUtf8(const std::string &text)
+{
+    for (std::size_t i = 0; i < text.size();) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        const std::size_t length = lead < 0x80 ? 1 : (lead & 0xe0) == 0xc0 && lead >= 0xc2 ? 2
+                                   : (lead & 0xf0) == 0xe0 ? 3 : (lead & 0xf8) == 0xf0 && lead <= 0xf4 ? 4 : 0;
+        if (length == 0 || i + length > text.size())
+            return i;
+        for (std::size_t k = 1; k < length; ++k)
+            if ((static_cast<unsigned char>(text[i + k]) & 0xc0) != 0x80)
+                return i;
+        // Overlong forms, UTF-16 surrogates and code points past U+10FFFF.
+        if (length > 2) {
+            const auto second = static_cast<unsigned char>(text[i + 1]);
+            if ((lead == 0xe0 && second < 0xa0) || (lead == 0xed && second >= 0xa0) || (lead == 0xf0 && second < 0x90)
+                || (lead == 0xf4 && second >= 0x90))
+                return i;
+        }
+        i += length;
+    }
+    return std::string::npos;
+}
+
+bool isAscii(const std::string &text)
+{
+    return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+// A path Wine cannot take, named with its first such byte; empty when it can.
+std::string untakeablePath(const std::string &what, const std::string &path)
+{
+    const std::size_t at = firstNonUtf8(path);
+    if (at == std::string::npos)
+        return {};
+    char byte[8];
+    std::snprintf(byte, sizeof byte, "0x%02X", static_cast<unsigned>(static_cast<unsigned char>(path[at])));
+    return what + " holds the byte " + byte + " at position " + std::to_string(at + 1)
+           + ", which is not UTF-8 text: Wine cannot open it (rename the folder or file)";
+}
+
 // Wine's drive Z: is the Linux root.
 std::string windowsPath(const std::string &absolute)
 {
@@ -415,6 +460,13 @@ HostPlan planHost(const std::string &dll, const std::string &hostDir, std::strin
         error = dll + ": cannot be read";
         return plan;
     }
+    for (const auto &[what, path] : {std::pair<std::string, std::string>{"its path", absolute},
+                                     {"the Wine prefix folder's path", plan.prefix},
+                                     {"the bridge's host program's path", plan.hostExe}})
+        if (const std::string problem = untakeablePath(what, path); !problem.empty()) {
+            error = dll + ": " + problem;
+            return plan;
+        }
     // Wine's drive Z: is the Linux root.
     plan.windowsPath = windowsPath(absolute);
     plan.bits = file.bits;
@@ -560,6 +612,13 @@ void WineHost::startLocked(const std::string &prefix)
         env.push_back(entry);
     }
     env.push_back("WINEPREFIX=" + prefix);
+    std::string loader = m_plan.loader, exe = m_plan.hostExe, dll = m_plan.windowsPath, notices = windowsPath(fifo);
+    if (!isAscii(prefix + exe + dll + notices)) {
+        env.erase(std::remove_if(env.begin(), env.end(), [](const std::string &entry) {
+                      return entry.rfind("LC_ALL=", 0) == 0;
+                  }), env.end());
+        env.push_back("LC_ALL=C.UTF-8");
+    }
     if (!debugSet)
         env.push_back("WINEDEBUG=-all");
     // A new prefix would otherwise offer to download .NET and HTML engines.
@@ -577,7 +636,6 @@ void WineHost::startLocked(const std::string &prefix)
     if (!m_process.newPrefix && !runningServer(prefix).running)
         if (const pid_t unreaped = startStayingServer(m_plan.loader, envp.data()); unreaped > 0)
             m_serverStarts.push_back(unreaped);
-    std::string loader = m_plan.loader, exe = m_plan.hostExe, dll = m_plan.windowsPath, notices = windowsPath(fifo);
     char *argv[] = {loader.data(), exe.data(), dll.data(), notices.data(), nullptr};
 
     posix_spawn_file_actions_t actions;

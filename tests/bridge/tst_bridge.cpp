@@ -17,6 +17,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -82,6 +83,7 @@ private slots:
     void linuxLibraryNamedDllBindsNatively();
     void notARegularFile_data();
     void notARegularFile();
+    void pathsInAnyScript();
     void vendorLikeDll_data() { ctlThroughWine_data(); }
     void vendorLikeDll();
     void stdcallDllOnX86();
@@ -240,6 +242,42 @@ void BridgeTest::notARegularFile()
     const auto result = bound.get();
     QVERIFY(!result.library);
     QCOMPARE(QString::fromStdString(result.error), path + QStringLiteral(": not a regular file"));
+}
+
+void BridgeTest::pathsInAnyScript()
+{
+    REQUIRE_WINE();
+    QTemporaryDir dir;
+    const QByteArray dll = readFile(windowsDll(QStringLiteral("x64")));
+    // A folder name in Latin-1 is no text Wine can open: refused at binding, the byte named.
+    const std::string latin1 = QFile::encodeName(dir.path()).toStdString() + "/Ger\xe4t";
+    QCOMPARE(::mkdir(latin1.c_str(), 0700), 0);
+    const std::string latin1Dll = latin1 + "/Tessalin.DLL";
+    const auto removeLatin1 = qScopeGuard([&] { ::unlink(latin1Dll.c_str()); ::rmdir(latin1.c_str()); });
+    {
+        const int fd = ::open(latin1Dll.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+        QVERIFY(fd >= 0);
+        QCOMPARE(::write(fd, dll.constData(), size_t(dll.size())), ssize_t(dll.size()));
+        ::close(fd);
+    }
+    const auto refused = pnv::TessalinLibrary::loadFrom(latin1Dll);
+    QVERIFY(!refused.library);
+    QVERIFY2(refused.error.find("its path holds the byte 0xE4 at position") != std::string::npos, refused.error.c_str());
+    QVERIFY(hostProcesses().isEmpty());
+
+    // Any script in UTF-8 is read through, whatever the caller's locale.
+    const QString utf8 = dir.filePath(QStringLiteral("Ger\u00e4t \u0444\u0430\u0439\u043b"));
+    QVERIFY(QDir().mkdir(utf8));
+    QVERIFY(writeFile(utf8 + QStringLiteral("/Tessalin.DLL"), dll));
+    SimulatorProcess sim;
+    QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+    auto env = pnv::test::environmentWith(QStringLiteral("TESSALIN_LIBRARY"), utf8 + QStringLiteral("/Tessalin.DLL"));
+    env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
+    env.insert(QStringLiteral("LANG"), QStringLiteral("C"));
+    const pnv::test::CtlRun read = runCtl({QStringLiteral("--encoder"), QStringLiteral("127.0.0.1:%1").arg(sim.port()),
+                                           QStringLiteral("--json"), QStringLiteral("read")}, env, 60000);
+    QVERIFY2(read.exitCode == 0, read.err.constData());
+    QCOMPARE(read.json().value(QStringLiteral("ip")).toString(), QStringLiteral("172.16.30.1"));
 }
 
 void BridgeTest::vendorLikeDll()
