@@ -95,6 +95,9 @@ Result doctor(const Invocation &call)
     // An address no encoder can have is not asked.
     if (!reach.refusal.isEmpty()) {
         Result refused = Result::usage(QStringLiteral("doctor: %1").arg(reach.refusal));
+        object[QStringLiteral("error")] = QStringLiteral("usage");
+        object[QStringLiteral("exit")] = refused.exitCode();
+        object[QStringLiteral("errors")] = jsonOf({Refusal(reach.refusal, 0, encoder.text())});
         refused.objects << object;
         return refused;
     }

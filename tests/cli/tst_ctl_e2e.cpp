@@ -341,7 +341,7 @@ void CtlEndToEndTest::filesAndArguments_data()
     QTest::addColumn<bool>("fifo");
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QByteArray>("err");   // a part of stderr ("" for none at all)
-    QTest::addColumn<QByteArray>("out");   // a part of stdout
+    QTest::addColumn<QByteArray>("out");   // a part of stdout; @F@ and @P@ stand for the file and the port
     QTest::addColumn<QString>("redirect");   // the shell's redirections of the standard streams, if any
     const auto row = [](const QString &name, const QStringList &arguments, const QByteArray &content, bool fifo,
                         int exitCode, const char *err, const char *out = "", const char *redirect = "") {
@@ -351,7 +351,35 @@ void CtlEndToEndTest::filesAndArguments_data()
     const QByteArray plan("\xEF\xBB\xBF\"encoder\",ip,port,gateway,mask\r\n\"10.0.0.1\",\"10.0.0.2\",,,\r\n10.0.0.2,,,,\r\n");
     for (const char *command : {"check", "load", "apply"})
         row(QStringLiteral("%1 of a FIFO does not wait").arg(QLatin1String(command)), {command, "F"}, {}, true, 2, "it is a FIFO");
-    row("check --json of a FIFO says so in JSON", {"--json", "check", "F"}, {}, true, 2, "it is a FIFO", "{\"errors\":[");
+    row("check --json of a FIFO says so in JSON", {"--json", "check", "F"}, {}, true, 2, "it is a FIFO",
+        "{\"errors\":[{\"encoder\":null,\"error\":\"");
+    // Every error in JSON is an object, placed as far as it is known.
+    row("check --json of a configuration: the error's line and field", {"--json", "check", "F"}, "# x\nmask = 255.0.255.0\n",
+        false, 2, "F:2: mask",
+        "{\"errors\":[{\"encoder\":null,\"error\":\"mask 255.0.255.0 is not contiguous\",\"field\":\"mask\",\"file\":\"@F@\","
+        "\"line\":2}],\"valid\":false}");
+    row("check --json of a plan: the row's encoder, line and field", {"--json", "check", "F"}, plan, false, 2, ":2: new ip",
+        "{\"errors\":[{\"encoder\":\"10.0.0.1\",\"error\":\"new ip 10.0.0.2 is the address of encoder 10.0.0.2:3001 on line 3, "
+        "which keeps it\",\"field\":\"ip\",\"file\":\"@F@\",\"line\":2}],\"valid\":false}");
+    row("check --json of fields: the field", {"--json", "check", "--port", "0", "--ip", "10.0.0.x"}, {}, false, 2, "10.0.0.x",
+        "{\"errors\":[{\"encoder\":null,\"error\":\"ip \\\"10.0.0.x\\\" is not a dotted address of four octets 0 to 255\","
+        "\"field\":\"ip\",\"file\":null,\"line\":null}],");
+    row("load --json: the refusal's encoder, line and field", {"--json", "load", "F"}, "# x\nmask = 255.0.255.0\n", false, 2,
+        "F:2: mask",
+        "\"errors\":[{\"encoder\":\"127.0.0.1:@P@\",\"error\":\"mask 255.0.255.0 is not contiguous\",\"field\":\"mask\","
+        "\"file\":\"@F@\",\"line\":2}]");
+    row("write --json: a syntax error's encoder and field", {"--json", "write", "--port", "x"}, {}, false, 2, "port \"x\"",
+        "\"errors\":[{\"encoder\":\"127.0.0.1:@P@\",\"error\":\"port \\\"x\\\" is not a number from 1 to 65535\","
+        "\"field\":\"port\",\"file\":null,\"line\":null}]");
+    row("apply --json: a row invalid after its read is placed at its line", {"--json", "apply", "F"},
+        "encoder,ip,port,gateway,mask\n127.0.0.1:P,,,10.9.9.9,\n", false, 2, "",
+        "\"field\":\"gateway\",\"file\":\"@F@\",\"line\":2}]");
+    row("commission --json: a refused plan's line and field", {"--json", "commission", "F"},
+        "ip,port,gateway,mask\n10.0.0.2,,,255.255.255.0\n10.0.0.2,,,255.255.255.0\n", false, 2, "F:3: ip",
+        "{\"error\":\"usage\",\"errors\":[{\"encoder\":null,\"error\":\"ip 10.0.0.2 is already given to row 1\","
+        "\"field\":\"ip\",\"file\":\"@F@\",\"line\":3}],\"exit\":2}");
+    row("save --json over a FIFO: the refusal as an object", {"--json", "save", "F"}, {}, true, 2, "will not replace",
+        "{\"error\":\"usage\",\"errors\":[{\"encoder\":null,\"error\":\"will not replace");
     row("save over a FIFO refused", {"save", "F"}, {}, true, 2, "will not replace");
     row("save - writes to stdout", {"save", "-"}, {}, false, 0, "", "\nip = 172.16.30.1\n");
     for (const char *command : {"check", "apply"})
@@ -362,13 +390,13 @@ void CtlEndToEndTest::filesAndArguments_data()
         2, "no ip, port, gateway or mask line; there is nothing to load");
     row("check with nothing to check", {"check"}, {}, false, 2, "check: nothing to check");
     row("--json answers a usage error in JSON", {"--json", "check"}, {}, false, 2, "check: nothing to check",
-        "{\"error\":\"usage\",\"errors\":[\"check: nothing to check");
+        "{\"error\":\"usage\",\"errors\":[{\"encoder\":null,\"error\":\"check: nothing to check");
     row("--json answers an unknown option in JSON", {"--json", "read", "--bogus"}, {}, false, 2, "Unknown option",
         "{\"error\":\"usage\"");
     row("--json answers a refused plan in JSON", {"--json", "apply", "F"}, "encoder,ip,port,gateway,mask\n10.0.0.1,,0,,\n",
         false, 2, "port 0 is outside",
         "\"errors\":[{\"encoder\":\"10.0.0.1\",\"error\":\"10.0.0.1:3001: port 0 is outside 1 to 65535\",\"field\":\"port\","
-        "\"line\":2}]");
+        "\"file\":\"@F@\",\"line\":2}]");
     row("--json answers a bad doctor address in JSON", {"--json", "doctor", "1.2.3"}, {}, false, 2, "is not ADDRESS",
         "{\"error\":\"usage\"");
     row("save to an empty name", {"save", ""}, {}, false, 2, "the file name is empty");
@@ -409,7 +437,7 @@ void CtlEndToEndTest::filesAndArguments_data()
         "ip,port,gateway,mask,mac\n10.0.0.2,,,255.255.255.0,02:00:00:00:00:01\n10.0.0.3,,,255.255.255.0,02-00-00-00-00-01\n",
         false, 2, "F:3: mac 02:00:00:00:00:01 is already given row 1");
     row("unbound library, in JSON too", {"--json", "--library", "/nonexistent/lib.so", "read"}, {}, false, 3,
-        "/nonexistent/lib.so", "{\"error\":\"library\"");
+        "/nonexistent/lib.so", "{\"error\":\"library\",\"errors\":[{\"encoder\":null,\"error\":\"cannot bind");
     // Output that cannot be written fails the command, as the core utilities do.
     // ">FULL" is a file that cannot grow, which fails every write as a full disk does.
     const char *full = "pnv3400ctl: write error: File too large\n";
@@ -443,6 +471,7 @@ void CtlEndToEndTest::filesAndArguments()
         QVERIFY(writeFile(file, content.replace(":P,", ":" + QByteArray::number(sim.port()) + ',')));
     arguments.replaceInStrings(QRegularExpression(QStringLiteral("^F(?![A-Za-z])")), file);   // F, or F and more
     arguments.replaceInStrings(QRegularExpression(QStringLiteral("^P$")), QString::number(sim.port()));
+    out.replace("@F@", file.toUtf8()).replace("@P@", QByteArray::number(sim.port()));
     // A file size limit of 0, its signal ignored, makes every write to the file
     // fail (EFBIG): a full disk without a device or a mount.
     QString prelude;
@@ -530,6 +559,10 @@ void CtlEndToEndTest::newAddressInUseAndDoctor()
     QCOMPARE(route.value(QStringLiteral("interface")).toString(), QStringLiteral("lo"));
     QCOMPARE(route.value(QStringLiteral("source")).toString(), QStringLiteral("10.77.6.2"));   // the kernel's choice
     QVERIFY(near.json().value(QStringLiteral("suggestion")).isNull());
+    const Run odd = runCtl({QStringLiteral("--json"), QStringLiteral("doctor"), QStringLiteral("224.0.0.6")});
+    QCOMPARE(odd.exitCode, 2);
+    QCOMPARE(odd.json().value(QStringLiteral("errors")).toArray().at(0).toObject().value(QStringLiteral("error")).toString(),
+             odd.json().value(QStringLiteral("refusal")).toString());
     const Run away = runCtl({QStringLiteral("doctor"), QStringLiteral("10.66.0.1")});
     QCOMPARE(away.exitCode, 1);
     QVERIFY2(away.out.contains("route: none (Network is unreachable)\n"), away.out.constData());
