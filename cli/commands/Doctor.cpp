@@ -86,7 +86,7 @@ Result doctor(const Invocation &call)
             return Result::usage(QStringLiteral("doctor: \"%1\" is not ADDRESS[:PORT]").arg(printable(call.positional.first())));
         encoder = *given;
     }
-    const net::Diagnosis diagnosis = net::diagnose(*net::parseDotted(encoder.host), encoder.port);
+    const net::Diagnosis diagnosis = net::diagnose(*net::parseDotted(encoder.host), encoder.port, true);
     const net::RouteLookup &lookup = diagnosis.lookup;
     const net::Reach &reach = diagnosis.reach;
     QJsonObject object = net::reachJson(lookup, reach);

@@ -14,6 +14,7 @@
 #include <QMap>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
@@ -571,7 +572,10 @@ void CtlEndToEndTest::newAddressInUseAndDoctor()
 
 void CtlEndToEndTest::doctorOnVethPairs_data()
 {
-    QTest::addColumn<QString>("setup");   // ip commands, ";" between them, on the pair pnvd0/pnvd1
+    // ip commands, ";" between them, on the pair pnvd0/pnvd1; those after
+    // "peer" run in a namespace of their own that pnvd1 is moved to, the far
+    // end of a cable.
+    QTest::addColumn<QString>("setup");
     QTest::addColumn<QString>("encoder");
     QTest::addColumn<QString>("said");    // a part of doctor's output
     QTest::newRow("a NIC up without IPv4 is named") << "link set pnvd0 up;link set pnvd1 up" << "10.88.0.1"
@@ -582,6 +586,12 @@ void CtlEndToEndTest::doctorOnVethPairs_data()
     QTest::newRow("two NICs on the subnet: the route's is said")
         << "addr add 10.88.0.5/24 dev pnvd0;addr add 10.88.0.6/24 dev pnvd1;link set pnvd0 up;link set pnvd1 up"
         << "10.88.0.1" << "interfaces hold an address in a subnet containing 10.88.0.1 (pnvd1, pnvd0); the route takes pnvd0";
+    QTest::newRow("the first neighbour answers: the next one is suggested")
+        << "link set pnvd0 up;peer addr add 10.88.0.2/24 dev pnvd1;peer link set pnvd1 up" << "10.88.0.1"
+        << "10.88.0.2 answers ARP on pnvd0 (MAC";
+    QTest::newRow("the first neighbour answers: what is suggested")
+        << "link set pnvd0 up;peer addr add 10.88.0.2/24 dev pnvd1;peer link set pnvd1 up" << "10.88.0.1"
+        << "\n  ip addr add 10.88.0.3/24 dev pnvd0\n";
     QTest::newRow("multicast refused") << "link set pnvd0 up" << "224.0.0.6" << "224.0.0.6 is a multicast address";
 }
 
@@ -593,19 +603,43 @@ void CtlEndToEndTest::doctorOnVethPairs()
     QFETCH(QString, setup);
     QFETCH(QString, encoder);
     QFETCH(QString, said);
-    const auto ip = [](const QString &arguments) {
+    // `ip ARGUMENTS`, in the namespace of process `in` when it is given.
+    const auto ip = [](const QString &arguments, qint64 in = 0) {
         QProcess process;
-        process.start(QStringLiteral("ip"), arguments.split(u' '));
+        const QStringList enter{QStringLiteral("-t"), QString::number(in), QStringLiteral("-n"), QStringLiteral("ip")};
+        if (in > 0)
+            process.start(QStringLiteral("nsenter"), enter + arguments.split(u' '));
+        else
+            process.start(QStringLiteral("ip"), arguments.split(u' '));
         return process.waitForFinished(10000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
     };
     if (!ip(QStringLiteral("link add pnvd0 type veth peer name pnvd1")))
         QSKIP("no veth pairs in this namespace");
-    for (const QString &command : setup.split(u';'))
-        QVERIFY2(ip(command), qPrintable(command));
+    // The far end: a process in a network namespace of its own, which lives
+    // as long as that process.
+    QProcess peer;
+    const auto peerNamespace = [&peer] { return QFileInfo(QStringLiteral("/proc/%1/ns/net").arg(peer.processId())).symLinkTarget(); };
+    if (setup.contains(QLatin1String("peer "))) {
+        peer.start(QStringLiteral("unshare"), {QStringLiteral("-n"), QStringLiteral("sleep"), QStringLiteral("60")});
+        QVERIFY(peer.waitForStarted(5000));
+        const QString own = QFileInfo(QStringLiteral("/proc/self/ns/net")).symLinkTarget();
+        QTRY_VERIFY_WITH_TIMEOUT(!peerNamespace().isEmpty() && peerNamespace() != own, 5000);
+        QVERIFY(ip(QStringLiteral("link set pnvd1 netns %1").arg(peer.processId())));
+    }
+    const auto cleanUp = qScopeGuard([&] {
+        ip(QStringLiteral("link del pnvd0"));
+        if (peer.state() != QProcess::NotRunning) {
+            peer.kill();
+            peer.waitForFinished(5000);
+        }
+    });
+    for (const QString &command : setup.split(u';')) {
+        const bool far = command.startsWith(QLatin1String("peer "));
+        QVERIFY2(ip(far ? command.mid(5) : command, far ? peer.processId() : 0), qPrintable(command));
+    }
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("TESSALIN_TIMEOUT_MS"), QStringLiteral("200"));
     const Run run = runCtl({QStringLiteral("doctor"), encoder}, environment);
-    QVERIFY(ip(QStringLiteral("link del pnvd0")));
     QVERIFY2((run.out + run.err).contains(said.toUtf8()), (run.out + run.err).constData());
 }
 
