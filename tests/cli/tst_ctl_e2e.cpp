@@ -8,6 +8,7 @@
 #include "SimulatorProcess.h"
 
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonObject>
@@ -144,6 +145,8 @@ private slots:
     void unboundLibrary();
     void filesAndArguments_data();
     void filesAndArguments();
+    void saveThroughALink_data();
+    void saveThroughALink();
     void newAddressInUseAndDoctor();
     void doctorOnVethPairs_data();
     void doctorOnVethPairs();
@@ -494,6 +497,47 @@ void CtlEndToEndTest::filesAndArguments()
     QVERIFY2(!run.err.contains('\x1b'), "a control character reached the terminal");
     if (fifo)
         QVERIFY(QFileInfo(file).isFile() == false);   // still the FIFO it was
+}
+
+void CtlEndToEndTest::saveThroughALink_data()
+{
+    QTest::addColumn<int>("folderMode");   // of the folder the link is in
+    QTest::addColumn<bool>("othersLink");  // the link belongs to another user, not to us (who own the folder)
+    QTest::addColumn<bool>("toFolder");    // the link leads to the folder of the file, not to the file
+    QTest::addColumn<bool>("refused");
+    QTest::newRow("another user's link in a shared sticky folder") << 01777 << true << false << true;
+    QTest::newRow("another user's link to a folder, on the way") << 01777 << true << true << true;
+    QTest::newRow("our own link in a shared sticky folder") << 01777 << false << false << false;
+    QTest::newRow("another user's link in a folder without the sticky bit") << 0777 << true << false << false;
+}
+
+// save never follows a link planted by another user in a folder like /tmp,
+// as the kernel's protected_symlinks rule has it.
+void CtlEndToEndTest::saveThroughALink()
+{
+    QFETCH(int, folderMode);
+    QFETCH(bool, othersLink);
+    QFETCH(bool, toFolder);
+    QFETCH(bool, refused);
+    QTemporaryDir dir;
+    const QString shared = dir.filePath(QStringLiteral("shared"));
+    const QString victim = dir.filePath(QStringLiteral("victim/v.conf"));
+    QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("shared")) && QDir(dir.path()).mkpath(QStringLiteral("victim")));
+    QCOMPARE(::chmod(QFile::encodeName(shared).constData(), mode_t(folderMode)), 0);
+    QVERIFY(writeFile(victim, "precious\n"));
+    const QString link = shared + QStringLiteral("/L");
+    QVERIFY(QFile::link(toFolder ? QFileInfo(victim).path() : victim, link));
+    if (othersLink && ::lchown(QFile::encodeName(link).constData(), 4242, 4242) != 0)
+        QSKIP("giving a link to another user needs root");
+    SimulatorProcess sim;
+    QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+    const Run run = runCtl(at(sim) << QStringLiteral("save") << (toFolder ? link + QStringLiteral("/v.conf") : link));
+    QCOMPARE(run.exitCode, refused ? 2 : 0);
+    QCOMPARE(run.err.contains("is a link owned by another user (uid 4242) in a folder anyone may write to"), refused);
+    QCOMPARE(pnv::test::readFile(victim) == "precious\n", refused);
+    QVERIFY(QFileInfo(link).isSymLink());
+    QCOMPARE(QDir(shared).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+             QStringList{QStringLiteral("L")});
 }
 
 void CtlEndToEndTest::newAddressInUseAndDoctor()
