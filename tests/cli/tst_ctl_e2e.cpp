@@ -20,6 +20,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <csignal>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -154,6 +155,7 @@ private slots:
     void fleetApplyAndScan();
     void interruptFinishesRunningRows_data();
     void interruptFinishesRunningRows();
+    void killedApplyEndsItsWorkers();
     void commissionFiveEncoders();
     void commissionInterruptedAndResumed();
     void commissionFailedWriteAndMacColumn();
@@ -904,6 +906,56 @@ void CtlEndToEndTest::interruptFinishesRunningRows()
     QCOMPARE(applied + notStarted, 3);
     QCOMPARE(lines.size() - 1, applied);
     QCOMPARE(countOf(fleet.log(), "WRITE"), applied);
+}
+
+// pnv3400ctl killed outright (SIGKILL, the OOM killer) while its workers
+// run: each worker is told by the kernel, stops before its write or finishes
+// it whole, and ends; none goes on to write with nobody to report it.
+void CtlEndToEndTest::killedApplyEndsItsWorkers()
+{
+    PNV_REQUIRE_SEALED_NETWORK();
+    // Every answer takes a second: a row's write comes two seconds after its link.
+    SimulatorProcess fleet(fleetOf("10.77.12.1", 3, {QStringLiteral("delay:1000")}));
+    QVERIFY2(fleet.start(), qPrintable(fleet.errorString()));
+    QTemporaryDir dir;
+    const QString plan = dir.filePath(QStringLiteral("plan.csv"));
+    QVERIFY(writeFile(plan, "encoder,ip,port,gateway,mask\n10.77.12.1,,,10.77.12.254,255.255.255.0\n"
+                            "10.77.12.2,,,10.77.12.254,255.255.255.0\n10.77.12.3,,,10.77.12.254,255.255.255.0\n"));
+    QProcess ctl;
+    ctl.start(ctlPath(), {QStringLiteral("--json"), QStringLiteral("apply"), plan, QStringLiteral("--jobs"), QStringLiteral("3")});
+    QVERIFY(ctl.waitForStarted(5000));
+    // All three workers are under way once each has its link.
+    QTRY_VERIFY_WITH_TIMEOUT(countOf(fleet.log(), "connected") == 3, 20000);
+    QList<pid_t> workers;
+    const QByteArray children = pnv::test::readFile(QStringLiteral("/proc/%1/task/%1/children").arg(ctl.processId()));
+    for (const QByteArray &pid : children.trimmed().split(' '))
+        if (pid.toInt() > 1)
+            workers << pid_t(pid.toInt());
+    QCOMPARE(workers.size(), 3);
+    ::kill(static_cast<pid_t>(ctl.processId()), SIGKILL);
+    QVERIFY(ctl.waitForFinished(5000));
+
+    // Gone, or a zombie nobody has reaped yet: either way it runs no more.
+    const auto running = [](pid_t pid) {
+        const QByteArray stat = pnv::test::readFile(QStringLiteral("/proc/%1/stat").arg(pid));
+        return !stat.isEmpty() && !stat.mid(stat.lastIndexOf(')') + 2).startsWith('Z');
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(std::none_of(workers.begin(), workers.end(), running), 15000);
+    // No write begun after the kill (the workers were still reading), and
+    // none torn: every write an encoder got was read back on its link, and took.
+    QMap<QByteArray, bool> readBackDue;   // link -> a write waits for its read-back
+    for (const QByteArray &line : fleet.log().split('\n')) {
+        const QList<QByteArray> words = line.split(' ');
+        const qsizetype verb = words.indexOf("WRITE") >= 0 ? words.indexOf("WRITE") : words.indexOf("READ");
+        if (verb > 0)
+            readBackDue[words[verb - 1]] = words[verb] == "WRITE";
+    }
+    QVERIFY2(!readBackDue.values().contains(true), fleet.log().constData());
+    int newGateways = 0;
+    for (const char *encoder : {"10.77.12.1", "10.77.12.2", "10.77.12.3"})
+        newGateways += fleet.stateValue(QStringLiteral("gateway"), QLatin1String(encoder)) == QLatin1String("10.77.12.254");
+    QCOMPARE(newGateways, countOf(fleet.log(), "WRITE"));
+    QCOMPARE(countOf(fleet.log(), "WRITE"), 0);
 }
 
 void CtlEndToEndTest::commissionFiveEncoders()
