@@ -328,7 +328,7 @@ def probe(ansible, simulators, work, local):
         "masks-disagree": ({"encoder": four, "ip": "10.77.8.4/24", "mask": "16"},
                            four + ": invalid: ip 10.77.8.4/24 and mask 16 give different masks"),
         "no-library": ({"encoder": FLEET[4], "mask": "24", "library": "/nonexistent/libtessalin.so"},
-                       "pnv3400ctl (exit 3): pnv3400ctl: cannot bind the device library: /nonexistent/libtessalin.so"),
+                       "pnv3400ctl (exit 3): cannot bind the device library: /nonexistent/libtessalin.so"),
         "no-program": ({"encoder": FLEET[5], "mask": "24", "ctl_path": missing},
                        "ctl_path %s is not an executable file" % missing),
     }
