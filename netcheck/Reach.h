@@ -4,8 +4,9 @@
 // encoder, and whether any interface holds an address in a subnet containing
 // it. The most common reason a factory-reset encoder cannot be reached is a
 // computer with no address next to it; the suggestion is the one command that
-// would give it one. Nothing here sends a packet: the route lookup is a UDP
-// connect(), which only asks the kernel.
+// would give it one. The route lookup sends no packet (a UDP connect() only
+// asks the kernel); only the check that a suggested address is free does,
+// and only when asked to.
 
 #include "AddressProbe.h"
 
