@@ -1,4 +1,5 @@
 #include "Results.h"
+#include "Messages.h"
 #include "StandardStreams.h"
 
 #include <QJsonArray>
@@ -46,6 +47,18 @@ QString errorKind(ExitCode exit)
     }
 }
 
+// {"error", "exit", "errors"}: the object of a command that ends early.
+QJsonObject earlyEnd(const Result &result)
+{
+    QList<Refusal> errors = result.errors;
+    if (errors.isEmpty())
+        for (const QString &note : result.notes)
+            errors << Refusal{note};
+    return {{QStringLiteral("error"), errorKind(result.exit)},
+            {QStringLiteral("exit"), result.exitCode()},
+            {QStringLiteral("errors"), jsonOf(errors)}};
+}
+
 void complain(const QString &text) { printLine(stderr, QStringLiteral("pnv3400ctl: ") + text); }
 
 } // namespace
@@ -76,11 +89,70 @@ ExitCode interruptedBy(int signalNumber)
 
 QList<int> stoppingSignals() { return {SIGINT, SIGTERM, SIGHUP}; }
 
+QString Refusal::text() const
+{
+    if (file.isEmpty())
+        return message;
+    return line > 0 ? QStringLiteral("%1:%2: %3").arg(quotedName(file)).arg(line).arg(message)
+                    : QStringLiteral("%1: %2").arg(quotedName(file), message);
+}
+
+QJsonObject Refusal::toJson() const
+{
+    const auto orNull = [](const QString &text) { return text.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(text); };
+    return {{QStringLiteral("error"), message},
+            {QStringLiteral("line"), line > 0 ? QJsonValue(line) : QJsonValue(QJsonValue::Null)},
+            {QStringLiteral("encoder"), orNull(encoder)},
+            {QStringLiteral("field"), orNull(field)},
+            {QStringLiteral("file"), orNull(file)}};
+}
+
+Refusal Refusal::fromJson(const QJsonObject &object)
+{
+    const auto text = [&object](const char *key) { return object.value(QLatin1String(key)).toString(); };
+    return Refusal(text("error"), object.value(QStringLiteral("line")).toInt(), text("encoder"), text("field"), text("file"));
+}
+
+QStringList textsOf(const QList<Refusal> &refusals)
+{
+    QStringList texts;
+    for (const Refusal &refusal : refusals)
+        texts << refusal.text();
+    return texts;
+}
+
+QJsonArray jsonOf(const QList<Refusal> &refusals)
+{
+    QJsonArray array;
+    for (const Refusal &refusal : refusals)
+        array << refusal.toJson();
+    return array;
+}
+
+Result Result::refused(ExitCode exit, const QList<Refusal> &refusals, const QString &closing)
+{
+    Result result = failure(exit, textsOf(refusals));
+    if (!closing.isEmpty())
+        result.notes << closing;
+    result.errors = refusals;
+    return result;
+}
+
 Result Result::failure(ExitCode exit, const QStringList &notes)
 {
     Result result;
     result.exit = exit;
     result.notes = notes;
+    return result;
+}
+
+Result unboundLibrary(const QString &why)
+{
+    const QString message = QStringLiteral("cannot bind the device library: %1").arg(printable(why, 1024));
+    Result result = Result::failure(ExitCode::Library, {message});
+    QJsonObject object = earlyEnd(result);
+    object[QStringLiteral("message")] = message;
+    result.objects << object;
     return result;
 }
 
@@ -92,9 +164,7 @@ void Output::print(const Result &result) const
         // A command that ends early with nothing else to say still answers in
         // JSON, so that a script never has to read stderr.
         if (result.objects.isEmpty() && result.exit != ExitCode::Success)
-            printLine(stdout, jsonLine(QJsonObject{{QStringLiteral("error"), errorKind(result.exit)},
-                                                   {QStringLiteral("exit"), result.exitCode()},
-                                                   {QStringLiteral("errors"), QJsonArray::fromStringList(result.notes)}}));
+            printLine(stdout, jsonLine(earlyEnd(result)));
     } else {
         for (const QString &line : result.lines)
             printLine(stdout, line);

@@ -3,10 +3,13 @@
 // Output prints it, text for people or JSON for machines, in one place, so no
 // handler decides where a line goes or ends the process itself.
 
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QList>
 #include <QString>
 #include <QStringList>
+
+#include <utility>
 
 namespace pnv::ctl {
 
@@ -35,18 +38,51 @@ struct ExitCodeRow {
 // Every exit code with its meaning, in the order the help lists them.
 const QList<ExitCodeRow> &exitCodeTable();
 
+// One error as data, so that no script has to split a message: where it is
+// (the file and its line, the encoder of the row, the field) where known, and
+// what it says. Unknown parts stay empty, or 0 for the line.
+struct Refusal {
+    Refusal(QString message = {}, int line = 0, QString encoder = {}, QString field = {}, QString file = {})
+        : message(std::move(message)), line(line), encoder(std::move(encoder)), field(std::move(field)), file(std::move(file))
+    {
+    }
+    QString message;
+    int line = 0;
+    QString encoder;
+    QString field;
+    QString file;
+
+    // As people read it: "FILE:LINE: message", "FILE: message" or the message.
+    QString text() const;
+    // {"error", "line", "encoder", "field", "file"}, null where not known.
+    QJsonObject toJson() const;
+    static Refusal fromJson(const QJsonObject &object);
+};
+QStringList textsOf(const QList<Refusal> &refusals);
+QJsonArray jsonOf(const QList<Refusal> &refusals);
+
 struct Result {
     ExitCode exit = ExitCode::Success;
     QList<QJsonObject> objects;   // stdout with --json
     QStringList lines;            // stdout without --json
     QStringList problems;         // stderr without --json (with it, the objects say the same)
     QStringList notes;            // stderr either way
+    // With --json, the "errors" of a command that ends early without objects
+    // of its own; when empty, each note stands as an error.
+    QList<Refusal> errors;
 
     // A command that ends with `exit` and says why on stderr.
     static Result failure(ExitCode exit, const QStringList &notes);
     static Result usage(const QString &note) { return failure(ExitCode::Usage, {note}); }
+    // Ends with `exit`: each refusal a line on stderr and an error in JSON,
+    // then `closing`, which says what follows from them, on stderr only.
+    static Result refused(ExitCode exit, const QList<Refusal> &refusals, const QString &closing = {});
     int exitCode() const { return static_cast<int>(exit); }
 };
+
+// The device library could not be bound (`why` as the loader said it):
+// {"error": "library", "exit", "errors", "message"}.
+Result unboundLibrary(const QString &why);
 
 class Output final {
 public:

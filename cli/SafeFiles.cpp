@@ -3,9 +3,11 @@
 
 #include "AddressRules.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -68,6 +70,51 @@ FileResult readBounded(int fd, qint64 limit, const QString &name)
                            QStringLiteral("%1 is larger than %2; refused").arg(name, sizeText(limit)));
         result.data.append(buffer, got);
     }
+}
+
+// The first symbolic link on the way to `path` that the kernel's
+// protected_symlinks rule would not follow: one in a sticky folder anyone
+// may write to, owned neither by this user nor by the folder's owner. Such a
+// link may have been planted by another user to make us replace a file of
+// their choosing. Empty when there is none. The walk is the kernel's own:
+// each link is read and its target walked in its place, ".." physically.
+QByteArray untrustedLink(const QByteArray &path)
+{
+    QByteArray done = path.startsWith('/') ? QByteArray("/") : QFile::encodeName(QDir::currentPath());
+    QList<QByteArray> todo = path.split('/');
+    int links = 0;
+    while (!todo.isEmpty()) {
+        const QByteArray part = todo.takeFirst();
+        if (part.isEmpty() || part == ".")
+            continue;
+        if (part == "..") {
+            done.truncate(std::max<qsizetype>(1, done.lastIndexOf('/')));
+            continue;
+        }
+        const QByteArray next = (done.endsWith('/') ? done : done + '/') + part;
+        struct stat link {};
+        if (::lstat(next.constData(), &link) != 0)
+            return {};   // what is not there yet is no link
+        if (!S_ISLNK(link.st_mode)) {
+            done = next;
+            continue;
+        }
+        struct stat folder {};
+        if (::stat(done.constData(), &folder) != 0)
+            return {};
+        const bool shared = (folder.st_mode & S_ISVTX) && (folder.st_mode & S_IWOTH);
+        if (shared && link.st_uid != ::geteuid() && link.st_uid != folder.st_uid)
+            return next;
+        QByteArray target(4096, Qt::Uninitialized);
+        const ssize_t size = ::readlink(next.constData(), target.data(), std::size_t(target.size()));
+        if (size < 0 || size >= target.size() || ++links > 40)
+            return {};   // the write itself reports what is wrong with it
+        target.truncate(size);
+        if (target.startsWith('/'))
+            done = "/";
+        todo = target.split('/') + todo;
+    }
+    return {};
 }
 
 } // namespace
@@ -133,6 +180,15 @@ FileResult replaceFile(const QString &path, const QByteArray &content)
     if (path.isEmpty())
         return failure(FileResult::Status::Refused, QStringLiteral("the file name is empty; nothing was written"));
     QByteArray target = QFile::encodeName(path);
+    if (const QByteArray link = untrustedLink(target); !link.isEmpty()) {
+        struct stat owner {};
+        ::lstat(link.constData(), &owner);
+        return failure(FileResult::Status::Refused,
+                       QStringLiteral("will not write %1: %2 is a link owned by another user (uid %3) in a folder anyone "
+                                      "may write to; following it could replace a file of their choosing")
+                           .arg(name, quotedName(QFile::decodeName(link)))
+                           .arg(owner.st_uid));
+    }
     mode_t mode = 0;
     struct stat existing {};
     bool exists = false;

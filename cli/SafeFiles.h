@@ -29,7 +29,9 @@ struct FileResult {
 FileResult readInputFile(const QString &path, qint64 limit, bool stdinAllowed);
 
 // Replaces the regular file at `path` (or the file a link there points to)
-// with `content`, or creates it; anything else at `path` is refused untouched.
+// with `content`, or creates it; anything else at `path` is refused untouched,
+// and so is a path through a link that the kernel's protected_symlinks rule
+// would not follow (another user's link in a sticky world-writable folder).
 // Every write, sync and close is checked; on any failure the temporary file is
 // removed and the old file stays as it was.
 FileResult replaceFile(const QString &path, const QByteArray &content);

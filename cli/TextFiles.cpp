@@ -13,11 +13,6 @@
 namespace pnv::ctl {
 namespace {
 
-QString located(const QString &fileName, int line, const QString &message)
-{
-    return QStringLiteral("%1:%2: %3").arg(quotedName(fileName)).arg(line).arg(message);
-}
-
 QString withoutByteOrderMark(const QByteArray &text)
 {
     QString decoded = QString::fromUtf8(text);
@@ -171,10 +166,13 @@ ConfigFileContent parseConfigFile(const QByteArray &text, const QString &fileNam
 {
     ConfigFileContent content;
     if (fileKind(text) == FileKind::Plan) {
-        content.errors << located(fileName, 1, QStringLiteral("this is an apply plan, not a saved configuration"));
+        content.errors << Refusal(QStringLiteral("this is an apply plan, not a saved configuration"), 1, {}, {}, fileName);
         return content;
     }
     QHash<QString, int> &seen = content.lines;
+    const auto refuse = [&](const QString &message, int line, const QString &field = {}) {
+        content.errors << Refusal(message, line, {}, field, fileName);
+    };
     const QStringList lines = textLines(text);
     for (int i = 0; i < lines.size(); ++i) {
         const int lineNumber = i + 1;
@@ -183,14 +181,16 @@ ConfigFileContent parseConfigFile(const QByteArray &text, const QString &fileNam
             continue;
         const qsizetype equals = line.indexOf(u'=');
         if (equals < 0) {
-            content.errors << located(fileName, lineNumber, QStringLiteral("expected \"key = value\""));
+            refuse(QStringLiteral("expected \"key = value\""), lineNumber);
             continue;
         }
         const QString key = line.left(equals).trimmed();
         const QString value = line.mid(equals + 1).trimmed();
         if (seen.contains(key)) {
-            content.errors << located(fileName, lineNumber,
-                                      QStringLiteral("duplicate key \"%1\" (first on line %2)").arg(printable(key)).arg(seen[key]));
+            static const QStringList keys{QStringLiteral("ip"), QStringLiteral("port"), QStringLiteral("gateway"),
+                                          QStringLiteral("mask"), QStringLiteral("mac")};
+            refuse(QStringLiteral("duplicate key \"%1\" (first on line %2)").arg(printable(key)).arg(seen[key]), lineNumber,
+                   keys.contains(key) ? key : QString());
             continue;
         }
         seen.insert(key, lineNumber);
@@ -201,7 +201,7 @@ ConfigFileContent parseConfigFile(const QByteArray &text, const QString &fileNam
                         : key == QLatin1String("mac")     ? &content.mac
                                                           : nullptr;
         if (!slot) {
-            content.errors << located(fileName, lineNumber, QStringLiteral("unknown key \"%1\"").arg(printable(key)));
+            refuse(QStringLiteral("unknown key \"%1\"").arg(printable(key)), lineNumber);
             continue;
         }
         *slot = value.isNull() ? QStringLiteral("") : value;
@@ -209,33 +209,29 @@ ConfigFileContent parseConfigFile(const QByteArray &text, const QString &fileNam
         if (slot == &content.mac) {
             static const QRegularExpression macPattern(QStringLiteral("^[0-9A-Fa-f]{2}(:[0-9A-Fa-f]{2}){5}$"));
             if (!macPattern.match(value).hasMatch())
-                content.errors << located(fileName, lineNumber,
-                                          QStringLiteral("mac \"%1\" is not six hexadecimal pairs joined by \":\"")
-                                              .arg(printable(value)));
+                refuse(QStringLiteral("mac \"%1\" is not six hexadecimal pairs joined by \":\"").arg(printable(value)),
+                       lineNumber, key);
             continue;
         }
         (key == QLatin1String("ip")        ? single.ip
          : key == QLatin1String("port")    ? single.port
          : key == QLatin1String("gateway") ? single.gateway
                                            : single.mask) = *slot;
-        for (const QString &error : net::parseFields(single).syntaxErrors)
-            content.errors << located(fileName, lineNumber, error);
+        for (const net::Violation &error : net::parseFields(single).syntaxErrors)
+            refuse(error.message, lineNumber, error.field);
     }
     const net::FieldTexts &f = content.fields;
     if (f.ip.isNull() && f.port.isNull() && f.gateway.isNull() && f.mask.isNull() && content.errors.isEmpty())
-        content.errors << QStringLiteral("%1: no ip, port, gateway or mask line; there is nothing to load")
-                              .arg(quotedName(fileName));
+        content.errors << Refusal(QStringLiteral("no ip, port, gateway or mask line; there is nothing to load"), 0, {}, {},
+                                  fileName);
     return content;
 }
 
-QStringList configRuleErrors(const ConfigFileContent &content, const QString &fileName)
+QList<Refusal> configRuleErrors(const ConfigFileContent &content, const QString &fileName)
 {
-    QStringList errors;
-    for (const net::Violation &rule : net::fieldViolations(net::parseFields(content.fields).config)) {
-        const int line = content.lines.value(rule.field);
-        errors << (line ? located(fileName, line, rule.message)
-                        : QStringLiteral("%1: %2").arg(quotedName(fileName), rule.message));
-    }
+    QList<Refusal> errors;
+    for (const net::Violation &rule : net::fieldViolations(net::parseFields(content.fields).config))
+        errors << Refusal(rule.message, content.lines.value(rule.field), {}, rule.field, fileName);
     return errors;
 }
 
@@ -269,12 +265,12 @@ FileKind fileKind(const QByteArray &text)
 
 namespace {
 
-using LineErrors = std::vector<PlanError>;   // sorted by line at the end
+using LineErrors = QList<Refusal>;   // sorted by line at the end
 
 // A first pass only reads: a wrong header, an unclosed quote or too many rows
 // is the one error reported, and no row is judged. `lastLine` is where the
 // last record starts.
-std::optional<PlanError> planShapeError(const QString &decoded, int &lastLine)
+std::optional<Refusal> planShapeError(const QString &decoded, int &lastLine)
 {
     std::optional<CsvRecord> header;
     const CsvError csv = splitCsv(decoded, std::size_t(kPlanRowLimit) + 1, [&](CsvRecord &&record) {
@@ -283,9 +279,9 @@ std::optional<PlanError> planShapeError(const QString &decoded, int &lastLine)
             header = std::move(record);
     });
     if (!header || header->cells.join(u',') != kPlanHeader)
-        return PlanError{header ? header->line : 1, {}, {}, QStringLiteral("the first line must be \"%1\"").arg(kPlanHeader)};
+        return Refusal(QStringLiteral("the first line must be \"%1\"").arg(kPlanHeader), header ? header->line : 1);
     if (!csv.message.isEmpty())
-        return PlanError{csv.line, {}, {}, csv.message};
+        return Refusal(csv.message, csv.line);
     return std::nullopt;
 }
 
@@ -295,7 +291,7 @@ std::optional<PlanRow> planRow(const CsvRecord &record, bool force, LineErrors &
 {
     const QStringList &cells = record.cells;
     const auto error = [&](const QString &message, const QString &field = {}) {
-        errors.push_back({record.line, cells.value(0), field, message});
+        errors.push_back(Refusal(message, record.line, cells.value(0), field));
     };
     if (cells.size() != 5) {
         error(QStringLiteral("expected 5 cells (%1), found %2").arg(kPlanHeader).arg(cells.size()));
@@ -313,8 +309,8 @@ std::optional<PlanRow> planRow(const CsvRecord &record, bool force, LineErrors &
     }
     row.encoder = *encoder;
     const net::ParsedFields parsed = net::parseFields(row.fields);
-    for (const QString &syntax : parsed.syntaxErrors)
-        error(syntax);
+    for (const net::Violation &syntax : parsed.syntaxErrors)
+        error(syntax.message, syntax.field);
     if (!parsed.syntaxErrors.isEmpty())
         return std::nullopt;
     row.change = parsed.config;
@@ -337,17 +333,17 @@ void duplicateErrors(const std::vector<PlanRow> &rows, LineErrors &errors)
     for (const PlanRow &row : rows) {
         const quint64 key = quint64(hostOf(row)) << 16 | row.encoder.port;
         if (const int other = encoders.value(key); other)
-            errors.push_back({row.line, row.encoderText, QStringLiteral("encoder"),
-                              QStringLiteral("encoder %1 is already on line %2").arg(row.encoder.text()).arg(other)});
+            errors.push_back(Refusal(QStringLiteral("encoder %1 is already on line %2").arg(row.encoder.text()).arg(other),
+                                     row.line, row.encoderText, QStringLiteral("encoder")));
         else
             encoders.insert(key, row.line);
         if (!row.change.ip)
             continue;
         if (const int other = newAddresses.value(*row.change.ip); other)
-            errors.push_back({row.line, row.encoderText, QStringLiteral("ip"),
-                              QStringLiteral("new ip %1 is already given on line %2")
-                                  .arg(net::formatDotted(*row.change.ip))
-                                  .arg(other)});
+            errors.push_back(Refusal(QStringLiteral("new ip %1 is already given on line %2")
+                                         .arg(net::formatDotted(*row.change.ip))
+                                         .arg(other),
+                                     row.line, row.encoderText, QStringLiteral("ip")));
         else
             newAddresses.insert(*row.change.ip, row.line);
     }
@@ -373,10 +369,10 @@ void moveOntoOthersErrors(const std::vector<PlanRow> &rows, LineErrors &errors)
             continue;
         const QString address = net::formatDotted(*row.change.ip);
         if (!moves(*holder)) {
-            errors.push_back({row.line, row.encoderText, QStringLiteral("ip"),
-                              QStringLiteral("new ip %1 is the address of encoder %2 on line %3, which keeps it")
-                                  .arg(address, holder->encoder.text())
-                                  .arg(holder->line)});
+            errors.push_back(Refusal(QStringLiteral("new ip %1 is the address of encoder %2 on line %3, which keeps it")
+                                         .arg(address, holder->encoder.text())
+                                         .arg(holder->line),
+                                     row.line, row.encoderText, QStringLiteral("ip")));
             continue;
         }
         // Follow the chain on from the holder: back at this row, it is a cycle.
@@ -390,8 +386,7 @@ void moveOntoOthersErrors(const std::vector<PlanRow> &rows, LineErrors &errors)
             }
             lines << QString::number(next->line);
         }
-        errors.push_back(PlanError{
-            row.line, row.encoderText, QStringLiteral("ip"),
+        errors.push_back(Refusal(
             QStringLiteral("new ip %1 is the present address of encoder %2 on line %3, which moves to %4; %5")
                 .arg(address, holder->encoder.text())
                 .arg(holder->line)
@@ -401,7 +396,8 @@ void moveOntoOthersErrors(const std::vector<PlanRow> &rows, LineErrors &errors)
                                  .arg(lines.join(QStringLiteral(", ")))
                            : QStringLiteral("lines %1 form a chain of moves; apply the one that vacates the address "
                                             "first, in a plan of its own")
-                                 .arg(lines.join(QStringLiteral(", "))))});
+                                 .arg(lines.join(QStringLiteral(", ")))),
+            row.line, row.encoderText, QStringLiteral("ip")));
     }
 }
 
@@ -412,10 +408,10 @@ Plan parsePlan(const QByteArray &text, const QString &fileName, bool force)
     Plan plan;
     LineErrors errors;
     const auto finish = [&] {
-        std::stable_sort(errors.begin(), errors.end(), [](const PlanError &a, const PlanError &b) { return a.line < b.line; });
-        for (const PlanError &error : errors)
-            plan.errors << located(fileName, error.line, error.message);
-        plan.problems = std::move(errors);
+        std::stable_sort(errors.begin(), errors.end(), [](const Refusal &a, const Refusal &b) { return a.line < b.line; });
+        for (Refusal &error : errors)
+            error.file = fileName;
+        plan.errors = std::move(errors);
         return plan;
     };
     const QString decoded = withoutByteOrderMark(text);
@@ -434,7 +430,7 @@ Plan parsePlan(const QByteArray &text, const QString &fileName, bool force)
     duplicateErrors(plan.rows, errors);
     moveOntoOthersErrors(plan.rows, errors);
     if (plan.rows.empty() && errors.empty())
-        errors.push_back({lastLine, {}, {}, QStringLiteral("the plan has no rows")});
+        errors.push_back(Refusal(QStringLiteral("the plan has no rows"), lastLine));
     return finish();
 }
 

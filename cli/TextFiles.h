@@ -5,6 +5,7 @@
 
 #include "AddressRules.h"
 #include "EncoderSession.h"
+#include "Results.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -25,7 +26,7 @@ FileKind fileKind(const QByteArray &text);
 struct ConfigFileContent {
     net::FieldTexts fields;   // the keys present; absent ones stay null
     QString mac;         // information only, never written
-    QStringList errors;  // "FILE:LINE: ..."
+    QList<Refusal> errors;   // each with the file, and its line and field where known
     QHash<QString, int> lines;   // key -> its line, to place rule errors
 };
 // A file with no "key = value" line at all is an error: loading it would
@@ -33,7 +34,7 @@ struct ConfigFileContent {
 ConfigFileContent parseConfigFile(const QByteArray &text, const QString &fileName);
 // The address rules over the file's fields, each placed at the line of the
 // field it names first.
-QStringList configRuleErrors(const ConfigFileContent &content, const QString &fileName);
+QList<Refusal> configRuleErrors(const ConfigFileContent &content, const QString &fileName);
 QByteArray formatConfigFile(const EncoderConfig &config, const QString &encoder);
 
 struct CsvRecord {
@@ -61,19 +62,11 @@ struct PlanRow {
     net::PlannedConfig change;
 };
 
-// An error of a plan as data: its line, the encoder cell of its row and the
-// field it is about where known (else empty), and the message.
-struct PlanError {
-    int line = 0;
-    QString encoder;
-    QString field;
-    QString message;
-};
-
 struct Plan {
     std::vector<PlanRow> rows;
-    QStringList errors;    // "FILE:LINE: ..."; a plan with any is refused whole
-    std::vector<PlanError> problems;   // the same errors, as data, in the same order
+    // Each with the file, its line, and the encoder cell of its row and the
+    // field where known; a plan with any is refused whole.
+    QList<Refusal> errors;
 };
 constexpr int kPlanRowLimit = 1000000;
 // CSV as RFC 4180 has it (quoted cells, "" inside them, CRLF), with or without

@@ -8,7 +8,7 @@ namespace {
 WriteReport report(const QString &encoder, WriteOutcome outcome, const QJsonValue &before, const QJsonValue &after,
                    const QJsonValue &code, const QString &message)
 {
-    return {encoder, outcome, before, after, code, {message}, {}};
+    return {encoder, outcome, before, after, code, {message}, {}, {}};
 }
 
 QString configText(const QJsonValue &config)
@@ -76,7 +76,8 @@ QJsonObject WriteReport::toJson() const
             {QStringLiteral("code"), code},
             {QStringLiteral("message"), messages.join(QStringLiteral("; "))},
             {QStringLiteral("messages"), QJsonArray::fromStringList(messages)},
-            {QStringLiteral("warnings"), QJsonArray::fromStringList(warnings)}};
+            {QStringLiteral("warnings"), QJsonArray::fromStringList(warnings)},
+            {QStringLiteral("errors"), jsonOf(refusals)}};
 }
 
 QString WriteReport::describe() const
@@ -99,12 +100,25 @@ std::optional<WriteReport> WriteReport::fromJson(const QJsonObject &object)
                               object.value(QStringLiteral("code")), object.value(QStringLiteral("message")).toString());
     for (const QJsonValue &warning : object.value(QStringLiteral("warnings")).toArray())
         read.warnings << warning.toString();
+    for (const QJsonValue &error : object.value(QStringLiteral("errors")).toArray())
+        read.refusals << Refusal::fromJson(error.toObject());
+    if (!read.refusals.isEmpty())
+        read.messages = textsOf(read.refusals);
     return read;
 }
 
-WriteReport invalidReport(const QString &encoder, const QStringList &refusals)
+WriteReport invalidReport(const QString &encoder, const QList<Refusal> &refusals)
 {
-    return {encoder, WriteOutcome::Invalid, QJsonValue::Null, QJsonValue::Null, QJsonValue::Null, refusals, {}};
+    return {encoder, WriteOutcome::Invalid, QJsonValue::Null, QJsonValue::Null, QJsonValue::Null, textsOf(refusals), {},
+            refusals};
+}
+
+WriteReport invalidReport(const QString &encoder, const QList<net::Violation> &violations)
+{
+    QList<Refusal> refusals;
+    for (const net::Violation &violation : violations)
+        refusals << Refusal(violation.message, 0, encoder, violation.field);
+    return invalidReport(encoder, refusals);
 }
 
 WriteReport writeEncoder(const pnv::TessalinApi &api, const EncoderAddress &encoder, const net::PlannedConfig &change,
@@ -122,7 +136,7 @@ WriteReport writeEncoder(const pnv::TessalinApi &api, const EncoderAddress &enco
     const EncoderConfig &before = *current.config;
     const net::PlannedConfig wanted = net::merged(before.planned(), change);
     if (!options.force) {
-        if (const QStringList refusals = net::ruleViolations(wanted); !refusals.isEmpty()) {
+        if (const QList<net::Violation> refusals = net::fieldViolations(wanted); !refusals.isEmpty()) {
             WriteReport refused = invalidReport(name, refusals);
             refused.before = before.toJson();
             return refused;
@@ -138,8 +152,8 @@ WriteReport writeEncoder(const pnv::TessalinApi &api, const EncoderAddress &enco
         const net::AddressProbe probe = options.probe(*wanted.ip, *wanted.port);
         if (probe.answered) {
             WriteReport refused = invalidReport(
-                name, {QStringLiteral("ip %1 is in use: %2; --allow-in-use writes it anyway")
-                           .arg(net::formatDotted(*wanted.ip), probe.reason)});
+                name, QList<net::Violation>{{QStringLiteral("ip"), QStringLiteral("ip %1 is in use: %2; --allow-in-use writes it anyway")
+                                                                       .arg(net::formatDotted(*wanted.ip), probe.reason)}});
             refused.before = before.toJson();
             return refused;
         }

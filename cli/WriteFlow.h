@@ -57,10 +57,12 @@ struct WriteReport {
     QJsonValue code;     // the library's result or the encoder's status, or null
     QStringList messages;   // one, or every refusal of an invalid change
     QStringList warnings;   // what could not be checked, e.g. an in-use check that could not send its echo
+    QList<Refusal> refusals;   // an invalid change's refusals as data, the same as `messages`
 
     ExitCode exit() const { return outcomeRow(outcome).exit; }
-    // {"encoder", "outcome", "changed", "before", "after", "code", "message", "messages", "warnings"};
-    // "message" joins "messages" with "; ", which a refusal may hold itself.
+    // {"encoder", "outcome", "changed", "before", "after", "code", "message", "messages", "warnings", "errors"};
+    // "message" joins "messages" with "; ", which a refusal may hold itself;
+    // "errors" holds the refusals as objects (empty unless invalid).
     QJsonObject toJson() const;
     // The same as one line of text for people.
     QString describe() const;
@@ -72,6 +74,8 @@ WriteReport writeEncoder(const pnv::TessalinApi &api, const EncoderAddress &enco
                          const WriteOptions &options);
 
 // The report of a change refused before anything was sent.
-WriteReport invalidReport(const QString &encoder, const QStringList &refusals);
+WriteReport invalidReport(const QString &encoder, const QList<Refusal> &refusals);
+// The same for refusals of the address rules, each about the field it names.
+WriteReport invalidReport(const QString &encoder, const QList<net::Violation> &violations);
 
 } // namespace pnv::ctl

@@ -9,10 +9,16 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <net/ethernet.h>
+#include <net/if.h>
+#include <net/if_arp.h>
+#include <netinet/if_ether.h>
 #include <netinet/in.h>
 #include <netinet/ip.h>
 #include <netinet/ip_icmp.h>
+#include <linux/if_packet.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <thread>
@@ -54,8 +60,22 @@ struct Socket {
     }
 };
 
+QString systemError() { return QString::fromLocal8Bit(std::strerror(errno)); }
+
+// Ties a socket to one interface, so that it never leaves by another one; an
+// empty name leaves it to the routes. Why it could not be tied, or empty.
+QString bindToDevice(int fd, const QString &interface)
+{
+    if (interface.isEmpty())
+        return {};
+    const QByteArray name = interface.toLocal8Bit();
+    if (::setsockopt(fd, SOL_SOCKET, SO_BINDTODEVICE, name.constData(), socklen_t(name.size())) != 0)
+        return QStringLiteral("cannot send out of %1 alone (%2)").arg(interface, systemError());
+    return {};
+}
+
 // An echo request on a socket of its own, or why none could be sent.
-QString sendEcho(Socket &icmp, std::uint32_t address, std::uint16_t &identifier)
+QString sendEcho(Socket &icmp, std::uint32_t address, std::uint16_t &identifier, const QString &interface)
 {
     icmp.fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_ICMP);
     if (icmp.fd < 0) {
@@ -66,6 +86,8 @@ QString sendEcho(Socket &icmp, std::uint32_t address, std::uint16_t &identifier)
                 .arg(QString::fromLocal8Bit(std::strerror(dgramError)));
         icmp.raw = true;
     }
+    if (const QString why = bindToDevice(icmp.fd, interface); !why.isEmpty())
+        return QStringLiteral("icmp: ") + why;
     // Connected, so that only the address asked about can answer.
     const sockaddr_in to = socketAddress(address, 0);
     if (::connect(icmp.fd, reinterpret_cast<const sockaddr *>(&to), sizeof to) != 0)
@@ -101,19 +123,84 @@ bool isEchoReply(const Socket &icmp, std::uint16_t identifier)
            && buffer[offset + 7] == kSequence && buffer[offset + 6] == 0;
 }
 
-} // namespace
+// An ARP probe for `address` out of `interface`, on a packet socket of its
+// own, or why none could be sent.
+QString sendArpProbe(Socket &arp, std::uint32_t address, const QString &interface)
+{
+    const QByteArray name = interface.toLocal8Bit();
+    const unsigned index = ::if_nametoindex(name.constData());
+    if (index == 0)
+        return QStringLiteral("arp: no interface %1").arg(interface);
+    ifreq request{};
+    std::memcpy(request.ifr_name, name.constData(), std::min<std::size_t>(std::size_t(name.size()), IFNAMSIZ - 1));
+    {
+        Socket any;
+        any.fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        if (any.fd < 0 || ::ioctl(any.fd, SIOCGIFHWADDR, &request) != 0)
+            return QStringLiteral("arp: %1").arg(systemError());
+    }
+    if (request.ifr_hwaddr.sa_family != ARPHRD_ETHER)
+        return QStringLiteral("arp: %1 is no Ethernet interface").arg(interface);
+    arp.fd = ::socket(AF_PACKET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, htons(ETH_P_ARP));
+    if (arp.fd < 0)
+        return QStringLiteral("arp: no packet socket for this user (%1; it needs CAP_NET_RAW)").arg(systemError());
+    sockaddr_ll link{};
+    link.sll_family = AF_PACKET;
+    link.sll_protocol = htons(ETH_P_ARP);
+    link.sll_ifindex = int(index);
+    if (::bind(arp.fd, reinterpret_cast<const sockaddr *>(&link), sizeof link) != 0)
+        return QStringLiteral("arp: %1").arg(systemError());
+    ether_arp packet{};
+    packet.arp_hrd = htons(ARPHRD_ETHER);
+    packet.arp_pro = htons(ETH_P_IP);
+    packet.arp_hln = ETH_ALEN;
+    packet.arp_pln = 4;
+    packet.arp_op = htons(ARPOP_REQUEST);
+    std::memcpy(packet.arp_sha, request.ifr_hwaddr.sa_data, ETH_ALEN);
+    const std::uint32_t target = htonl(address);
+    std::memcpy(packet.arp_tpa, &target, 4);
+    link.sll_halen = ETH_ALEN;
+    std::memset(link.sll_addr, 0xFF, ETH_ALEN);
+    if (::sendto(arp.fd, &packet, sizeof packet, 0, reinterpret_cast<const sockaddr *>(&link), sizeof link) < 0)
+        return QStringLiteral("arp: %1").arg(systemError());
+    return {};
+}
 
-AddressProbe probeAddress(std::uint32_t address, std::uint16_t port, int waitMs)
+// The hardware address of a host that says it holds `address` (a reply to
+// our probe, or its own probe or announcement), or empty.
+QString arpHolder(const Socket &arp, std::uint32_t address)
+{
+    ether_arp packet{};
+    const ssize_t got = ::recv(arp.fd, &packet, sizeof packet, 0);
+    std::uint32_t sender = 0;
+    std::memcpy(&sender, packet.arp_spa, 4);
+    if (got < ssize_t(sizeof packet) || ntohs(packet.arp_pro) != ETH_P_IP || ntohl(sender) != address)
+        return {};
+    QStringList octets;
+    for (const std::uint8_t octet : packet.arp_sha)
+        octets << QStringLiteral("%1").arg(octet, 2, 16, QLatin1Char('0')).toUpper();
+    return octets.join(u':');
+}
+
+AddressProbe probeWith(std::uint32_t address, std::uint16_t port, int waitMs, const QString &interface)
 {
     AddressProbe probe;
     const QDeadlineTimer deadline(waitMs);
 
     Socket icmp;
     std::uint16_t identifier = 0;
-    if (const QString why = sendEcho(icmp, address, identifier); !why.isEmpty()) {
+    if (const QString why = sendEcho(icmp, address, identifier, interface); !why.isEmpty()) {
         probe.skipped << why;
         ::close(icmp.fd);
         icmp.fd = -1;
+    }
+    Socket arp;
+    if (!interface.isEmpty()) {
+        if (const QString why = sendArpProbe(arp, address, interface); !why.isEmpty()) {
+            probe.skipped << why;
+            ::close(arp.fd);
+            arp.fd = -1;
+        }
     }
 
     Socket tcp;
@@ -130,8 +217,9 @@ AddressProbe probeAddress(std::uint32_t address, std::uint16_t port, int waitMs)
         }
     };
     tcp.fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (tcp.fd < 0) {
-        probe.skipped << QStringLiteral("tcp: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
+    const QString unbound = tcp.fd < 0 ? systemError() : bindToDevice(tcp.fd, interface);
+    if (!unbound.isEmpty()) {
+        probe.skipped << QStringLiteral("tcp: %1").arg(unbound);
     } else {
         const sockaddr_in to = socketAddress(address, port);
         if (::connect(tcp.fd, reinterpret_cast<const sockaddr *>(&to), sizeof to) == 0)
@@ -142,11 +230,13 @@ AddressProbe probeAddress(std::uint32_t address, std::uint16_t port, int waitMs)
             tcpDone(errno);
     }
 
-    while (!probe.answered && (icmp.fd >= 0 || tcpPending) && !deadline.hasExpired()) {
-        pollfd fds[2];
+    while (!probe.answered && (icmp.fd >= 0 || arp.fd >= 0 || tcpPending) && !deadline.hasExpired()) {
+        pollfd fds[3];
         nfds_t count = 0;
         if (icmp.fd >= 0)
             fds[count++] = {icmp.fd, POLLIN, 0};
+        if (arp.fd >= 0)
+            fds[count++] = {arp.fd, POLLIN, 0};
         if (tcpPending)
             fds[count++] = {tcp.fd, POLLOUT, 0};
         const int ready = ::poll(fds, count, int(qMax<qint64>(0, deadline.remainingTime())));
@@ -160,6 +250,11 @@ AddressProbe probeAddress(std::uint32_t address, std::uint16_t port, int waitMs)
                 socklen_t size = sizeof error;
                 ::getsockopt(tcp.fd, SOL_SOCKET, SO_ERROR, &error, &size);
                 tcpDone(error);
+            } else if (fds[i].fd == arp.fd) {
+                if (const QString holder = arpHolder(arp, address); !holder.isEmpty() && !probe.answered) {
+                    probe.answered = true;
+                    probe.reason = QStringLiteral("answers ARP on %1 (MAC %2)").arg(interface, holder);
+                }
             } else if (isEchoReply(icmp, identifier) && !probe.answered) {
                 probe.answered = true;
                 probe.reason = QStringLiteral("answers ICMP echo (ping)");
@@ -169,6 +264,18 @@ AddressProbe probeAddress(std::uint32_t address, std::uint16_t port, int waitMs)
     if (probe.answered)
         probe.reason = QStringLiteral("%1 %2").arg(formatDotted(address), probe.reason);
     return probe;
+}
+
+} // namespace
+
+AddressProbe probeAddress(std::uint32_t address, std::uint16_t port, int waitMs)
+{
+    return probeWith(address, port, waitMs, {});
+}
+
+AddressProbe probeOnLink(std::uint32_t address, std::uint16_t port, const QString &interface, int waitMs)
+{
+    return probeWith(address, port, waitMs, interface);
 }
 
 std::vector<AddressProbe> probeAddresses(const std::vector<ProbeTarget> &targets, int waitMs)

@@ -23,6 +23,13 @@ struct AddressProbe {
 
 AddressProbe probeAddress(std::uint32_t address, std::uint16_t port, int waitMs = kProbeWaitMs);
 
+// The same, but out of `interface` alone (SO_BINDTODEVICE), whatever the
+// routes say, and with an ARP probe as well (RFC 5227: sent from 0.0.0.0, so
+// that no neighbour learns anything from it) where a packet socket may be
+// opened: how to ask whether an address is free on a link where this computer
+// holds no address yet, which only ARP can ask for certain.
+AddressProbe probeOnLink(std::uint32_t address, std::uint16_t port, const QString &interface, int waitMs = kProbeWaitMs);
+
 struct ProbeTarget {
     std::uint32_t address = 0;
     std::uint16_t port = 0;

@@ -120,14 +120,15 @@ ParsedFields parseFields(const FieldTexts &texts)
             return;
         slot = parseDotted(text);
         if (!slot)
-            parsed.syntaxErrors << QStringLiteral("%1 \"%2\" is not a dotted address of four octets 0 to 255")
-                                       .arg(QLatin1String(field), printable(text));
+            parsed.syntaxErrors.append({QLatin1String(field), QStringLiteral("%1 \"%2\" is not a dotted address of four octets 0 to 255")
+                                                                  .arg(QLatin1String(field), printable(text))});
     };
     address(texts.ip, "ip", parsed.config.ip);
     if (!texts.port.isNull()) {
         parsed.config.port = parsePort(texts.port);
         if (!parsed.config.port)
-            parsed.syntaxErrors << QStringLiteral("port \"%1\" is not a number from 1 to 65535").arg(printable(texts.port));
+            parsed.syntaxErrors.append({QStringLiteral("port"),
+                                        QStringLiteral("port \"%1\" is not a number from 1 to 65535").arg(printable(texts.port))});
     }
     address(texts.gateway, "gateway", parsed.config.gateway);
     address(texts.mask, "mask", parsed.config.mask);
@@ -175,13 +176,15 @@ QList<Violation> fieldViolations(const PlannedConfig &config)
     return violations;
 }
 
-QStringList ruleViolations(const PlannedConfig &config)
+QStringList messagesOf(const QList<Violation> &violations)
 {
     QStringList messages;
-    for (const Violation &violation : fieldViolations(config))
+    for (const Violation &violation : violations)
         messages << violation.message;
     return messages;
 }
+
+QStringList ruleViolations(const PlannedConfig &config) { return messagesOf(fieldViolations(config)); }
 
 PlannedConfig merged(const PlannedConfig &base, const PlannedConfig &change)
 {

@@ -46,13 +46,6 @@ struct FieldTexts {
     QString mask;
 };
 
-// Syntax errors are never skipped, not even with --force.
-struct ParsedFields {
-    PlannedConfig config;
-    QStringList syntaxErrors;
-};
-ParsedFields parseFields(const FieldTexts &texts);
-
 // A refusal and the field it is about ("ip", "port", "gateway" or "mask"), so
 // that a caller can place it (a file's line, a form's field) without reading
 // its text. The message names the field, the value and the rule, e.g.
@@ -61,10 +54,18 @@ struct Violation {
     QString field;
     QString message;
 };
+// Syntax errors are never skipped, not even with --force.
+struct ParsedFields {
+    PlannedConfig config;
+    QList<Violation> syntaxErrors;
+};
+ParsedFields parseFields(const FieldTexts &texts);
+
 // Empty when every rule that can be judged with the fields present is met.
 QList<Violation> fieldViolations(const PlannedConfig &config);
 // The messages of fieldViolations().
 QStringList ruleViolations(const PlannedConfig &config);
+QStringList messagesOf(const QList<Violation> &violations);
 
 // The fields of `change` that are set, over `base`.
 PlannedConfig merged(const PlannedConfig &base, const PlannedConfig &change);

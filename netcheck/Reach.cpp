@@ -182,10 +182,11 @@ QString chooseDevice(const std::optional<Route> &route, const std::vector<Interf
     return device;
 }
 
-// The neighbour of the encoder in its subnet that no interface here holds:
-// the next address up, or down from the encoder when up runs into the
-// broadcast address.
-std::uint32_t neighbourOf(std::uint32_t encoder, int prefix, const std::vector<InterfaceAddress> &addresses)
+// The neighbour of the encoder in its subnet that no interface here holds
+// and, with `probe`, that nothing answers at on `device`: the next address
+// up, or down from the encoder when up runs into the broadcast address.
+std::uint32_t neighbourOf(std::uint32_t encoder, int prefix, const std::vector<InterfaceAddress> &addresses,
+                          const QString &device, const NeighbourProbe &probe, QStringList &notes)
 {
     const std::uint32_t hostMask = ~maskOfPrefix(prefix);
     const auto usable = [&](std::uint32_t candidate) {
@@ -194,19 +195,42 @@ std::uint32_t neighbourOf(std::uint32_t encoder, int prefix, const std::vector<I
                && std::none_of(addresses.begin(), addresses.end(),
                                [candidate](const InterfaceAddress &a) { return a.address == candidate; });
     };
+    int tries = 0;
+    std::optional<std::uint32_t> first;
     for (std::uint32_t step = 1; step < 64; ++step) {
-        if (usable(encoder + step))
-            return encoder + step;
-        if (usable(encoder - step))
-            return encoder - step;
+        for (const std::uint32_t candidate : {encoder + step, encoder - step}) {
+            if (!usable(candidate))
+                continue;
+            if (!first)
+                first = candidate;
+            if (!probe || device.isEmpty())
+                return candidate;
+            if (tries++ == kNeighbourTries) {
+                notes << QStringLiteral("the first %1 neighbour addresses answer on %2; %3 was not checked")
+                             .arg(kNeighbourTries)
+                             .arg(device, formatDotted(candidate));
+                return candidate;
+            }
+            const AddressProbe answer = probe(candidate, device);
+            if (answer.answered) {
+                notes << QStringLiteral("%1, so it is not suggested").arg(answer.reason);
+                continue;
+            }
+            // What could not be asked is said, so that "nothing answered" is
+            // never read as more than was asked.
+            if (!answer.skipped.isEmpty())
+                notes << QStringLiteral("whether %1 is free on %2 was checked without %3")
+                             .arg(formatDotted(candidate), device, answer.skipped.join(QStringLiteral("; ")));
+            return candidate;
+        }
     }
-    return encoder + 1;
+    return first.value_or(encoder + 1);
 }
 
 } // namespace
 
 Reach judgeReach(std::uint32_t encoder, const std::optional<Route> &route, const std::vector<InterfaceAddress> &addresses,
-                 std::vector<Link> links)
+                 std::vector<Link> links, const NeighbourProbe &probe)
 {
     if (links.empty())
         for (const InterfaceAddress &item : addresses)
@@ -248,7 +272,7 @@ Reach judgeReach(std::uint32_t encoder, const std::optional<Route> &route, const
     const int prefix = assumedPrefix(encoder);
     const QString device = chooseDevice(route, addresses, links);
     reach.suggestion = QStringLiteral("ip addr add %1/%2 dev %3")
-                           .arg(formatDotted(neighbourOf(encoder, prefix, addresses)))
+                           .arg(formatDotted(neighbourOf(encoder, prefix, addresses, device, probe, reach.notes)))
                            .arg(prefix)
                            .arg(device.isEmpty() ? QStringLiteral("DEVICE") : device);
     if (const Link *link = findLink(links, device); link && !link->carrier)
@@ -256,12 +280,15 @@ Reach judgeReach(std::uint32_t encoder, const std::optional<Route> &route, const
     return reach;
 }
 
-Diagnosis diagnose(std::uint32_t encoder, std::uint16_t port)
+Diagnosis diagnose(std::uint32_t encoder, std::uint16_t port, bool probeNeighbour)
 {
     Diagnosis diagnosis;
     const std::vector<InterfaceAddress> addresses = localAddresses();
     diagnosis.lookup = routeTo(encoder, port, addresses);
-    diagnosis.reach = judgeReach(encoder, diagnosis.lookup.route, addresses, localLinks());
+    NeighbourProbe probe;
+    if (probeNeighbour)
+        probe = [port](std::uint32_t address, const QString &interface) { return probeOnLink(address, port, interface); };
+    diagnosis.reach = judgeReach(encoder, diagnosis.lookup.route, addresses, localLinks(), probe);
     const Reach &reach = diagnosis.reach;
     const QString at = formatDotted(encoder);
     QStringList sentences;

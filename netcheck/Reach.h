@@ -4,13 +4,17 @@
 // encoder, and whether any interface holds an address in a subnet containing
 // it. The most common reason a factory-reset encoder cannot be reached is a
 // computer with no address next to it; the suggestion is the one command that
-// would give it one. Nothing here sends a packet: the route lookup is a UDP
-// connect(), which only asks the kernel.
+// would give it one. The route lookup sends no packet (a UDP connect() only
+// asks the kernel); only the check that a suggested address is free does,
+// and only when asked to.
+
+#include "AddressProbe.h"
 
 #include <QJsonObject>
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -63,19 +67,28 @@ struct Reach {
     QString suggestion;
     QStringList notes;   // no carrier, two interfaces on the subnet, an interface that is down
 };
-// `links` empty: taken from `addresses`, every one with a carrier.
+// Whether something answers at an address on an interface, asked before
+// that address is suggested to this computer.
+using NeighbourProbe = std::function<AddressProbe(std::uint32_t address, const QString &interface)>;
+constexpr int kNeighbourTries = 8;
+
+// `links` empty: taken from `addresses`, every one with a carrier. With
+// `probe`, a neighbour address suggested for an interface is one that did
+// not answer there (the first of kNeighbourTries that did not), and each one
+// that answered is noted.
 Reach judgeReach(std::uint32_t encoder, const std::optional<Route> &route, const std::vector<InterfaceAddress> &addresses,
-                 std::vector<Link> links = {});
+                 std::vector<Link> links = {}, const NeighbourProbe &probe = {});
 
 // This computer's side of the link to an encoder, as data and as one
 // paragraph for people: what doctor says before it asks the encoder, and
-// what the window can show when a connect fails. Sends nothing.
+// what the window can show when a connect fails. Sends nothing but, with
+// `probeNeighbour`, the probes of the neighbour address it suggests.
 struct Diagnosis {
     RouteLookup lookup;
     Reach reach;
     QString text;
 };
-Diagnosis diagnose(std::uint32_t encoder, std::uint16_t port);
+Diagnosis diagnose(std::uint32_t encoder, std::uint16_t port, bool probeNeighbour = false);
 
 // {"route": {"interface", "source"} or null, "route-error", "in-subnet": [...], "suggestion", "notes", "refusal"}
 QJsonObject reachJson(const RouteLookup &lookup, const Reach &reach);

@@ -11,7 +11,7 @@ packages=(
   xvfb xauth x11-utils xdotool imagemagick dbus-daemon
   iproute2 util-linux
   dpkg-dev file desktop-file-utils appstream lintian groff-base man-db
-  ansible-core yamllint python3-voluptuous
+  ansible-core yamllint python3-voluptuous pylint
   mingw-w64 wine wine64 wine32:i386
 )
 

@@ -135,15 +135,16 @@ WriteReport readBackReport(const PlanRow &row, const QString &why, const QList<Q
         return {encoder, WriteOutcome::Unknown, QJsonValue::Null, QJsonValue::Null, held.value(QStringLiteral("code")),
                 {QStringLiteral("%1; reading the encoder afterwards failed too: %2")
                      .arg(why, held.value(QStringLiteral("message")).toString(QStringLiteral("no report")))},
+                {},
                 {}};
     QJsonObject after = held;
     after.remove(QStringLiteral("encoder"));
     after.remove(QStringLiteral("prefix"));
     if (holdsRequested(held, row))
         return {encoder, WriteOutcome::Applied, QJsonValue::Null, after, QJsonValue::Null,
-                {QStringLiteral("%1; read afterwards, the encoder holds what was asked").arg(why)}, {}};
+                {QStringLiteral("%1; read afterwards, the encoder holds what was asked").arg(why)}, {}, {}};
     return {encoder, WriteOutcome::Unknown, QJsonValue::Null, after, QJsonValue::Null,
-            {QStringLiteral("%1; read afterwards, the encoder does not hold what was asked").arg(why)}, {}};
+            {QStringLiteral("%1; read afterwards, the encoder does not hold what was asked").arg(why)}, {}, {}};
 }
 
 struct Tally {
@@ -210,7 +211,7 @@ Result summaryResult(const Tally &tally, int rows, int notStarted, int signalNum
 // signal does not hold these back: each is one short read) and prints what it shows.
 void readBackUnreported(const Plan &plan, const Globals &globals,
                         const std::vector<std::pair<std::size_t, QString>> &unreported,
-                        const std::function<void(const PlanRow &, const WriteReport &)> &print)
+                        const std::function<void(const PlanRow &, WriteReport)> &print)
 {
     if (unreported.empty())
         return;
@@ -234,20 +235,11 @@ std::optional<Plan> acceptedPlan(const QString &path, bool force, Result &failur
     Plan plan = parsePlan(*text, path, force);
     if (plan.errors.isEmpty())
         return plan;
-    failure = Result::failure(ExitCode::Usage,
-                              plan.errors + QStringList{QStringLiteral("the plan is refused whole; nothing was sent")});
-    QJsonArray errors;
-    for (const PlanError &error : plan.problems) {
-        const auto orNull = [](const QString &text) { return text.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(text); };
-        errors << QJsonObject{{QStringLiteral("line"), error.line},
-                              {QStringLiteral("encoder"), orNull(error.encoder)},
-                              {QStringLiteral("field"), orNull(error.field)},
-                              {QStringLiteral("error"), error.message}};
-    }
+    failure = Result::refused(ExitCode::Usage, plan.errors, QStringLiteral("the plan is refused whole; nothing was sent"));
     failure.objects << QJsonObject{{QStringLiteral("error"), QStringLiteral("plan")},
                                    {QStringLiteral("exit"), failure.exitCode()},
                                    {QStringLiteral("file"), path},
-                                   {QStringLiteral("errors"), errors}};
+                                   {QStringLiteral("errors"), jsonOf(plan.errors)}};
     return std::nullopt;
 }
 
@@ -265,8 +257,9 @@ Result apply(const Invocation &call)
     if (limited && !limit)
         return Result::usage(QStringLiteral("--time-limit needs a number of seconds from 1 to 86400"));
     const int limitSeconds = limit.value_or(0);
+    const QString path = call.positional.first();
     Result failure;
-    const auto plan = acceptedPlan(call.positional.first(), write.force, failure);
+    const auto plan = acceptedPlan(path, write.force, failure);
     if (!plan)
         return failure;
     if (const LibraryUse library(false); !library.api())
@@ -292,7 +285,12 @@ Result apply(const Invocation &call)
     QObject::connect(&ticker, &QTimer::timeout, &workers.pool, [&progress] { progress.draw(); });
     ticker.start(250);
     progress.draw();
-    const auto print = [&](const PlanRow &row, const WriteReport &report) {
+    const auto print = [&](const PlanRow &row, WriteReport report) {
+        // A refusal after the read is placed at its row, as the plan's own are.
+        for (Refusal &refusal : report.refusals) {
+            refusal.line = row.line;
+            refusal.file = path;
+        }
         tally.add(report);
         progress.clear();
         Result line;

@@ -6,18 +6,14 @@
 #include "SafeFiles.h"
 #include "TextFiles.h"
 
-#include <QJsonArray>
 
 namespace pnv::ctl::commands {
 namespace {
 
-Result checkResult(const QStringList &errors, const QString &okText)
+Result checkResult(const QList<Refusal> &errors, const QString &okText)
 {
-    Result result;
-    result.exit = errors.isEmpty() ? ExitCode::Success : ExitCode::Usage;
-    result.notes = errors;
-    result.objects << QJsonObject{{QStringLiteral("valid"), errors.isEmpty()},
-                                  {QStringLiteral("errors"), QJsonArray::fromStringList(errors)}};
+    Result result = Result::refused(errors.isEmpty() ? ExitCode::Success : ExitCode::Usage, errors);
+    result.objects << QJsonObject{{QStringLiteral("valid"), errors.isEmpty()}, {QStringLiteral("errors"), jsonOf(errors)}};
     if (errors.isEmpty())
         result.lines << okText;
     return result;
@@ -31,9 +27,9 @@ bool anyGiven(const net::FieldTexts &fields)
 Result checkFields(const net::FieldTexts &fields)
 {
     const net::ParsedFields parsed = net::parseFields(fields);
-    QStringList errors = parsed.syntaxErrors;
-    if (errors.isEmpty())
-        errors = net::ruleViolations(parsed.config);
+    QList<Refusal> errors;
+    for (const net::Violation &error : parsed.syntaxErrors.isEmpty() ? net::fieldViolations(parsed.config) : parsed.syntaxErrors)
+        errors << Refusal(error.message, 0, {}, error.field);
     const bool complete = parsed.config.ip && parsed.config.port && parsed.config.gateway && parsed.config.mask;
     return checkResult(errors, QStringLiteral("ok: no rule refuses these fields")
                                    + (complete ? QString()
@@ -46,16 +42,16 @@ Result checkFile(const QString &path)
     Result failure;
     const auto text = readWholeFile(path, kPlanFileLimit, failure);
     if (!text)
-        return checkResult(failure.notes, {});   // with --json too, {"valid": false, ...}
+        return checkResult({Refusal(failure.notes.value(0))}, {});   // with --json too, {"valid": false, ...}
     // The same test of a file's kind as load and apply make.
     if (fileKind(*text) == FileKind::Plan) {
         const Plan plan = parsePlan(*text, path, false);
         return checkResult(plan.errors, QStringLiteral("ok: %1 rows, no rule refuses any").arg(plan.rows.size()));
     }
     if (text->size() > kConfigFileLimit)
-        return checkResult({QStringLiteral("%1 is larger than 64 KiB and no plan; refused").arg(quotedName(path))}, {});
+        return checkResult({Refusal(QStringLiteral("larger than 64 KiB and no plan; refused"), 0, {}, {}, path)}, {});
     const ConfigFileContent content = parseConfigFile(*text, path);
-    QStringList errors = content.errors;
+    QList<Refusal> errors = content.errors;
     if (errors.isEmpty())
         errors = configRuleErrors(content, path);
     return checkResult(errors, QStringLiteral("ok: %1 passes the rules").arg(quotedName(path)));

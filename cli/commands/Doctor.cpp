@@ -86,7 +86,7 @@ Result doctor(const Invocation &call)
             return Result::usage(QStringLiteral("doctor: \"%1\" is not ADDRESS[:PORT]").arg(printable(call.positional.first())));
         encoder = *given;
     }
-    const net::Diagnosis diagnosis = net::diagnose(*net::parseDotted(encoder.host), encoder.port);
+    const net::Diagnosis diagnosis = net::diagnose(*net::parseDotted(encoder.host), encoder.port, true);
     const net::RouteLookup &lookup = diagnosis.lookup;
     const net::Reach &reach = diagnosis.reach;
     QJsonObject object = net::reachJson(lookup, reach);
@@ -95,6 +95,9 @@ Result doctor(const Invocation &call)
     // An address no encoder can have is not asked.
     if (!reach.refusal.isEmpty()) {
         Result refused = Result::usage(QStringLiteral("doctor: %1").arg(reach.refusal));
+        object[QStringLiteral("error")] = QStringLiteral("usage");
+        object[QStringLiteral("exit")] = refused.exitCode();
+        object[QStringLiteral("errors")] = jsonOf({Refusal(reach.refusal, 0, encoder.text())});
         refused.objects << object;
         return refused;
     }

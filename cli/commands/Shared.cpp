@@ -121,15 +121,7 @@ LibraryUse::~LibraryUse()
         std::fputs("pnv3400ctl: DLLClose()\n", stderr);
 }
 
-Result LibraryUse::failure() const
-{
-    const QString message =
-        QStringLiteral("cannot bind the device library: %1").arg(printable(QString::fromStdString(m_loaded.error), 1024));
-    Result result = Result::failure(ExitCode::Library, {message});
-    result.objects << QJsonObject{{QStringLiteral("error"), QStringLiteral("library")},
-                                  {QStringLiteral("message"), message}};
-    return result;
-}
+Result LibraryUse::failure() const { return unboundLibrary(QString::fromStdString(m_loaded.error)); }
 
 namespace {
 std::optional<LibraryUse> g_library;

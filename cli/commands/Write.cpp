@@ -51,7 +51,7 @@ Result runWrite(const Invocation &call, const net::FieldTexts &texts)
     if (!parsed.syntaxErrors.isEmpty())
         return writeResult(invalidReport(encoder, parsed.syntaxErrors));
     if (!options.force)
-        if (const QStringList refusals = net::ruleViolations(parsed.config); !refusals.isEmpty())
+        if (const QList<net::Violation> refusals = net::fieldViolations(parsed.config); !refusals.isEmpty())
             return writeResult(invalidReport(encoder, refusals));
     const LibraryUse &library = boundLibrary(options.verbose);
     if (!library.api())
@@ -71,12 +71,15 @@ Result load(const Invocation &call)
     if (!text)
         return failure;
     const ConfigFileContent content = parseConfigFile(*text, path);
-    QStringList errors = content.errors;
+    QList<Refusal> errors = content.errors;
     // Judged here too, so that a refusal names the file and the line.
     if (errors.isEmpty() && !call.isSet(options().force))
         errors = configRuleErrors(content, path);
-    if (!errors.isEmpty())
+    if (!errors.isEmpty()) {
+        for (Refusal &error : errors)
+            error.encoder = call.globals.encoder.text();
         return writeResult(invalidReport(call.globals.encoder.text(), errors));
+    }
     return runWrite(call, content.fields);
 }
 

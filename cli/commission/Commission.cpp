@@ -341,28 +341,22 @@ Result commandCommission(const Invocation &call)
     const auto factory = net::parseDotted(call.globals.encoder.host);
     const CommissionPlan plan = parseCommissionPlan(read.data, planPath, factory.value_or(0));
     if (!plan.errors.isEmpty())
-        return Result::failure(ExitCode::Usage,
-                               plan.errors + QStringList{QStringLiteral("the plan is refused whole; no encoder was touched")});
+        return Result::refused(ExitCode::Usage, plan.errors, QStringLiteral("the plan is refused whole; no encoder was touched"));
     const QString journalPath = call.isSet(kJournal) ? call.value(kJournal) : Journal::besidePlan(planPath);
     if (journalPath.isEmpty())
         return Result::usage(QStringLiteral("commission: --journal needs a file"));
     Journal journal;
-    QStringList errors = journal.open(journalPath, !call.isSet(kDryRun));
+    QList<Refusal> errors = journal.open(journalPath, !call.isSet(kDryRun));
     if (errors.isEmpty())
         errors = journal.disagreements(plan);
     if (!errors.isEmpty())
-        return Result::failure(ExitCode::Usage,
-                               errors + QStringList{QStringLiteral("the journal does not fit the plan; no encoder was "
-                                                                   "touched (a new site needs a new journal)")});
+        return Result::refused(ExitCode::Usage, errors,
+                               QStringLiteral("the journal does not fit the plan; no encoder was touched (a new site needs "
+                                              "a new journal)"));
 
     const pnv::TessalinLibrary::LoadResult loaded = pnv::TessalinLibrary::load();
-    if (!loaded.library) {
-        const QString message =
-            QStringLiteral("cannot bind the device library: %1").arg(printable(QString::fromStdString(loaded.error), 1024));
-        Result failed = Result::failure(ExitCode::Library, {message});
-        failed.objects << QJsonObject{{QStringLiteral("error"), QStringLiteral("library")}, {QStringLiteral("message"), message}};
-        return failed;
-    }
+    if (!loaded.library)
+        return unboundLibrary(QString::fromStdString(loaded.error));
     Result result;
     {
         Commissioning commissioning(call, loaded.library->api(), plan, journal);

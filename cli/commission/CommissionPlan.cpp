@@ -19,10 +19,7 @@ constexpr std::array<const char *, ColumnCount> kColumnNames{"ip", "port", "gate
 
 } // namespace
 
-QString placed(const QString &fileName, int line, const QString &message)
-{
-    return QStringLiteral("%1:%2: %3").arg(printable(fileName, 1024)).arg(line).arg(message);
-}
+Refusal placed(const QString &fileName, int line, const QString &message) { return Refusal(message, line, {}, {}, fileName); }
 
 QString normalMac(const QString &text)
 {
@@ -39,7 +36,7 @@ const CommissionRow *CommissionPlan::rowForMac(const QString &mac) const
 CommissionPlan parseCommissionPlan(const QByteArray &text, const QString &fileName, std::uint32_t factoryAddress)
 {
     CommissionPlan plan;
-    std::vector<std::pair<int, QString>> errors;
+    QList<Refusal> errors;
     QString decoded = QString::fromUtf8(text);
     if (decoded.startsWith(QChar(0xFEFF)))
         decoded.remove(0, 1);
@@ -52,7 +49,9 @@ CommissionPlan parseCommissionPlan(const QByteArray &text, const QString &fileNa
     QHash<std::uint32_t, int> ips;   // ip -> row number
     QHash<QString, int> macs;
     const CsvError csv = splitCsv(decoded, std::size_t(kCommissionRowLimit) + 1, [&](CsvRecord &&record) {
-        const auto error = [&](const QString &message) { errors.emplace_back(record.line, message); };
+        const auto error = [&](const QString &message, const QString &field = {}) {
+            errors << Refusal(message, record.line, {}, field, fileName);
+        };
         if (std::exchange(header, false)) {
             headerBroken = true;
             width = record.cells.size();
@@ -90,43 +89,45 @@ CommissionPlan parseCommissionPlan(const QByteArray &text, const QString &fileNa
         row.line = record.line;
         row.fields = {cell(Ip), cell(Port), cell(Gateway), cell(Mask)};
         const net::ParsedFields parsed = net::parseFields(row.fields);
-        for (const QString &syntax : parsed.syntaxErrors)
-            error(syntax);
+        for (const net::Violation &syntax : parsed.syntaxErrors)
+            error(syntax.message, syntax.field);
         row.change = parsed.config;
         if (parsed.syntaxErrors.isEmpty())
-            for (const QString &rule : net::ruleViolations(row.change))
-                error(rule);
+            for (const net::Violation &rule : net::fieldViolations(row.change))
+                error(rule.message, rule.field);
         if (row.fields.ip.isNull())
-            error(QStringLiteral("no ip: every encoder would stay at the factory address"));
+            error(QStringLiteral("no ip: every encoder would stay at the factory address"), QStringLiteral("ip"));
         if (row.change.ip && *row.change.ip == factoryAddress)
             error(QStringLiteral("ip %1 is the factory address, where every encoder still to come answers")
-                      .arg(net::formatDotted(factoryAddress)));
+                      .arg(net::formatDotted(factoryAddress)),
+                  QStringLiteral("ip"));
         if (row.change.ip) {
             if (const int other = ips.value(*row.change.ip); other)
-                error(QStringLiteral("ip %1 is already given to row %2").arg(net::formatDotted(*row.change.ip)).arg(other));
+                error(QStringLiteral("ip %1 is already given to row %2").arg(net::formatDotted(*row.change.ip)).arg(other),
+                      QStringLiteral("ip"));
             else
                 ips.insert(*row.change.ip, row.number);
         }
         if (const QString mac = cell(Mac); !mac.isNull()) {
             row.mac = normalMac(mac);
             if (row.mac.isEmpty())
-                error(QStringLiteral("mac \"%1\" is not six hexadecimal pairs joined by \":\"").arg(printable(mac)));
+                error(QStringLiteral("mac \"%1\" is not six hexadecimal pairs joined by \":\"").arg(printable(mac)),
+                      QStringLiteral("mac"));
             else if (const int other = macs.value(row.mac); other)
-                error(QStringLiteral("mac %1 is already given row %2").arg(row.mac).arg(other));
+                error(QStringLiteral("mac %1 is already given row %2").arg(row.mac).arg(other), QStringLiteral("mac"));
             else
                 macs.insert(row.mac, row.number);
         }
         plan.rows.push_back(std::move(row));
     });
     if (!csv.message.isEmpty())
-        errors.emplace_back(csv.line, csv.message);
+        errors << placed(fileName, csv.line, csv.message);
     if (header)
-        errors.emplace_back(1, QStringLiteral("the plan is empty; the first line must name the columns ip,port,gateway,mask"));
+        errors << placed(fileName, 1, QStringLiteral("the plan is empty; the first line must name the columns ip,port,gateway,mask"));
     else if (plan.rows.empty() && errors.empty())
-        errors.emplace_back(1, QStringLiteral("the plan has no rows"));
-    std::stable_sort(errors.begin(), errors.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
-    for (const auto &[line, message] : errors)
-        plan.errors << placed(fileName, line, message);
+        errors << placed(fileName, 1, QStringLiteral("the plan has no rows"));
+    std::stable_sort(errors.begin(), errors.end(), [](const Refusal &a, const Refusal &b) { return a.line < b.line; });
+    plan.errors = std::move(errors);
     return plan;
 }
 

@@ -5,6 +5,7 @@
 // row to one encoder. Checked whole before the first encoder is touched.
 
 #include "AddressRules.h"
+#include "Results.h"
 
 #include <QByteArray>
 #include <QString>
@@ -26,7 +27,7 @@ struct CommissionRow {
 struct CommissionPlan {
     std::vector<CommissionRow> rows;
     bool hasMacColumn = false;
-    QStringList errors;   // "FILE:LINE: ..."; a plan with any is refused whole
+    QList<Refusal> errors;   // each with the file and line; a plan with any is refused whole
 
     // The row whose mac is `mac`, or null.
     const CommissionRow *rowForMac(const QString &mac) const;
@@ -39,8 +40,8 @@ constexpr int kCommissionRowLimit = 100000;
 // ip is `factoryAddress`, where every encoder still to come answers.
 CommissionPlan parseCommissionPlan(const QByteArray &text, const QString &fileName, std::uint32_t factoryAddress);
 
-// "FILE:LINE: message"
-QString placed(const QString &fileName, int line, const QString &message);
+// The message at a line of a file.
+Refusal placed(const QString &fileName, int line, const QString &message);
 // A MAC as the encoder's reply shows it, upper case; empty when `text` is none.
 QString normalMac(const QString &text);
 

@@ -16,6 +16,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <utility>
 
 namespace pnv::ctl {
@@ -59,15 +60,15 @@ Journal::~Journal()
         ::close(m_fd);   // the lock goes with it
 }
 
-QStringList Journal::open(const QString &path, bool create)
+QList<Refusal> Journal::open(const QString &path, bool create)
 {
     m_path = path;
     const QString name = printable(path, 1024);
     const int flags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK | (create ? O_RDWR | O_APPEND | O_CREAT : O_RDONLY);
     m_fd = ::open(QFile::encodeName(path).constData(), flags, 0644);
     if (m_fd < 0)
-        return !create && errno == ENOENT ? QStringList()
-                                          : QStringList{QStringLiteral("cannot open the journal %1: %2").arg(name, systemError())};
+        return !create && errno == ENOENT ? QList<Refusal>()
+                                          : QList<Refusal>{QStringLiteral("cannot open the journal %1: %2").arg(name, systemError())};
     struct stat status {};
     if (::fstat(m_fd, &status) != 0 || !S_ISREG(status.st_mode))
         return {QStringLiteral("the journal %1 is not a regular file").arg(name)};
@@ -101,9 +102,9 @@ QStringList Journal::open(const QString &path, bool create)
         bytes.truncate(whole);
     }
     if (bytes.isEmpty())
-        return create ? startFile(name) : QStringList();
+        return create ? startFile(name) : QList<Refusal>();
 
-    QStringList errors;
+    QList<Refusal> errors;
     bool header = true;
     const QString text = QString::fromUtf8(bytes);
     const CsvError csv = splitCsv(text, std::size_t(kJournalLimit), [&](CsvRecord &&record) {
@@ -130,7 +131,7 @@ QStringList Journal::open(const QString &path, bool create)
     return errors;
 }
 
-QStringList Journal::startFile(const QString &name)
+QList<Refusal> Journal::startFile(const QString &name)
 {
     if (const FileResult written = writeAll(m_fd, (kHeader + u'\n').toUtf8(), name); !written.ok())
         return {written.error};
@@ -139,10 +140,10 @@ QStringList Journal::startFile(const QString &name)
     const bool synced = ::fsync(m_fd) == 0 && folder >= 0 && ::fsync(folder) == 0;
     if (folder >= 0)
         ::close(folder);
-    return synced ? QStringList() : QStringList{QStringLiteral("cannot sync the journal %1: %2").arg(name, systemError())};
+    return synced ? QList<Refusal>() : QList<Refusal>{QStringLiteral("cannot sync the journal %1: %2").arg(name, systemError())};
 }
 
-void Journal::take(int fileLine, const JournalLine &line, QStringList &errors)
+void Journal::take(int fileLine, const JournalLine &line, QList<Refusal> &errors)
 {
     // One MAC, one row: a line that breaks that binds nothing, and the journal is refused.
     if (const auto bound = m_rowOfMac.find(line.mac); bound != m_rowOfMac.end() && *bound != line.row) {
@@ -172,9 +173,9 @@ void Journal::take(int fileLine, const JournalLine &line, QStringList &errors)
         m_done.insert(line.row);
 }
 
-QStringList Journal::disagreements(const CommissionPlan &plan) const
+QList<Refusal> Journal::disagreements(const CommissionPlan &plan) const
 {
-    QStringList errors;
+    QList<Refusal> errors;
     for (auto bound = m_macOfRow.begin(); bound != m_macOfRow.end(); ++bound) {
         const int line = m_lineOfRow.value(bound.key());
         if (bound.key() > int(plan.rows.size())) {
@@ -191,7 +192,7 @@ QStringList Journal::disagreements(const CommissionPlan &plan) const
                                                .arg(bound.key())
                                                .arg(*bound, row.mac));
     }
-    errors.sort();
+    std::stable_sort(errors.begin(), errors.end(), [](const Refusal &a, const Refusal &b) { return a.line < b.line; });
     return errors;
 }
 
@@ -221,7 +222,7 @@ QString Journal::append(const JournalLine &line)
         return written.error;
     if (::fsync(m_fd) != 0)
         return QStringLiteral("cannot sync the journal %1: %2").arg(printable(m_path, 1024), systemError());
-    QStringList ignored;
+    QList<Refusal> ignored;
     take(0, line, ignored);
     return {};
 }

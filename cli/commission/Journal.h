@@ -44,11 +44,11 @@ public:
     // Reads the journal, after taking the lock that keeps a second commission
     // from using it at once. With `create`, it is made (with its header) when
     // missing and kept open for append(). Errors name the file and the line.
-    QStringList open(const QString &path, bool create);
+    QList<Refusal> open(const QString &path, bool create);
     // Lines that do not fit `plan`: a row it does not have, another ip, a row
     // given to another MAC than the plan's. (A MAC the plan gives another row
     // is refused when that encoder answers, so the rest of the site goes on.)
-    QStringList disagreements(const CommissionPlan &plan) const;
+    QList<Refusal> disagreements(const CommissionPlan &plan) const;
 
     std::optional<int> rowOf(const QString &mac) const;
     QString macOf(int row) const { return m_macOfRow.value(row); }
@@ -59,8 +59,8 @@ public:
     QString append(const JournalLine &line);
 
 private:
-    QStringList startFile(const QString &name);
-    void take(int fileLine, const JournalLine &line, QStringList &errors);
+    QList<Refusal> startFile(const QString &name);
+    void take(int fileLine, const JournalLine &line, QList<Refusal> &errors);
 
     QString m_path;
     int m_fd = -1;

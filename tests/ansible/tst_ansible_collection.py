@@ -124,6 +124,40 @@ def check_outcome_table(bin_dir, collection):
            "pnv3400ctl --help lists %s" % (outcomes, tool))
 
 
+def sanity_pylint(ansible, interpreter, ansible_test):
+    """pylint with ansible-test sanity's own configuration and checkers, one run per context as it makes them
+    (modules, module_utils, the rest of the collection), without the virtual environment it fetches from the
+    network; every message counts."""
+    if not expect(subprocess.run(interpreter + ["-c", "import pylint"], capture_output=True).returncode == 0,
+                  "pylint cannot run (Debian package pylint, see scripts/setup.sh)"):
+        return
+    sanity = os.path.join(ansible_test, "_util", "controller", "sanity", "pylint")
+    collections = ansible.env["ANSIBLE_COLLECTIONS_PATH"]
+    tree = os.path.join(collections, "ansible_collections", "pnv3400", "encoder")
+    env = dict(ansible.env, PYTHONPATH=os.pathsep.join([os.path.join(sanity, "plugins"), collections]),
+               PYLINTHOME=os.path.join(ansible.work, "pylint"),
+               ANSIBLE_TEST_MODULES_PATH=os.path.join(tree, "plugins", "modules") + os.sep,
+               ANSIBLE_TEST_MODULE_UTILS_PATH=os.path.join(tree, "plugins", "module_utils") + os.sep)
+    checkers = sorted(name[:-3] for name in os.listdir(os.path.join(sanity, "plugins")) if name.endswith(".py"))
+    files = sorted(os.path.relpath(os.path.join(folder, name), tree) for folder, _, names in os.walk(tree)
+                   for name in names if name.endswith(".py"))
+    contexts = {"plugins/modules/": [], "plugins/module_utils/": [], "": []}
+    for path in files:
+        contexts[next(prefix for prefix in contexts if path.startswith(prefix))].append(path)
+    for paths in contexts.values():
+        done = subprocess.run(interpreter + [
+            "-m", "pylint", "--jobs", "0", "--reports", "n", "--max-line-length", "160", "--max-complexity", "20",
+            "--rcfile", os.path.join(sanity, "config", "collection.cfg"), "--output-format", "json",
+            "--load-plugins", ",".join(checkers + ["pylint.extensions.mccabe"]),
+            "--collection-name", COLLECTION, "--collection-version", "1.0.0"] + paths,
+            cwd=tree, env=env, capture_output=True, text=True, timeout=120)
+        try:
+            messages = ["%(path)s:%(line)s: %(symbol)s %(message)s" % message for message in json.loads(done.stdout)]
+        except ValueError:
+            messages = [done.stdout + done.stderr]
+        expect(not messages and done.returncode == 0, "pylint as ansible-test sanity runs it:\n" + "\n".join(messages))
+
+
 def validate_modules(ansible, collection):
     """ansible-core's validate-modules, run as ansible-test would run it but without its network-installed
     tools; an error counts unless tests/sanity names it, and an entry there that matches nothing counts too."""
@@ -135,6 +169,7 @@ def validate_modules(ansible, collection):
     if not expect(python.returncode == 0 and found.returncode == 0,
                   "validate-modules cannot run (python3-voluptuous, yamllint): " + found.stderr):
         return
+    sanity_pylint(ansible, interpreter.split(), found.stdout.strip())
     version = re.search(r"(\d+\.\d+)", python.stdout).group(1)
     validate = os.path.join(found.stdout.strip(), "_util", "controller", "sanity", "validate-modules", "validate.py")
     with open(os.path.join(collection, "tests", "sanity", "ignore-%s.txt" % version)) as ignore:
@@ -328,7 +363,7 @@ def probe(ansible, simulators, work, local):
         "masks-disagree": ({"encoder": four, "ip": "10.77.8.4/24", "mask": "16"},
                            four + ": invalid: ip 10.77.8.4/24 and mask 16 give different masks"),
         "no-library": ({"encoder": FLEET[4], "mask": "24", "library": "/nonexistent/libtessalin.so"},
-                       "pnv3400ctl (exit 3): pnv3400ctl: cannot bind the device library: /nonexistent/libtessalin.so"),
+                       "pnv3400ctl (exit 3): cannot bind the device library: /nonexistent/libtessalin.so"),
         "no-program": ({"encoder": FLEET[5], "mask": "24", "ctl_path": missing},
                        "ctl_path %s is not an executable file" % missing),
     }
@@ -419,6 +454,16 @@ def scan_inventory(ansible, work):
                                                               variables.get("mac", ""), re.I)
                and variables.get("gateway") in ("10.77.8.250", "10.77.255.250")
                and variables.get("mask") in ("255.255.255.0", "255.255.0.0"), "scan: %s: %s" % (host, variables))
+    # A scan that fails (a subnet wider than a /22 is refused, nothing sent): the source adds no hosts and the run
+    # goes on with a warning; with strict it fails.
+    for strict in (False, True):
+        failing = os.path.join(work, "failing-%s.pnv3400.yml" % strict)
+        with open(failing, "w") as out:
+            json.dump({"plugin": COLLECTION + ".scan", "subnets": ["10.77.0.0/16"], "strict": strict}, out)
+        code, out, _, _ = ansible.run("ansible-inventory", "-i", failing, "--list")
+        hosts = json.loads(out).get("_meta", {}).get("hostvars", {}) if code == 0 else None
+        expect((code, hosts) == ((1, None) if strict else (0, {})), "scan, strict %s, failed: exit %d, hosts %s"
+               % (strict, code, hosts))
 
 
 if __name__ == "__main__":

@@ -97,13 +97,13 @@ void CommissionJournalTest::readBack()
     const QString path = dir.filePath(QStringLiteral("site.journal.csv"));
     QVERIFY(writeFile(path, journal));
     const CommissionPlan parsed = parseCommissionPlan(plan, QStringLiteral("site.csv"), 0xAC101E01);
-    QVERIFY2(parsed.errors.isEmpty(), qPrintable(parsed.errors.join(u'\n')));
+    QVERIFY2(parsed.errors.isEmpty(), qPrintable(textsOf(parsed.errors).join(u'\n')));
 
     Journal read;
-    QStringList errors = read.open(path, true);
+    QList<Refusal> errors = read.open(path, true);
     if (errors.isEmpty())
         errors = read.disagreements(parsed);
-    QCOMPARE(errors.value(0).contains(error), true);
+    QCOMPARE(errors.value(0).text().contains(error), true);
     QCOMPARE(errors.isEmpty(), error.isEmpty());
     QCOMPARE(read.macOf(2), row2Mac ? QStringLiteral("02:00:00:00:00:0%1").arg(row2Mac) : QString());
     QCOMPARE(read.done(2), row2Done);
@@ -121,7 +121,7 @@ void CommissionJournalTest::appendsLockAndQuote()
     QCOMPARE(path, dir.filePath(QStringLiteral("site.journal.csv")));
     {
         Journal first;
-        QCOMPARE(first.open(path, true), QStringList());
+        QVERIFY(first.open(path, true).isEmpty());
         QCOMPARE(readFile(path), kHeader);
         const QString message = QStringLiteral("read: \"link down\", code 1");
         QCOMPARE(first.append({QStringLiteral("02:00:00:00:00:01"), 2, {QStringLiteral("10.0.0.12"), {}, {}, {}},
@@ -131,12 +131,12 @@ void CommissionJournalTest::appendsLockAndQuote()
 
         // A second run on the same journal is refused while the first holds it.
         Journal second;
-        const QStringList refused = second.open(path, true);
+        const QStringList refused = textsOf(second.open(path, true));
         QCOMPARE(refused.size(), 1);
         QVERIFY2(refused.first().contains(QStringLiteral("is in use by another pnv3400ctl commission")), qPrintable(refused.first()));
     }
     Journal reread;
-    QCOMPARE(reread.open(path, false), QStringList());
+    QVERIFY(reread.open(path, false).isEmpty());
     QCOMPARE(reread.macOf(2), QStringLiteral("02:00:00:00:00:01"));
     QCOMPARE(reread.lastOutcome(2), QStringLiteral("failed"));
     QVERIFY2(readFile(path).endsWith(",failed,\"read: \"\"link down\"\", code 1\"\n"), readFile(path).constData());

@@ -8,16 +8,19 @@
 #include "SimulatorProcess.h"
 
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QMap>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <csignal>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -143,6 +146,8 @@ private slots:
     void unboundLibrary();
     void filesAndArguments_data();
     void filesAndArguments();
+    void saveThroughALink_data();
+    void saveThroughALink();
     void newAddressInUseAndDoctor();
     void doctorOnVethPairs_data();
     void doctorOnVethPairs();
@@ -150,6 +155,7 @@ private slots:
     void fleetApplyAndScan();
     void interruptFinishesRunningRows_data();
     void interruptFinishesRunningRows();
+    void killedApplyEndsItsWorkers();
     void commissionFiveEncoders();
     void commissionInterruptedAndResumed();
     void commissionFailedWriteAndMacColumn();
@@ -341,7 +347,7 @@ void CtlEndToEndTest::filesAndArguments_data()
     QTest::addColumn<bool>("fifo");
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QByteArray>("err");   // a part of stderr ("" for none at all)
-    QTest::addColumn<QByteArray>("out");   // a part of stdout
+    QTest::addColumn<QByteArray>("out");   // a part of stdout; @F@ and @P@ stand for the file and the port
     QTest::addColumn<QString>("redirect");   // the shell's redirections of the standard streams, if any
     const auto row = [](const QString &name, const QStringList &arguments, const QByteArray &content, bool fifo,
                         int exitCode, const char *err, const char *out = "", const char *redirect = "") {
@@ -351,7 +357,35 @@ void CtlEndToEndTest::filesAndArguments_data()
     const QByteArray plan("\xEF\xBB\xBF\"encoder\",ip,port,gateway,mask\r\n\"10.0.0.1\",\"10.0.0.2\",,,\r\n10.0.0.2,,,,\r\n");
     for (const char *command : {"check", "load", "apply"})
         row(QStringLiteral("%1 of a FIFO does not wait").arg(QLatin1String(command)), {command, "F"}, {}, true, 2, "it is a FIFO");
-    row("check --json of a FIFO says so in JSON", {"--json", "check", "F"}, {}, true, 2, "it is a FIFO", "{\"errors\":[");
+    row("check --json of a FIFO says so in JSON", {"--json", "check", "F"}, {}, true, 2, "it is a FIFO",
+        "{\"errors\":[{\"encoder\":null,\"error\":\"");
+    // Every error in JSON is an object, placed as far as it is known.
+    row("check --json of a configuration: the error's line and field", {"--json", "check", "F"}, "# x\nmask = 255.0.255.0\n",
+        false, 2, "F:2: mask",
+        "{\"errors\":[{\"encoder\":null,\"error\":\"mask 255.0.255.0 is not contiguous\",\"field\":\"mask\",\"file\":\"@F@\","
+        "\"line\":2}],\"valid\":false}");
+    row("check --json of a plan: the row's encoder, line and field", {"--json", "check", "F"}, plan, false, 2, ":2: new ip",
+        "{\"errors\":[{\"encoder\":\"10.0.0.1\",\"error\":\"new ip 10.0.0.2 is the address of encoder 10.0.0.2:3001 on line 3, "
+        "which keeps it\",\"field\":\"ip\",\"file\":\"@F@\",\"line\":2}],\"valid\":false}");
+    row("check --json of fields: the field", {"--json", "check", "--port", "0", "--ip", "10.0.0.x"}, {}, false, 2, "10.0.0.x",
+        "{\"errors\":[{\"encoder\":null,\"error\":\"ip \\\"10.0.0.x\\\" is not a dotted address of four octets 0 to 255\","
+        "\"field\":\"ip\",\"file\":null,\"line\":null}],");
+    row("load --json: the refusal's encoder, line and field", {"--json", "load", "F"}, "# x\nmask = 255.0.255.0\n", false, 2,
+        "F:2: mask",
+        "\"errors\":[{\"encoder\":\"127.0.0.1:@P@\",\"error\":\"mask 255.0.255.0 is not contiguous\",\"field\":\"mask\","
+        "\"file\":\"@F@\",\"line\":2}]");
+    row("write --json: a syntax error's encoder and field", {"--json", "write", "--port", "x"}, {}, false, 2, "port \"x\"",
+        "\"errors\":[{\"encoder\":\"127.0.0.1:@P@\",\"error\":\"port \\\"x\\\" is not a number from 1 to 65535\","
+        "\"field\":\"port\",\"file\":null,\"line\":null}]");
+    row("apply --json: a row invalid after its read is placed at its line", {"--json", "apply", "F"},
+        "encoder,ip,port,gateway,mask\n127.0.0.1:P,,,10.9.9.9,\n", false, 2, "",
+        "\"field\":\"gateway\",\"file\":\"@F@\",\"line\":2}]");
+    row("commission --json: a refused plan's line and field", {"--json", "commission", "F"},
+        "ip,port,gateway,mask\n10.0.0.2,,,255.255.255.0\n10.0.0.2,,,255.255.255.0\n", false, 2, "F:3: ip",
+        "{\"error\":\"usage\",\"errors\":[{\"encoder\":null,\"error\":\"ip 10.0.0.2 is already given to row 1\","
+        "\"field\":\"ip\",\"file\":\"@F@\",\"line\":3}],\"exit\":2}");
+    row("save --json over a FIFO: the refusal as an object", {"--json", "save", "F"}, {}, true, 2, "will not replace",
+        "{\"error\":\"usage\",\"errors\":[{\"encoder\":null,\"error\":\"will not replace");
     row("save over a FIFO refused", {"save", "F"}, {}, true, 2, "will not replace");
     row("save - writes to stdout", {"save", "-"}, {}, false, 0, "", "\nip = 172.16.30.1\n");
     for (const char *command : {"check", "apply"})
@@ -362,13 +396,13 @@ void CtlEndToEndTest::filesAndArguments_data()
         2, "no ip, port, gateway or mask line; there is nothing to load");
     row("check with nothing to check", {"check"}, {}, false, 2, "check: nothing to check");
     row("--json answers a usage error in JSON", {"--json", "check"}, {}, false, 2, "check: nothing to check",
-        "{\"error\":\"usage\",\"errors\":[\"check: nothing to check");
+        "{\"error\":\"usage\",\"errors\":[{\"encoder\":null,\"error\":\"check: nothing to check");
     row("--json answers an unknown option in JSON", {"--json", "read", "--bogus"}, {}, false, 2, "Unknown option",
         "{\"error\":\"usage\"");
     row("--json answers a refused plan in JSON", {"--json", "apply", "F"}, "encoder,ip,port,gateway,mask\n10.0.0.1,,0,,\n",
         false, 2, "port 0 is outside",
         "\"errors\":[{\"encoder\":\"10.0.0.1\",\"error\":\"10.0.0.1:3001: port 0 is outside 1 to 65535\",\"field\":\"port\","
-        "\"line\":2}]");
+        "\"file\":\"@F@\",\"line\":2}]");
     row("--json answers a bad doctor address in JSON", {"--json", "doctor", "1.2.3"}, {}, false, 2, "is not ADDRESS",
         "{\"error\":\"usage\"");
     row("save to an empty name", {"save", ""}, {}, false, 2, "the file name is empty");
@@ -409,7 +443,7 @@ void CtlEndToEndTest::filesAndArguments_data()
         "ip,port,gateway,mask,mac\n10.0.0.2,,,255.255.255.0,02:00:00:00:00:01\n10.0.0.3,,,255.255.255.0,02-00-00-00-00-01\n",
         false, 2, "F:3: mac 02:00:00:00:00:01 is already given row 1");
     row("unbound library, in JSON too", {"--json", "--library", "/nonexistent/lib.so", "read"}, {}, false, 3,
-        "/nonexistent/lib.so", "{\"error\":\"library\"");
+        "/nonexistent/lib.so", "{\"error\":\"library\",\"errors\":[{\"encoder\":null,\"error\":\"cannot bind");
     // Output that cannot be written fails the command, as the core utilities do.
     // ">FULL" is a file that cannot grow, which fails every write as a full disk does.
     const char *full = "pnv3400ctl: write error: File too large\n";
@@ -443,6 +477,7 @@ void CtlEndToEndTest::filesAndArguments()
         QVERIFY(writeFile(file, content.replace(":P,", ":" + QByteArray::number(sim.port()) + ',')));
     arguments.replaceInStrings(QRegularExpression(QStringLiteral("^F(?![A-Za-z])")), file);   // F, or F and more
     arguments.replaceInStrings(QRegularExpression(QStringLiteral("^P$")), QString::number(sim.port()));
+    out.replace("@F@", file.toUtf8()).replace("@P@", QByteArray::number(sim.port()));
     // A file size limit of 0, its signal ignored, makes every write to the file
     // fail (EFBIG): a full disk without a device or a mount.
     QString prelude;
@@ -464,6 +499,47 @@ void CtlEndToEndTest::filesAndArguments()
     QVERIFY2(!run.err.contains('\x1b'), "a control character reached the terminal");
     if (fifo)
         QVERIFY(QFileInfo(file).isFile() == false);   // still the FIFO it was
+}
+
+void CtlEndToEndTest::saveThroughALink_data()
+{
+    QTest::addColumn<int>("folderMode");   // of the folder the link is in
+    QTest::addColumn<bool>("othersLink");  // the link belongs to another user, not to us (who own the folder)
+    QTest::addColumn<bool>("toFolder");    // the link leads to the folder of the file, not to the file
+    QTest::addColumn<bool>("refused");
+    QTest::newRow("another user's link in a shared sticky folder") << 01777 << true << false << true;
+    QTest::newRow("another user's link to a folder, on the way") << 01777 << true << true << true;
+    QTest::newRow("our own link in a shared sticky folder") << 01777 << false << false << false;
+    QTest::newRow("another user's link in a folder without the sticky bit") << 0777 << true << false << false;
+}
+
+// save never follows a link planted by another user in a folder like /tmp,
+// as the kernel's protected_symlinks rule has it.
+void CtlEndToEndTest::saveThroughALink()
+{
+    QFETCH(int, folderMode);
+    QFETCH(bool, othersLink);
+    QFETCH(bool, toFolder);
+    QFETCH(bool, refused);
+    QTemporaryDir dir;
+    const QString shared = dir.filePath(QStringLiteral("shared"));
+    const QString victim = dir.filePath(QStringLiteral("victim/v.conf"));
+    QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("shared")) && QDir(dir.path()).mkpath(QStringLiteral("victim")));
+    QCOMPARE(::chmod(QFile::encodeName(shared).constData(), mode_t(folderMode)), 0);
+    QVERIFY(writeFile(victim, "precious\n"));
+    const QString link = shared + QStringLiteral("/L");
+    QVERIFY(QFile::link(toFolder ? QFileInfo(victim).path() : victim, link));
+    if (othersLink && ::lchown(QFile::encodeName(link).constData(), 4242, 4242) != 0)
+        QSKIP("giving a link to another user needs root");
+    SimulatorProcess sim;
+    QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+    const Run run = runCtl(at(sim) << QStringLiteral("save") << (toFolder ? link + QStringLiteral("/v.conf") : link));
+    QCOMPARE(run.exitCode, refused ? 2 : 0);
+    QCOMPARE(run.err.contains("is a link owned by another user (uid 4242) in a folder anyone may write to"), refused);
+    QCOMPARE(pnv::test::readFile(victim) == "precious\n", refused);
+    QVERIFY(QFileInfo(link).isSymLink());
+    QCOMPARE(QDir(shared).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+             QStringList{QStringLiteral("L")});
 }
 
 void CtlEndToEndTest::newAddressInUseAndDoctor()
@@ -530,6 +606,10 @@ void CtlEndToEndTest::newAddressInUseAndDoctor()
     QCOMPARE(route.value(QStringLiteral("interface")).toString(), QStringLiteral("lo"));
     QCOMPARE(route.value(QStringLiteral("source")).toString(), QStringLiteral("10.77.6.2"));   // the kernel's choice
     QVERIFY(near.json().value(QStringLiteral("suggestion")).isNull());
+    const Run odd = runCtl({QStringLiteral("--json"), QStringLiteral("doctor"), QStringLiteral("224.0.0.6")});
+    QCOMPARE(odd.exitCode, 2);
+    QCOMPARE(odd.json().value(QStringLiteral("errors")).toArray().at(0).toObject().value(QStringLiteral("error")).toString(),
+             odd.json().value(QStringLiteral("refusal")).toString());
     const Run away = runCtl({QStringLiteral("doctor"), QStringLiteral("10.66.0.1")});
     QCOMPARE(away.exitCode, 1);
     QVERIFY2(away.out.contains("route: none (Network is unreachable)\n"), away.out.constData());
@@ -538,7 +618,10 @@ void CtlEndToEndTest::newAddressInUseAndDoctor()
 
 void CtlEndToEndTest::doctorOnVethPairs_data()
 {
-    QTest::addColumn<QString>("setup");   // ip commands, ";" between them, on the pair pnvd0/pnvd1
+    // ip commands, ";" between them, on the pair pnvd0/pnvd1; those after
+    // "peer" run in a namespace of their own that pnvd1 is moved to, the far
+    // end of a cable.
+    QTest::addColumn<QString>("setup");
     QTest::addColumn<QString>("encoder");
     QTest::addColumn<QString>("said");    // a part of doctor's output
     QTest::newRow("a NIC up without IPv4 is named") << "link set pnvd0 up;link set pnvd1 up" << "10.88.0.1"
@@ -549,6 +632,12 @@ void CtlEndToEndTest::doctorOnVethPairs_data()
     QTest::newRow("two NICs on the subnet: the route's is said")
         << "addr add 10.88.0.5/24 dev pnvd0;addr add 10.88.0.6/24 dev pnvd1;link set pnvd0 up;link set pnvd1 up"
         << "10.88.0.1" << "interfaces hold an address in a subnet containing 10.88.0.1 (pnvd1, pnvd0); the route takes pnvd0";
+    QTest::newRow("the first neighbour answers: the next one is suggested")
+        << "link set pnvd0 up;peer addr add 10.88.0.2/24 dev pnvd1;peer link set pnvd1 up" << "10.88.0.1"
+        << "10.88.0.2 answers ARP on pnvd0 (MAC";
+    QTest::newRow("the first neighbour answers: what is suggested")
+        << "link set pnvd0 up;peer addr add 10.88.0.2/24 dev pnvd1;peer link set pnvd1 up" << "10.88.0.1"
+        << "\n  ip addr add 10.88.0.3/24 dev pnvd0\n";
     QTest::newRow("multicast refused") << "link set pnvd0 up" << "224.0.0.6" << "224.0.0.6 is a multicast address";
 }
 
@@ -560,19 +649,43 @@ void CtlEndToEndTest::doctorOnVethPairs()
     QFETCH(QString, setup);
     QFETCH(QString, encoder);
     QFETCH(QString, said);
-    const auto ip = [](const QString &arguments) {
+    // `ip ARGUMENTS`, in the namespace of process `in` when it is given.
+    const auto ip = [](const QString &arguments, qint64 in = 0) {
         QProcess process;
-        process.start(QStringLiteral("ip"), arguments.split(u' '));
+        const QStringList enter{QStringLiteral("-t"), QString::number(in), QStringLiteral("-n"), QStringLiteral("ip")};
+        if (in > 0)
+            process.start(QStringLiteral("nsenter"), enter + arguments.split(u' '));
+        else
+            process.start(QStringLiteral("ip"), arguments.split(u' '));
         return process.waitForFinished(10000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
     };
     if (!ip(QStringLiteral("link add pnvd0 type veth peer name pnvd1")))
         QSKIP("no veth pairs in this namespace");
-    for (const QString &command : setup.split(u';'))
-        QVERIFY2(ip(command), qPrintable(command));
+    // The far end: a process in a network namespace of its own, which lives
+    // as long as that process.
+    QProcess peer;
+    const auto peerNamespace = [&peer] { return QFileInfo(QStringLiteral("/proc/%1/ns/net").arg(peer.processId())).symLinkTarget(); };
+    if (setup.contains(QLatin1String("peer "))) {
+        peer.start(QStringLiteral("unshare"), {QStringLiteral("-n"), QStringLiteral("sleep"), QStringLiteral("60")});
+        QVERIFY(peer.waitForStarted(5000));
+        const QString own = QFileInfo(QStringLiteral("/proc/self/ns/net")).symLinkTarget();
+        QTRY_VERIFY_WITH_TIMEOUT(!peerNamespace().isEmpty() && peerNamespace() != own, 5000);
+        QVERIFY(ip(QStringLiteral("link set pnvd1 netns %1").arg(peer.processId())));
+    }
+    const auto cleanUp = qScopeGuard([&] {
+        ip(QStringLiteral("link del pnvd0"));
+        if (peer.state() != QProcess::NotRunning) {
+            peer.kill();
+            peer.waitForFinished(5000);
+        }
+    });
+    for (const QString &command : setup.split(u';')) {
+        const bool far = command.startsWith(QLatin1String("peer "));
+        QVERIFY2(ip(far ? command.mid(5) : command, far ? peer.processId() : 0), qPrintable(command));
+    }
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("TESSALIN_TIMEOUT_MS"), QStringLiteral("200"));
     const Run run = runCtl({QStringLiteral("doctor"), encoder}, environment);
-    QVERIFY(ip(QStringLiteral("link del pnvd0")));
     QVERIFY2((run.out + run.err).contains(said.toUtf8()), (run.out + run.err).constData());
 }
 
@@ -793,6 +906,56 @@ void CtlEndToEndTest::interruptFinishesRunningRows()
     QCOMPARE(applied + notStarted, 3);
     QCOMPARE(lines.size() - 1, applied);
     QCOMPARE(countOf(fleet.log(), "WRITE"), applied);
+}
+
+// pnv3400ctl killed outright (SIGKILL, the OOM killer) while its workers
+// run: each worker is told by the kernel, stops before its write or finishes
+// it whole, and ends; none goes on to write with nobody to report it.
+void CtlEndToEndTest::killedApplyEndsItsWorkers()
+{
+    PNV_REQUIRE_SEALED_NETWORK();
+    // Every answer takes a second: a row's write comes two seconds after its link.
+    SimulatorProcess fleet(fleetOf("10.77.12.1", 3, {QStringLiteral("delay:1000")}));
+    QVERIFY2(fleet.start(), qPrintable(fleet.errorString()));
+    QTemporaryDir dir;
+    const QString plan = dir.filePath(QStringLiteral("plan.csv"));
+    QVERIFY(writeFile(plan, "encoder,ip,port,gateway,mask\n10.77.12.1,,,10.77.12.254,255.255.255.0\n"
+                            "10.77.12.2,,,10.77.12.254,255.255.255.0\n10.77.12.3,,,10.77.12.254,255.255.255.0\n"));
+    QProcess ctl;
+    ctl.start(ctlPath(), {QStringLiteral("--json"), QStringLiteral("apply"), plan, QStringLiteral("--jobs"), QStringLiteral("3")});
+    QVERIFY(ctl.waitForStarted(5000));
+    // All three workers are under way once each has its link.
+    QTRY_VERIFY_WITH_TIMEOUT(countOf(fleet.log(), "connected") == 3, 20000);
+    QList<pid_t> workers;
+    const QByteArray children = pnv::test::readFile(QStringLiteral("/proc/%1/task/%1/children").arg(ctl.processId()));
+    for (const QByteArray &pid : children.trimmed().split(' '))
+        if (pid.toInt() > 1)
+            workers << pid_t(pid.toInt());
+    QCOMPARE(workers.size(), 3);
+    ::kill(static_cast<pid_t>(ctl.processId()), SIGKILL);
+    QVERIFY(ctl.waitForFinished(5000));
+
+    // Gone, or a zombie nobody has reaped yet: either way it runs no more.
+    const auto running = [](pid_t pid) {
+        const QByteArray stat = pnv::test::readFile(QStringLiteral("/proc/%1/stat").arg(pid));
+        return !stat.isEmpty() && !stat.mid(stat.lastIndexOf(')') + 2).startsWith('Z');
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(std::none_of(workers.begin(), workers.end(), running), 15000);
+    // No write begun after the kill (the workers were still reading), and
+    // none torn: every write an encoder got was read back on its link, and took.
+    QMap<QByteArray, bool> readBackDue;   // link -> a write waits for its read-back
+    for (const QByteArray &line : fleet.log().split('\n')) {
+        const QList<QByteArray> words = line.split(' ');
+        const qsizetype verb = words.indexOf("WRITE") >= 0 ? words.indexOf("WRITE") : words.indexOf("READ");
+        if (verb > 0)
+            readBackDue[words[verb - 1]] = words[verb] == "WRITE";
+    }
+    QVERIFY2(!readBackDue.values().contains(true), fleet.log().constData());
+    int newGateways = 0;
+    for (const char *encoder : {"10.77.12.1", "10.77.12.2", "10.77.12.3"})
+        newGateways += fleet.stateValue(QStringLiteral("gateway"), QLatin1String(encoder)) == QLatin1String("10.77.12.254");
+    QCOMPARE(newGateways, countOf(fleet.log(), "WRITE"));
+    QCOMPARE(countOf(fleet.log(), "WRITE"), 0);
 }
 
 void CtlEndToEndTest::commissionFiveEncoders()

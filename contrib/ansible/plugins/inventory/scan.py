@@ -4,8 +4,8 @@
 # SPDX-License-Identifier: Apache-2.0
 #
 # Builds an inventory of the encoders that answer on the subnets an
-# inventory source names: pnv3400ctl scan finds them, pnv3400ctl read tells
-# each one's configuration.
+# inventory source names: pnv3400ctl scan finds them and reads each one's
+# configuration in the same link.
 
 from __future__ import absolute_import, division, print_function
 
@@ -27,6 +27,11 @@ description:
   - Each host is in the group of its subnet, C(subnet_) followed by the subnet with C(_) for its dots and slash
     (C(subnet_10_1_2_0_24)), and in the groups I(groups) and I(keyed_groups) make.
   - An encoder that answers but cannot be read stays a host with only C(encoder) and C(mac), and a warning.
+  - A scan that fails (C(pnv3400ctl) missing, refusing the subnet, or ending without its report) leaves the
+    inventory source unused, with a warning, and Ansible goes on without its hosts (a play then matches no host).
+    With I(strict), it fails the run instead, as when Ansible's C(inventory_any_unparsed_is_failed) is set;
+    I(strict) also makes a I(compose), I(groups) or I(keyed_groups) expression that fails an error, as in
+    C(constructed).
   - The inventory source is a YAML file whose name ends in C(pnv3400.yml) or C(pnv3400.yaml).
 options:
   plugin:
@@ -85,6 +90,7 @@ import json
 import os
 import subprocess
 
+from ansible import constants
 from ansible.errors import AnsibleParserError
 from ansible.module_utils.common.process import get_bin_path
 from ansible.plugins.inventory import BaseInventoryPlugin, Cacheable, Constructable
@@ -105,15 +111,26 @@ class InventoryModule(BaseInventoryPlugin, Constructable, Cacheable):
                               check=False)
         return done.returncode, done.stdout, done.stderr
 
+    def _failure(self, message):
+        """The error of a scan that failed, to raise: the source is not used and Ansible warns; with `strict`,
+        the run fails."""
+        if self.get_option("strict"):
+            # Ansible takes a source a plugin could not parse for a warning unless this is set; it is read
+            # right after this source fails, which ends the run.
+            constants.INVENTORY_ANY_UNPARSED_IS_FAILED = True
+        else:
+            self.display.warning("%s; this inventory source adds no hosts (with strict: true the run fails)" % message)
+        return AnsibleParserError(message)
+
     def _ctl(self):
         ctl = self.get_option("ctl_path")
         if ctl is None:
             try:
                 return get_bin_path("pnv3400ctl")
             except ValueError:
-                raise AnsibleParserError("pnv3400ctl was not found on PATH; install it or give ctl_path")
+                raise self._failure("pnv3400ctl was not found on PATH; install it or give ctl_path")
         if not (os.path.isfile(ctl) and os.access(ctl, os.X_OK)):
-            raise AnsibleParserError("ctl_path %s is not an executable file" % ctl)
+            raise self._failure("ctl_path %s is not an executable file" % ctl)
         return ctl
 
     def _scan(self, ctl):
@@ -130,7 +147,7 @@ class InventoryModule(BaseInventoryPlugin, Constructable, Cacheable):
                     lines = [line for line in lines if "error" not in line]
                 # Exit 1 with reports: some worker failed, the others' answers still count.
                 if rc not in (0, 1) or lines is None or (rc == 1 and not lines):
-                    raise AnsibleParserError("scan %s port %d: %s" % (subnet, port, tool_failure(rc, stdout, stderr)))
+                    raise self._failure("scan %s port %d: %s" % (subnet, port, tool_failure(rc, stdout, stderr)))
                 if rc == 1:
                     self.display.warning("scan %s port %d: %s" % (subnet, port, stderr.strip()))
                 for line in lines:

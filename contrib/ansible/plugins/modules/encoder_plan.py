@@ -214,6 +214,30 @@ def refused_plan(module, entries, refused, rc=None):
                      rc=rc)
 
 
+def apply_command(ctl, params, plan, check_mode):
+    argv = command(ctl, library=params["library"]) + ["apply", plan, "--jobs=%d" % params["jobs"]]
+    if params["force"]:
+        argv.append("--force")
+    if params["allow_in_use"]:
+        argv.append("--allow-in-use")
+    if params["timeout"] is not None:
+        argv.append("--time-limit=%d" % params["timeout"])
+    if check_mode:
+        argv.append("--dry-run")
+    return argv
+
+
+def refused_entries(objects, count):
+    """{index: why} of the entries a refused plan's errors name by their lines; line 2 holds the first entry."""
+    errors = objects[-1].get("errors") if objects and objects[-1].get("error") == "plan" else None
+    refused = {}
+    for error in errors if isinstance(errors, list) else []:
+        index = error.get("line", 0) - 2 if isinstance(error, dict) and isinstance(error.get("line"), int) else -1
+        if 0 <= index < count:
+            refused[index] = "; ".join(filter(None, [refused.get(index), error.get("error")]))
+    return refused
+
+
 def main():
     module = AnsibleModule(
         argument_spec=dict(
@@ -248,16 +272,7 @@ def main():
     plan = os.path.join(module.tmpdir, "plan.csv")
     with open(plan, "w") as out:
         out.write("\n".join([HEADER] + rows) + "\n")
-    argv = command(ctl, library=params["library"]) + ["apply", plan, "--jobs=%d" % params["jobs"]]
-    if params["force"]:
-        argv.append("--force")
-    if params["allow_in_use"]:
-        argv.append("--allow-in-use")
-    if params["timeout"] is not None:
-        argv.append("--time-limit=%d" % params["timeout"])
-    if module.check_mode:
-        argv.append("--dry-run")
-    rc, stdout, stderr = module.run_command(argv)
+    rc, stdout, stderr = module.run_command(apply_command(ctl, params, plan, module.check_mode))
 
     def untrusted():
         module.fail_json(msg=tool_failure(rc, stdout, stderr), stdout=stdout, stderr=stderr,
@@ -266,13 +281,7 @@ def main():
     objects = json_lines(stdout)
     reported = bool(objects) and set(objects[-1]) == {"summary"}
     if rc == EXIT_USAGE and not reported:
-        # A refused plan's errors name their lines; line 2 holds the first entry.
-        errors = objects[-1].get("errors") if objects and objects[-1].get("error") == "plan" else None
-        refused = {}
-        for error in errors if isinstance(errors, list) else []:
-            index = error.get("line", 0) - 2 if isinstance(error, dict) and isinstance(error.get("line"), int) else -1
-            if 0 <= index < len(entries):
-                refused[index] = "; ".join(filter(None, [refused.get(index), error.get("error")]))
+        refused = refused_entries(objects, len(entries))
         if not refused:
             untrusted()
         refused_plan(module, entries, refused, rc)
