@@ -44,8 +44,9 @@ public:
     // place, then where the system looks.
     static LoadResult load();
     // Binds one file by what its header says: an ELF library natively, a
-    // Windows DLL (PE) through the Wine bridge. A bare name is left to the
-    // system's search.
+    // Windows DLL (PE) through the Wine bridge, in a host of its own that
+    // ends with this object (other bindings keep theirs). A bare name is
+    // left to the system's search.
     static LoadResult loadFrom(const std::string &pathOrName);
     // The files load() tries, in order; only TESSALIN_LIBRARY's is explicit.
     static std::vector<Candidate> candidates();
@@ -73,6 +74,7 @@ private:
     void *m_handle = nullptr;
     std::string m_path;
     TessalinApi m_api;
+    int m_bridgeSlot = -1;   // through the Wine bridge: the slot whose host serves this DLL
 };
 
 // The window's own reference to the library by name, taken at creation and

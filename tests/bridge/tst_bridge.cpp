@@ -4,6 +4,7 @@
 // prefix is made once per run by the wine_prefix fixture (WINEPREFIX).
 
 #include "BridgeFrame.h"
+#include "ConfigRecords.h"
 #include "CtlProcess.h"
 #include "SimulatorProcess.h"
 #include "WindowFixture.h"
@@ -86,6 +87,7 @@ private slots:
     void vendorLikeDll();
     void stdcallDllOnX86();
     void nothingOutlivesAHungEnd();
+    void twoBindingsOneProcess();
     void hostEndedWhileIdle_data();
     void hostEndedWhileIdle();
     void failuresSayWhat_data();
@@ -338,6 +340,47 @@ void BridgeTest::nothingOutlivesAHungEnd()
     QVERIFY2(clock.elapsed() < 3000 + 2000, qPrintable(QString::number(clock.elapsed())));
     QVERIFY(hostProcesses().isEmpty());
     QTRY_VERIFY_WITH_TIMEOUT(readFile(QStringLiteral("/proc/%1/cmdline").arg(started)).isEmpty(), 5000);
+}
+
+void BridgeTest::twoBindingsOneProcess()
+{
+    REQUIRE_WINE();
+    // GIVEN two encoders with MACs of their own, and two DLLs bound in this one process
+    const QStringList macs{QStringLiteral("02:00:00:00:00:31"), QStringLiteral("02:00:00:00:00:64")};
+    const QStringList arches{QStringLiteral("x86"), QStringLiteral("x64")};
+    std::vector<std::unique_ptr<SimulatorProcess>> sims;
+    std::vector<std::unique_ptr<pnv::TessalinLibrary>> libraries;
+    for (int i = 0; i < 2; ++i) {
+        SimulatorProcess::Options options;
+        options.extraArguments << QStringLiteral("--mac") << macs[i];
+        sims.push_back(std::make_unique<SimulatorProcess>(options));
+        QVERIFY2(sims.back()->start(), qPrintable(sims.back()->errorString()));
+        auto bound = pnv::TessalinLibrary::loadFrom(windowsDll(arches[i]).toStdString());
+        QVERIFY2(bound.library, bound.error.c_str());
+        libraries.push_back(std::move(bound.library));
+    }
+    const auto macRead = [&libraries](int i) {
+        std::uint8_t buffer[500] = {};
+        const std::int32_t n = libraries[i]->api().ConfigRead(buffer, 500);
+        return n == TESSALIN_CONFIG_REPLY_SIZE ? pnv::formatMacText(buffer) : QStringLiteral("status %1").arg(buffer[0]);
+    };
+    const auto expected = [&macs](int i) { return QString(macs[i]).toUpper().replace(u':', QStringLiteral(" - ")); };
+
+    // WHEN each connects to its own encoder, the second after the first
+    for (int i = 0; i < 2; ++i)
+        QCOMPARE(libraries[i]->api().S_Connect("127.0.0.1", 14, sims[i]->port()), 0);
+
+    // THEN each reads its own encoder's MAC, through a host of its own
+    QCOMPARE(hostProcesses().size(), 2);
+    for (int i = 0; i < 2; ++i)
+        QCOMPARE(macRead(i), expected(i));
+
+    // AND letting the first go ends its host only: the second still reads its own encoder
+    libraries[0]->api().DLLClose();
+    libraries[0].reset();
+    QTRY_COMPARE_WITH_TIMEOUT(hostProcesses().size(), 1, 5000);
+    QCOMPARE(macRead(1), expected(1));
+    libraries[1]->api().DLLClose();
 }
 
 void BridgeTest::hostEndedWhileIdle_data()
