@@ -161,7 +161,8 @@ BRIDGE_API int TessalinBridge_Bind(const char *dllPath, char *error, size_t erro
     return 0;
 }
 
-BRIDGE_API int TessalinBridge_Open(const char *dllPath, char *error, size_t errorSize, TessalinBridgeTable *table)
+BRIDGE_API int TessalinBridge_Open(const char *dllPath, int flags, char *error, size_t errorSize,
+                                   TessalinBridgeTable *table)
 {
     const std::string dll = dllPath ? dllPath : "";
     std::string message;
@@ -185,7 +186,10 @@ BRIDGE_API int TessalinBridge_Open(const char *dllPath, char *error, size_t erro
                   error, errorSize);
         return -1;
     }
-    host->start();   // the first call should not pay for the start
+    // The first call should not pay for the start; a binding that only
+    // checks the DLL should not pay for it at all.
+    if (!(flags & TESSALIN_BRIDGE_START_ON_CONNECT))
+        host->start();
     if (table)
         *table = kTables[slot];
     return static_cast<int>(slot);

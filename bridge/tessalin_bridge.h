@@ -2,7 +2,9 @@
  *
  * TessalinBridge_Open binds a Windows DLL to a slot of its own: checks the
  * DLL (PE header, machine, the five exported names), finds the matching host
- * and Wine loader, starts the host without waiting for it, and fills `table`
+ * and Wine loader, starts the host without waiting for it (with the flag
+ * TESSALIN_BRIDGE_START_ON_CONNECT: not before the first S_Connect, so that
+ * a binding made only to check the DLL starts no Wine process), and fills `table`
  * with the five entry points of that slot, which serve this DLL alone, in a
  * host of its own. Returns the slot (1 or more), or -1 with a one-line
  * message naming the file in `error` (also when all TESSALIN_BRIDGE_SLOTS
@@ -34,6 +36,7 @@ extern "C" {
 #endif
 
 #define TESSALIN_BRIDGE_SLOTS 8
+#define TESSALIN_BRIDGE_START_ON_CONNECT 1
 
 /* The five, in the order of TESSALIN_ENTRY_POINTS. */
 #define TESSALIN_BRIDGE_TABLE_MEMBER(name, result, parameters) result(*name) parameters;
@@ -41,7 +44,7 @@ typedef struct TessalinBridgeTable {
     TESSALIN_ENTRY_POINTS(TESSALIN_BRIDGE_TABLE_MEMBER)
 } TessalinBridgeTable;
 
-int TessalinBridge_Open(const char *dllPath, char *error, size_t errorSize, TessalinBridgeTable *table);
+int TessalinBridge_Open(const char *dllPath, int flags, char *error, size_t errorSize, TessalinBridgeTable *table);
 void TessalinBridge_Release(int slot);
 int TessalinBridge_SlotPreparingPrefix(int slot);
 int TessalinBridge_Bind(const char *dllPath, char *error, size_t errorSize);

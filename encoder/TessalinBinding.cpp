@@ -77,28 +77,28 @@ std::string TessalinLibrary::bridgePath()
     return {};
 }
 
-TessalinLibrary::LoadResult TessalinLibrary::load()
+TessalinLibrary::LoadResult TessalinLibrary::load(HostStart start)
 {
     for (const Candidate &c : candidates())
         if (c.explicitChoice || fileExists(c.path))
-            return loadFrom(c.path);
-    return loadFrom(kTessalinFileName);  // the system's search path
+            return loadFrom(c.path, start);
+    return loadFrom(kTessalinFileName, start);  // the system's search path
 }
 
-TessalinLibrary::LoadResult TessalinLibrary::loadFrom(const std::string &pathOrName)
+TessalinLibrary::LoadResult TessalinLibrary::loadFrom(const std::string &pathOrName, HostStart start)
 {
     // The header decides, not the name: a Linux library called .DLL binds natively.
     if (pathOrName.find('/') != std::string::npos && fileExists(pathOrName)) {
         const auto file = inspectLibrary(pathOrName);
         if (file.kind == LibraryFile::Kind::Pe)
-            return loadThroughBridge(pathOrName);
+            return loadThroughBridge(pathOrName, start);
         if (file.kind == LibraryFile::Kind::Neither)
             return {nullptr, file.problem};
     }
     return loadNative(pathOrName);
 }
 
-TessalinLibrary::LoadResult TessalinLibrary::loadThroughBridge(const std::string &dll)
+TessalinLibrary::LoadResult TessalinLibrary::loadThroughBridge(const std::string &dll, HostStart start)
 {
     const std::string bridge = bridgePath();
     if (bridge.empty())
@@ -111,7 +111,8 @@ TessalinLibrary::LoadResult TessalinLibrary::loadThroughBridge(const std::string
     }
     // A slot of its own: another binding in this program keeps its DLL and host.
     // The bridge fills the table in the order of TESSALIN_ENTRY_POINTS, as TessalinApi is laid out.
-    using OpenFn = int (*)(const char *, char *, std::size_t, TessalinApi *);
+    using OpenFn = int (*)(const char *, int, char *, std::size_t, TessalinApi *);
+    constexpr int kStartOnConnect = 1;   // TESSALIN_BRIDGE_START_ON_CONNECT
     const auto open = reinterpret_cast<OpenFn>(::dlsym(handle, "TessalinBridge_Open"));
     if (!open) {
         ::dlclose(handle);
@@ -119,7 +120,7 @@ TessalinLibrary::LoadResult TessalinLibrary::loadThroughBridge(const std::string
     }
     TessalinApi api;
     char error[1024] = {};
-    const int slot = open(dll.c_str(), error, sizeof error, &api);
+    const int slot = open(dll.c_str(), start == HostStart::AtFirstConnect ? kStartOnConnect : 0, error, sizeof error, &api);
     if (slot < 0) {
         ::dlclose(handle);
         return {nullptr, error};

@@ -269,7 +269,7 @@ Result apply(const Invocation &call)
     const auto plan = acceptedPlan(call.positional.first(), write.force, failure);
     if (!plan)
         return failure;
-    if (const LibraryUse library(false); !library.api())
+    if (const LibraryUse library(false, LibraryUse::Purpose::CheckOnly); !library.api())
         return library.failure();
 
     Workers workers(globals, *jobs);

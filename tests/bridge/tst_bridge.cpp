@@ -8,6 +8,7 @@
 #include "CtlProcess.h"
 #include "SimulatorProcess.h"
 #include "WindowFixture.h"
+#include "tessalin_bridge.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -88,6 +89,7 @@ private slots:
     void stdcallDllOnX86();
     void nothingOutlivesAHungEnd();
     void twoBindingsOneProcess();
+    void slotsRunOut();
     void hostEndedWhileIdle_data();
     void hostEndedWhileIdle();
     void failuresSayWhat_data();
@@ -355,10 +357,14 @@ void BridgeTest::twoBindingsOneProcess()
         options.extraArguments << QStringLiteral("--mac") << macs[i];
         sims.push_back(std::make_unique<SimulatorProcess>(options));
         QVERIFY2(sims.back()->start(), qPrintable(sims.back()->errorString()));
-        auto bound = pnv::TessalinLibrary::loadFrom(windowsDll(arches[i]).toStdString());
+        // The second as a check-only binding does: its host waits for its first connect.
+        auto bound = pnv::TessalinLibrary::loadFrom(windowsDll(arches[i]).toStdString(),
+                                                    i ? pnv::TessalinLibrary::HostStart::AtFirstConnect
+                                                      : pnv::TessalinLibrary::HostStart::AtBinding);
         QVERIFY2(bound.library, bound.error.c_str());
         libraries.push_back(std::move(bound.library));
     }
+    QCOMPARE(hostProcesses().size(), 1);
     const auto macRead = [&libraries](int i) {
         std::uint8_t buffer[500] = {};
         const std::int32_t n = libraries[i]->api().ConfigRead(buffer, 500);
@@ -381,6 +387,32 @@ void BridgeTest::twoBindingsOneProcess()
     QTRY_COMPARE_WITH_TIMEOUT(hostProcesses().size(), 1, 5000);
     QCOMPARE(macRead(1), expected(1));
     libraries[1]->api().DLLClose();
+}
+
+void BridgeTest::slotsRunOut()
+{
+    REQUIRE_WINE();
+    // GIVEN every slot taken by check-only bindings, which start no host
+    std::vector<std::unique_ptr<pnv::TessalinLibrary>> libraries;
+    const std::string dll = windowsDll(QStringLiteral("x64")).toStdString();
+    const auto bind = [&dll] { return pnv::TessalinLibrary::loadFrom(dll, pnv::TessalinLibrary::HostStart::AtFirstConnect); };
+    for (int i = 0; i < TESSALIN_BRIDGE_SLOTS; ++i) {
+        auto bound = bind();
+        QVERIFY2(bound.library, bound.error.c_str());
+        libraries.push_back(std::move(bound.library));
+    }
+    QVERIFY(hostProcesses().isEmpty());
+
+    // WHEN one more is bound, THEN it is refused, saying why
+    const auto refused = bind();
+    QVERIFY(!refused.library);
+    QCOMPARE(QString::fromStdString(refused.error),
+             QStringLiteral("%1: cannot be bound: %2 Windows DLLs are bound in this program already, the most it can hold at once")
+                 .arg(QString::fromStdString(dll)).arg(TESSALIN_BRIDGE_SLOTS));
+
+    // AND a slot let go is free again
+    libraries.pop_back();
+    QVERIFY2(bind().library, "a released slot was not free again");
 }
 
 void BridgeTest::hostEndedWhileIdle_data()
