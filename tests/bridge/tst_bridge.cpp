@@ -281,6 +281,8 @@ void BridgeTest::vendorLikeDll()
     // THEN every call worked, and what it printed reached the log, each line with its name in front
     QTRY_VERIFY_WITH_TIMEOUT(logged(QStringLiteral("Tessalin.DLL: vendor debug: ConfigWrite")), 5000);
     QVERIFY(logged(QStringLiteral("Tessalin.DLL: vendor trace: ConfigRead")));
+    // AND the timer ConfigWrite set is served while no call comes
+    QTRY_VERIFY_WITH_TIMEOUT(logged(QStringLiteral("Tessalin.DLL: vendor idle: timer served")), 5000);
     api.DLLClose();
     bound.library->setBridgeLog(nullptr, nullptr);
 
