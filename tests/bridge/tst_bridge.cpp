@@ -89,6 +89,8 @@ private slots:
     void stdcallDllOnX86();
     void nothingOutlivesAHungEnd();
     void twoBindingsOneProcess();
+    void idleUsesNoCpu_data();
+    void idleUsesNoCpu();
     void slotsRunOut();
     void hostEndedWhileIdle_data();
     void hostEndedWhileIdle();
@@ -389,6 +391,64 @@ void BridgeTest::twoBindingsOneProcess()
     QTRY_COMPARE_WITH_TIMEOUT(hostProcesses().size(), 1, 5000);
     QCOMPARE(macRead(1), expected(1));
     libraries[1]->api().DLLClose();
+}
+
+void BridgeTest::idleUsesNoCpu_data()
+{
+    QTest::addColumn<QString>("arch");
+    QTest::addColumn<QString>("variant");
+    QTest::newRow("x64, channel read directly") << "x64" << "answering";
+    QTest::newRow("x86, message queue served") << "x86" << "answering-windowed";
+}
+
+// A host bound and linked but left alone, as the window idling all day through
+// the bridge, never wakes: no thread of it is switched in (the counters of
+// /proc/PID/task/*/status) nor takes a clock tick over a few seconds, so it
+// sends the prefix's wineserver nothing either. (The wineserver itself takes
+// a tick every few seconds with or without our host: Wine's own services.)
+// Its own test run alone (bridge_idle_cpu), on a machine as quiet as it gets.
+void BridgeTest::idleUsesNoCpu()
+{
+    QFETCH(QString, arch);
+    QFETCH(QString, variant);
+    REQUIRE_WINE();
+    if (!qEnvironmentVariableIsSet("PNV_BRIDGE_IDLE_CPU"))
+        QSKIP("measured alone, by the test bridge_idle_cpu");
+    const auto bound = pnv::TessalinLibrary::loadFrom(windowsDll(arch, variant).toStdString());
+    QVERIFY2(bound.library, bound.error.c_str());
+    const auto &api = bound.library->api();
+    QCOMPARE(api.S_Connect("127.0.0.1", 14, 1), 0);
+    std::uint8_t buffer[500] = {};
+    QCOMPARE(api.ConfigRead(buffer, 500), 26);
+    const QList<pid_t> hosts = hostProcesses();
+    QCOMPARE(hosts.size(), 1);
+    // Per thread of the host: its context switches, and its clock ticks (utime
+    // and stime, fields 14 and 15 of stat, counted after the name in parentheses).
+    const auto wakes = [host = hosts.first()] {
+        QMap<QString, QPair<qint64, qint64>> threads;
+        const QString tasks = QStringLiteral("/proc/%1/task").arg(host);
+        for (const QString &task : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+            qint64 switches = 0;
+            for (const QByteArray &line : readFile(tasks + u'/' + task + QStringLiteral("/status")).split('\n'))
+                if (line.contains("ctxt_switches:"))
+                    switches += line.mid(line.indexOf(':') + 1).trimmed().toLongLong();
+            const QByteArray stat = readFile(tasks + u'/' + task + QStringLiteral("/stat"));
+            const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+            threads[task] = {switches, fields.size() > 12 ? fields[11].toLongLong() + fields[12].toLongLong() : -1};
+        }
+        return threads;
+    };
+    // The call's reply is sent a moment before its thread goes back to sleep.
+    QMap<QString, QPair<qint64, qint64>> before;
+    QTRY_VERIFY(std::exchange(before, wakes()) == before);
+    QVERIFY(before.size() >= 2);   // the loading thread and the notices' at least
+
+    // WHEN nothing is called for three seconds (the interval measured, not a synchronisation)
+    QTest::qSleep(3000);
+
+    // THEN no thread of the host woke
+    QCOMPARE(wakes(), before);
+    api.DLLClose();
 }
 
 void BridgeTest::slotsRunOut()
