@@ -260,17 +260,12 @@ public:
             // Woken by a frame or by what comes to the queue: a posted
             // message, a timer due, a socket's notice. Asleep otherwise.
             // (Served just before the wait, the queue is found empty by it:
-            // this order measured half the time per call of waiting first.)
+            // under Wine 8 this order measured 80 us a call where waiting
+            // first, and serving only when woken by a message, took 95 to 150.)
             serveMessages();
             const DWORD woke = ::MsgWaitForMultipleObjectsEx(1, &m_arrived, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
             if (woke == WAIT_FAILED)
                 ::ExitProcess(kExitBadInput);
-            // Woken by the frame, the queue may hold messages all the same
-            // (the event comes first in the answer): they are served before
-            // the call, as the program the library was written for would.
-            // Each look at the queue is a wineserver round trip, so one
-            // look serves the calls that came together.
-            serveMessages();
             for (;;) {
                 bridge::CallRequest call;
                 {
@@ -280,6 +275,11 @@ public:
                     call = std::move(m_queue.front());
                     m_queue.pop_front();
                 }
+                // What the last call posted, and what came meanwhile, is
+                // served before the next call: woken by the frame, or given
+                // it right after the last, the queue may hold messages.
+                if (!isNotice(call.type))
+                    serveMessages();
                 run(call);
             }
         }
