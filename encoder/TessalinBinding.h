@@ -70,7 +70,8 @@ public:
     bool preparingWinePrefix() const;
     // Served through the Wine bridge: where the lines the DLL, its host and
     // Wine print go, each with the DLL's name in front (by default our
-    // standard error). Called from the bridge's own threads. Natively a no-op.
+    // standard error), for every DLL this program binds through the bridge.
+    // Called from the bridge's own threads. Natively a no-op.
     void setBridgeLog(void (*sink)(void *context, const char *line), void *context) const;
 
 private:
