@@ -77,44 +77,57 @@ std::string TessalinLibrary::bridgePath()
     return {};
 }
 
-TessalinLibrary::LoadResult TessalinLibrary::load()
+TessalinLibrary::LoadResult TessalinLibrary::load(HostStart start)
 {
     for (const Candidate &c : candidates())
         if (c.explicitChoice || fileExists(c.path))
-            return loadFrom(c.path);
-    return loadFrom(kTessalinFileName);  // the system's search path
+            return loadFrom(c.path, start);
+    return loadFrom(kTessalinFileName, start);  // the system's search path
 }
 
-TessalinLibrary::LoadResult TessalinLibrary::loadFrom(const std::string &pathOrName)
+TessalinLibrary::LoadResult TessalinLibrary::loadFrom(const std::string &pathOrName, HostStart start)
 {
     // The header decides, not the name: a Linux library called .DLL binds natively.
     if (pathOrName.find('/') != std::string::npos && fileExists(pathOrName)) {
         const auto file = inspectLibrary(pathOrName);
         if (file.kind == LibraryFile::Kind::Pe)
-            return loadThroughBridge(pathOrName);
+            return loadThroughBridge(pathOrName, start);
         if (file.kind == LibraryFile::Kind::Neither)
             return {nullptr, file.problem};
     }
     return loadNative(pathOrName);
 }
 
-TessalinLibrary::LoadResult TessalinLibrary::loadThroughBridge(const std::string &dll)
+TessalinLibrary::LoadResult TessalinLibrary::loadThroughBridge(const std::string &dll, HostStart start)
 {
     const std::string bridge = bridgePath();
     if (bridge.empty())
         return {nullptr, dll + ": a Windows DLL, and the Wine bridge (" + kBridgeFileName + ") is not installed"};
-    auto loaded = loadNative(bridge);
-    if (!loaded.library)
-        return loaded;
-    using BindFn = int (*)(const char *, char *, std::size_t);
-    const auto bind = reinterpret_cast<BindFn>(::dlsym(loaded.library->m_handle, "TessalinBridge_Bind"));
-    if (!bind)
-        return {nullptr, bridge + ": entry point 'TessalinBridge_Bind' not found"};
+    ::dlerror();
+    void *handle = ::dlopen(bridge.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!handle) {
+        const char *why = ::dlerror();
+        return {nullptr, bridge + ": " + (why ? why : "cannot be loaded")};
+    }
+    // A slot of its own: another binding in this program keeps its DLL and host.
+    // The bridge fills the table in the order of TESSALIN_ENTRY_POINTS, as TessalinApi is laid out.
+    using OpenFn = int (*)(const char *, int, char *, std::size_t, TessalinApi *);
+    constexpr int kStartOnConnect = 1;   // TESSALIN_BRIDGE_START_ON_CONNECT
+    const auto open = reinterpret_cast<OpenFn>(::dlsym(handle, "TessalinBridge_Open"));
+    if (!open) {
+        ::dlclose(handle);
+        return {nullptr, bridge + ": entry point 'TessalinBridge_Open' not found"};
+    }
+    TessalinApi api;
     char error[1024] = {};
-    if (bind(dll.c_str(), error, sizeof error) != 0)
+    const int slot = open(dll.c_str(), start == HostStart::AtFirstConnect ? kStartOnConnect : 0, error, sizeof error, &api);
+    if (slot < 0) {
+        ::dlclose(handle);
         return {nullptr, error};
-    loaded.library->m_path = dll;
-    return loaded;
+    }
+    std::unique_ptr<TessalinLibrary> library(new TessalinLibrary(handle, dll, api));
+    library->m_bridgeSlot = slot;
+    return {std::move(library), {}};
 }
 
 TessalinLibrary::LoadResult TessalinLibrary::loadNative(const std::string &pathOrName)
@@ -147,15 +160,21 @@ TessalinLibrary::TessalinLibrary(void *handle, std::string path, TessalinApi api
 
 TessalinLibrary::~TessalinLibrary()
 {
+    using ReleaseFn = void (*)(int);
+    if (m_bridgeSlot >= 0)
+        if (const auto release = reinterpret_cast<ReleaseFn>(::dlsym(m_handle, "TessalinBridge_Release")))
+            release(m_bridgeSlot);   // ends its host
     if (m_handle)
         ::dlclose(m_handle);
 }
 
 bool TessalinLibrary::preparingWinePrefix() const
 {
-    using PreparingFn = int (*)();
-    const auto preparing = reinterpret_cast<PreparingFn>(::dlsym(m_handle, "TessalinBridge_PreparingPrefix"));
-    return preparing && preparing() != 0;
+    using PreparingFn = int (*)(int);
+    if (m_bridgeSlot < 0)
+        return false;
+    const auto preparing = reinterpret_cast<PreparingFn>(::dlsym(m_handle, "TessalinBridge_SlotPreparingPrefix"));
+    return preparing && preparing(m_bridgeSlot) != 0;
 }
 
 void TessalinLibrary::setBridgeLog(void (*sink)(void *context, const char *line), void *context) const

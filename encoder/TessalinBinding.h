@@ -31,6 +31,12 @@ public:
         std::string error;                         // names the file or the entry point
     };
 
+    // When the Wine host of a Windows DLL starts: at binding, so that the
+    // first call does not wait for it, or at the first S_Connect, for a
+    // binding made only to check that the library binds (none starts if
+    // no connect comes). No matter for a native library.
+    enum class HostStart { AtBinding, AtFirstConnect };
+
     // A place to look. An explicit one (TESSALIN_LIBRARY) is used or
     // reported, never skipped; the others count only when the file is there.
     struct Candidate {
@@ -42,11 +48,12 @@ public:
     // the executable, in the installed private library folder found from the
     // executable's own folder, in that folder at its configured absolute
     // place, then where the system looks.
-    static LoadResult load();
+    static LoadResult load(HostStart start = HostStart::AtBinding);
     // Binds one file by what its header says: an ELF library natively, a
-    // Windows DLL (PE) through the Wine bridge. A bare name is left to the
-    // system's search.
-    static LoadResult loadFrom(const std::string &pathOrName);
+    // Windows DLL (PE) through the Wine bridge, in a host of its own that
+    // ends with this object (other bindings keep theirs). A bare name is
+    // left to the system's search.
+    static LoadResult loadFrom(const std::string &pathOrName, HostStart start = HostStart::AtBinding);
     // The files load() tries, in order; only TESSALIN_LIBRARY's is explicit.
     static std::vector<Candidate> candidates();
     // Where the Wine bridge library is, or empty when it is not installed.
@@ -63,16 +70,18 @@ public:
     bool preparingWinePrefix() const;
     // Served through the Wine bridge: where the lines the DLL, its host and
     // Wine print go, each with the DLL's name in front (by default our
-    // standard error). Called from the bridge's own threads. Natively a no-op.
+    // standard error), for every DLL this program binds through the bridge.
+    // Called from the bridge's own threads. Natively a no-op.
     void setBridgeLog(void (*sink)(void *context, const char *line), void *context) const;
 
 private:
     TessalinLibrary(void *handle, std::string path, TessalinApi api);
     static LoadResult loadNative(const std::string &pathOrName);
-    static LoadResult loadThroughBridge(const std::string &dll);
+    static LoadResult loadThroughBridge(const std::string &dll, HostStart start);
     void *m_handle = nullptr;
     std::string m_path;
     TessalinApi m_api;
+    int m_bridgeSlot = -1;   // through the Wine bridge: the slot whose host serves this DLL
 };
 
 // The window's own reference to the library by name, taken at creation and

@@ -262,7 +262,7 @@ Result apply(const Invocation &call)
     const auto plan = acceptedPlan(path, write.force, failure);
     if (!plan)
         return failure;
-    if (const LibraryUse library(false); !library.api())
+    if (const LibraryUse library(false, LibraryUse::Purpose::CheckOnly); !library.api())
         return library.failure();
 
     Workers workers(globals, *jobs);

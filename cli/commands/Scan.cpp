@@ -83,7 +83,7 @@ Result scan(const Invocation &call)
     if (!hosts)
         return Result::usage(
             QStringLiteral("scan: \"%1\" is not ADDRESS/PREFIX with a prefix of 22 to 32").arg(printable(cidr)));
-    if (const LibraryUse library(false); !library.api())
+    if (const LibraryUse library(false, LibraryUse::Purpose::CheckOnly); !library.api())
         return library.failure();
     Workers workers(globals, *jobs);
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();

@@ -106,7 +106,10 @@ void showLibraryLine(void *, const char *line) { std::fprintf(stderr, "pnv3400ct
 void dropLibraryLine(void *, const char *) {}
 } // namespace
 
-LibraryUse::LibraryUse(bool verbose) : m_verbose(verbose), m_loaded(pnv::TessalinLibrary::load())
+LibraryUse::LibraryUse(bool verbose, Purpose purpose)
+    : m_verbose(verbose),
+      m_loaded(pnv::TessalinLibrary::load(purpose == Purpose::CheckOnly ? pnv::TessalinLibrary::HostStart::AtFirstConnect
+                                                                        : pnv::TessalinLibrary::HostStart::AtBinding))
 {
     if (m_loaded.library)
         m_loaded.library->setBridgeLog(verbose ? showLibraryLine : dropLibraryLine, nullptr);

@@ -75,7 +75,10 @@ std::optional<QByteArray> readWholeFile(const QString &path, qint64 limit, Resul
 // exit button does. --library behaves as TESSALIN_LIBRARY.
 class LibraryUse final {
 public:
-    explicit LibraryUse(bool verbose);
+    // A use that only checks the library binds: through the Wine bridge, no
+    // host starts for it.
+    enum class Purpose { Calls, CheckOnly };
+    explicit LibraryUse(bool verbose, Purpose purpose = Purpose::Calls);
     ~LibraryUse();
     LibraryUse(const LibraryUse &) = delete;
     LibraryUse &operator=(const LibraryUse &) = delete;

@@ -13,15 +13,22 @@
  *                      posted itself dispatched between calls), and takes
  *                      its time over the first call. A call on any other
  *                      thread, or before its message was dispatched, fails
- *                      with a code of its own (0x70 + what went wrong)
+ *                      with a code of its own (0x70 + what went wrong).
+ *                      ConfigWrite also sets a timer on its window, whose
+ *                      message, dispatched while no call runs (the DLL never
+ *                      dispatches its queue itself), prints "vendor idle:
+ *                      timer served"
  *   FAULT_NEEDS_ABSENT imports from pnvabsent.dll, which is never installed
  *   FAULT_ABSENT       that DLL itself, built only so the import can link
  *   FAULT_STDCALL      every entry point __stdcall (on x86 it pops its own
  *                      arguments); built with its names undecorated
  *                      (stdcall) and decorated (stdcall-decorated)
+ *   FAULT_ANSWERING_WINDOWED  nothing misbehaves; imports user32.dll (its
+ *                      S_Connect asks for its thread's queue status), so the
+ *                      host serves its message queue
  * Everything else answers at once like a linked encoder; without a switch
  * (FAULT_ANSWERING) nothing misbehaves, and the benchmark times the bridge
- * alone with it. */
+ * alone with it and with FAULT_ANSWERING_WINDOWED. */
 #include <stdint.h>
 #include <stdio.h>
 #include <string.h>
@@ -95,6 +102,12 @@ static LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM w, LPARAM l
 {
     if (message == WM_APP)
         InterlockedIncrement(&g_dispatched);
+    if (message == WM_TIMER) {
+        KillTimer(window, w);
+        printf("vendor idle: timer served\n");
+        fflush(stdout);
+        return 0;
+    }
     return DefWindowProcW(window, message, w, l);
 }
 
@@ -148,6 +161,9 @@ EXPORT int32_t S_Connect(const char *address, int32_t mode, int32_t port)
 #if defined(FAULT_NEEDS_ABSENT)
     return absent_function();
 #endif
+#if defined(FAULT_ANSWERING_WINDOWED)
+    (void)GetQueueStatus(QS_ALLINPUT);
+#endif
     return 0;
 }
 
@@ -181,6 +197,9 @@ EXPORT int32_t ConfigWrite(uint8_t *buffer, int32_t capacity)
 {
     (void)capacity;
     CHECK("ConfigWrite");
+#if defined(FAULT_VENDOR)
+    SetTimer(g_window, 1, 50, NULL);
+#endif
     buffer[0] = 0;
     return 1;
 }

@@ -4,9 +4,11 @@
 // prefix is made once per run by the wine_prefix fixture (WINEPREFIX).
 
 #include "BridgeFrame.h"
+#include "ConfigRecords.h"
 #include "CtlProcess.h"
 #include "SimulatorProcess.h"
 #include "WindowFixture.h"
+#include "tessalin_bridge.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -88,6 +90,10 @@ private slots:
     void vendorLikeDll();
     void stdcallDllOnX86();
     void nothingOutlivesAHungEnd();
+    void twoBindingsOneProcess();
+    void idleUsesNoCpu_data();
+    void idleUsesNoCpu();
+    void slotsRunOut();
     void hostEndedWhileIdle_data();
     void hostEndedWhileIdle();
     void failuresSayWhat_data();
@@ -305,8 +311,10 @@ void BridgeTest::vendorLikeDll()
     QCOMPARE(api.S_Connect("127.0.0.1", 14, 1), 0);
     for (int i = 0; i < 3; ++i) {
         std::uint8_t buffer[500] = {};
-        QCOMPARE(api.ConfigRead(buffer, 500), 26);   // 1 with 0x71 or 0x72 in byte 0: a check failed
-        QCOMPARE(int(buffer[0]), 0x42);
+        const std::int32_t count = api.ConfigRead(buffer, 500);
+        // 1 with 0x71 or 0x72 in byte 0: a check failed
+        QVERIFY2(count == 26 && buffer[0] == 0x42,
+                 qPrintable(QStringLiteral("read %1: count %2, byte 0 0x%3").arg(i).arg(count).arg(buffer[0], 0, 16)));
     }
     std::uint8_t write[500] = {};
     QCOMPARE(api.ConfigWrite(write, 500), 1);
@@ -315,6 +323,8 @@ void BridgeTest::vendorLikeDll()
     // THEN every call worked, and what it printed reached the log, each line with its name in front
     QTRY_VERIFY_WITH_TIMEOUT(logged(QStringLiteral("Tessalin.DLL: vendor debug: ConfigWrite")), 5000);
     QVERIFY(logged(QStringLiteral("Tessalin.DLL: vendor trace: ConfigRead")));
+    // AND the timer ConfigWrite set is served while no call comes
+    QTRY_VERIFY_WITH_TIMEOUT(logged(QStringLiteral("Tessalin.DLL: vendor idle: timer served")), 5000);
     api.DLLClose();
     bound.library->setBridgeLog(nullptr, nullptr);
 
@@ -376,6 +386,141 @@ void BridgeTest::nothingOutlivesAHungEnd()
     QVERIFY2(clock.elapsed() < 3000 + 2000, qPrintable(QString::number(clock.elapsed())));
     QVERIFY(hostProcesses().isEmpty());
     QTRY_VERIFY_WITH_TIMEOUT(readFile(QStringLiteral("/proc/%1/cmdline").arg(started)).isEmpty(), 5000);
+}
+
+void BridgeTest::twoBindingsOneProcess()
+{
+    REQUIRE_WINE();
+    // GIVEN two encoders with MACs of their own, and two DLLs bound in this one process
+    const QStringList macs{QStringLiteral("02:00:00:00:00:31"), QStringLiteral("02:00:00:00:00:64")};
+    const QStringList arches{QStringLiteral("x86"), QStringLiteral("x64")};
+    std::vector<std::unique_ptr<SimulatorProcess>> sims;
+    std::vector<std::unique_ptr<pnv::TessalinLibrary>> libraries;
+    for (int i = 0; i < 2; ++i) {
+        SimulatorProcess::Options options;
+        options.extraArguments << QStringLiteral("--mac") << macs[i];
+        sims.push_back(std::make_unique<SimulatorProcess>(options));
+        QVERIFY2(sims.back()->start(), qPrintable(sims.back()->errorString()));
+        // The second as a check-only binding does: its host waits for its first connect.
+        auto bound = pnv::TessalinLibrary::loadFrom(windowsDll(arches[i]).toStdString(),
+                                                    i ? pnv::TessalinLibrary::HostStart::AtFirstConnect
+                                                      : pnv::TessalinLibrary::HostStart::AtBinding);
+        QVERIFY2(bound.library, bound.error.c_str());
+        libraries.push_back(std::move(bound.library));
+    }
+    QCOMPARE(hostProcesses().size(), 1);
+    const auto macRead = [&libraries](int i) {
+        std::uint8_t buffer[500] = {};
+        const std::int32_t n = libraries[i]->api().ConfigRead(buffer, 500);
+        return n == TESSALIN_CONFIG_REPLY_SIZE ? pnv::formatMacText(buffer) : QStringLiteral("status %1").arg(buffer[0]);
+    };
+    const auto expected = [&macs](int i) { return QString(macs[i]).toUpper().replace(u':', QStringLiteral(" - ")); };
+
+    // WHEN each connects to its own encoder, the second after the first
+    for (int i = 0; i < 2; ++i)
+        QCOMPARE(libraries[i]->api().S_Connect("127.0.0.1", 14, sims[i]->port()), 0);
+
+    // THEN each reads its own encoder's MAC, through a host of its own
+    QCOMPARE(hostProcesses().size(), 2);
+    for (int i = 0; i < 2; ++i)
+        QCOMPARE(macRead(i), expected(i));
+
+    // AND letting the first go ends its host only: the second still reads its own encoder
+    libraries[0]->api().DLLClose();
+    libraries[0].reset();
+    QTRY_COMPARE_WITH_TIMEOUT(hostProcesses().size(), 1, 5000);
+    QCOMPARE(macRead(1), expected(1));
+    libraries[1]->api().DLLClose();
+}
+
+void BridgeTest::idleUsesNoCpu_data()
+{
+    QTest::addColumn<QString>("arch");
+    QTest::addColumn<QString>("variant");
+    QTest::newRow("x64, channel read directly") << "x64" << "answering";
+    QTest::newRow("x86, message queue served") << "x86" << "answering-windowed";
+}
+
+// A host bound and linked but left alone, as the window idling all day through
+// the bridge, never wakes: no thread of it is switched in (the counters of
+// /proc/PID/task/*/status) nor takes a clock tick over a few seconds, so it
+// sends the prefix's wineserver nothing either. (The wineserver itself takes
+// a tick every few seconds with or without our host: Wine's own services.)
+// Its own test run alone (bridge_idle_cpu), on a machine as quiet as it gets.
+void BridgeTest::idleUsesNoCpu()
+{
+    QFETCH(QString, arch);
+    QFETCH(QString, variant);
+    REQUIRE_WINE();
+    if (!qEnvironmentVariableIsSet("PNV_BRIDGE_IDLE_CPU"))
+        QSKIP("measured alone, by the test bridge_idle_cpu");
+    const auto bound = pnv::TessalinLibrary::loadFrom(windowsDll(arch, variant).toStdString());
+    QVERIFY2(bound.library, bound.error.c_str());
+    const auto &api = bound.library->api();
+    QCOMPARE(api.S_Connect("127.0.0.1", 14, 1), 0);
+    std::uint8_t buffer[500] = {};
+    QCOMPARE(api.ConfigRead(buffer, 500), 26);
+    const QList<pid_t> hosts = hostProcesses();
+    QCOMPARE(hosts.size(), 1);
+    // Per thread of the host: its context switches, and its clock ticks (utime
+    // and stime, fields 14 and 15 of stat, counted after the name in parentheses).
+    const auto wakes = [host = hosts.first()] {
+        QMap<QString, QPair<qint64, qint64>> threads;
+        const QString tasks = QStringLiteral("/proc/%1/task").arg(host);
+        for (const QString &task : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+            qint64 switches = 0;
+            for (const QByteArray &line : readFile(tasks + u'/' + task + QStringLiteral("/status")).split('\n'))
+                if (line.contains("ctxt_switches:"))
+                    switches += line.mid(line.indexOf(':') + 1).trimmed().toLongLong();
+            const QByteArray stat = readFile(tasks + u'/' + task + QStringLiteral("/stat"));
+            const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+            threads[task] = {switches, fields.size() > 12 ? fields[11].toLongLong() + fields[12].toLongLong() : -1};
+        }
+        return threads;
+    };
+    // The call's reply is sent a moment before its thread goes back to sleep,
+    // and a host started with a new wineserver hears from Wine's services
+    // for a while as they start: a quiet second first.
+    QMap<QString, QPair<qint64, qint64>> before = wakes();
+    for (int second = 0; second < 30; ++second) {
+        QTest::qSleep(1000);
+        if (std::exchange(before, wakes()) == before)
+            break;
+    }
+    QVERIFY(before.size() >= 2);   // the loading thread and the notices' at least
+
+    // WHEN nothing is called for three seconds (the interval measured, not a synchronisation)
+    QTest::qSleep(3000);
+
+    // THEN no thread of the host woke
+    QCOMPARE(wakes(), before);
+    api.DLLClose();
+}
+
+void BridgeTest::slotsRunOut()
+{
+    REQUIRE_WINE();
+    // GIVEN every slot taken by check-only bindings, which start no host
+    std::vector<std::unique_ptr<pnv::TessalinLibrary>> libraries;
+    const std::string dll = windowsDll(QStringLiteral("x64")).toStdString();
+    const auto bind = [&dll] { return pnv::TessalinLibrary::loadFrom(dll, pnv::TessalinLibrary::HostStart::AtFirstConnect); };
+    for (int i = 0; i < TESSALIN_BRIDGE_SLOTS; ++i) {
+        auto bound = bind();
+        QVERIFY2(bound.library, bound.error.c_str());
+        libraries.push_back(std::move(bound.library));
+    }
+    QVERIFY(hostProcesses().isEmpty());
+
+    // WHEN one more is bound, THEN it is refused, saying why
+    const auto refused = bind();
+    QVERIFY(!refused.library);
+    QCOMPARE(QString::fromStdString(refused.error),
+             QStringLiteral("%1: cannot be bound: %2 Windows DLLs are bound in this program already, the most it can hold at once")
+                 .arg(QString::fromStdString(dll)).arg(TESSALIN_BRIDGE_SLOTS));
+
+    // AND a slot let go is free again
+    libraries.pop_back();
+    QVERIFY2(bind().library, "a released slot was not free again");
 }
 
 void BridgeTest::hostEndedWhileIdle_data()
