@@ -657,19 +657,30 @@ void CtlEndToEndTest::doctorOnVethPairs()
             process.start(QStringLiteral("nsenter"), enter + arguments.split(u' '));
         else
             process.start(QStringLiteral("ip"), arguments.split(u' '));
-        return process.waitForFinished(10000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+        const bool done = process.waitForFinished(10000) && process.exitStatus() == QProcess::NormalExit
+                          && process.exitCode() == 0;
+        if (!done)
+            qWarning("ip %s: %s", qPrintable(arguments), process.readAllStandardError().constData());
+        return done;
     };
     if (!ip(QStringLiteral("link add pnvd0 type veth peer name pnvd1")))
         QSKIP("no veth pairs in this namespace");
     // The far end: a process in a network namespace of its own, which lives
     // as long as that process.
     QProcess peer;
-    const auto peerNamespace = [&peer] { return QFileInfo(QStringLiteral("/proc/%1/ns/net").arg(peer.processId())).symLinkTarget(); };
+    // A network namespace is told by its inode (0: none to be read). The
+    // link's text would not do: QFileInfo makes a path of it, which differs
+    // between /proc/self and /proc/PID before the peer has left our namespace.
+    const auto netNamespace = [](const QString &process) {
+        struct stat ns {};
+        return ::stat(QStringLiteral("/proc/%1/ns/net").arg(process).toLocal8Bit().constData(), &ns) == 0 ? ns.st_ino : 0;
+    };
+    const auto peerNamespace = [&] { return netNamespace(QString::number(peer.processId())); };
     if (setup.contains(QLatin1String("peer "))) {
         peer.start(QStringLiteral("unshare"), {QStringLiteral("-n"), QStringLiteral("sleep"), QStringLiteral("60")});
         QVERIFY(peer.waitForStarted(5000));
-        const QString own = QFileInfo(QStringLiteral("/proc/self/ns/net")).symLinkTarget();
-        QTRY_VERIFY_WITH_TIMEOUT(!peerNamespace().isEmpty() && peerNamespace() != own, 5000);
+        const ino_t own = netNamespace(QStringLiteral("self"));
+        QTRY_VERIFY_WITH_TIMEOUT(peerNamespace() != 0 && peerNamespace() != own, 5000);
         QVERIFY(ip(QStringLiteral("link set pnvd1 netns %1").arg(peer.processId())));
     }
     const auto cleanUp = qScopeGuard([&] {
