@@ -1,6 +1,7 @@
 #include "TessalinBinding.h"
 
 #include "PeFile.h"
+#include "tessalin_bridge.h"
 
 #include <dlfcn.h>
 #include <unistd.h>
@@ -110,21 +111,23 @@ TessalinLibrary::LoadResult TessalinLibrary::loadThroughBridge(const std::string
         return {nullptr, bridge + ": " + (why ? why : "cannot be loaded")};
     }
     // A slot of its own: another binding in this program keeps its DLL and host.
-    // The bridge fills the table in the order of TESSALIN_ENTRY_POINTS, as TessalinApi is laid out.
-    using OpenFn = int (*)(const char *, int, char *, std::size_t, TessalinApi *);
-    constexpr int kStartOnConnect = 1;   // TESSALIN_BRIDGE_START_ON_CONNECT
-    const auto open = reinterpret_cast<OpenFn>(::dlsym(handle, "TessalinBridge_Open"));
+    const auto open = reinterpret_cast<decltype(&TessalinBridge_Open)>(::dlsym(handle, "TessalinBridge_Open"));
     if (!open) {
         ::dlclose(handle);
         return {nullptr, bridge + ": entry point 'TessalinBridge_Open' not found"};
     }
-    TessalinApi api;
+    TessalinBridgeTable table{};
     char error[1024] = {};
-    const int slot = open(dll.c_str(), start == HostStart::AtFirstConnect ? kStartOnConnect : 0, error, sizeof error, &api);
+    const int flags = start == HostStart::AtFirstConnect ? TESSALIN_BRIDGE_START_ON_CONNECT : 0;
+    const int slot = open(dll.c_str(), flags, error, sizeof error, &table);
     if (slot < 0) {
         ::dlclose(handle);
         return {nullptr, error};
     }
+    TessalinApi api;
+#define PNV_FROM_TABLE(name, result, parameters) api.name = table.name;
+    TESSALIN_ENTRY_POINTS(PNV_FROM_TABLE)
+#undef PNV_FROM_TABLE
     std::unique_ptr<TessalinLibrary> library(new TessalinLibrary(handle, dll, api));
     library->m_bridgeSlot = slot;
     return {std::move(library), {}};
@@ -160,9 +163,9 @@ TessalinLibrary::TessalinLibrary(void *handle, std::string path, TessalinApi api
 
 TessalinLibrary::~TessalinLibrary()
 {
-    using ReleaseFn = void (*)(int);
     if (m_bridgeSlot >= 0)
-        if (const auto release = reinterpret_cast<ReleaseFn>(::dlsym(m_handle, "TessalinBridge_Release")))
+        if (const auto release =
+                reinterpret_cast<decltype(&TessalinBridge_Release)>(::dlsym(m_handle, "TessalinBridge_Release")))
             release(m_bridgeSlot);   // ends its host
     if (m_handle)
         ::dlclose(m_handle);
@@ -170,17 +173,16 @@ TessalinLibrary::~TessalinLibrary()
 
 bool TessalinLibrary::preparingWinePrefix() const
 {
-    using PreparingFn = int (*)(int);
     if (m_bridgeSlot < 0)
         return false;
-    const auto preparing = reinterpret_cast<PreparingFn>(::dlsym(m_handle, "TessalinBridge_SlotPreparingPrefix"));
+    const auto preparing = reinterpret_cast<decltype(&TessalinBridge_SlotPreparingPrefix)>(
+        ::dlsym(m_handle, "TessalinBridge_SlotPreparingPrefix"));
     return preparing && preparing(m_bridgeSlot) != 0;
 }
 
 void TessalinLibrary::setBridgeLog(void (*sink)(void *context, const char *line), void *context) const
 {
-    using SetLogFn = void (*)(void (*)(void *, const char *), void *);
-    if (const auto setLog = reinterpret_cast<SetLogFn>(::dlsym(m_handle, "TessalinBridge_SetLog")))
+    if (const auto setLog = reinterpret_cast<decltype(&TessalinBridge_SetLog)>(::dlsym(m_handle, "TessalinBridge_SetLog")))
         setLog(sink, context);
 }
 

@@ -286,16 +286,20 @@ public:
     }
 
 private:
-    // Reads the calls and notices of the channel in order, each to `take`;
-    // the channel's end ends the process.
+    // Reads the calls and notices of the channel in order, each to `take`.
     template <typename Take>
-    static void readChannel(Take take)
+    static void readChannel(Take take) { readFrames(g_in, take); }
+
+    // Reads the frames of `from` in order, each to `take`; its end (the
+    // client gone or done) ends the process.
+    template <typename Take>
+    static void readFrames(HANDLE from, Take take)
     {
         bridge::Decoder decoder;
         std::uint8_t chunk[8192];
         for (;;) {
             DWORD n = 0;
-            if (!::ReadFile(g_in, chunk, sizeof chunk, &n, nullptr) || n == 0)
+            if (!::ReadFile(from, chunk, sizeof chunk, &n, nullptr) || n == 0)
                 ::ExitProcess(0);
             std::size_t used = 0;
             while (used < n) {
@@ -348,26 +352,14 @@ private:
 
     // The notice channel: the bridge sends S_Disconnect and DLLClose here only
     // while a call runs, and this thread, asleep otherwise, delivers them at
-    // once. Its end (the client gone or done) ends the process, which also
-    // ends a call that never returns.
+    // once. Its end ends the process, which also ends a call that never returns.
     void readNotices(HANDLE notices)
     {
-        bridge::Decoder decoder;
-        std::uint8_t chunk[256];
-        for (;;) {
-            DWORD n = 0;
-            if (!::ReadFile(notices, chunk, sizeof chunk, &n, nullptr) || n == 0)
-                ::ExitProcess(0);
-            std::size_t used = 0;
-            while (used < n) {
-                bridge::CallRequest call;
-                if (!next(decoder, chunk, n, used, call))
-                    continue;
-                if (!isNotice(call.type))
-                    ::ExitProcess(kExitBadInput);
-                deliver(call.type);
-            }
-        }
+        readFrames(notices, [this](const bridge::CallRequest &call) {
+            if (!isNotice(call.type))
+                ::ExitProcess(kExitBadInput);
+            deliver(call.type);
+        });
     }
 
     bridge::Frame perform(bridge::CallRequest &call)

@@ -19,11 +19,11 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <csignal>
+#include <fstream>
 #include <future>
 #include <mutex>
 
@@ -260,12 +260,7 @@ void BridgeTest::pathsInAnyScript()
     QCOMPARE(::mkdir(latin1.c_str(), 0700), 0);
     const std::string latin1Dll = latin1 + "/Tessalin.DLL";
     const auto removeLatin1 = qScopeGuard([&] { ::unlink(latin1Dll.c_str()); ::rmdir(latin1.c_str()); });
-    {
-        const int fd = ::open(latin1Dll.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
-        QVERIFY(fd >= 0);
-        QCOMPARE(::write(fd, dll.constData(), size_t(dll.size())), ssize_t(dll.size()));
-        ::close(fd);
-    }
+    QVERIFY(std::ofstream(latin1Dll, std::ios::binary).write(dll.constData(), dll.size()).good());
     const auto refused = pnv::TessalinLibrary::loadFrom(latin1Dll);
     QVERIFY(!refused.library);
     QVERIFY2(refused.error.find("its path holds the byte 0xE4 at position") != std::string::npos, refused.error.c_str());
