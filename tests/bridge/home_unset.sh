@@ -2,9 +2,10 @@
 # Without HOME (a service, a task with a scrubbed environment), the bridge's own
 # Wine prefix lies under the account's home from the password database, never
 # under the shared temporary folder; without a home there either, the binding
-# refuses, saying what to set. Runs in a mount namespace of its own, with tmpfs
-# over the account's home and over /tmp, and the account's home entry removed
-# from a copy of the password database (read from its file alone) for the refusal.
+# refuses, saying what to set. Runs in a mount namespace of its own, where the
+# password database is a copy read from its file alone: first with the
+# account's home moved to a folder of the test's, then without the account.
+# (Nothing is mounted over a folder: the build may lie in the home or in /tmp.)
 # Usage: home_unset.sh BIN_DIR DLL   (WINEPREFIX set to a made prefix; run inside sealed-net)
 set -euo pipefail
 bin=$1 dll=$2
@@ -18,19 +19,33 @@ if [ -z "${PNV_HOME_UNSET_INSIDE:-}" ]; then
 fi
 
 shared=$(realpath "$WINEPREFIX")
-account=$(getent passwd "$(id -u)")
-home=$(cut -d: -f6 <<<"$account")
-[ -d "$home" ] || { echo "the account's home $home is not a folder" >&2; exit 1; }
-mount -t tmpfs -o mode=0700 pnv-home "$home"
-mount -t tmpfs -o mode=1777 pnv-tmp /tmp
+user=$(id -un)
 work=$(mktemp -d)
+home=$work/home
+mkdir -m 0700 "$home"
 prefix=$home/.local/share/pnv3400/wine
 sim=0
 cleanup() {
   [ "$sim" -gt 1 ] && kill "$sim" 2>/dev/null || true
   [ -d "$prefix" ] && { WINEPREFIX=$prefix wineserver -k 2>/dev/null || true; }
+  # The copies are mounted (twice for the password file) until unmounted.
+  while umount /etc/passwd 2>/dev/null; do :; done
+  umount /etc/nsswitch.conf 2>/dev/null || true
+  rm -rf "$work"
 }
 trap cleanup EXIT
+
+# The password database from its file alone (systemd's name service makes up
+# root's entry by itself), the account's home there replaced by ours.
+sed 's/^passwd:.*/passwd: files/' /etc/nsswitch.conf >"$work/nsswitch.conf"
+mount --bind "$work/nsswitch.conf" /etc/nsswitch.conf
+awk -F: -v OFS=: -v user="$user" -v home="$home" '$1 == user { $6 = home } { print }' /etc/passwd >"$work/passwd"
+grep -q "^$user:.*:$home:" "$work/passwd" || { echo "$user is not in /etc/passwd" >&2; exit 1; }
+mount --bind "$work/passwd" /etc/passwd
+
+# What of ours the shared temporary folder holds before (the build may lie there).
+ours_in_tmp() { find /tmp -path "$work" -prune -o \( -path '*pnv3400/wine*' -o -name .local \) -print 2>/dev/null | sort; }
+ours_in_tmp >"$work/tmp.before"
 
 # The bridge's own prefix, made beforehand as the namespaces' light prefixes
 # are (links to the made prefix's drives, copies of its registry), so that no
@@ -51,22 +66,19 @@ grep -q '"gateway":"172.16.0.1"' "$work/read.out" || { cat "$work/read.out"; exi
 grep -lqz "^WINEPREFIX=$prefix\$" /proc/[0-9]*/environ 2>/dev/null \
   || { echo "no wineserver of $prefix runs: the read used another prefix" >&2; exit 1; }
 
-# Without HOME and without a home in the password database: refused, before any Wine process.
-# (Only the file: systemd's name service makes up root's entry by itself.)
-grep -v "^$(cut -d: -f1 <<<"$account"):" /etc/passwd >"$work/passwd"
-mount --bind "$work/passwd" /etc/passwd
-sed 's/^passwd:.*/passwd: files/' /etc/nsswitch.conf >"$work/nsswitch.conf"
-mount --bind "$work/nsswitch.conf" /etc/nsswitch.conf
+# Without HOME and without the account in the password database: refused, before any Wine process.
+grep -v "^$user:" /etc/passwd >"$work/passwd.without"
+mount --bind "$work/passwd.without" /etc/passwd
 rc=0
 read_scrubbed >"$work/refused.out" 2>"$work/refused.err" || rc=$?
 [ "$rc" -eq 3 ] || { echo "exit code $rc, not 3 (library)" >&2; cat "$work/refused.err" >&2; exit 1; }
 grep -qF "$dll: no home folder for the Wine prefix (set WINEPREFIX to a folder of your own)" "$work/refused.err" \
   || { cat "$work/refused.err" >&2; exit 1; }
 
-# Never the shared temporary folder: no prefix, no data folder there.
-if find /tmp -path '*pnv3400/wine*' -o -name .local | grep -q .; then
+# Never the shared temporary folder: no new prefix, no data folder there.
+if ! ours_in_tmp | cmp -s - "$work/tmp.before"; then
   echo "the bridge used the temporary folder:" >&2
-  find /tmp -path '*pnv3400/wine*' -o -name .local >&2
+  ours_in_tmp | comm -13 "$work/tmp.before" - >&2
   exit 1
 fi
-echo "home unset: prefix under $home, refused without a home"
+echo "home unset: prefix under the account's home, refused without a home"
