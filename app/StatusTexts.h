@@ -40,6 +40,12 @@ inline constexpr StatusTable<5> kWriteStatus{
 
 inline constexpr const char *kDisconnectStatus = " Server Disconnect";
 
+// Beside the status line, after a Configuration Write whose answer was lost:
+// the encoder may hold the new configuration, and only a read can tell.
+inline constexpr const char *kWriteAnswerLostNote =
+    "The write may have reached the encoder: its answer was lost. After connecting again, a Configuration Read "
+    "shows what the encoder holds.";
+
 template <std::size_t N>
 std::optional<QString> statusText(const StatusTable<N> &table, std::uint8_t code)
 {

@@ -187,6 +187,8 @@ void TForm_Main::showEvent(QShowEvent *event)
 // descriptions tell them apart.
 void TForm_Main::nameControlsForAccessibility()
 {
+    // The configuration's own fields take their captions from its one definition.
+    const auto caption = [](pnv::ConfigField field) { return pnv::fieldDefinition(field).caption; };
     const struct {
         QWidget *control;
         const char *name;
@@ -194,11 +196,11 @@ void TForm_Main::nameControlsForAccessibility()
     } names[] = {
         {jIPE_ServerIP, "Encoder IP", "Address of the encoder to connect to"},
         {Edit_ServerPort, "Port", "Port of the encoder to connect to"},
-        {ME_SourceMAC, "MAC Address", "The encoder's MAC address, as read"},
-        {jIPE_SourceIP, "Encoder IP", "The encoder's own address, as read and written"},
-        {Edit_SourcePort, "Encoder Port", "The encoder's own port, as read and written"},
-        {jIPE_SubnetMask, "Subnet mask", "The encoder's subnet mask, as read and written"},
-        {jIPE_Gateway, "Default gateWay", "The encoder's default gateway, as read and written"},
+        {ME_SourceMAC, caption(pnv::ConfigField::Mac), "The encoder's MAC address, as read"},
+        {jIPE_SourceIP, caption(pnv::ConfigField::Ip), "The encoder's own address, as read and written"},
+        {Edit_SourcePort, caption(pnv::ConfigField::Port), "The encoder's own port, as read and written"},
+        {jIPE_SubnetMask, caption(pnv::ConfigField::Mask), "The encoder's subnet mask, as read and written"},
+        {jIPE_Gateway, caption(pnv::ConfigField::Gateway), "The encoder's default gateway, as read and written"},
         {BT_Exit, "Exit", "Disconnect, close the device library and quit"},
     };
     for (const auto &[control, name, description] : names) {
@@ -307,9 +309,9 @@ void TForm_Main::closeEvent(QCloseEvent *event)
 
 QString TForm_Main::statusLine() const { return m_statusLine->text(); }
 
-QString TForm_Main::connectDiagnosis() const { return SB_Main->toolTip(); }
+QString TForm_Main::statusNote() const { return SB_Main->toolTip(); }
 
-void TForm_Main::setConnectDiagnosis(const QString &text)
+void TForm_Main::setStatusNote(const QString &text)
 {
     for (QWidget *holder : {static_cast<QWidget *>(SB_Main), static_cast<QWidget *>(m_statusLine)}) {
         holder->setToolTip(text);
@@ -358,27 +360,27 @@ void TForm_Main::BT_SConnectClick(QObject *)
         pnv::preparationStarted(tr("Setting up Wine for the maker's device library for the first time.\n"
                                    "This takes some seconds, once."));
     const std::int32_t result =
-        pnv::whileWaiting([&] { return m_api.S_Connect(ServerAddress.data(), TESSALIN_CONNECT_MODE, port); });
+        pnv::whileWaiting([&] { return m_link.connect(ServerAddress.data(), port); });
     if (preparing)
         pnv::preparationEnded();
     const auto code = static_cast<std::uint8_t>(result & 0xFF);
     if (const auto text = pnv::statusText(pnv::kConnectStatus, code))
         setStatusLine(*text);
     const bool failed = code != pnv::erSuccess && code != pnv::erAlreadyConnected && pnv::statusText(pnv::kConnectStatus, code).has_value();
-    setConnectDiagnosis(failed ? pnv::connectDiagnosis(QString::fromLatin1(ServerAddress.data()), port) : QString());
+    setStatusNote(failed ? pnv::connectDiagnosis(QString::fromLatin1(ServerAddress.data()), port) : QString());
 }
 
 void TForm_Main::BT_SDisconnectClick(QObject *)
 {
-    pnv::whileWaiting([this] { m_api.S_Disconnect(); });
+    pnv::whileWaiting([this] { m_link.disconnect(); });
     setStatusLine(QString::fromLatin1(pnv::kDisconnectStatus));
 }
 
 void TForm_Main::BT_ExitClick(QObject *)
 {
     pnv::whileWaiting([this] {
-        m_api.S_Disconnect();
-        m_api.DLLClose();
+        m_link.disconnect();
+        m_link.closeLibrary();
     });
     close();
 }
@@ -388,18 +390,16 @@ void TForm_Main::BT_ExitClick(QObject *)
 void TForm_Main::BT_ConfigReadClick(QObject *)
 {
     setStatusLine(QString());
-    std::array<std::uint8_t, TESSALIN_CONFIG_BUFFER_SIZE> buffer{};
-    const std::int32_t n =
-        pnv::whileWaiting([&] { return m_api.ConfigRead(buffer.data(), TESSALIN_CONFIG_BUFFER_SIZE); });
-    if (n == 1) {
-        setStatusLine(pnv::statusText(pnv::kReadStatus, buffer[0]).value_or(QString()));
+    const pnv::ReadAnswer answer = pnv::whileWaiting([this] { return m_link.read(); });
+    if (answer.hasStatus()) {
+        setStatusLine(pnv::statusText(pnv::kReadStatus, answer.status()).value_or(QString()));
         return;
     }
-    if (n < TESSALIN_CONFIG_REPLY_SIZE) {
+    if (!answer.hasReply()) {
         setStatusLine(QString::fromLatin1(pnv::kReadStatus[pnv::erReceiveError]));
         return;
     }
-    const auto reply = pnv::TConfigReply::decode(buffer.data());
+    const auto reply = pnv::TConfigReply::decode(answer.buffer.data());
     ME_SourceMAC->setText(reply.mac);
     jIPE_SourceIP->setText(reply.encoderIp);
     Edit_SourcePort->setText(reply.port);
@@ -429,14 +429,15 @@ void TForm_Main::BT_ConfigWriteClick(QObject *)
     }
     if (const QStringList broken = pnv::ruleRefusals(bytes); !broken.isEmpty())
         throw pnv::AppError(pnv::refusalMessage(broken));
-    std::array<std::uint8_t, TESSALIN_CONFIG_BUFFER_SIZE> buffer{};
-    std::copy(bytes.begin(), bytes.end(), buffer.begin());
-    const std::int32_t n =
-        pnv::whileWaiting([&] { return m_api.ConfigWrite(buffer.data(), TESSALIN_CONFIG_BUFFER_SIZE); });
-    if (n == 1) {
-        if (const auto text = pnv::statusText(pnv::kWriteStatus, buffer[0]))
+    const pnv::WriteResult written = pnv::whileWaiting([&] { return m_link.write(bytes); });
+    if (written.hasStatus()) {
+        if (const auto text = pnv::statusText(pnv::kWriteStatus, written.status))
             setStatusLine(*text);
     }
+    // The status line says what the library said; a lost answer says nothing
+    // of what the encoder holds, and the technician must not read it as "not written".
+    const bool lost = written.answer() == pnv::WriteAnswer::Lost;
+    setStatusNote(lost ? QString::fromLatin1(pnv::kWriteAnswerLostNote) : QString());
 }
 
 // --- Field rules --------------------------------------------------------

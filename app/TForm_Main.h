@@ -4,6 +4,7 @@
 // handlers carry out the operations directly, through the device library's
 // five entry points, and report every result in the status line.
 
+#include "EncoderLink.h"
 #include "TessalinBinding.h"
 
 #include <QMainWindow>
@@ -79,10 +80,12 @@ public:
     ~TForm_Main() override;
 
     QString statusLine() const;
-    // Why the last Connect failed, as far as this computer can tell; empty
-    // after a Connect that did not fail. The status bar's tool tip and
-    // accessible description carry it.
-    QString connectDiagnosis() const;
+    // What the status line cannot say, told beside it by the status bar's
+    // tool tip and accessible description: why the last Connect failed, as
+    // far as this computer can tell, or that the last Configuration Write may
+    // have reached the encoder though its answer was lost. Empty after a
+    // Connect or write that leaves nothing to explain.
+    QString statusNote() const;
 
     // Asked before each Connect: whether the library first has to prepare
     // itself for some seconds (the Wine bridge making a new prefix for the
@@ -125,7 +128,7 @@ private:
     void attachHandlers();
     void applyPortRangeRule(QLineEdit *field);
     void fitToScreen(const QMargins &frame);
-    void setConnectDiagnosis(const QString &text);
+    void setStatusNote(const QString &text);
 
     std::unique_ptr<Ui::Form_Main> m_ui;
 
@@ -135,6 +138,7 @@ private:
 #undef PNV_DECLARE_CONTROL
 
     pnv::TessalinApi m_api;
+    pnv::EncoderLink m_link{m_api};
     std::function<bool()> m_preparing;
     std::string m_libraryName;
     pnv::LibraryReference m_libraryReference;

@@ -1,6 +1,7 @@
 #include "WriteChecks.h"
 
 #include "AddressRules.h"
+#include "EncoderConfig.h"
 #include "IntConversion.h"
 #include "OctetText.h"
 #include "jIPByteEdit.h"
@@ -12,12 +13,6 @@ namespace pnv {
 namespace {
 
 constexpr std::array<const char *, 4> kOrdinals{"first", "second", "third", "fourth"};
-
-std::uint32_t addressAt(const ConfigRequestBytes &request, std::size_t offset)
-{
-    return std::uint32_t{request[offset]} << 24 | std::uint32_t{request[offset + 1]} << 16
-           | std::uint32_t{request[offset + 2]} << 8 | std::uint32_t{request[offset + 3]};
-}
 
 } // namespace
 
@@ -46,13 +41,8 @@ QStringList portRangeRefusals(const QString &caption, std::int32_t port)
 
 QStringList ruleRefusals(const ConfigRequestBytes &request)
 {
-    net::PlannedConfig config;
-    config.ip = addressAt(request, 0);
-    config.port = static_cast<std::uint16_t>(request[4] << 8 | request[5]);
-    config.gateway = addressAt(request, 12);
-    config.mask = addressAt(request, 16);
     QStringList refusals;
-    for (const QString &violation : net::ruleViolations(config))
+    for (const QString &violation : net::ruleViolations(road::plannedOf(request)))
         refusals << violation + QLatin1Char('.');
     return refusals;
 }

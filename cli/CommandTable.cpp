@@ -48,7 +48,7 @@ QString programHelp(const Program &program)
         help += QStringLiteral("  %1 %2 %3 %4 %5\n")
                     .arg(QString::fromLatin1(row.name).leftJustified(12))
                     .arg(QString::number(static_cast<int>(row.exit)).leftJustified(5))
-                    .arg(yesNo(row.changed).leftJustified(8), yesNo(row.failed).leftJustified(7),
+                    .arg(changedText(row.changed).leftJustified(8), yesNo(row.failed).leftJustified(7),
                          QLatin1String(row.meaning));
     help += QStringLiteral("\nExit codes:\n");
     for (const ExitCodeRow &row : exitCodeTable())

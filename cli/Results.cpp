@@ -63,20 +63,6 @@ void complain(const QString &text) { printLine(stderr, QStringLiteral("pnv3400ct
 
 } // namespace
 
-const QList<ExitCodeRow> &exitCodeTable()
-{
-    static const QList<ExitCodeRow> table{
-        {ExitCode::Success, "success"},
-        {ExitCode::Encoder, "an encoder failed or refused, or a file could not be written"},
-        {ExitCode::Usage, "usage, syntax or rule error, a new ip in use, or a file not read or not regular; nothing was written"},
-        {ExitCode::Library, "the device library could not be bound"},
-        {ExitCode::TimeLimit, "apply's --time-limit passed: rows under way finished and are reported; no new one started"},
-        {ExitCode::HungUp, "ended by SIGHUP (a terminal or ssh session closed), as by SIGINT"},
-        {ExitCode::Interrupted, "interrupted (SIGINT): rows under way finish and are reported; no new one starts"},
-        {ExitCode::Terminated, "ended by SIGTERM, as by SIGINT"},
-    };
-    return table;
-}
 
 ExitCode interruptedBy(int signalNumber)
 {
@@ -89,45 +75,10 @@ ExitCode interruptedBy(int signalNumber)
 
 QList<int> stoppingSignals() { return {SIGINT, SIGTERM, SIGHUP}; }
 
-QString Refusal::text() const
-{
-    if (file.isEmpty())
-        return message;
-    return line > 0 ? QStringLiteral("%1:%2: %3").arg(quotedName(file)).arg(line).arg(message)
-                    : QStringLiteral("%1: %2").arg(quotedName(file), message);
-}
 
-QJsonObject Refusal::toJson() const
-{
-    const auto orNull = [](const QString &text) { return text.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(text); };
-    return {{QStringLiteral("error"), message},
-            {QStringLiteral("line"), line > 0 ? QJsonValue(line) : QJsonValue(QJsonValue::Null)},
-            {QStringLiteral("encoder"), orNull(encoder)},
-            {QStringLiteral("field"), orNull(field)},
-            {QStringLiteral("file"), orNull(file)}};
-}
 
-Refusal Refusal::fromJson(const QJsonObject &object)
-{
-    const auto text = [&object](const char *key) { return object.value(QLatin1String(key)).toString(); };
-    return Refusal(text("error"), object.value(QStringLiteral("line")).toInt(), text("encoder"), text("field"), text("file"));
-}
 
-QStringList textsOf(const QList<Refusal> &refusals)
-{
-    QStringList texts;
-    for (const Refusal &refusal : refusals)
-        texts << refusal.text();
-    return texts;
-}
 
-QJsonArray jsonOf(const QList<Refusal> &refusals)
-{
-    QJsonArray array;
-    for (const Refusal &refusal : refusals)
-        array << refusal.toJson();
-    return array;
-}
 
 Result Result::refused(ExitCode exit, const QList<Refusal> &refusals, const QString &closing)
 {

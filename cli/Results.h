@@ -3,6 +3,8 @@
 // Output prints it, text for people or JSON for machines, in one place, so no
 // handler decides where a line goes or ends the process itself.
 
+#include "Outcomes.h"
+
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QList>
@@ -13,53 +15,14 @@
 
 namespace pnv::ctl {
 
-// The same for every command.
-enum class ExitCode : int {
-    Success = 0,
-    Encoder = 1,       // an encoder failed or refused, or a file could not be written
-    Usage = 2,         // usage, syntax or rule error, or a file not read or not regular: nothing sent
-    Library = 3,       // the device library could not be bound
-    TimeLimit = 124,     // as timeout(1) ends
-    HungUp = 129,        // 128 + SIGHUP
-    Interrupted = 130,   // 128 + SIGINT
-    Terminated = 143,    // 128 + SIGTERM
-};
+// The road to an encoder and its outcomes are the core's; the commands name them as their own.
+using namespace pnv::road;
 
 // The exit code of a command that a watched signal ended early.
 ExitCode interruptedBy(int signalNumber);
 // The signals a command that writes watches, so as to end as they ask only
 // once the rows under way are finished.
 QList<int> stoppingSignals();
-
-struct ExitCodeRow {
-    ExitCode code;
-    const char *meaning;
-};
-// Every exit code with its meaning, in the order the help lists them.
-const QList<ExitCodeRow> &exitCodeTable();
-
-// One error as data, so that no script has to split a message: where it is
-// (the file and its line, the encoder of the row, the field) where known, and
-// what it says. Unknown parts stay empty, or 0 for the line.
-struct Refusal {
-    Refusal(QString message = {}, int line = 0, QString encoder = {}, QString field = {}, QString file = {})
-        : message(std::move(message)), line(line), encoder(std::move(encoder)), field(std::move(field)), file(std::move(file))
-    {
-    }
-    QString message;
-    int line = 0;
-    QString encoder;
-    QString field;
-    QString file;
-
-    // As people read it: "FILE:LINE: message", "FILE: message" or the message.
-    QString text() const;
-    // {"error", "line", "encoder", "field", "file"}, null where not known.
-    QJsonObject toJson() const;
-    static Refusal fromJson(const QJsonObject &object);
-};
-QStringList textsOf(const QList<Refusal> &refusals);
-QJsonArray jsonOf(const QList<Refusal> &refusals);
 
 struct Result {
     ExitCode exit = ExitCode::Success;

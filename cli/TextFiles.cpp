@@ -3,6 +3,7 @@
 
 #include <QDateTime>
 #include <QHash>
+#include <QJsonObject>
 #include <QRegularExpression>
 
 #include <algorithm>
@@ -186,24 +187,18 @@ ConfigFileContent parseConfigFile(const QByteArray &text, const QString &fileNam
         }
         const QString key = line.left(equals).trimmed();
         const QString value = line.mid(equals + 1).trimmed();
+        const std::optional<ConfigField> field = fieldOfKey(key);
         if (seen.contains(key)) {
-            static const QStringList keys{QStringLiteral("ip"), QStringLiteral("port"), QStringLiteral("gateway"),
-                                          QStringLiteral("mask"), QStringLiteral("mac")};
             refuse(QStringLiteral("duplicate key \"%1\" (first on line %2)").arg(printable(key)).arg(seen[key]), lineNumber,
-                   keys.contains(key) ? key : QString());
+                   field ? key : QString());
             continue;
         }
         seen.insert(key, lineNumber);
-        QString *slot = key == QLatin1String("ip")        ? &content.fields.ip
-                        : key == QLatin1String("port")    ? &content.fields.port
-                        : key == QLatin1String("gateway") ? &content.fields.gateway
-                        : key == QLatin1String("mask")    ? &content.fields.mask
-                        : key == QLatin1String("mac")     ? &content.mac
-                                                          : nullptr;
-        if (!slot) {
+        if (!field) {
             refuse(QStringLiteral("unknown key \"%1\"").arg(printable(key)), lineNumber);
             continue;
         }
+        QString *slot = *field == ConfigField::Mac ? &content.mac : fieldText(content.fields, *field);
         *slot = value.isNull() ? QStringLiteral("") : value;
         net::FieldTexts single;
         if (slot == &content.mac) {
@@ -213,10 +208,7 @@ ConfigFileContent parseConfigFile(const QByteArray &text, const QString &fileNam
                        lineNumber, key);
             continue;
         }
-        (key == QLatin1String("ip")        ? single.ip
-         : key == QLatin1String("port")    ? single.port
-         : key == QLatin1String("gateway") ? single.gateway
-                                           : single.mask) = *slot;
+        *fieldText(single, *field) = *slot;
         for (const net::Violation &error : net::parseFields(single).syntaxErrors)
             refuse(error.message, lineNumber, error.field);
     }
@@ -237,17 +229,16 @@ QList<Refusal> configRuleErrors(const ConfigFileContent &content, const QString 
 
 QByteArray formatConfigFile(const EncoderConfig &config, const QString &encoder)
 {
-    return QStringLiteral("# PNV-3400 encoder configuration, read from %1 at %2\n"
-                          "# pnv3400ctl load FILE writes ip, port, gateway and mask; mac is for information only.\n"
-                          "mac = %3\n"
-                          "ip = %4\n"
-                          "port = %5\n"
-                          "gateway = %6\n"
-                          "mask = %7\n")
-        .arg(encoder, QDateTime::currentDateTimeUtc().toString(Qt::ISODate), config.macText(), net::formatDotted(config.ip))
-        .arg(config.port)
-        .arg(net::formatDotted(config.gateway), net::formatDotted(config.mask))
-        .toUtf8();
+    QString text = QStringLiteral("# PNV-3400 encoder configuration, read from %1 at %2\n"
+                                  "# pnv3400ctl load FILE writes ip, port, gateway and mask; mac is for information only.\n")
+                       .arg(encoder, QDateTime::currentDateTimeUtc().toString(Qt::ISODate));
+    const QJsonObject held = config.toJson();
+    for (const FieldDefinition &field : kConfigFields) {
+        const QJsonValue value = held.value(QLatin1String(field.key));
+        text += QStringLiteral("%1 = %2\n").arg(QLatin1String(field.key), value.isString() ? value.toString()
+                                                                                             : QString::number(value.toInt()));
+    }
+    return text.toUtf8();
 }
 
 FileKind fileKind(const QByteArray &text)

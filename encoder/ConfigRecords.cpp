@@ -1,5 +1,6 @@
 #include "ConfigRecords.h"
 
+#include "ConfigFields.h"
 #include "IntConversion.h"
 
 #include <QStringList>
@@ -21,12 +22,13 @@ QString formatDottedAddress(const std::uint8_t *octets4)
 
 TConfigReply TConfigReply::decode(const std::uint8_t *bytes)
 {
+    const auto at = [bytes](ConfigField field) { return bytes + fieldDefinition(field).replyOffset; };
     TConfigReply reply;
-    reply.mac = formatMacText(bytes);
-    reply.encoderIp = formatDottedAddress(bytes + 6);
-    reply.port = QString::number(bytes[10] * 256 + bytes[11]);
-    reply.gateway = formatDottedAddress(bytes + 18);
-    reply.subnetMask = formatDottedAddress(bytes + 22);
+    reply.mac = formatMacText(at(ConfigField::Mac));
+    reply.encoderIp = formatDottedAddress(at(ConfigField::Ip));
+    reply.port = QString::number(portAt(bytes, fieldDefinition(ConfigField::Port).replyOffset));
+    reply.gateway = formatDottedAddress(at(ConfigField::Gateway));
+    reply.subnetMask = formatDottedAddress(at(ConfigField::Mask));
     return reply;
 }
 
@@ -52,11 +54,7 @@ void putOctets(std::uint8_t *out, const std::array<QString, 4> &octets)
         out[i] = static_cast<std::uint8_t>(strToInt(octets[i]) & 0xFF);
 }
 
-void putPort(std::uint8_t *out, std::uint16_t port)
-{
-    out[0] = static_cast<std::uint8_t>(port >> 8);
-    out[1] = static_cast<std::uint8_t>(port & 0xFF);
-}
+std::size_t requestOffset(ConfigField field) { return static_cast<std::size_t>(fieldDefinition(field).requestOffset); }
 
 } // namespace
 
@@ -68,12 +66,12 @@ ConfigRequestBytes TConfigRequest::encode() const
     const auto maskOctets = splitDottedText(subnetMask);
 
     ConfigRequestBytes bytes{};
-    putOctets(bytes.data() + 0, ipOctets);
-    putPort(bytes.data() + 4, portValue);
-    std::copy(kAuxiliaryAddress.begin(), kAuxiliaryAddress.end(), bytes.begin() + 6);
-    putPort(bytes.data() + 10, kAuxiliaryPort);
-    putOctets(bytes.data() + 12, gatewayOctets);
-    putOctets(bytes.data() + 16, maskOctets);
+    putOctets(bytes.data() + requestOffset(ConfigField::Ip), ipOctets);
+    putPort(bytes.data(), requestOffset(ConfigField::Port), portValue);
+    std::copy(kAuxiliaryAddress.begin(), kAuxiliaryAddress.end(), bytes.begin() + kAuxiliaryRequestOffset);
+    putPort(bytes.data(), kAuxiliaryPortRequestOffset, kAuxiliaryPort);
+    putOctets(bytes.data() + requestOffset(ConfigField::Gateway), gatewayOctets);
+    putOctets(bytes.data() + requestOffset(ConfigField::Mask), maskOctets);
     return bytes;
 }
 

@@ -1,11 +1,9 @@
 #pragma once
-// The configuration records exchanged with the device library.
-//
-// TConfigReply (26 bytes): MAC[6], then the 20-byte layout of TConfigRequest.
-// TConfigRequest (20 bytes): encoder IP[4], port (big-endian 16-bit),
-// auxiliary address[4], auxiliary port (big-endian), gateway[4], mask[4].
+// The configuration records exchanged with the device library, as the
+// window's fields show them: texts in, bytes out, in the layout that
+// ConfigFields.h defines.
 
-#include "tessalin_codes.h"
+#include "ConfigFields.h"
 
 #include <QString>
 #include <array>
@@ -49,8 +47,5 @@ std::array<QString, 4> splitDottedText(const QString &text);
 
 QString formatMacText(const std::uint8_t *mac6);
 QString formatDottedAddress(const std::uint8_t *octets4);
-
-constexpr std::array<std::uint8_t, 4> kAuxiliaryAddress{172, 16, 0, 1};
-constexpr std::uint16_t kAuxiliaryPort = 700;
 
 } // namespace pnv

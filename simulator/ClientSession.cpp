@@ -205,6 +205,10 @@ void ClientSession::handleFrame(const wire::Frame &frame)
     }
     switch (type) {
     case wire::MessageType::Hello: {
+        if (m_device.gone()) {
+            drop(QStringLiteral("the encoder is gone (fault)"));
+            return;
+        }
         if (frame.payload.size() != 4) {
             drop(QStringLiteral("malformed HELLO"));
             return;
@@ -243,6 +247,13 @@ void ClientSession::handleFrame(const wire::Frame &frame)
         }
         EncoderDevice::Answer result = m_device.write(frame.payload.data());
         log(u"WRITE -> ", result.note);
+        const FaultPlan &faults = m_device.faults();
+        if (faults.dropAfterWrite || faults.goneAfterWrite) {
+            if (faults.goneAfterWrite)
+                m_device.vanish();
+            drop(QStringLiteral("the link dropped before the write's answer (fault)"));
+            return;
+        }
         answer(frame, wire::MessageType::WriteReply, std::move(result.payload), true);
         return;
     }
@@ -268,8 +279,10 @@ void ClientSession::answer(const wire::Frame &request, wire::MessageType type, s
         bytes[wire::kHeaderSize - 1] ^= 0xFF;
     if (withFaults && faults.noReply)
         return;
-    if (withFaults && faults.delayMs > 0) {
-        QTimer::singleShot(faults.delayMs, this, [this, bytes = std::move(bytes)]() mutable {
+    const bool lateWrite = type == wire::MessageType::WriteReply && faults.lateWriteMs;
+    const int delayMs = !withFaults ? 0 : lateWrite ? *faults.lateWriteMs : faults.delayMs;
+    if (delayMs > 0) {
+        QTimer::singleShot(delayMs, this, [this, bytes = std::move(bytes)]() mutable {
             if (!m_dropped)
                 transmit(std::move(bytes), true);
         });

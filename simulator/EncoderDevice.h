@@ -26,6 +26,9 @@ public:
     Answer write(const std::uint8_t *request20);
 
     const FaultPlan &faults() const { return m_faults; }
+    // An encoder switched off after a write (fault gone-after-write): it serves no new link.
+    bool gone() const { return m_gone; }
+    void vanish() { m_gone = true; }
     const tessalin::NetworkConfig &config() const { return m_config; }
     // Called once a write has been stored and read back, before its answer leaves.
     void setStoredHandler(std::function<void()> handler) { m_stored = std::move(handler); }
@@ -35,6 +38,7 @@ private:
     tessalin::NetworkConfig m_config;
     FaultPlan m_faults;
     std::function<void()> m_stored;
+    bool m_gone = false;
 };
 
 } // namespace pnv::sim

@@ -29,21 +29,27 @@ QString FaultPlan::add(const QString &faultText)
 
     if (kind == QLatin1String("no-reply") || kind == QLatin1String("bad-checksum")
         || kind == QLatin1String("wrong-sequence") || kind == QLatin1String("verify-fail")
-        || kind == QLatin1String("lose-write")) {
+        || kind == QLatin1String("lose-write") || kind == QLatin1String("drop-after-write")
+        || kind == QLatin1String("gone-after-write")) {
         if (hasArgument)
             return bad("takes no argument");
         (kind == QLatin1String("no-reply")       ? noReply
          : kind == QLatin1String("bad-checksum") ? badChecksum
          : kind == QLatin1String("verify-fail")  ? verifyFail
          : kind == QLatin1String("lose-write")   ? loseWrite
+         : kind == QLatin1String("drop-after-write") ? dropAfterWrite
+         : kind == QLatin1String("gone-after-write") ? goneAfterWrite
                                                  : wrongSequence) = true;
         return {};
     }
-    if (kind == QLatin1String("delay")) {
+    if (kind == QLatin1String("delay") || kind == QLatin1String("late-write")) {
         const auto ms = number(0, 600000, std::nullopt);
         if (!ms)
             return bad("needs milliseconds, 0 to 600000");
-        delayMs = *ms;
+        if (kind == QLatin1String("delay"))
+            delayMs = *ms;
+        else
+            lateWriteMs = *ms;
         return {};
     }
     if (kind == QLatin1String("cut") || kind == QLatin1String("close")) {
@@ -77,7 +83,11 @@ QString FaultPlan::helpText()
         "  write-status:CODE   answer the next write with status CODE, store nothing\n"
         "  verify-fail         every write reads back differently from what was sent; nothing stored\n"
         "  lose-write          every write is acknowledged with its echo, but nothing is stored, so the next\n"
-        "                      read shows the old configuration\n");
+        "                      read shows the old configuration\n"
+        "  drop-after-write    every write is stored, then the link is dropped before its answer\n"
+        "  late-write:MS       every write is stored at once and answered after MS milliseconds\n"
+        "  gone-after-write    the first write is stored, then the link is dropped and no new link is\n"
+        "                      served, as an encoder switched off\n");
 }
 
 } // namespace pnv::sim

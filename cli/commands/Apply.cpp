@@ -126,7 +126,8 @@ bool holdsRequested(const QJsonObject &held, const PlanRow &row)
 // A row whose worker ended without a report may or may not have been
 // written: it is told by what the encoder holds when read again. Holding what
 // was asked counts as applied (a handler that runs once too often does less
-// harm than one that never runs); anything else is unknown.
+// harm than one that never runs), anything else as not applied; only a read
+// that fails leaves it unknown.
 WriteReport readBackReport(const PlanRow &row, const QString &why, const QList<QJsonObject> &readLines)
 {
     const QString encoder = row.encoder.text();
@@ -143,7 +144,7 @@ WriteReport readBackReport(const PlanRow &row, const QString &why, const QList<Q
     if (holdsRequested(held, row))
         return {encoder, WriteOutcome::Applied, QJsonValue::Null, after, QJsonValue::Null,
                 {QStringLiteral("%1; read afterwards, the encoder holds what was asked").arg(why)}, {}, {}};
-    return {encoder, WriteOutcome::Unknown, QJsonValue::Null, after, QJsonValue::Null,
+    return {encoder, WriteOutcome::NotApplied, QJsonValue::Null, after, QJsonValue::Null,
             {QStringLiteral("%1; read afterwards, the encoder does not hold what was asked").arg(why)}, {}, {}};
 }
 
@@ -188,10 +189,12 @@ Result summaryResult(const Tally &tally, int rows, int notStarted, int signalNum
     Result result;
     // As write ends: a row an encoder failed or refused weighs more than one
     // refused by the rules after its read, which alone ends as write's invalid.
+    // A row that may hold its change weighs more than one that surely does not.
     const bool encoderFailed = tally.failures > count(WriteOutcome::Invalid);
-    result.exit = signalNumber      ? interruptedBy(signalNumber)
-                  : timedOut        ? ExitCode::TimeLimit
-                  : encoderFailed   ? ExitCode::Encoder
+    result.exit = signalNumber                       ? interruptedBy(signalNumber)
+                  : timedOut                         ? ExitCode::TimeLimit
+                  : count(WriteOutcome::Unknown) > 0 ? ExitCode::Unknown
+                  : encoderFailed                    ? ExitCode::Encoder
                   : tally.failures  ? ExitCode::Usage
                                     : ExitCode::Success;
     result.objects << QJsonObject{{QStringLiteral("summary"), summary}};

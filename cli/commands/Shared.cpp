@@ -119,9 +119,12 @@ LibraryUse::~LibraryUse()
 {
     if (!m_loaded.library)
         return;
-    m_loaded.library->api().DLLClose();
+    pnv::EncoderLink link(m_loaded.library->api());
     if (m_verbose)
-        std::fputs("pnv3400ctl: DLLClose()\n", stderr);
+        link.setCallLog([](const QString &call, std::int32_t, double) {
+            std::fprintf(stderr, "pnv3400ctl: %s\n", qPrintable(call));
+        });
+    link.closeLibrary();
 }
 
 Result LibraryUse::failure() const { return unboundLibrary(QString::fromStdString(m_loaded.error)); }

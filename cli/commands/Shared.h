@@ -23,11 +23,12 @@ inline QCommandLineOption hidden(QCommandLineOption option)
 }
 
 struct Options {
-    QCommandLineOption ip{QStringLiteral("ip"), QStringLiteral("New encoder address."), QStringLiteral("A")};
-    QCommandLineOption port{QStringLiteral("port"), QStringLiteral("New encoder port."), QStringLiteral("P")};
-    QCommandLineOption gateway{QStringLiteral("gateway"), QStringLiteral("New default gateway (0.0.0.0: none)."),
+    // The fields' options are named by their keys in the configuration's one definition.
+    QCommandLineOption ip{fieldKey(ConfigField::Ip), QStringLiteral("New encoder address."), QStringLiteral("A")};
+    QCommandLineOption port{fieldKey(ConfigField::Port), QStringLiteral("New encoder port."), QStringLiteral("P")};
+    QCommandLineOption gateway{fieldKey(ConfigField::Gateway), QStringLiteral("New default gateway (0.0.0.0: none)."),
                                QStringLiteral("G")};
-    QCommandLineOption mask{QStringLiteral("mask"), QStringLiteral("New subnet mask."), QStringLiteral("M")};
+    QCommandLineOption mask{fieldKey(ConfigField::Mask), QStringLiteral("New subnet mask."), QStringLiteral("M")};
     QCommandLineOption dryRun{QStringLiteral("dry-run"),
                               QStringLiteral("Read and check, say what would be written; write nothing.")};
     QCommandLineOption force{QStringLiteral("force"),

@@ -362,7 +362,7 @@ Result commandCommission(const Invocation &call)
         Commissioning commissioning(call, loaded.library->api(), plan, journal);
         result = call.isSet(kDryRun) ? commissioning.dryRun() : commissioning.run(waitSeconds);
     }
-    loaded.library->api().DLLClose();
+    pnv::EncoderLink(loaded.library->api()).closeLibrary();
     return result;
 }
 

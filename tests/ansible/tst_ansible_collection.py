@@ -118,7 +118,7 @@ def check_outcome_table(bin_dir, collection):
     done = subprocess.run([os.path.join(bin_dir, "pnv3400ctl"), "--help"], capture_output=True, text=True, timeout=30)
     _, found, table = done.stdout.partition("Outcomes of a write:\n")
     rows = itertools.takewhile(str.strip, table.splitlines()[1:])   # from past the column header to a blank line
-    tool = {name: (int(code), changed == "yes", failed == "yes")
+    tool = {name: (int(code), {"yes": True, "no": False}.get(changed), failed == "yes")
             for name, code, changed, failed in (row.split()[:4] for row in rows)}
     expect(found and tool == outcomes, "the outcomes of module_utils/pnv3400ctl.py %s differ from those "
            "pnv3400ctl --help lists %s" % (outcomes, tool))
@@ -230,9 +230,10 @@ def run_fleet(ansible, simulators, example, work):
                                        fault])[0]
 
     refusing, losing = alone("refusing", "write-status:4"), alone("losing", "lose-write")
+    vanishing = alone("vanishing", "gone-after-write")   # stores the write, then answers no more
     sites = {"north": (FLEET[:FLEET_SIZE // 2], "10.77.8.254", "255.255.255.0"),
              "harbour": (FLEET[FLEET_SIZE // 2:] + [UNREACHABLE], "10.77.255.254", "255.255.0.0"),
-             "lab": ([refusing, losing], "172.16.30.254", "255.255.255.0")}
+             "lab": ([refusing, losing, vanishing], "172.16.30.254", "255.255.255.0")}
     local = {"ansible_connection": "local", "ansible_python_interpreter": "{{ ansible_playbook_python }}"}
     inventory = os.path.join(work, "inventory.yml")
 
@@ -271,15 +272,20 @@ def run_fleet(ansible, simulators, example, work):
     for encoder, site, message in (
             (UNREACHABLE, "harbour", "%s:3001: failed: connect: " % UNREACHABLE),
             (refusing, "lab", "%s: rejected: the encoder refused the write" % refusing),
-            (losing, "lab", "%s: not-applied: the encoder acknowledged the write but holds something else" % losing)):
+            (losing, "lab", "%s: not-applied: the encoder acknowledged the write but holds something else" % losing),
+            (vanishing, "lab", "%s: unknown: the write's answer was lost" % vanishing)):
         item = by_encoder(results.get(site + "-ops", {})).get(encoder, {})
         expect(item.get("failed") is True and item.get("changed") is False and item.get("msg", "").startswith(message),
                "first run: %s: expected failed with '%s...', got %s" % (encoder, message, item))
+        expect((encoder == vanishing) == ("may hold the new configuration" in item.get("msg", "")),
+               "first run: %s: whether it may hold the write: %s" % (encoder, item.get("msg")))
         held_to_return("encoder_config", item)
     expect(by_encoder(results.get("lab-ops", {})).get(refusing, {}).get("code") == 4, "first run: refusal, no code 4")
     for name in ("refusing", "losing"):
         expect((pnvtest.state_values(os.path.join(work, name + ".state")) or {}).get("gateway") == "172.16.0.1",
                "first run: the %s encoder stored the write" % name)
+    expect((pnvtest.state_values(os.path.join(work, "vanishing.state")) or {}).get("gateway") == "172.16.30.254",
+           "first run: the vanishing encoder did not store the write")
 
     # WHEN it runs again THEN nothing is changed and nothing written.
     code, _, results, _ = playbook_run("gateway-and-mask.yml", "--limit", "north:harbour")

@@ -1,6 +1,7 @@
 // pnv3400-sim as a process: its state file, its firmware checks, its command
 // line, and its resistance to clients that misbehave.
 
+#include "ConfigFields.h"
 #include "SimulatorProcess.h"
 #include "StateFile.h"
 #include "WireClient.h"
@@ -145,6 +146,10 @@ void SimulatorTest::clientsShareOneConfiguration()
     QVERIFY(sameSettings(*seen, kExample));
     QVERIFY(sim.log().contains("WRITE -> status 0"));
     QVERIFY(sim.log().contains("READ -> status 0"));
+    // The state file names each field by its state key in the configuration's one definition.
+    for (const pnv::FieldDefinition &field : pnv::kConfigFields)
+        QVERIFY2(!sim.stateValue(QLatin1String(field.stateKey)).isEmpty(), field.stateKey);
+    QCOMPARE(sim.stateValue(QLatin1String(pnv::fieldDefinition(pnv::ConfigField::Ip).stateKey)), QStringLiteral("10.1.2.3"));
 }
 
 void SimulatorTest::logLines_data()

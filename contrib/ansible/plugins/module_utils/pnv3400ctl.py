@@ -21,9 +21,10 @@ CONFIG_KEYS = ("mac",) + SETTABLE
 DEFAULT_PORT = 3001
 
 # Each outcome of a write (and of each row of apply): the exit code the tool
-# gives it, whether the task changed something, whether it failed. An outcome
-# missing here, or arriving with another exit code, is never taken for a
-# success. The same facts as the table `pnv3400ctl --help` prints.
+# gives it, whether the task changed something (None: it cannot be told, the
+# encoder may hold the change), whether it failed. An outcome missing here, or
+# arriving with another exit code, is never taken for a success. The same
+# facts as the table `pnv3400ctl --help` prints.
 OUTCOMES = {
     "applied": (0, True, False),
     "unchanged": (0, False, False),
@@ -32,9 +33,11 @@ OUTCOMES = {
     "not-applied": (1, False, True),
     "failed": (1, False, True),
     "invalid": (2, False, True),
-    "unknown": (1, False, True),
+    "unknown": (4, None, True),
 }
-EXIT_SUCCESS, EXIT_ENCODER, EXIT_USAGE, EXIT_LIBRARY = 0, 1, 2, 3
+EXIT_SUCCESS, EXIT_ENCODER, EXIT_USAGE, EXIT_LIBRARY, EXIT_UNKNOWN = 0, 1, 2, 3, 4
+# What a task says of a write whose outcome is unknown, after the tool's own message.
+MAY_HOLD = "the encoder may hold the new configuration; read it (pnv3400.encoder.encoder_info) once it answers"
 # Stopped by apply's time limit, SIGHUP, SIGINT or SIGTERM: the rows under way finished and were reported.
 EXIT_STOPPED = (124, 129, 130, 143)
 

@@ -24,8 +24,10 @@ description:
     against its address rules before anything is sent, writes only when the encoder holds something else, and
     reads the configuration back over the same link to prove that the encoder stored it.
   - The task fails when the rules refuse the configuration (outcome C(invalid)), the encoder refuses the write
-    (C(rejected)), acknowledges it but keeps something else (C(not-applied)), or cannot be reached or read
-    (C(failed)), with the message of C(pnv3400ctl).
+    (C(rejected)), holds something else when read back (C(not-applied)), or cannot be reached or read before the
+    write (C(failed), when nothing was written), with the message of C(pnv3400ctl).
+  - A write whose answer was lost is settled by reading the encoder again; when that read cannot be made the
+    outcome is C(unknown) and the task fails with a message saying that the encoder may hold the new configuration.
   - A new address or port takes effect when the encoder restarts; until then it answers at the old one, so later
     tasks keep using the old I(encoder) until it has restarted.
   - To read an encoder use M(pnv3400.encoder.encoder_info); to configure many at once, M(pnv3400.encoder.encoder_plan).
@@ -105,7 +107,7 @@ outcome:
     - Null when C(pnv3400ctl) could not run or gave no report (see I(msg)).
   returned: always
   type: str
-  choices: [applied, unchanged, dry-run, rejected, not-applied, failed, invalid]
+  choices: [applied, unchanged, dry-run, rejected, not-applied, failed, invalid, unknown]
   sample: applied
 before:
   description: The configuration read before the write; null when it was not read.
@@ -158,7 +160,7 @@ rc:
 
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.pnv3400.encoder.plugins.module_utils.pnv3400ctl import (
-    OUTCOMES, SETTABLE, Refused, command, config_of, ctl_program, diff_lines, encoder_text, field_options,
+    MAY_HOLD, OUTCOMES, SETTABLE, Refused, command, config_of, ctl_program, diff_lines, encoder_text, field_options,
     new_values, single_report, tool_failure)
 
 
@@ -210,6 +212,9 @@ def main():
                   before=config_of(report.get("before")), after=config_of(report.get("after")),
                   code=report.get("code"), message=report.get("message"))
     changed, failed = expected[1], expected[2]
+    if changed is None:
+        module.fail_json(msg="%s: %s: %s; %s" % (result["encoder"], result["outcome"], result["message"], MAY_HOLD),
+                         changed=False, **result)
     if failed:
         module.fail_json(msg="%s: %s: %s" % (result["encoder"], result["outcome"], result["message"]),
                          changed=False, **result)

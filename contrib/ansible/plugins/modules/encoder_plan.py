@@ -130,7 +130,9 @@ results:
       choices: [applied, unchanged, dry-run, rejected, not-applied, failed, invalid, unknown]
       sample: applied
     changed:
-      description: Whether it was written (or, in check mode, would be).
+      description:
+        - Whether it was written (or, in check mode, would be).
+        - Null for C(unknown), when the encoder may hold the new configuration but could not be read again.
       type: bool
     failed:
       description: Whether its outcome is a failure.
@@ -173,8 +175,8 @@ import re
 
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.pnv3400.encoder.plugins.module_utils.pnv3400ctl import (
-    EXIT_ENCODER, EXIT_STOPPED, EXIT_SUCCESS, EXIT_USAGE, OUTCOMES, SETTABLE, Refused, command, config_of, ctl_program,
-    diff_lines, encoder_text, json_lines, new_values, tool_failure)
+    EXIT_ENCODER, EXIT_STOPPED, EXIT_SUCCESS, EXIT_UNKNOWN, EXIT_USAGE, MAY_HOLD, OUTCOMES, SETTABLE, Refused,
+    command, config_of, ctl_program, diff_lines, encoder_text, json_lines, new_values, tool_failure)
 
 HEADER = "encoder,ip,port,gateway,mask"
 
@@ -289,7 +291,7 @@ def main():
     # With a summary, every row that started was reported, whatever the exit:
     # rows invalid after their read (2) or a stop by a signal leave the other
     # rows written, and those are reported as such.
-    if rc not in (EXIT_SUCCESS, EXIT_ENCODER, EXIT_USAGE) + EXIT_STOPPED or not reported:
+    if rc not in (EXIT_SUCCESS, EXIT_ENCODER, EXIT_USAGE, EXIT_UNKNOWN) + EXIT_STOPPED or not reported:
         untrusted()
     stopped = rc in EXIT_STOPPED
     reports = dict((report.get("encoder"), report) for report in objects[:-1])
@@ -303,9 +305,12 @@ def main():
         expected = OUTCOMES.get(report.get("outcome")) if report else None
         if expected is None:
             untrusted()
+        message = report.get("message")
+        if expected[1] is None:
+            message = "%s; %s" % (message, MAY_HOLD)
         result.update(outcome=report["outcome"], changed=expected[1], failed=expected[2],
                       before=config_of(report.get("before")), after=config_of(report.get("after")),
-                      code=report.get("code"), message=report.get("message"))
+                      code=report.get("code"), message=message)
     failures = [result for result in results if result["failed"]]
     if reports or (not stopped and (rc == EXIT_SUCCESS) == bool(failures)):
         untrusted()

@@ -1,16 +1,17 @@
 #pragma once
-// One encoder, reached through the device library's entry points, with every
-// call optionally logged (entry point, result, duration) for --verbose.
+// One link to one encoder, over EncoderLink: connect, read the configuration
+// as numbers, write a request, disconnect. With `verbose`, every call is told
+// on standard error (entry point, result, duration).
 
 #include "EncoderAddress.h"
 #include "EncoderConfig.h"
-#include "TessalinBinding.h"
+#include "EncoderLink.h"
 
 #include <QString>
 
 #include <optional>
 
-namespace pnv::ctl {
+namespace pnv::road {
 
 // "link down (code 1)", "time-out (code 2)", ...
 QString describeCode(int code);
@@ -30,19 +31,16 @@ public:
     };
     ReadResult read();
 
-    // The status byte, or nothing when the library reported no outcome.
-    std::optional<int> write(const pnv::ConfigRequestBytes &request);
+    pnv::WriteResult write(const pnv::ConfigRequestBytes &request);
 
     void disconnect();
+    const EncoderAddress &encoder() const { return m_encoder; }
 
 private:
-    template <typename Call>
-    auto logged(const QString &what, Call call);
-
-    const pnv::TessalinApi &m_api;
+    pnv::EncoderLink m_link;
     EncoderAddress m_encoder;
     bool m_verbose = false;
     bool m_connected = false;
 };
 
-} // namespace pnv::ctl
+} // namespace pnv::road

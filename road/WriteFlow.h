@@ -3,12 +3,12 @@
 // changed, judge the result by the address rules, write only when something
 // differs, and read back over the same link to prove what the encoder holds.
 // It ends in a WriteReport; its JSON object and its text line are both made
-// from that report, so `write`, `load` and every row of `apply` say the same
-// thing the same way.
+// from that report, so `write`, `load`, every row of `apply` and `commission`
+// say the same thing the same way.
 
 #include "AddressProbe.h"
 #include "EncoderSession.h"
-#include "Results.h"
+#include "Outcomes.h"
 
 #include <QJsonObject>
 #include <QJsonValue>
@@ -17,25 +17,7 @@
 
 #include <functional>
 
-namespace pnv::ctl {
-
-enum class WriteOutcome { Applied, Unchanged, DryRun, Rejected, NotApplied, Failed, Invalid, Unknown };
-
-// The one table of outcomes: what the help prints, and what the manual page
-// and the Ansible modules are checked against.
-struct OutcomeRow {
-    WriteOutcome outcome;
-    const char *name;
-    ExitCode exit;
-    bool changed;   // the encoder holds (or, in a dry run, would hold) something new
-    bool failed;    // a task that meets it has not reached what it asked for
-    const char *meaning;
-};
-// Every outcome, in the order of the enum, which is the order summaries list them.
-const QList<OutcomeRow> &outcomeTable();
-const OutcomeRow &outcomeRow(WriteOutcome outcome);
-QString outcomeName(WriteOutcome outcome);
-std::optional<WriteOutcome> outcomeFromName(const QString &name);
+namespace pnv::road {
 
 struct WriteOptions {
     bool dryRun = false;
@@ -78,4 +60,4 @@ WriteReport invalidReport(const QString &encoder, const QList<Refusal> &refusals
 // The same for refusals of the address rules, each about the field it names.
 WriteReport invalidReport(const QString &encoder, const QList<net::Violation> &violations);
 
-} // namespace pnv::ctl
+} // namespace pnv::road

@@ -2,7 +2,7 @@
 
 #include <QJsonArray>
 
-namespace pnv::ctl {
+namespace pnv::road {
 namespace {
 
 WriteReport report(const QString &encoder, WriteOutcome outcome, const QJsonValue &before, const QJsonValue &after,
@@ -30,47 +30,36 @@ QJsonObject plannedJson(const net::PlannedConfig &config, const EncoderConfig &h
     return o;
 }
 
-WriteReport writeChecked(EncoderSession &session, const QString &name, const EncoderConfig &before,
+QJsonValue changedJson(Changed changed)
+{
+    return changed == Changed::Unknown ? QJsonValue(QJsonValue::Null) : QJsonValue(changed == Changed::Yes);
+}
+
+WriteReport writeChecked(const pnv::TessalinApi &api, EncoderSession &session, const QString &name, const EncoderConfig &before,
                          const net::PlannedConfig &wanted, const WriteOptions &options);
+WriteReport settledByReading(const pnv::TessalinApi &api, const EncoderAddress &reached, const QString &name, const EncoderConfig &before,
+                             const pnv::ConfigRequestBytes &request, const QJsonValue &code, const QString &why,
+                             const WriteOptions &options);
+
+// A reconnect right after a link broke may meet the library or the encoder
+// still tearing the old one down; a few tries, each bounded by the library's
+// own time-out, tell that from an encoder that is gone.
+constexpr int kReadAgainAttempts = 3;
+
+const QString kAppliedMessage = QStringLiteral(
+    "written and read back; a new address or port takes effect when the encoder restarts");
 
 } // namespace
 
-const QList<OutcomeRow> &outcomeTable()
-{
-    static const QList<OutcomeRow> table{
-        {WriteOutcome::Applied, "applied", ExitCode::Success, true, false, "written, and the read-back equals what was sent"},
-        {WriteOutcome::Unchanged, "unchanged", ExitCode::Success, false, false,
-         "the encoder already held it; nothing was written"},
-        {WriteOutcome::DryRun, "dry-run", ExitCode::Success, true, false, "with --dry-run: this would be written; nothing was"},
-        {WriteOutcome::Rejected, "rejected", ExitCode::Encoder, false, true,
-         "the encoder answered a non-zero status, held in code"},
-        {WriteOutcome::NotApplied, "not-applied", ExitCode::Encoder, false, true,
-         "the write was acknowledged, but the read-back differs"},
-        {WriteOutcome::Failed, "failed", ExitCode::Encoder, false, true, "link down, time-out or receive error"},
-        {WriteOutcome::Invalid, "invalid", ExitCode::Usage, false, true, "refused by the syntax or the rules; nothing was written"},
-        {WriteOutcome::Unknown, "unknown", ExitCode::Encoder, false, true,
-         "apply's worker ended without a report, and the encoder read afterwards does not hold what was asked"},
-    };
-    return table;
-}
 
-const OutcomeRow &outcomeRow(WriteOutcome outcome) { return outcomeTable()[static_cast<qsizetype>(outcome)]; }
 
-QString outcomeName(WriteOutcome outcome) { return QLatin1String(outcomeRow(outcome).name); }
 
-std::optional<WriteOutcome> outcomeFromName(const QString &name)
-{
-    for (const OutcomeRow &row : outcomeTable())
-        if (name == QLatin1String(row.name))
-            return row.outcome;
-    return std::nullopt;
-}
 
 QJsonObject WriteReport::toJson() const
 {
     return {{QStringLiteral("encoder"), encoder},
             {QStringLiteral("outcome"), outcomeName(outcome)},
-            {QStringLiteral("changed"), outcomeRow(outcome).changed},
+            {QStringLiteral("changed"), changedJson(outcomeRow(outcome).changed)},
             {QStringLiteral("before"), before},
             {QStringLiteral("after"), after},
             {QStringLiteral("code"), code},
@@ -163,7 +152,7 @@ WriteReport writeEncoder(const pnv::TessalinApi &api, const EncoderAddress &enco
             warnings << QStringLiteral("the in-use check of ip %1 could not run %2")
                             .arg(net::formatDotted(*wanted.ip), skipped);
     }
-    WriteReport written = writeChecked(session, name, before, wanted, options);
+    WriteReport written = writeChecked(api, session, name, before, wanted, options);
     written.warnings = warnings;
     return written;
 }
@@ -171,7 +160,7 @@ WriteReport writeEncoder(const pnv::TessalinApi &api, const EncoderAddress &enco
 namespace {
 
 // After the checks: writes `wanted` unless the encoder holds it already, and reads it back.
-WriteReport writeChecked(EncoderSession &session, const QString &name, const EncoderConfig &before,
+WriteReport writeChecked(const pnv::TessalinApi &api, EncoderSession &session, const QString &name, const EncoderConfig &before,
                          const net::PlannedConfig &wanted, const WriteOptions &options)
 {
     const pnv::ConfigRequestBytes request = requestFor(wanted);
@@ -185,38 +174,97 @@ WriteReport writeChecked(EncoderSession &session, const QString &name, const Enc
     if (options.interrupted && options.interrupted())
         return report(name, WriteOutcome::Failed, before.toJson(), QJsonValue::Null, QJsonValue::Null,
                       QStringLiteral("interrupted before writing; nothing written"));
-    const std::optional<int> status = session.write(request);
-    if (!status)
-        return report(name, WriteOutcome::Failed, before.toJson(), QJsonValue::Null, TESSALIN_RECEIVE_ERROR,
-                      QStringLiteral("write: the library reported no outcome"));
-    // 1 to 3 are the library's own link codes: nothing is known of the encoder.
-    if (*status >= TESSALIN_LINK_DOWN && *status <= TESSALIN_RECEIVE_ERROR)
-        return report(name, WriteOutcome::Failed, before.toJson(), QJsonValue::Null, *status,
-                      QStringLiteral("write: %1").arg(describeCode(*status)));
+    const pnv::WriteResult written = session.write(request);
+    const QJsonValue code = written.hasStatus() ? QJsonValue(written.status) : QJsonValue(QJsonValue::Null);
+    const QString lost = written.hasStatus() ? describeCode(written.status)
+                                             : QStringLiteral("the library reported no outcome (count %1)").arg(written.count);
+    if (written.answer() == pnv::WriteAnswer::Lost) {
+        // The request may have been stored before its answer went missing:
+        // only what the encoder holds now can say which.
+        session.disconnect();
+        return settledByReading(api, session.encoder(), name, before, request, code,
+                                QStringLiteral("the write's answer was lost (%1)").arg(lost), options);
+    }
 
     const auto readBack = session.read();
     const QJsonValue after = readBack.config ? QJsonValue(readBack.config->toJson()) : QJsonValue(QJsonValue::Null);
-    if (*status != TESSALIN_SUCCESS)
+    if (written.answer() == pnv::WriteAnswer::Refused)
         // The library answers 4 both when the encoder refuses the record and
         // when its echo differs from what was sent; the read-back says which
         // configuration the encoder holds now.
-        return report(name, WriteOutcome::Rejected, before.toJson(), after, *status,
+        return report(name, WriteOutcome::Rejected, before.toJson(), after, code,
                       QStringLiteral("the encoder refused the write%1: %2")
-                          .arg(*status == TESSALIN_VERIFY_ERROR
+                          .arg(written.status == TESSALIN_VERIFY_ERROR
                                    ? QStringLiteral(", or its echo differed from what was sent")
                                    : QString(),
-                               describeCode(*status)));
-    if (!readBack.config)
-        return report(name, WriteOutcome::Failed, before.toJson(), QJsonValue::Null, readBack.code,
-                      QStringLiteral("written, but the read-back failed: %1").arg(describeCode(readBack.code)));
+                               describeCode(written.status)));
+    if (!readBack.config) {
+        session.disconnect();
+        return settledByReading(api, session.encoder(), name, before, request, code,
+                                QStringLiteral("written, but the read-back failed (%1)").arg(describeCode(readBack.code)),
+                                options);
+    }
     if (readBack.config->record != request)
         return report(name, WriteOutcome::NotApplied, before.toJson(), after, 0,
                       QStringLiteral("the encoder acknowledged the write but holds something else"));
-    return report(name, WriteOutcome::Applied, before.toJson(), after, 0,
-                  QStringLiteral("written and read back; a new address or port takes effect when the encoder "
-                                 "restarts"));
+    return report(name, WriteOutcome::Applied, before.toJson(), after, 0, kAppliedMessage);
+}
+
+// Where the encoder may answer after a write whose answer was lost: where it
+// was reached, and, when the write gave it another address or port and it
+// restarted into them meanwhile, there.
+QList<EncoderAddress> placesToLookAgain(const EncoderAddress &reached, const pnv::ConfigRequestBytes &request)
+{
+    const net::PlannedConfig sent = plannedOf(request);
+    QList<EncoderAddress> places{reached};
+    const EncoderAddress moved{net::formatDotted(*sent.ip), *sent.port};
+    if (moved.text() != reached.text())
+        places << moved;
+    return places;
+}
+
+WriteReport settledByReading(const pnv::TessalinApi &api, const EncoderAddress &reached, const QString &name, const EncoderConfig &before,
+                             const pnv::ConfigRequestBytes &request, const QJsonValue &code, const QString &why,
+                             const WriteOptions &options)
+{
+    QStringList tries;
+    for (const EncoderAddress &place : placesToLookAgain(reached, request)) {
+        for (int attempt = 0; attempt < kReadAgainAttempts; ++attempt) {
+            EncoderSession again(api, place, options.verbose);
+            const int connected = again.connect();
+            if (connected != TESSALIN_SUCCESS) {
+                tries << QStringLiteral("%1: connect: %2").arg(place.text(), describeCode(connected));
+                continue;
+            }
+            const auto held = again.read();
+            if (!held.config) {
+                tries << QStringLiteral("%1: read: %2").arg(place.text(), describeCode(held.code));
+                continue;
+            }
+            const QJsonValue after = held.config->toJson();
+            if (held.config->mac != before.mac)
+                // Another encoder answers there now: it proves nothing of this one.
+                return report(name, WriteOutcome::Unknown, before.toJson(), QJsonValue::Null, code,
+                              QStringLiteral("%1; read again at %2, another encoder (%3) answers: %4 may hold the new "
+                                             "configuration")
+                                  .arg(why, place.text(), held.config->macText(), before.macText()));
+            if (held.config->record == request)
+                return report(name, WriteOutcome::Applied, before.toJson(), after, code,
+                              QStringLiteral("%1; read again at %2, the encoder holds what was sent; %3")
+                                  .arg(why, place.text(), kAppliedMessage));
+            return report(name, WriteOutcome::NotApplied, before.toJson(), after, code,
+                          QStringLiteral("%1; read again at %2, the encoder holds %3")
+                              .arg(why, place.text(), held.config->record == before.record
+                                                          ? QStringLiteral("its old configuration")
+                                                          : QStringLiteral("something else")));
+        }
+    }
+    return report(name, WriteOutcome::Unknown, before.toJson(), QJsonValue::Null, code,
+                  QStringLiteral("%1, and the encoder could not be read again (%2): it may hold the new configuration; "
+                                 "read it once it answers")
+                      .arg(why, tries.join(QStringLiteral("; "))));
 }
 
 } // namespace
 
-} // namespace pnv::ctl
+} // namespace pnv::road

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <optional>
 
-namespace pnv::ctl {
+namespace pnv::road {
 
 struct EncoderAddress {
     QString host;
@@ -17,4 +17,4 @@ struct EncoderAddress {
 // ADDRESS[:PORT]; nothing on a syntax error.
 std::optional<EncoderAddress> parseEncoderAddress(const QString &text);
 
-} // namespace pnv::ctl
+} // namespace pnv::road

@@ -2,7 +2,7 @@
 
 #include "AddressRules.h"
 
-namespace pnv::ctl {
+namespace pnv::road {
 
 std::optional<EncoderAddress> parseEncoderAddress(const QString &text)
 {
@@ -20,4 +20,4 @@ std::optional<EncoderAddress> parseEncoderAddress(const QString &text)
     return address;
 }
 
-} // namespace pnv::ctl
+} // namespace pnv::road
