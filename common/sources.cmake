@@ -4,5 +4,6 @@ set(PNV_COMMON_SOURCES
   AppError.h AppError.cpp
   IntConversion.h IntConversion.cpp
   Messages.h Messages.cpp
-  SignalWatch.h SignalWatch.cpp)
+  SignalWatch.h SignalWatch.cpp
+  StandardStreams.h StandardStreams.cpp)
 list(TRANSFORM PNV_COMMON_SOURCES PREPEND ${CMAKE_CURRENT_LIST_DIR}/)
