@@ -52,6 +52,24 @@ QString macText(const std::array<std::uint8_t, 6> &mac)
     return pnv::formatMacText(mac.data()).replace(QStringLiteral(" - "), QStringLiteral(":"));
 }
 
+std::optional<std::array<std::uint8_t, 6>> parseMacText(QStringView text)
+{
+    const QList<QStringView> pairs = text.split(u':');
+    if (pairs.size() != 6)
+        return std::nullopt;
+    std::array<std::uint8_t, 6> mac{};
+    for (std::size_t i = 0; i < mac.size(); ++i) {
+        const QStringView pair = pairs[qsizetype(i)];
+        bool ok = pair.size() == 2;
+        for (const QChar c : pair)
+            ok = ok && ((c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F'));
+        if (!ok)
+            return std::nullopt;
+        mac[i] = static_cast<std::uint8_t>(pair.toUInt(nullptr, 16));
+    }
+    return mac;
+}
+
 QString EncoderConfig::macText() const { return road::macText(mac); }
 
 QJsonObject EncoderConfig::toJson() const

@@ -48,5 +48,7 @@ QString *fieldText(net::FieldTexts &texts, ConfigField field);
 
 // "00:1A:2B:3C:4D:5E", the form every report and file gives a MAC.
 QString macText(const std::array<std::uint8_t, 6> &mac);
+// Six hexadecimal pairs joined by ":", either case; nothing for any other text.
+std::optional<std::array<std::uint8_t, 6>> parseMacText(QStringView text);
 
 } // namespace pnv::road

@@ -33,7 +33,8 @@ const QList<OutcomeRow> &outcomeTable()
         {WriteOutcome::NotApplied, "not-applied", ExitCode::Encoder, Changed::No, true,
          "written, but the read-back differs from what was sent"},
         {WriteOutcome::Failed, "failed", ExitCode::Encoder, Changed::No, true,
-         "nothing was written: connect or the first read failed (link down, time-out or receive error)"},
+         "nothing was written: connect or the first read failed (link down, time-out or receive error), another encoder "
+         "than --expect-mac's answered, or Ctrl+C stopped the write before it began"},
         {WriteOutcome::Invalid, "invalid", ExitCode::Usage, Changed::No, true, "refused by the syntax or the rules; nothing was written"},
         {WriteOutcome::Unknown, "unknown", ExitCode::Unknown, Changed::Unknown, true,
          "the write's answer was lost and the encoder could not be read again: it may hold the new configuration"},

@@ -8,7 +8,7 @@ namespace {
 WriteReport report(const QString &encoder, WriteOutcome outcome, const QJsonValue &before, const QJsonValue &after,
                    const QJsonValue &code, const QString &message)
 {
-    return {encoder, outcome, before, after, code, {message}, {}, {}};
+    return {encoder, outcome, before, after, code, {message}, {}, {}, {}};
 }
 
 QString configText(const QJsonValue &config)
@@ -99,7 +99,7 @@ std::optional<WriteReport> WriteReport::fromJson(const QJsonObject &object)
 WriteReport invalidReport(const QString &encoder, const QList<Refusal> &refusals)
 {
     return {encoder, WriteOutcome::Invalid, QJsonValue::Null, QJsonValue::Null, QJsonValue::Null, textsOf(refusals), {},
-            refusals};
+            refusals, {}};
 }
 
 WriteReport invalidReport(const QString &encoder, const QList<net::Violation> &violations)
@@ -123,11 +123,21 @@ WriteReport writeEncoder(const pnv::TessalinApi &api, const EncoderAddress &enco
         return report(name, WriteOutcome::Failed, QJsonValue::Null, QJsonValue::Null, current.code,
                       QStringLiteral("read: %1").arg(describeCode(current.code)));
     const EncoderConfig &before = *current.config;
+    // The MAC is read on the link that would carry the write: a swap or a
+    // second encoder at the address since it was last looked at is caught here.
+    if (options.expectMac && before.mac != *options.expectMac) {
+        WriteReport other = report(name, WriteOutcome::Failed, before.toJson(), QJsonValue::Null, QJsonValue::Null,
+                                   QStringLiteral("another encoder answers: %1, not %2; nothing written")
+                                       .arg(before.macText(), macText(*options.expectMac)));
+        other.mac = before.macText();
+        return other;
+    }
     const net::PlannedConfig wanted = net::merged(before.planned(), change);
     if (!options.force) {
         if (const QList<net::Violation> refusals = net::fieldViolations(wanted); !refusals.isEmpty()) {
             WriteReport refused = invalidReport(name, refusals);
             refused.before = before.toJson();
+            refused.mac = before.macText();
             return refused;
         }
     }
@@ -144,6 +154,7 @@ WriteReport writeEncoder(const pnv::TessalinApi &api, const EncoderAddress &enco
                 name, QList<net::Violation>{{QStringLiteral("ip"), QStringLiteral("ip %1 is in use: %2; --allow-in-use writes it anyway")
                                                                        .arg(net::formatDotted(*wanted.ip), probe.reason)}});
             refused.before = before.toJson();
+            refused.mac = before.macText();
             return refused;
         }
         // A half of the check that could not run is said, so that "nothing
@@ -154,6 +165,7 @@ WriteReport writeEncoder(const pnv::TessalinApi &api, const EncoderAddress &enco
     }
     WriteReport written = writeChecked(api, session, name, before, wanted, options);
     written.warnings = warnings;
+    written.mac = before.macText();
     return written;
 }
 

@@ -15,7 +15,9 @@
 #include <QList>
 #include <QStringList>
 
+#include <array>
 #include <functional>
+#include <optional>
 
 namespace pnv::road {
 
@@ -27,6 +29,9 @@ struct WriteOptions {
     // Asked before a new ip is written: whether something answers there already.
     std::function<net::AddressProbe(std::uint32_t address, std::uint16_t port)> probe =
         [](std::uint32_t address, std::uint16_t port) { return net::probeAddress(address, port); };
+    // The encoder the write is meant for: another MAC read on the write's own
+    // link stops it before anything is sent (outcome failed, `mac` naming the one that answered).
+    std::optional<std::array<std::uint8_t, 6>> expectMac;
     // Asked after the read, before the write: true stops there, nothing written.
     std::function<bool()> interrupted;
 };
@@ -40,6 +45,7 @@ struct WriteReport {
     QStringList messages;   // one, or every refusal of an invalid change
     QStringList warnings;   // what could not be checked, e.g. an in-use check that could not send its echo
     QList<Refusal> refusals;   // an invalid change's refusals as data, the same as `messages`
+    QString mac;               // the MAC read on the write's own link; empty when nothing was read
 
     ExitCode exit() const { return outcomeRow(outcome).exit; }
     // {"encoder", "outcome", "changed", "before", "after", "code", "message", "messages", "warnings", "errors"};

@@ -79,29 +79,47 @@ QString Batch::listening() const
     return QStringLiteral("%1:%2").arg(m_options.address.toString()).arg(m_options.port);
 }
 
-QString Batch::plugIn()
+std::unique_ptr<EncoderDevice> Batch::nextFresh(QString &error)
 {
-    m_written = false;
     while (++m_index <= m_options.count) {
         const QString path = statePath(m_options.stateDir, m_index);
         const StateLoad loaded = loadState(path);
-        if (!loaded.config)
-            return QStringLiteral("unusable state file %1").arg(loaded.error);
+        if (!loaded.config) {
+            error = QStringLiteral("unusable state file %1").arg(loaded.error);
+            return nullptr;
+        }
         // One that holds anything else was commissioned before: it answers elsewhere now.
         if (*loaded.config != tessalin::NetworkConfig::factory(loaded.config->mac))
             continue;
-        m_device = std::make_unique<EncoderDevice>(path, *loaded.config, m_options.faults);
-        m_device->setStoredHandler([this] { m_written = true; });
-        m_server = new EncoderServer(*m_device, m_options.limits);
-        if (const QString error = m_server->listen(m_options.address, m_options.port); !error.isEmpty())
-            return error;
-        connect(m_server, &EncoderServer::allSessionsEnded, this, &Batch::sessionsEnded);
+        auto device = std::make_unique<EncoderDevice>(path, *loaded.config, m_options.faults);
+        device->setStoredHandler([this] { m_written = true; });
         note(QStringLiteral("encoder %1 of %2 plugged in: MAC %3, state %4")
                  .arg(m_index)
                  .arg(m_options.count)
                  .arg(formatMac(loaded.config->mac), path));
-        return {};
+        return device;
     }
+    return nullptr;
+}
+
+QString Batch::plugIn()
+{
+    m_written = false;
+    QString error;
+    m_device = nextFresh(error);
+    if (!m_device)
+        return error;
+    m_server = new EncoderServer(*m_device, m_options.limits);
+    if (m_options.pairs) {
+        m_partner = nextFresh(error);
+        if (!error.isEmpty())
+            return error;
+        if (m_partner)
+            m_server->alsoServe(*m_partner);
+    }
+    if (const QString failed = m_server->listen(m_options.address, m_options.port); !failed.isEmpty())
+        return failed;
+    connect(m_server, &EncoderServer::allSessionsEnded, this, &Batch::sessionsEnded);
     return {};
 }
 
@@ -120,8 +138,12 @@ void Batch::unplug()
     // Not from inside the server's own signal: it and the device go once the loop is back.
     EncoderServer *server = std::exchange(m_server, nullptr);
     EncoderDevice *device = m_device.release();
+    EncoderDevice *partner = m_partner.release();
     server->stopListening();
-    connect(server, &QObject::destroyed, this, [device] { delete device; });
+    connect(server, &QObject::destroyed, this, [device, partner] {
+        delete device;
+        delete partner;
+    });
     server->deleteLater();
     m_swap.start(m_options.swapMs);
 }

@@ -32,6 +32,7 @@ struct BatchOptions {
     SessionLimits limits;
     bool factoryReset = false;
     int swapMs = 500;   // from one encoder unplugged to the next plugged in
+    bool pairs = false; // two at once behind the one address, answering alternate connections
 };
 
 class Batch final : public QObject {
@@ -54,12 +55,15 @@ public:
 
 private:
     QString plugIn();
+    // The next encoder still fresh from the factory, from m_index on; null when none is left.
+    std::unique_ptr<EncoderDevice> nextFresh(QString &error);
     void unplug();
     void sessionsEnded();
 
     BatchOptions m_options;
     int m_index = 0;   // the encoder plugged in, from 1; 0 before the first
     std::unique_ptr<EncoderDevice> m_device;
+    std::unique_ptr<EncoderDevice> m_partner;   // with pairs: the second one plugged in beside it
     EncoderServer *m_server = nullptr;
     bool m_written = false;
     QTimer m_swap;

@@ -15,7 +15,7 @@
 namespace pnv::sim {
 
 EncoderServer::EncoderServer(EncoderDevice &device, SessionLimits limits, QObject *parent)
-    : QObject(parent), m_device(device), m_limits(limits)
+    : QObject(parent), m_devices{&device}, m_limits(limits)
 {
     m_retry.setSingleShot(true);
     connect(&m_retry, &QTimer::timeout, this, &EncoderServer::acceptPending);
@@ -120,7 +120,7 @@ void EncoderServer::acceptPending()
         const quint16 port = ntohs(peer.ss_family == AF_INET ? reinterpret_cast<const sockaddr_in *>(&peer)->sin_port
                                                              : reinterpret_cast<const sockaddr_in6 *>(&peer)->sin6_port);
         auto *session = new ClientSession(fd, QStringLiteral("%1:%2").arg(address.toString()).arg(port).toUtf8(),
-                                          m_device, m_limits, this);
+                                          *m_devices[m_nextDevice++ % m_devices.size()], m_limits, this);
         m_sessions.push_back(session);
         connect(session, &ClientSession::finished, this, [this, session] { sessionFinished(session); });
     }

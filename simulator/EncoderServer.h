@@ -29,6 +29,10 @@ public:
     QString listen(const QHostAddress &address, quint16 port);
     quint16 port() const { return m_port; }
     int sessionCount() const { return static_cast<int>(m_sessions.size()); }
+    // Serves `other` too, behind the same address: each new connection reaches
+    // the next device in turn, as two encoders plugged in at one address
+    // answer whichever ARP reply the computer last took.
+    void alsoServe(EncoderDevice &other) { m_devices.push_back(&other); }
     // Closes the listening socket: newcomers are refused, as by a device that is gone.
     void stopListening();
 
@@ -54,7 +58,8 @@ private:
     bool makeRoom();
     void sessionFinished(ClientSession *session);
 
-    EncoderDevice &m_device;
+    std::vector<EncoderDevice *> m_devices;
+    std::size_t m_nextDevice = 0;
     SessionLimits m_limits;
     int m_fd = -1;
     quint16 m_port = 0;

@@ -182,8 +182,12 @@ int run(int argc, char *argv[])
                                         QStringLiteral("With --batch: milliseconds from one encoder unplugged to the "
                                                        "next plugged in (default 500)."),
                                         QStringLiteral("MS"), QStringLiteral("500"));
+    const QCommandLineOption pairsOption(QStringLiteral("pairs"),
+                                         QStringLiteral("With --batch: plug in two encoders at once behind the one "
+                                                        "address, each new connection reaching the other, as two "
+                                                        "plugged in by mistake."));
     parser.addOptions({listenOption, portOption, stateOption, macOption, resetOption, faultOption, timeoutOption,
-                       fleetOption, stateDirOption, batchOption, swapOption});
+                       fleetOption, stateDirOption, batchOption, swapOption, pairsOption});
     if (!parser.parse(QCoreApplication::arguments()))
         return fail(parser.errorText());
     if (parser.isSet(helpOption) || parser.isSet(versionOption)) {
@@ -234,6 +238,7 @@ int run(int argc, char *argv[])
         batchOptions.faults = faults;
         batchOptions.limits = limits;
         batchOptions.factoryReset = parser.isSet(resetOption);
+        batchOptions.pairs = parser.isSet(pairsOption);
         if (const QString error = batch.start(batchOptions); !error.isEmpty())
             return fail(error);
         return serve(app, {batch.listening()});

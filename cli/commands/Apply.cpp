@@ -137,15 +137,16 @@ WriteReport readBackReport(const PlanRow &row, const QString &why, const QList<Q
                 {QStringLiteral("%1; reading the encoder afterwards failed too: %2")
                      .arg(why, held.value(QStringLiteral("message")).toString(QStringLiteral("no report")))},
                 {},
+                {},
                 {}};
     QJsonObject after = held;
     after.remove(QStringLiteral("encoder"));
     after.remove(QStringLiteral("prefix"));
     if (holdsRequested(held, row))
         return {encoder, WriteOutcome::Applied, QJsonValue::Null, after, QJsonValue::Null,
-                {QStringLiteral("%1; read afterwards, the encoder holds what was asked").arg(why)}, {}, {}};
+                {QStringLiteral("%1; read afterwards, the encoder holds what was asked").arg(why)}, {}, {}, {}};
     return {encoder, WriteOutcome::NotApplied, QJsonValue::Null, after, QJsonValue::Null,
-            {QStringLiteral("%1; read afterwards, the encoder does not hold what was asked").arg(why)}, {}, {}};
+            {QStringLiteral("%1; read afterwards, the encoder does not hold what was asked").arg(why)}, {}, {}, {}};
 }
 
 struct Tally {

@@ -37,6 +37,8 @@ WriteOptions writeOptions(const Invocation &call)
     write.dryRun = call.isSet(o.dryRun);
     write.force = call.isSet(o.force);
     write.allowInUse = call.isSet(o.allowInUse);
+    if (call.parser.optionNames().contains(o.expectMac.names().first()))
+        write.expectMac = parseMacText(call.value(o.expectMac));
     write.verbose = call.globals.verbose;
     const bool offered = call.parser.optionNames().contains(o.probed.names().first());
     if (const auto probed = offered ? probeFromText(call.value(o.probed)) : std::nullopt) {

@@ -33,6 +33,10 @@ struct Options {
                               QStringLiteral("Read and check, say what would be written; write nothing.")};
     QCommandLineOption force{QStringLiteral("force"),
                              QStringLiteral("Skip the address rules (never the syntax); the encoder may still refuse.")};
+    QCommandLineOption expectMac{QStringLiteral("expect-mac"),
+                                 QStringLiteral("Write only if the encoder read on the write's own link has this MAC "
+                                                "(00:1A:2B:3C:4D:5E)."),
+                                 QStringLiteral("MAC")};
     QCommandLineOption allowInUse{QStringLiteral("allow-in-use"),
                                   QStringLiteral("Write a new ip even where something answers already; the rules still apply.")};
     // From apply to its workers: the in-use check of the row's new address,

@@ -2,6 +2,7 @@
 
 #include "Shared.h"
 
+#include "Messages.h"
 #include "SafeFiles.h"
 #include "TextFiles.h"
 
@@ -45,8 +46,13 @@ Result interruptibleWrite(const pnv::TessalinApi &api, const EncoderAddress &enc
 
 Result runWrite(const Invocation &call, const net::FieldTexts &texts)
 {
+    const QCommandLineOption &expectMac = options().expectMac;
     const WriteOptions options = writeOptions(call);
     const QString encoder = call.globals.encoder.text();
+    if (call.isSet(expectMac) && !options.expectMac)
+        return writeResult(invalidReport(encoder, QList<Refusal>{Refusal(
+            QStringLiteral("--expect-mac \"%1\" is not six hexadecimal pairs joined by \":\"")
+                .arg(printable(call.value(expectMac))), 0, encoder, QStringLiteral("mac"))}));
     const net::ParsedFields parsed = net::parseFields(texts);
     if (!parsed.syntaxErrors.isEmpty())
         return writeResult(invalidReport(encoder, parsed.syntaxErrors));
@@ -91,7 +97,7 @@ Command writeCommand()
         .description(QStringLiteral("Read the configuration, change the fields given, check the result against the "
                                     "rules, write it only if it differs, and read it back over the same link.\n")
                      + kNewAddressNote)
-        .withOptions(o.fields() << o.dryRun << o.force << o.allowInUse << o.probed);
+        .withOptions(o.fields() << o.expectMac << o.dryRun << o.force << o.allowInUse << o.probed);
 }
 
 Command loadCommand()
@@ -101,7 +107,7 @@ Command loadCommand()
         .takes(QStringLiteral("FILE"), 1, 1)
         .summary(QStringLiteral("write what FILE holds, as write does"))
         .description(QStringLiteral("Write what FILE holds, as write does; the whole file is checked before connecting."))
-        .withOptions({o.dryRun, o.force, o.allowInUse});
+        .withOptions({o.expectMac, o.dryRun, o.force, o.allowInUse});
 }
 
 } // namespace pnv::ctl::commands

@@ -73,6 +73,10 @@ private:
     // Writes the row to the encoder that answers now, journaling before and after; false when the journal failed.
     bool commission(const EncoderConfig &seen, const CommissionRow &row, Result &stop);
     bool pause(int ms);
+    // Notes a MAC seen at the address; true when it proves two encoders
+    // there: A, then B, then A again, with no moment between when nothing answered.
+    bool sighted(const QString &mac);
+    Result twoEncoders() const;
     void say(const QString &event, const QString &text, QJsonObject fields = {}, bool bell = false) const;
     Result ending(const QString &event, ExitCode exit, const QString &text) const;
 
@@ -84,6 +88,7 @@ private:
     bool m_bell = false;
     pnv::SignalWatch m_interrupts;
     QEventLoop m_pause;
+    QStringList m_sightings;   // the MACs seen since nothing last answered, each change once
 };
 
 QString rowText(const CommissionRow &row)
@@ -184,6 +189,23 @@ bool Commissioning::pause(int ms)
     return !m_interrupts.caught();
 }
 
+bool Commissioning::sighted(const QString &mac)
+{
+    if (m_sightings.isEmpty() || m_sightings.last() != mac)
+        m_sightings << mac;
+    const qsizetype n = m_sightings.size();
+    return n >= 3 && m_sightings[n - 1] == m_sightings[n - 3];
+}
+
+Result Commissioning::twoEncoders() const
+{
+    const qsizetype n = m_sightings.size();
+    return ending(QStringLiteral("two-encoders"), ExitCode::Encoder,
+                  QStringLiteral("two encoders answer at %1: %2 and %3 (one connection reaches one, the next the other); "
+                                 "unplug one and run again, nothing was written to either since")
+                      .arg(m_encoder.text(), m_sightings[n - 1], m_sightings[n - 2]));
+}
+
 bool Commissioning::commission(const EncoderConfig &seen, const CommissionRow &row, Result &stop)
 {
     const QString mac = seen.macText();
@@ -195,6 +217,8 @@ bool Commissioning::commission(const EncoderConfig &seen, const CommissionRow &r
     }
     WriteOptions options;
     options.verbose = m_call.globals.verbose;
+    // The row goes to the encoder that was looked at, or to none.
+    options.expectMac = seen.mac;
     options.interrupted = [this] {
         QCoreApplication::processEvents();
         return m_interrupts.caught();
@@ -207,7 +231,13 @@ bool Commissioning::commission(const EncoderConfig &seen, const CommissionRow &r
                        {QStringLiteral("row"), row.number},
                        {QStringLiteral("line"), row.line},
                        {QStringLiteral("report"), report.toJson()}};
-    if (report.exit() == ExitCode::Success)
+    const bool another = !report.mac.isEmpty() && report.mac != mac;
+    if (another)
+        say(QStringLiteral("another-encoder"),
+            QStringLiteral("%1 was looked at, but %2 answered on the write's link; nothing written, looking again")
+                .arg(mac, report.mac),
+            fields);
+    else if (report.exit() == ExitCode::Success)
         say(QStringLiteral("done"),
             QStringLiteral("%1 now holds %2: %3; connect the next encoder").arg(mac, rowText(row), outcomeName(report.outcome)),
             fields, true);
@@ -219,6 +249,10 @@ bool Commissioning::commission(const EncoderConfig &seen, const CommissionRow &r
     if (!journaled.isEmpty()) {
         stop = ending(QStringLiteral("journal-failed"), ExitCode::Encoder,
                       journaled + QStringLiteral("; the outcome for %1 is not journaled, stopped").arg(mac));
+        return false;
+    }
+    if (another && sighted(report.mac)) {
+        stop = twoEncoders();
         return false;
     }
     return true;
@@ -259,6 +293,8 @@ Result Commissioning::run(std::optional<int> waitSeconds)
                 say(QStringLiteral("unreadable"),
                     QStringLiteral("something answers at %1, but %2").arg(m_encoder.text(), sighting.problem));
             unreadable = sighting.problem;
+            if (sighting.problem.isEmpty())
+                m_sightings.clear();
             if (sighting.problem.isEmpty() && !present.isEmpty()) {
                 say(QStringLiteral("gone"), QStringLiteral("%1 no longer answers").arg(present), {{QStringLiteral("mac"), present}});
                 present.clear();
@@ -269,6 +305,8 @@ Result Commissioning::run(std::optional<int> waitSeconds)
         }
         unreadable.clear();
         const QString mac = sighting.config->macText();
+        if (sighted(mac))
+            return twoEncoders();
         if (mac == present) {
             pause(kPollMs);
             continue;

@@ -160,6 +160,7 @@ private slots:
     void commissionFiveEncoders();
     void commissionInterruptedAndResumed();
     void commissionFailedWriteAndMacColumn();
+    void commissionStopsAtTwoEncodersOnOneAddress();
     void manPageAgreesWithHelp();
 
 private:
@@ -250,6 +251,54 @@ void CtlEndToEndTest::ruleRefusalSendsNothing()
     QCOMPARE(forced.exitCode, 1);
     QCOMPARE(forced.json().value(QStringLiteral("outcome")).toString(), QStringLiteral("rejected"));
     QCOMPARE(sim.stateValue(QStringLiteral("mask")), QStringLiteral("255.255.0.0"));
+
+    // --expect-mac: another MAC read on the write's own link sends nothing; the one read is named.
+    const QString mac = sim.stateValue(QStringLiteral("mac"));
+    const Run other = runCtl(at(sim) << QStringLiteral("--json") << QStringLiteral("write") << QStringLiteral("--gateway")
+                                     << QStringLiteral("172.16.0.254") << QStringLiteral("--expect-mac")
+                                     << QStringLiteral("02:00:00:00:00:99"));
+    QCOMPARE(other.exitCode, 1);
+    QCOMPARE(other.json().value(QStringLiteral("outcome")).toString(), QStringLiteral("failed"));
+    QVERIFY2(other.json().value(QStringLiteral("message")).toString().contains(mac, Qt::CaseInsensitive), other.out.constData());
+    QCOMPARE(countOf(sim.log(), "WRITE"), 1);   // the forced one only
+    const Run same = runCtl(at(sim) << QStringLiteral("write") << QStringLiteral("--gateway") << QStringLiteral("172.16.0.254")
+                                    << QStringLiteral("--expect-mac") << mac.toLower());
+    QVERIFY2(same.exitCode == 0, same.err.constData());
+    QCOMPARE(sim.stateValue(QStringLiteral("gateway")), QStringLiteral("172.16.0.254"));
+    const Run malformed = runCtl(at(sim) << QStringLiteral("write") << QStringLiteral("--gateway")
+                                         << QStringLiteral("172.16.0.1") << QStringLiteral("--expect-mac") << QStringLiteral("02:00"));
+    QCOMPARE(malformed.exitCode, 2);
+}
+
+void CtlEndToEndTest::commissionStopsAtTwoEncodersOnOneAddress()
+{
+    PNV_REQUIRE_SEALED_NETWORK();
+    // GIVEN two factory-reset encoders plugged in at once behind the factory address
+    SimulatorProcess::Options options = batchOf(2);
+    options.extraArguments << QStringLiteral("--pairs");
+    SimulatorProcess batch(options);
+    QVERIFY2(batch.start(), qPrintable(batch.errorString()));
+    QTemporaryDir dir;
+    const QString plan = dir.filePath(QStringLiteral("site.csv"));
+    QVERIFY(writeFile(plan, commissionPlan(2)));
+    // WHEN commissioning runs THEN it stops, saying so, and no row went to an encoder other than the one journaled
+    const Run run = runCtl({QStringLiteral("--json"), QStringLiteral("commission"), plan, QStringLiteral("--wait"),
+                            QStringLiteral("20")}, QProcessEnvironment::systemEnvironment(), 60000);
+    QCOMPARE(run.exitCode, 1);
+    const QJsonObject last = run.jsonLines().last();
+    QCOMPARE(last.value(QStringLiteral("event")).toString(), QStringLiteral("two-encoders"));
+    const QString mac1 = SimulatorProcess::valueIn(batch.batchStatePath(1), QStringLiteral("mac"));
+    const QString mac2 = SimulatorProcess::valueIn(batch.batchStatePath(2), QStringLiteral("mac"));
+    const QString message = last.value(QStringLiteral("message")).toString();
+    QVERIFY2(message.contains(QLatin1String("two encoders answer at 172.16.30.1:3001")) && message.contains(mac1)
+                 && message.contains(mac2),
+             qPrintable(message));
+    for (const QStringList &line : journalOf(dir.filePath(QStringLiteral("site.journal.csv"))))
+        if (line[2] == QLatin1String("applied"))
+            QCOMPARE(SimulatorProcess::valueIn(batch.batchStatePath(line[0] == mac1 ? 1 : 2), QStringLiteral("address")),
+                     rowIp(line[1].toInt()));
+    QVERIFY(eventsOf(run.jsonLines(), "done").isEmpty());
+    QCOMPARE(countOf(batch.log(), "WRITE"), 0);
 }
 
 void CtlEndToEndTest::encoderOutcomes_data()
