@@ -20,6 +20,7 @@ void WorkerPool::run(const std::vector<QStringList> &argumentLists, const std::f
     m_lists = &argumentLists;
     m_done = done;
     m_next = 0;
+    m_started = 0;
     const int workers = std::min<int>(m_jobs, int(argumentLists.size()));
     for (int i = 0; i < workers && rowsLeft(); ++i)
         startWorker();
@@ -72,8 +73,35 @@ void WorkerPool::handOut(QProcess *process)
     }
     worker.index = m_next++;
     worker.lines.clear();
-    const QJsonArray arguments = QJsonArray::fromStringList((*m_lists)[static_cast<std::size_t>(worker.index)]);
-    process->write(QJsonDocument(arguments).toJson(QJsonDocument::Compact) + '\n');
+    sendRow(process);
+}
+
+void WorkerPool::sendRow(QProcess *process)
+{
+    Worker &worker = m_workers[process];
+    std::optional<QStringList> arguments = m_rowArguments ? m_rowArguments(worker.index)
+                                                          : (*m_lists)[static_cast<std::size_t>(worker.index)];
+    worker.waiting = !arguments;
+    if (worker.waiting)
+        return;
+    ++m_started;
+    process->write(QJsonDocument(QJsonArray::fromStringList(*arguments)).toJson(QJsonDocument::Compact) + '\n');
+}
+
+void WorkerPool::rowReady()
+{
+    for (auto &[process, worker] : m_workers) {
+        if (!worker.waiting)
+            continue;
+        if (m_stopping) {
+            // Stopped while it waited: its row is not started.
+            worker.waiting = false;
+            worker.index = -1;
+            process->closeWriteChannel();
+            continue;
+        }
+        sendRow(process);
+    }
 }
 
 void WorkerPool::readOutput(QProcess *process)

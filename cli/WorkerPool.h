@@ -17,6 +17,7 @@
 
 #include <functional>
 #include <map>
+#include <optional>
 #include <vector>
 
 namespace pnv::ctl {
@@ -44,10 +45,23 @@ public:
     // program); calls `done` for each as it ends, in the order they end.
     // Returns when every worker has ended.
     void run(const std::vector<QStringList> &argumentLists, const std::function<void(const Result &)> &done);
+    // Asked for a row's arguments as a worker is about to start it, instead
+    // of the list given to run(); nothing means "not yet": the worker waits
+    // until rowReady() is called.
+    void setRowArguments(std::function<std::optional<QStringList>(int index)> arguments)
+    {
+        m_rowArguments = std::move(arguments);
+    }
+    // Hands their rows to the workers waiting for their arguments.
+    void rowReady();
     // Hands out no new row; the running ones finish.
-    void stop() { m_stopping = true; }
+    void stop()
+    {
+        m_stopping = true;
+        rowReady();
+    }
     // Rows handed out so far.
-    int started() const { return m_next; }
+    int started() const { return m_started; }
 
 signals:
     void allEnded();
@@ -55,6 +69,7 @@ signals:
 private:
     struct Worker {
         int index = -1;   // the row it runs, -1 when idle
+        bool waiting = false;   // for its row's arguments
         QByteArray pending;   // output after the last whole line
         QList<QJsonObject> lines;
     };
@@ -62,6 +77,7 @@ private:
     bool rowsLeft() const { return !m_stopping && m_next < int(m_lists->size()); }
     void startWorker();
     void handOut(QProcess *process);
+    void sendRow(QProcess *process);
     void readOutput(QProcess *process);
     void workerEnded(QProcess *process, const QString &problem);
 
@@ -71,7 +87,9 @@ private:
     const std::vector<QStringList> *m_lists = nullptr;
     std::function<void(const Result &)> m_done;
     std::map<QProcess *, Worker> m_workers;
+    std::function<std::optional<QStringList>(int index)> m_rowArguments;
     int m_next = 0;
+    int m_started = 0;
     bool m_stopping = false;
     bool m_forwardErrors = false;
 };

@@ -2,6 +2,7 @@
 
 #include "Shared.h"
 
+#include "ProbesAhead.h"
 #include "SafeFiles.h"
 #include "TextFiles.h"
 
@@ -55,23 +56,35 @@ private:
     QElapsedTimer m_clock;
 };
 
-// The in-use check of every row that gives a new address, side by side and
-// before the first write, so that a large re-addressing plan costs a few
-// probe times rather than one per row; each row's worker is handed its result.
-std::vector<QString> planProbes(const Plan &plan, const WriteOptions &write)
+// Per row, the address and port whose in-use look it needs: its new ip, when
+// it is not the one its encoder answers at.
+std::vector<std::optional<net::ProbeTarget>> probeTargets(const Plan &plan, const WriteOptions &write)
 {
-    std::vector<QString> texts(plan.rows.size());
+    std::vector<std::optional<net::ProbeTarget>> targets(plan.rows.size());
     if (write.force || write.allowInUse)
-        return texts;
-    std::vector<net::ProbeTarget> targets;
-    std::vector<std::size_t> rowOf;
+        return targets;
     for (std::size_t i = 0; i < plan.rows.size(); ++i) {
         const PlanRow &row = plan.rows[i];
-        if (!row.change.ip || net::parseDotted(row.encoder.host) == row.change.ip)
-            continue;
-        targets.push_back({*row.change.ip, row.change.port.value_or(row.encoder.port)});
-        rowOf.push_back(i);
+        if (row.change.ip && net::parseDotted(row.encoder.host) != row.change.ip)
+            targets[i] = net::ProbeTarget{*row.change.ip, row.change.port.value_or(row.encoder.port)};
     }
+    return targets;
+}
+
+// The in-use check of every row, side by side and before the first row, so
+// that a large plan costs a few probe times rather than one per row: the
+// early refusal of a dry run, which writes nothing. Each row's worker is
+// handed its result.
+std::vector<QString> planProbes(const std::vector<std::optional<net::ProbeTarget>> &perRow)
+{
+    std::vector<QString> texts(perRow.size());
+    std::vector<net::ProbeTarget> targets;
+    std::vector<std::size_t> rowOf;
+    for (std::size_t i = 0; i < perRow.size(); ++i)
+        if (perRow[i]) {
+            targets.push_back(*perRow[i]);
+            rowOf.push_back(i);
+        }
     const std::vector<net::AddressProbe> results = net::probeAddresses(targets);
     for (std::size_t k = 0; k < targets.size(); ++k)
         texts[rowOf[k]] = probeText(targets[k], results[k]);
@@ -280,7 +293,27 @@ Result apply(const Invocation &call)
     if (limited)
         limitTimer.start(std::chrono::seconds(limitSeconds));
     ProgressLine progress(int(plan->rows.size()));
-    const std::vector<QStringList> rows = rowCommandLines(*plan, globals, write, planProbes(*plan, write));
+    const std::vector<std::optional<net::ProbeTarget>> targets = probeTargets(*plan, write);
+    // A write starts with a look at its new address taken just before, on
+    // the prober's thread running ahead of the writers; a dry run, which
+    // writes nothing, looks at every address at once before its first row.
+    const bool lookJustBefore = !write.dryRun && !call.isSet(options().probeUpFront);
+    const std::vector<QStringList> rows =
+        rowCommandLines(*plan, globals, write, lookJustBefore ? std::vector<QString>(targets.size()) : planProbes(targets));
+    std::optional<ProbesAhead> looks;
+    if (lookJustBefore) {
+        looks.emplace(targets, *jobs, &workers.pool, [&workers] { workers.pool.rowReady(); });
+        workers.pool.setRowArguments([&](int index) -> std::optional<QStringList> {
+            bool wait = false;
+            const auto look = looks->take(std::size_t(index), &wait);
+            if (wait)
+                return std::nullopt;
+            QStringList arguments = rows[std::size_t(index)];
+            if (look)
+                arguments << QStringLiteral("--probed") << probeText(look->target, look->probe);
+            return arguments;
+        });
+    }
     QCoreApplication::processEvents();   // a Ctrl+C during the probes: no row is started
     Tally tally;
     QTimer ticker;
@@ -311,6 +344,7 @@ Result apply(const Invocation &call)
         else
             unreported.emplace_back(index, ended.problem);
     });
+    looks.reset();   // its thread ends before the pool it tells
     readBackUnreported(*plan, globals, unreported, print);
     ticker.stop();
     progress.clear();
@@ -329,7 +363,7 @@ Command applyCommand()
         .description(QStringLiteral("Write every row of a plan, as write does, in up to --jobs worker processes. The "
                                     "plan is checked whole first.\n")
                      + kNewAddressNote)
-        .withOptions({o.jobs, o.dryRun, o.force, o.allowInUse, o.timeLimit});
+        .withOptions({o.jobs, o.dryRun, o.force, o.allowInUse, o.timeLimit, o.probeUpFront});
 }
 
 } // namespace pnv::ctl::commands

@@ -42,6 +42,9 @@ struct Options {
     // From apply to its workers: the in-use check of the row's new address,
     // made by apply for the whole plan at once, as JSON.
     QCommandLineOption probed = hidden({QStringLiteral("probed"), QStringLiteral("Used by apply."), QStringLiteral("JSON")});
+    // The in-use looks of apply all taken before its first row, as a dry run
+    // takes them: the baseline of bench/ctl_probe_bench.sh.
+    QCommandLineOption probeUpFront = hidden({QStringLiteral("probe-up-front"), QStringLiteral("Used by benchmarks.")});
     QCommandLineOption timeLimit{QStringLiteral("time-limit"),
                                  QStringLiteral("Start no row after SECONDS (1 to 86400); rows under way finish."),
                                  QStringLiteral("SECONDS")};

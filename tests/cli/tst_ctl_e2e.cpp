@@ -161,6 +161,7 @@ private slots:
     void commissionInterruptedAndResumed();
     void commissionFailedWriteAndMacColumn();
     void commissionStopsAtTwoEncodersOnOneAddress();
+    void applyLooksAgainJustBeforeEachWrite();
     void manPageAgreesWithHelp();
 
 private:
@@ -268,6 +269,41 @@ void CtlEndToEndTest::ruleRefusalSendsNothing()
     const Run malformed = runCtl(at(sim) << QStringLiteral("write") << QStringLiteral("--gateway")
                                          << QStringLiteral("172.16.0.1") << QStringLiteral("--expect-mac") << QStringLiteral("02:00"));
     QCOMPARE(malformed.exitCode, 2);
+}
+
+void CtlEndToEndTest::applyLooksAgainJustBeforeEachWrite()
+{
+    PNV_REQUIRE_SEALED_NETWORK();
+    // GIVEN two encoders whose writes take a second each (10.77.9.0/24 is used by no other test); the second row
+    // moves its encoder to 10.77.9.50, where nothing answers when apply starts
+    SimulatorProcess fleet(fleetOf("10.77.9.1", 2, {QStringLiteral("late-write:1000")}));
+    QVERIFY2(fleet.start(), qPrintable(fleet.errorString()));
+    QTemporaryDir dir;
+    const QString plan = dir.filePath(QStringLiteral("plan.csv"));
+    QVERIFY(writeFile(plan, "encoder,ip,port,gateway,mask\n10.77.9.1,,,10.77.9.254,255.255.255.0\n"
+                            "10.77.9.2,10.77.9.50,,10.77.9.254,255.255.255.0\n"));
+    QProcess ctl;
+    ctl.start(ctlPath(), {QStringLiteral("--json"), QStringLiteral("apply"), plan, QStringLiteral("--jobs"), QStringLiteral("1")});
+    QVERIFY(ctl.waitForStarted(5000));
+    // WHEN a device starts answering at 10.77.9.50 while the first row is being written
+    const QDeadlineTimer deadline(20000);
+    while (countOf(fleet.log(), "WRITE") == 0 && ctl.state() == QProcess::Running && !deadline.hasExpired())
+        ctl.waitForFinished(20);
+    QCOMPARE(countOf(fleet.log(), "WRITE"), 1);
+    const Run appeared = pnv::test::runProgram(QStringLiteral("bash"),
+                                               {qEnvironmentVariable("PNV_SOURCE_DIR") + QStringLiteral("/scripts/fleet-addresses.sh"),
+                                                QStringLiteral("10.77.9.50"), QStringLiteral("1")});
+    QVERIFY2(appeared.exitCode == 0, appeared.err.constData());
+    QVERIFY(ctl.waitForFinished(30000));
+    // THEN the second row is refused by the look taken just before its write, not written over the device
+    const QList<QJsonObject> lines = Run{ctl.exitCode(), ctl.readAllStandardOutput(), {}}.jsonLines();
+    QCOMPARE(lines.size(), 3);
+    QCOMPARE(lines[0].value(QStringLiteral("outcome")).toString(), QStringLiteral("applied"));
+    QCOMPARE(lines[1].value(QStringLiteral("outcome")).toString(), QStringLiteral("invalid"));
+    QVERIFY2(lines[1].value(QStringLiteral("message")).toString().startsWith(QLatin1String("ip 10.77.9.50 is in use")),
+             qPrintable(lines[1].value(QStringLiteral("message")).toString()));
+    QCOMPARE(ctl.exitCode(), 2);
+    QCOMPARE(countOf(fleet.log(), "WRITE"), 1);
 }
 
 void CtlEndToEndTest::commissionStopsAtTwoEncodersOnOneAddress()
