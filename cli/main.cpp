@@ -9,9 +9,14 @@
 
 #include <QCoreApplication>
 
+#include <csignal>
+
 int main(int argc, char *argv[])
 {
     pnv::ensureStandardDescriptors();
+    // A closed pipe is a write error like any other (reported, the exit code
+    // failing), never a signal that ends the process in the middle of a write.
+    std::signal(SIGPIPE, SIG_IGN);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("pnv3400ctl"));
     QCoreApplication::setApplicationVersion(QStringLiteral(PNV_VERSION));

@@ -5,6 +5,7 @@
 #include "Messages.h"
 #include "SafeFiles.h"
 #include "SignalWatch.h"
+#include "StandardStreams.h"
 #include "WriteFlow.h"
 
 #include <QCoreApplication>
@@ -75,6 +76,12 @@ private:
     bool pause(int ms);
     void say(const QString &event, const QString &text, QJsonObject fields = {}, bool bell = false) const;
     Result ending(const QString &event, ExitCode exit, const QString &text) const;
+    // What the installer is told could not be written: no further encoder is taken.
+    Result outputLost() const
+    {
+        return ending(QStringLiteral("output-lost"), ExitCode::Encoder,
+                      QStringLiteral("standard output failed; no further encoder is written, the journal is whole"));
+    }
 
     const Invocation &m_call;
     const pnv::TessalinApi &m_api;
@@ -250,6 +257,8 @@ Result Commissioning::run(std::optional<int> waitSeconds)
         QCoreApplication::processEvents();
         if (m_interrupts.caught())
             return ending(QStringLiteral("interrupted"), ExitCode::Interrupted, QStringLiteral("interrupted; the journal is whole"));
+        if (pnv::standardOutputFailed())
+            return outputLost();
         if (waitLimit.hasExpired())
             return ending(QStringLiteral("timeout"), ExitCode::Encoder,
                           QStringLiteral("no change at %1 within %2 s").arg(m_encoder.text()).arg(*waitSeconds));
@@ -293,6 +302,8 @@ Result Commissioning::run(std::optional<int> waitSeconds)
             break;
         }
         say(QStringLiteral("encoder"), QStringLiteral("%1 answers; writing %2").arg(mac, rowText(*decision.row)), fields);
+        if (pnv::standardOutputFailed())
+            return outputLost();
         Result stop;
         if (!commission(*sighting.config, *decision.row, stop))
             return stop;

@@ -156,6 +156,8 @@ private slots:
     void interruptFinishesRunningRows_data();
     void interruptFinishesRunningRows();
     void killedApplyEndsItsWorkers();
+    void lostOutputStartsNoNewRow_data();
+    void lostOutputStartsNoNewRow();
     void commissionFiveEncoders();
     void commissionInterruptedAndResumed();
     void commissionFailedWriteAndMacColumn();
@@ -957,6 +959,65 @@ void CtlEndToEndTest::killedApplyEndsItsWorkers()
     for (const char *encoder : {"10.77.12.1", "10.77.12.2", "10.77.12.3"})
         QVERIFY(fleet.stateValue(QStringLiteral("gateway"), QLatin1String(encoder)) != QLatin1String("10.77.12.254"));
     QCOMPARE(countOf(fleet.log(), "WRITE"), 0);
+}
+
+void CtlEndToEndTest::lostOutputStartsNoNewRow_data()
+{
+    QTest::addColumn<QString>("command");    // apply (six rows, one worker) or commission (three encoders in a batch)
+    QTest::addColumn<QString>("redirect");   // ">FULL": a file that cannot grow, as a full disk
+    QTest::addColumn<QByteArray>("why");     // in the write error
+    QTest::newRow("apply --json, its output on a full disk") << "apply" << ">FULL" << QByteArray("File too large");
+    QTest::newRow("apply --json, its output closed") << "apply" << ">&-" << QByteArray("Bad file descriptor");
+    QTest::newRow("apply --json into a pipe nobody reads") << "apply" << "| true" << QByteArray("Broken pipe");
+    // (Not on a file that cannot grow: its journal could not grow either.)
+    QTest::newRow("commission --json, its output closed") << "commission" << ">&-" << QByteArray("Bad file descriptor");
+}
+
+// Once what it does can no longer be reported, a long command starts no more
+// of it: the rows under way finish and are told on stderr, the exit code fails.
+void CtlEndToEndTest::lostOutputStartsNoNewRow()
+{
+    PNV_REQUIRE_SEALED_NETWORK();
+    QFETCH(QString, command);
+    QFETCH(QString, redirect);
+    QFETCH(QByteArray, why);
+    const bool apply = command == QLatin1String("apply");
+    SimulatorProcess encoders(apply ? fleetOf("10.77.20.1", 6) : batchOf(3));
+    QVERIFY2(encoders.start(), qPrintable(encoders.errorString()));
+    QTemporaryDir dir;
+    const QString plan = dir.filePath(QStringLiteral("plan.csv"));
+    QByteArray rows = "encoder,ip,port,gateway,mask\n";
+    for (int k = 1; k <= 6; ++k)
+        rows += QStringLiteral("10.77.20.%1,,,10.77.20.254,255.255.255.0\n").arg(k).toUtf8();
+    QVERIFY(writeFile(plan, apply ? rows : commissionPlan(3)));
+    QStringList arguments{QStringLiteral("--json"), command, plan};
+    arguments += apply ? QStringList{QStringLiteral("--jobs"), QStringLiteral("1")}
+                       : QStringList{QStringLiteral("--wait"), QStringLiteral("5")};
+    QString prelude;
+    if (redirect == QLatin1String(">FULL")) {
+        prelude = QStringLiteral("trap '' XFSZ; ulimit -f 0; ");
+        redirect = QStringLiteral(">'%1'").arg(dir.filePath(QStringLiteral("out")));
+    }
+    // bash for its pipefail: the pipe's status is pnv3400ctl's, not that of its reader, gone at once.
+    const Run run = runProgram(QStringLiteral("bash"),
+                               QStringList{QStringLiteral("-c"), QStringLiteral("set -o pipefail; ") + prelude
+                                                                     + QStringLiteral("\"$0\" \"$@\" ") + redirect,
+                                           ctlPath()}
+                                   + arguments,
+                               QProcessEnvironment::systemEnvironment(), 60000);
+    QVERIFY2(run.exitCode == 1, run.err.constData());
+    QVERIFY2(run.err.contains("pnv3400ctl: write error: " + why), run.err.constData());
+    const int written = countOf(encoders.log(), "WRITE");
+    if (apply) {
+        // The row whose report was lost is told on stderr, with the summary; no row was started after it.
+        QCOMPARE(countOf(run.err, "\"outcome\":\"applied\""), written);
+        QCOMPARE(written, 1);
+        QVERIFY2(run.err.contains("\"not-started\":5") && run.err.contains("\"output-lost\":true"), run.err.constData());
+    } else {
+        // Its first line (waiting) was lost: no encoder is written with nobody told.
+        QCOMPARE(written, 0);
+        QVERIFY2(run.err.contains("\"event\":\"output-lost\""), run.err.constData());
+    }
 }
 
 void CtlEndToEndTest::commissionFiveEncoders()
