@@ -1,5 +1,6 @@
 #include "Commission.h"
 
+#include "BenchLock.h"
 #include "CommissionPlan.h"
 #include "Journal.h"
 #include "Messages.h"
@@ -52,7 +53,9 @@ public:
         : m_call(call), m_api(api), m_plan(plan), m_journal(journal), m_encoder(call.globals.encoder),
           m_bell(!call.globals.json && ::isatty(STDOUT_FILENO) == 1)
     {
-        m_interrupts.install();
+        // A closed terminal or a stop from the system ends it as Ctrl+C does:
+        // the write under way finishes and its outcome is journaled.
+        m_interrupts.install(stoppingSignals());
         QObject::connect(&m_interrupts, &pnv::SignalWatch::signalled, &m_pause, &QEventLoop::quit);
     }
 
@@ -92,6 +95,16 @@ private:
     pnv::SignalWatch m_interrupts;
     QEventLoop m_pause;
 };
+
+QString rowText(const CommissionRow &row);
+
+// What the installer does about an encoder whose write was cut short.
+QString inDoubtAdvice(const QString &mac, const CommissionRow &row)
+{
+    return QStringLiteral("%1 was being given %2 when a run ended; whether it took it is unknown: connect it again at the "
+                          "factory address to finish (it keeps its row), or, if it answers at %3 already, it holds it")
+        .arg(mac, rowText(row), row.fields.ip);
+}
 
 QString rowText(const CommissionRow &row)
 {
@@ -241,7 +254,20 @@ Result Commissioning::run(std::optional<int> waitSeconds)
         return waitSeconds ? QDeadlineTimer(qint64(*waitSeconds) * 1000) : QDeadlineTimer(QDeadlineTimer::Forever);
     };
     QDeadlineTimer waitLimit = waitFromNow();
+    // A run that ended during a write (killed, the power gone) left its row
+    // "writing": whether the encoder took it is not known until it is seen again.
+    QStringList inDoubt;
+    for (const CommissionRow &row : m_plan.rows) {
+        const QString mac = m_journal.macOf(row.number);
+        if (m_journal.done(row.number) || m_journal.lastOutcome(row.number) != QLatin1String("writing"))
+            continue;
+        const QString advice = inDoubtAdvice(mac, row);
+        inDoubt << advice;
+        say(QStringLiteral("in-doubt"), advice, {{QStringLiteral("mac"), mac}, {QStringLiteral("row"), row.number}});
+    }
     for (;;) {
+        if (!present.isEmpty())
+            inDoubt.removeIf([&present](const QString &advice) { return advice.startsWith(present); });
         if (rowsLeft() == 0)
             return ending(QStringLiteral("finished"), ExitCode::Success, QStringLiteral("every row is done"));
         if (!announced) {
@@ -256,12 +282,16 @@ Result Commissioning::run(std::optional<int> waitSeconds)
         }
         QCoreApplication::processEvents();
         if (m_interrupts.caught())
-            return ending(QStringLiteral("interrupted"), ExitCode::Interrupted, QStringLiteral("interrupted; the journal is whole"));
+            return ending(QStringLiteral("interrupted"), interruptedBy(m_interrupts.caughtSignal()),
+                          QStringLiteral("interrupted; the journal is whole"));
         if (pnv::standardOutputFailed())
             return outputLost();
         if (waitLimit.hasExpired())
             return ending(QStringLiteral("timeout"), ExitCode::Encoder,
-                          QStringLiteral("no change at %1 within %2 s").arg(m_encoder.text()).arg(*waitSeconds));
+                          QStringLiteral("no change at %1 within %2 s%3")
+                              .arg(m_encoder.text())
+                              .arg(*waitSeconds)
+                              .arg(inDoubt.isEmpty() ? QString() : QStringLiteral("; ") + inDoubt.join(QStringLiteral("; "))));
         const Sighting sighting = look();
         if (!sighting.config) {
             if (!sighting.problem.isEmpty() && sighting.problem != unreadable)
@@ -353,6 +383,10 @@ Result commandCommission(const Invocation &call)
     const CommissionPlan plan = parseCommissionPlan(read.data, planPath, factory.value_or(0));
     if (!plan.errors.isEmpty())
         return Result::refused(ExitCode::Usage, plan.errors, QStringLiteral("the plan is refused whole; no encoder was touched"));
+    BenchLock bench;
+    if (!call.isSet(kDryRun))
+        if (const QString held = bench.take(call.globals.encoder, planPath); !held.isEmpty())
+            return Result::refused(ExitCode::Usage, {Refusal{held}}, QStringLiteral("no encoder was touched"));
     const QString journalPath = call.isSet(kJournal) ? call.value(kJournal) : Journal::besidePlan(planPath);
     if (journalPath.isEmpty())
         return Result::usage(QStringLiteral("commission: --journal needs a file"));
@@ -390,7 +424,8 @@ Command commissionCommand()
                 "that the next encoder can be connected; then wait until this one is gone or another answers. Without a\n"
                 "mac column rows go in order; with it, an encoder gets its own row. The journal (CSV: time, MAC, row,\n"
                 "the row's fields, outcome) is appended and synced after every write; a second run with it resumes.\n"
-                "Ends when every row is done (exit 0) or on Ctrl+C (exit 130, the journal whole)."))
+                "Ends when every row is done (exit 0), or on Ctrl+C, SIGHUP or SIGTERM (exit 130, 129, 143) once the\n"
+                "write under way is journaled. One commission runs per factory address on this computer at a time."))
         .withOptions({kJournal, kWait, kDryRun});
 }
 

@@ -161,6 +161,9 @@ private slots:
     void commissionFiveEncoders();
     void commissionInterruptedAndResumed();
     void commissionFailedWriteAndMacColumn();
+    void commissionEndsOnSignals_data();
+    void commissionEndsOnSignals();
+    void commissionAloneOnTheBench();
     void manPageAgreesWithHelp();
 
 private:
@@ -1194,6 +1197,100 @@ void CtlEndToEndTest::commissionFailedWriteAndMacColumn()
     QCOMPARE(refused.exitCode, 1);
     QCOMPARE(eventsOf(refused.jsonLines(), "refused"), QStringList{mac1 + QStringLiteral(" 0")});
     QCOMPARE(countOf(again.log(), "WRITE"), 0);
+}
+
+void CtlEndToEndTest::commissionEndsOnSignals_data()
+{
+    QTest::addColumn<int>("signalNumber");
+    QTest::addColumn<int>("exitCode");
+    QTest::newRow("Ctrl+C") << SIGINT << 130;
+    QTest::newRow("SIGHUP: the terminal closed") << SIGHUP << 129;
+    QTest::newRow("SIGTERM") << SIGTERM << 143;
+}
+
+// A signal during a write lets the write finish and journals its outcome.
+void CtlEndToEndTest::commissionEndsOnSignals()
+{
+    PNV_REQUIRE_SEALED_NETWORK();
+    QFETCH(int, signalNumber);
+    QFETCH(int, exitCode);
+    // Every answer takes 300 ms: the write is under way when the signal comes.
+    SimulatorProcess batch(batchOf(2, {QStringLiteral("delay:300")}));
+    QVERIFY2(batch.start(), qPrintable(batch.errorString()));
+    QTemporaryDir dir;
+    const QString plan = dir.filePath(QStringLiteral("site.csv"));
+    QVERIFY(writeFile(plan, commissionPlan(2)));
+    QProcess ctl;
+    ctl.setChildProcessModifier([] { ::setpgid(0, 0); });
+    ctl.start(ctlPath(), {QStringLiteral("--json"), QStringLiteral("commission"), plan, QStringLiteral("--wait"), QStringLiteral("20")});
+    QVERIFY(ctl.waitForStarted(5000));
+    QByteArray out;
+    const QDeadlineTimer deadline(30000);
+    while (!out.contains("\"event\":\"encoder\"") && ctl.state() == QProcess::Running && !deadline.hasExpired()) {
+        ctl.waitForReadyRead(1000);
+        out += ctl.readAllStandardOutput();
+    }
+    QVERIFY2(out.contains("\"event\":\"encoder\""), out.constData());
+    // The write itself has reached the encoder; its read-back is still to come.
+    QTRY_VERIFY_WITH_TIMEOUT(countOf(batch.log(), "WRITE") == 1, 20000);
+    ::kill(-static_cast<pid_t>(ctl.processId()), signalNumber);
+    QVERIFY(ctl.waitForFinished(20000));
+    out += ctl.readAllStandardOutput();
+    QCOMPARE(ctl.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(ctl.exitCode(), exitCode);
+    const QList<QJsonObject> events = Run{ctl.exitCode(), out, {}}.jsonLines();
+    QCOMPARE(events.last().value(QStringLiteral("event")).toString(), QStringLiteral("interrupted"));
+    const QString mac1 = SimulatorProcess::valueIn(batch.batchStatePath(1), QStringLiteral("mac"));
+    QCOMPARE(eventsOf(events, "done"), QStringList{mac1 + QStringLiteral(" 1")});
+    QCOMPARE(journalOf(dir.filePath(QStringLiteral("site.journal.csv"))).last(),
+             (QStringList{mac1, QStringLiteral("1"), QStringLiteral("applied")}));
+    QCOMPARE(countOf(batch.log(), "WRITE"), 1);
+}
+
+// One commission per factory address: a second run, with a journal of its
+// own, is refused and told which run holds the bench. A resumed run names the
+// encoder whose write was cut short.
+void CtlEndToEndTest::commissionAloneOnTheBench()
+{
+    PNV_REQUIRE_SEALED_NETWORK();
+    QTemporaryDir dir;
+    const QString plan = dir.filePath(QStringLiteral("site.csv"));
+    const QString journal = dir.filePath(QStringLiteral("site.journal.csv"));
+    QVERIFY(writeFile(plan, commissionPlan(2)));
+    // GIVEN a run killed while it wrote row 2 to 02:00:00:00:00:42
+    QVERIFY(writeFile(journal, "time,mac,row,ip,port,gateway,mask,outcome,message\n"
+                               "2026-01-01T00:00:00Z,02:00:00:00:00:42,2,10.78.0.12,3001,10.78.0.1,255.255.255.0,writing,\n"));
+    const QStringList commission{QStringLiteral("--json"), QStringLiteral("commission"), plan, QStringLiteral("--wait")};
+    QProcess first;
+    first.start(ctlPath(), commission + QStringList{QStringLiteral("30")});
+    QVERIFY(first.waitForStarted(5000));
+    QByteArray out;
+    const QDeadlineTimer deadline(20000);
+    while (!out.contains("\"event\":\"waiting\"") && first.state() == QProcess::Running && !deadline.hasExpired()) {
+        first.waitForReadyRead(1000);
+        out += first.readAllStandardOutput();
+    }
+    // THEN it names that encoder and what to do
+    QCOMPARE(eventsOf(Run{0, out, {}}.jsonLines(), "in-doubt"), QStringList{QStringLiteral("02:00:00:00:00:42 2")});
+    QVERIFY2(out.contains("connect it again at the factory address"), out.constData());
+
+    // WHEN a second run starts on the same bench with a journal of its own THEN it is refused, naming the first
+    const Run second = runCtl({QStringLiteral("commission"), plan, QStringLiteral("--journal"),
+                               dir.filePath(QStringLiteral("other.csv")), QStringLiteral("--wait"), QStringLiteral("1")});
+    QCOMPARE(second.exitCode, 2);
+    QVERIFY2(second.err.contains(QStringLiteral("process %1, plan %2").arg(first.processId()).arg(plan).toUtf8())
+                 && second.err.contains("172.16.30.1:3001"),
+             second.err.constData());
+    ::kill(static_cast<pid_t>(first.processId()), SIGTERM);
+    QVERIFY(first.waitForFinished(20000));
+    QCOMPARE(first.exitCode(), 143);
+
+    // WHEN the bench is free again and nothing comes THEN the end names the encoder in doubt once more
+    const Run timedOut = runCtl(commission + QStringList{QStringLiteral("1")});
+    QCOMPARE(timedOut.exitCode, 1);
+    QVERIFY2(timedOut.jsonLines().last().value(QStringLiteral("message")).toString().contains(
+                 QLatin1String("02:00:00:00:00:42 was being given row 2")),
+             timedOut.out.constData());
 }
 
 // The manual page cannot include the tables the program prints; it is held to them.
