@@ -30,6 +30,9 @@ const QCommandLineOption kWait{QStringLiteral("wait"),
                                QStringLiteral("Give up when a wait for an encoder to come or go lasts longer (default: "
                                               "no limit)."),
                                QStringLiteral("SECONDS")};
+const QCommandLineOption kRedo{QStringLiteral("redo"),
+                              QStringLiteral("Give a done row again to its own encoder when that answers at the factory "
+                                             "address (factory-reset since, or its row changed in the plan).")};
 const QCommandLineOption kDryRun{QStringLiteral("dry-run"),
                                  QStringLiteral("Say which row the encoder at the factory address, or the next one, would "
                                                 "get; write nothing.")};
@@ -51,6 +54,7 @@ class Commissioning final {
 public:
     Commissioning(const Invocation &call, const pnv::TessalinApi &api, const CommissionPlan &plan, Journal &journal)
         : m_call(call), m_api(api), m_plan(plan), m_journal(journal), m_encoder(call.globals.encoder),
+          m_redo(call.isSet(kRedo)),
           m_bell(!call.globals.json && ::isatty(STDOUT_FILENO) == 1)
     {
         // A closed terminal or a stop from the system ends it as Ctrl+C does:
@@ -74,11 +78,19 @@ private:
     Decision decide(const QString &mac) const;
     const CommissionRow *nextInOrder() const;
     int rowsLeft() const;
+    // Whether the row was done with other values than the plan gives now.
+    bool changedSince(const CommissionRow &row) const;
+    // A row still to write: not done, or (with --redo) done with other values.
+    bool open(const CommissionRow &row) const { return !m_journal.done(row.number) || (m_redo && changedSince(row)); }
     // Writes the row to the encoder that answers now, journaling before and after; false when the journal failed.
     bool commission(const EncoderConfig &seen, const CommissionRow &row, Result &stop);
     bool pause(int ms);
     void say(const QString &event, const QString &text, QJsonObject fields = {}, bool bell = false) const;
     Result ending(const QString &event, ExitCode exit, const QString &text) const;
+    // Every row done; those done with other values than the plan's (without --redo) are named.
+    Result finished() const;
+    QStringList m_changed;   // such rows' numbers
+    void tellChanged();
     // What the installer is told could not be written: no further encoder is taken.
     Result outputLost() const
     {
@@ -91,6 +103,7 @@ private:
     const CommissionPlan &m_plan;
     Journal &m_journal;
     EncoderAddress m_encoder;
+    bool m_redo = false;
     bool m_bell = false;
     pnv::SignalWatch m_interrupts;
     QEventLoop m_pause;
@@ -143,8 +156,16 @@ Result Commissioning::ending(const QString &event, ExitCode exit, const QString 
 
 int Commissioning::rowsLeft() const
 {
-    return int(std::count_if(m_plan.rows.begin(), m_plan.rows.end(),
-                             [this](const CommissionRow &row) { return !m_journal.done(row.number); }));
+    return int(std::count_if(m_plan.rows.begin(), m_plan.rows.end(), [this](const CommissionRow &row) { return open(row); }));
+}
+
+bool Commissioning::changedSince(const CommissionRow &row) const
+{
+    if (!m_journal.done(row.number))
+        return false;
+    const net::ParsedFields then = net::parseFields(m_journal.doneFields(row.number));
+    const net::PlannedConfig &now = row.change;
+    return then.config.port != now.port || then.config.gateway != now.gateway || then.config.mask != now.mask;
 }
 
 const CommissionRow *Commissioning::nextInOrder() const
@@ -165,9 +186,12 @@ Commissioning::Decision Commissioning::decide(const QString &mac) const
                     .arg(mac)
                     .arg(*bound)
                     .arg(own->number)};
-    if (bound && m_journal.done(*bound))
+    // Done, and at the factory address again: it was factory-reset since.
+    if (bound && m_journal.done(*bound) && !m_redo)
         return {Choice::AlreadyDone, &m_plan.rows[std::size_t(*bound - 1)],
-                QStringLiteral("%1 was done before with row %2; connect the next encoder").arg(mac).arg(*bound)};
+                QStringLiteral("%1 was given %2 before and answers at the factory address again (factory-reset since?); "
+                               "it is left as it is: run with --redo to give it its row again, or connect the next encoder")
+                    .arg(mac, rowText(m_plan.rows[std::size_t(*bound - 1)]))};
     const CommissionRow *row = bound ? &m_plan.rows[std::size_t(*bound - 1)] : own ? own : nextInOrder();
     if (!row)
         return {Choice::NoRow, nullptr,
@@ -256,6 +280,7 @@ Result Commissioning::run(std::optional<int> waitSeconds)
     QDeadlineTimer waitLimit = waitFromNow();
     // A run that ended during a write (killed, the power gone) left its row
     // "writing": whether the encoder took it is not known until it is seen again.
+    tellChanged();
     QStringList inDoubt;
     for (const CommissionRow &row : m_plan.rows) {
         const QString mac = m_journal.macOf(row.number);
@@ -269,7 +294,7 @@ Result Commissioning::run(std::optional<int> waitSeconds)
         if (!present.isEmpty())
             inDoubt.removeIf([&present](const QString &advice) { return advice.startsWith(present); });
         if (rowsLeft() == 0)
-            return ending(QStringLiteral("finished"), ExitCode::Success, QStringLiteral("every row is done"));
+            return finished();
         if (!announced) {
             const CommissionRow *next = nextInOrder();
             say(QStringLiteral("waiting"),
@@ -340,10 +365,44 @@ Result Commissioning::run(std::optional<int> waitSeconds)
     }
 }
 
+// The plan was edited after a row was done: its encoder keeps what it was given.
+void Commissioning::tellChanged()
+{
+    for (const CommissionRow &row : m_plan.rows) {
+        if (!changedSince(row))
+            continue;
+        const net::FieldTexts then = m_journal.doneFields(row.number);
+        const QString mac = m_journal.macOf(row.number);
+        say(QStringLiteral("changed"),
+            QStringLiteral("%1 was given row %2 with port %3, gateway %4, mask %5; the plan now gives %6: %7")
+                .arg(mac)
+                .arg(row.number)
+                .arg(then.port.isEmpty() ? QStringLiteral("(kept)") : then.port,
+                     then.gateway.isEmpty() ? QStringLiteral("(kept)") : then.gateway,
+                     then.mask.isEmpty() ? QStringLiteral("(kept)") : then.mask, rowText(row),
+                     m_redo ? QStringLiteral("it is given the plan's when it answers at the factory address (factory-reset)")
+                            : QStringLiteral("its encoder keeps what it was given unless run with --redo")),
+            {{QStringLiteral("mac"), mac}, {QStringLiteral("row"), row.number}});
+        if (!m_redo)
+            m_changed << QString::number(row.number);
+    }
+}
+
+Result Commissioning::finished() const
+{
+    if (m_changed.isEmpty())
+        return ending(QStringLiteral("finished"), ExitCode::Success, QStringLiteral("every row is done"));
+    return ending(QStringLiteral("finished"), ExitCode::Encoder,
+                  QStringLiteral("every row is done, but %1 done with other values than the plan gives now; run with --redo "
+                                 "and connect each factory-reset to give it the plan's")
+                      .arg(m_changed.size() == 1 ? QStringLiteral("row %1 was").arg(m_changed.first())
+                                               : QStringLiteral("rows %1 were").arg(m_changed.join(QStringLiteral(", ")))));
+}
+
 Result Commissioning::dryRun()
 {
     if (rowsLeft() == 0)
-        return ending(QStringLiteral("finished"), ExitCode::Success, QStringLiteral("every row is done"));
+        return finished();
     const Sighting sighting = look();
     if (!sighting.config) {
         const CommissionRow *next = nextInOrder();
@@ -426,7 +485,7 @@ Command commissionCommand()
                 "the row's fields, outcome) is appended and synced after every write; a second run with it resumes.\n"
                 "Ends when every row is done (exit 0), or on Ctrl+C, SIGHUP or SIGTERM (exit 130, 129, 143) once the\n"
                 "write under way is journaled. One commission runs per factory address on this computer at a time."))
-        .withOptions({kJournal, kWait, kDryRun});
+        .withOptions({kJournal, kWait, kRedo, kDryRun});
 }
 
 } // namespace pnv::ctl

@@ -386,7 +386,7 @@ void CtlEndToEndTest::filesAndArguments_data()
         "encoder,ip,port,gateway,mask\n127.0.0.1:P,,,10.9.9.9,\n", false, 2, "",
         "\"field\":\"gateway\",\"file\":\"@F@\",\"line\":2}]");
     row("commission --json: a refused plan's line and field", {"--json", "commission", "F"},
-        "ip,port,gateway,mask\n10.0.0.2,,,255.255.255.0\n10.0.0.2,,,255.255.255.0\n", false, 2, "F:3: ip",
+        "ip,port,gateway,mask\n10.0.0.2,,0.0.0.0,255.255.255.0\n10.0.0.2,,0.0.0.0,255.255.255.0\n", false, 2, "F:3: ip",
         "{\"error\":\"usage\",\"errors\":[{\"encoder\":null,\"error\":\"ip 10.0.0.2 is already given to row 1\","
         "\"field\":\"ip\",\"file\":\"@F@\",\"line\":3}],\"exit\":2}");
     row("save --json over a FIFO: the refusal as an object", {"--json", "save", "F"}, {}, true, 2, "will not replace",
@@ -417,7 +417,19 @@ void CtlEndToEndTest::filesAndArguments_data()
     row("write --json lists each refusal apart", {"--json", "write", "--mask", "255.0.255.0", "--gateway", "0.0.0.1"}, {},
         false, 2, "is not contiguous", "\"messages\":[\"mask 255.0.255.0 is not contiguous\",");
     row("check: a header in the wrong case, one error", {"check", "F"}, "Encoder;IP;Port;Gateway;Mask\n1;;;;\n2;;;;\n", false,
-        2, "F:1: the first line must be \"encoder,ip,port,gateway,mask\"\n");
+        2, "F:1: the first line must name the columns encoder,ip,port,gateway,mask, in any order, each once; "
+           "\"Encoder;IP;Port;Gateway;Mask\" is not one of them\n");
+    // One reader for every plan: apply's columns in any order, commission's judged by check as commission judges them.
+    row("apply: columns in any order", {"--json", "apply", "F", "--dry-run"}, "gateway,mask,encoder,port,ip\n,,127.0.0.1:P,4000,\n",
+        false, 0, "", "\"outcome\":\"dry-run\",\"warnings\"");
+    row("check: a commissioning plan whose row cannot reach the factory gateway it keeps", {"check", "F"},
+        "mask,ip,port,gateway\n255.255.255.0,10.1.2.11,,\n", false, 2,
+        "F:2: gateway 172.16.0.1 is outside 10.1.2.0/24, the subnet of ip 10.1.2.11 (the factory gateway, kept as the row "
+        "gives none)");
+    row("commission: the same row refused before any encoder is touched", {"commission", "F"},
+        "ip,port,gateway,mask\n10.1.2.11,,,255.255.255.0\n", false, 2, "(the factory gateway, kept as the row gives none)");
+    row("check: a commissioning plan that passes", {"check", "F"}, "ip,mac,gateway,mask,port\n10.1.2.11,,10.1.2.254,255.255.255.0,\n",
+        false, 0, "", "ok: 1 rows to commission");
     row("load: a rule error names the line", {"load", "F"}, "# x\nmask = 255.0.255.0\n", false, 2,
         "F:2: mask 255.0.255.0 is not contiguous");
     row("terminal controls echoed escaped", {"check", "F"}, "\x1b]0;x\x07\x1b[2J = 1\n", false, 2,
@@ -439,7 +451,7 @@ void CtlEndToEndTest::filesAndArguments_data()
     row("apply --time-limit 0", {"apply", "F", "--time-limit", "0"}, {}, false, 2, "--time-limit needs a number of seconds");
     row("scan --timeout with a sign", {"scan", "127.0.0.1/32", "--timeout", "+500"}, {}, false, 2, "--timeout 1 to 3000");
     row("commission: two rows with one ip", {"commission", "F"},
-        "ip,port,gateway,mask\n10.0.0.2,,,255.255.255.0\n10.0.0.2,,,255.255.255.0\n", false, 2,
+        "ip,port,gateway,mask\n10.0.0.2,,0.0.0.0,255.255.255.0\n10.0.0.2,,0.0.0.0,255.255.255.0\n", false, 2,
         "F:3: ip 10.0.0.2 is already given to row 1");
     row("commission: a row at the address the next encoders answer at (--encoder)", {"commission", "F"},
         "mask,gateway,ip,port\n255.0.0.0,,127.0.0.1,\n", false, 2,
@@ -1075,6 +1087,14 @@ void CtlEndToEndTest::commissionFiveEncoders()
     QCOMPARE(again.exitCode, 0);
     QVERIFY2(again.out.contains("every row is done (5 of 5 rows done)"), again.out.constData());
     QCOMPARE(countOf(batch.log(), "WRITE"), 5);
+    // The plan edited afterwards: the done row whose gateway changed is named, never passed as done.
+    QVERIFY(writeFile(plan, commissionPlan(5).replace("10.78.0.12,3001,10.78.0.1,", "10.78.0.12,3001,10.78.0.254,")));
+    const Run edited = runCtl({QStringLiteral("--json"), QStringLiteral("commission"), plan});
+    QCOMPARE(edited.exitCode, 1);
+    QCOMPARE(eventsOf(edited.jsonLines(), "changed"), QStringList{expected[1]});
+    QVERIFY2(edited.jsonLines().last().value(QStringLiteral("message")).toString().contains(QLatin1String("row 2 was done with other values")),
+             edited.out.constData());
+    QCOMPARE(countOf(batch.log(), "WRITE"), 5);
 }
 
 void CtlEndToEndTest::commissionInterruptedAndResumed()
@@ -1133,8 +1153,14 @@ void CtlEndToEndTest::commissionInterruptedAndResumed()
         QCOMPARE(seen.exitCode, 1);
         const QString mac = SimulatorProcess::valueIn(again, QStringLiteral("mac"));
         QCOMPARE(eventsOf(seen.jsonLines(), "already-done"), QStringList{mac + QStringLiteral(" 1")});
+        QVERIFY2(seen.out.contains("was given row 1 (ip 10.78.0.11") && seen.out.contains("run with --redo"), seen.out.constData());
         QCOMPARE(seen.jsonLines().last().value(QStringLiteral("event")).toString(), QStringLiteral("timeout"));
         QCOMPARE(countOf(first.log(), "WRITE"), 0);
+        // WITH --redo THEN it is given its row again
+        const Run redone = runCtl({QStringLiteral("--json"), QStringLiteral("commission"), plan, QStringLiteral("--redo"),
+                                   QStringLiteral("--wait"), QStringLiteral("1")});
+        QCOMPARE(eventsOf(redone.jsonLines(), "done"), QStringList{mac + QStringLiteral(" 1")});
+        QCOMPARE(countOf(first.log(), "WRITE"), 1);
     }
 
     // WHEN the rest are connected and it runs again THEN it goes on where it stopped
@@ -1150,7 +1176,9 @@ void CtlEndToEndTest::commissionInterruptedAndResumed()
     QMap<QString, QString> appliedRows;   // row -> MAC
     for (const QStringList &line : journalOf(journalPath))
         if (line[2] == QLatin1String("applied")) {
-            QVERIFY2(!appliedRows.contains(line[1]), qPrintable(QStringLiteral("row %1 given twice").arg(line[1])));
+            // (row 1 twice to its own encoder: --redo gave it again after its factory reset)
+            QVERIFY2(appliedRows.value(line[1], line[0]) == line[0],
+                     qPrintable(QStringLiteral("row %1 given to two encoders").arg(line[1])));
             appliedRows[line[1]] = line[0];
         }
     QCOMPARE(appliedRows.size(), 5);
