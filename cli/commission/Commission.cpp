@@ -87,6 +87,10 @@ private:
     bool pause(int ms);
     void say(const QString &event, const QString &text, QJsonObject fields = {}, bool bell = false) const;
     Result ending(const QString &event, ExitCode exit, const QString &text) const;
+    QString answersButText(const QString &problem) const
+    {
+        return QStringLiteral("something answers at %1, but %2").arg(m_encoder.text(), problem);
+    }
     // Every row done; those done with other values than the plan's (without --redo) are named.
     Result finished() const;
     QStringList m_changed;   // such rows' numbers
@@ -210,8 +214,19 @@ Sighting Commissioning::look()
     if (!address || !net::probeAddress(*address, m_encoder.port, kLookMs).answered)
         return sighting;
     EncoderSession session(m_api, m_encoder, m_call.globals.verbose);
-    if (session.connect() != TESSALIN_SUCCESS)
+    // A link refused is nothing there yet (an encoder still starting); a link
+    // taken that never becomes an encoder's is something else at the address.
+    if (const int code = session.connect(); code != TESSALIN_SUCCESS) {
+        if (code == TESSALIN_TIME_OUT)
+            sighting.problem = QStringLiteral("it accepts a connection and never answers as an encoder does (%1): is another "
+                                              "device or program at this address?")
+                                   .arg(describeCode(code));
+        else if (code == TESSALIN_RECEIVE_ERROR)
+            sighting.problem = QStringLiteral("it answers with bytes that are not an encoder's reply (%1): another device "
+                                              "or program holds this address")
+                                   .arg(describeCode(code));
         return sighting;
+    }
     const auto read = session.read();
     sighting.config = read.config;
     if (!read.config)
@@ -313,15 +328,15 @@ Result Commissioning::run(std::optional<int> waitSeconds)
             return outputLost();
         if (waitLimit.hasExpired())
             return ending(QStringLiteral("timeout"), ExitCode::Encoder,
-                          QStringLiteral("no change at %1 within %2 s%3")
+                          QStringLiteral("no change at %1 within %2 s%3%4")
                               .arg(m_encoder.text())
                               .arg(*waitSeconds)
+                              .arg(unreadable.isEmpty() ? QString() : QStringLiteral("; ") + answersButText(unreadable))
                               .arg(inDoubt.isEmpty() ? QString() : QStringLiteral("; ") + inDoubt.join(QStringLiteral("; "))));
         const Sighting sighting = look();
         if (!sighting.config) {
             if (!sighting.problem.isEmpty() && sighting.problem != unreadable)
-                say(QStringLiteral("unreadable"),
-                    QStringLiteral("something answers at %1, but %2").arg(m_encoder.text(), sighting.problem));
+                say(QStringLiteral("unreadable"), answersButText(sighting.problem));
             unreadable = sighting.problem;
             if (sighting.problem.isEmpty() && !present.isEmpty()) {
                 say(QStringLiteral("gone"), QStringLiteral("%1 no longer answers").arg(present), {{QStringLiteral("mac"), present}});

@@ -17,6 +17,8 @@
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSet>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -164,6 +166,8 @@ private slots:
     void commissionEndsOnSignals_data();
     void commissionEndsOnSignals();
     void commissionAloneOnTheBench();
+    void commissionNamesANonEncoder_data();
+    void commissionNamesANonEncoder();
     void manPageAgreesWithHelp();
 
 private:
@@ -1328,6 +1332,48 @@ void CtlEndToEndTest::commissionAloneOnTheBench()
     QVERIFY2(timedOut.jsonLines().last().value(QStringLiteral("message")).toString().contains(
                  QLatin1String("02:00:00:00:00:42 was being given row 2")),
              timedOut.out.constData());
+}
+
+void CtlEndToEndTest::commissionNamesANonEncoder_data()
+{
+    QTest::addColumn<QByteArray>("greeting");   // what the listener at the factory address sends on each connection
+    QTest::addColumn<QString>("named");
+    QTest::newRow("a listener that never answers") << QByteArray() << "accepts a connection and never answers as an encoder";
+    QTest::newRow("a web server") << QByteArray("HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\n\r\n")
+                                  << "answers with bytes that are not an encoder's reply";
+}
+
+// Something at the factory address that is not an encoder is said to be so,
+// not waited for in silence.
+void CtlEndToEndTest::commissionNamesANonEncoder()
+{
+    PNV_REQUIRE_SEALED_NETWORK();
+    QFETCH(QByteArray, greeting);
+    QFETCH(QString, named);
+    QTcpServer listener;
+    QVERIFY(listener.listen(QHostAddress(QStringLiteral("172.16.30.1")), 3001));
+    QList<QTcpSocket *> held;   // kept open, as such a device keeps them
+    connect(&listener, &QTcpServer::newConnection, this, [&] {
+        while (QTcpSocket *socket = listener.nextPendingConnection()) {
+            held << socket;
+            socket->write(greeting);
+        }
+    });
+    QTemporaryDir dir;
+    const QString plan = dir.filePath(QStringLiteral("site.csv"));
+    QVERIFY(writeFile(plan, commissionPlan(1)));
+    QProcess ctl;
+    ctl.start(ctlPath(), {QStringLiteral("commission"), plan, QStringLiteral("--wait"), QStringLiteral("1")});
+    QVERIFY(ctl.waitForStarted(5000));
+    // The listener answers from this test's event loop while the command runs.
+    QTRY_VERIFY_WITH_TIMEOUT(ctl.state() == QProcess::NotRunning, 30000);
+    const QByteArray out = ctl.readAllStandardOutput();
+    QCOMPARE(ctl.exitCode(), 1);
+    QVERIFY2(out.contains(("something answers at 172.16.30.1:3001, but it " + named).toUtf8()), out.constData());
+    // The end says it once more: what answers there is why nothing changed.
+    const QByteArray end = out.mid(out.indexOf("no change at"));
+    QVERIFY2(out.contains("no change at") && end.left(end.indexOf('\n')).contains(named.toUtf8()), out.constData());
+    qDeleteAll(held);
 }
 
 // The manual page cannot include the tables the program prints; it is held to them.
