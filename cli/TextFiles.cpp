@@ -278,6 +278,9 @@ std::optional<PlanRow> planRow(const PlanRecord &record, bool force, LineErrors 
     row.fields = {record.cell(QStringLiteral("ip")), record.cell(QStringLiteral("port")),
                   record.cell(QStringLiteral("gateway")), record.cell(QStringLiteral("mask"))};
     const auto encoder = parseEncoderAddress(row.encoderText);
+    // Kept for the checks across rows: an encoder given nothing keeps its address.
+    if (encoder && row.fields.ip.isNull() && row.fields.port.isNull() && row.fields.gateway.isNull() && row.fields.mask.isNull())
+        error(QStringLiteral("nothing to write: give at least one of ip, port, gateway and mask"));
     if (!encoder) {
         error(QStringLiteral("encoder \"%1\" is not ADDRESS[:PORT]").arg(printable(row.encoderText)));
         return std::nullopt;

@@ -158,6 +158,7 @@ private slots:
     void interruptFinishesRunningRows_data();
     void interruptFinishesRunningRows();
     void killedApplyEndsItsWorkers();
+    void applyEndsWithTheProcessThatNamedIt();
     void lostOutputStartsNoNewRow_data();
     void lostOutputStartsNoNewRow();
     void commissionFiveEncoders();
@@ -363,7 +364,7 @@ void CtlEndToEndTest::filesAndArguments_data()
         QTest::newRow(qPrintable(name)) << arguments << content << fifo << exitCode << QByteArray(err) << QByteArray(out)
                                         << QString::fromLatin1(redirect);
     };
-    const QByteArray plan("\xEF\xBB\xBF\"encoder\",ip,port,gateway,mask\r\n\"10.0.0.1\",\"10.0.0.2\",,,\r\n10.0.0.2,,,,\r\n");
+    const QByteArray plan("\xEF\xBB\xBF\"encoder\",ip,port,gateway,mask\r\n\"10.0.0.1\",\"10.0.0.2\",,,\r\n10.0.0.2,,4000,,\r\n");
     for (const char *command : {"check", "load", "apply"})
         row(QStringLiteral("%1 of a FIFO does not wait").arg(QLatin1String(command)), {command, "F"}, {}, true, 2, "it is a FIFO");
     row("check --json of a FIFO says so in JSON", {"--json", "check", "F"}, {}, true, 2, "it is a FIFO",
@@ -404,6 +405,8 @@ void CtlEndToEndTest::filesAndArguments_data()
     row("load: a file with a mac only changes nothing, so it is refused", {"load", "F"}, "mac = 00:1A:2B:3C:4D:5E\n", false,
         2, "no ip, port, gateway or mask line; there is nothing to load");
     row("check with nothing to check", {"check"}, {}, false, 2, "check: nothing to check");
+    row("write with nothing to write, before any link", {"write"}, {}, false, 2,
+        "write: nothing to write; give --ip, --port, --gateway or --mask\n");
     row("--json answers a usage error in JSON", {"--json", "check"}, {}, false, 2, "check: nothing to check",
         "{\"error\":\"usage\",\"errors\":[{\"encoder\":null,\"error\":\"check: nothing to check");
     row("--json answers an unknown option in JSON", {"--json", "read", "--bogus"}, {}, false, 2, "Unknown option",
@@ -841,7 +844,7 @@ void CtlEndToEndTest::fleetApplyAndScan()
     const Run scan = runCtl({QStringLiteral("--json"), QStringLiteral("scan"), QStringLiteral("10.77.0.0/27")});
     QCOMPARE(scan.exitCode, 0);
     QStringList found;
-    for (const QJsonObject &line : scan.jsonLines()) {
+    for (const QJsonObject &line : scan.jsonLines().mid(0, scan.jsonLines().size() - 1)) {
         found << line.value(QStringLiteral("encoder")).toString();
         QVERIFY(line.value(QStringLiteral("mac")).isString());
     }
@@ -849,6 +852,14 @@ void CtlEndToEndTest::fleetApplyAndScan()
     for (int i = 1; i <= 20; ++i)
         expected << QStringLiteral("10.77.0.%1:3001").arg(i);
     QCOMPARE(found, expected);
+    QCOMPARE(scan.jsonLines().last().value(QStringLiteral("summary")).toObject().value(QStringLiteral("answered")).toInt(), 20);
+    // Where nothing answers, the summary still says so: a scan never prints nothing.
+    const Run empty = runCtl({QStringLiteral("--json"), QStringLiteral("scan"), QStringLiteral("10.77.0.64/30")});
+    QCOMPARE(empty.exitCode, 0);
+    QCOMPARE(empty.jsonLines().size(), 1);
+    const QJsonObject none = empty.jsonLines().first().value(QStringLiteral("summary")).toObject();
+    QCOMPARE(none.value(QStringLiteral("addresses")).toInt(), 2);
+    QCOMPARE(none.value(QStringLiteral("answered")).toInt(), 0);
 
     // A plan with one bad row is refused whole, nothing sent.
     QVERIFY(plan.open(QIODevice::Append));
@@ -987,6 +998,48 @@ void CtlEndToEndTest::killedApplyEndsItsWorkers()
     for (const char *encoder : {"10.77.12.1", "10.77.12.2", "10.77.12.3"})
         QVERIFY(fleet.stateValue(QStringLiteral("gateway"), QLatin1String(encoder)) != QLatin1String("10.77.12.254"));
     QCOMPARE(countOf(fleet.log(), "WRITE"), 0);
+}
+
+// A program that names itself in PNV3400CTL_PARENT_PID (an Ansible module)
+// and is ended outright takes its pnv3400ctl with it: no row is started after,
+// the row under way finishes and is reported.
+void CtlEndToEndTest::applyEndsWithTheProcessThatNamedIt()
+{
+    PNV_REQUIRE_SEALED_NETWORK();
+    SimulatorProcess fleet(fleetOf("10.77.21.1", 4, {QStringLiteral("delay:300")}));
+    QVERIFY2(fleet.start(), qPrintable(fleet.errorString()));
+    QTemporaryDir dir;
+    const QString plan = dir.filePath(QStringLiteral("plan.csv"));
+    const QString report = dir.filePath(QStringLiteral("report"));
+    QByteArray rows = "encoder,ip,port,gateway,mask\n";
+    for (int k = 1; k <= 4; ++k)
+        rows += QStringLiteral("10.77.21.%1,,,10.77.21.254,255.255.255.0\n").arg(k).toUtf8();
+    QVERIFY(writeFile(plan, rows));
+    // The shell stands for the module: it names itself, starts pnv3400ctl, says its process and waits.
+    QProcess parent;
+    parent.start(QStringLiteral("sh"), {QStringLiteral("-c"),
+                                        QStringLiteral("PNV3400CTL_PARENT_PID=$$ \"$0\" --json apply \"$1\" --jobs 1 >\"$2\" & "
+                                                       "echo $!; wait"),
+                                        ctlPath(), plan, report});
+    QVERIFY(parent.waitForStarted(5000));
+    QTRY_VERIFY_WITH_TIMEOUT(parent.canReadLine(), 10000);
+    const pid_t ctl = pid_t(parent.readLine().trimmed().toInt());
+    QVERIFY(ctl > 1);
+    QTRY_VERIFY_WITH_TIMEOUT(pnv::test::readFile(report).contains("\"outcome\""), 20000);
+    ::kill(static_cast<pid_t>(parent.processId()), SIGKILL);
+    QVERIFY(parent.waitForFinished(5000));
+    const auto running = [ctl] {
+        const QByteArray stat = pnv::test::readFile(QStringLiteral("/proc/%1/stat").arg(ctl));
+        return !stat.isEmpty() && !stat.mid(stat.lastIndexOf(')') + 2).startsWith('Z');
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(!running(), 20000);
+    const QList<QJsonObject> lines = Run{0, pnv::test::readFile(report), {}}.jsonLines();
+    QVERIFY2(!lines.isEmpty() && lines.last().contains(QStringLiteral("summary")), pnv::test::readFile(report).constData());
+    const QJsonObject summary = lines.last().value(QStringLiteral("summary")).toObject();
+    QVERIFY2(summary.value(QStringLiteral("interrupted")).toBool() && summary.value(QStringLiteral("not-started")).toInt() >= 1,
+             pnv::test::readFile(report).constData());
+    // Every write that happened is reported; none happened after.
+    QCOMPARE(countOf(fleet.log(), "WRITE"), int(lines.size()) - 1);
 }
 
 void CtlEndToEndTest::lostOutputStartsNoNewRow_data()

@@ -230,12 +230,14 @@ void CtlFilesTest::plan_data()
 
     row("two rows, empty cells keep fields",
         header + "10.0.0.1,,,10.0.0.254,255.255.255.0\n10.0.0.2:4000,10.0.0.12,3001,,\n", false, {}, 2);
-    row("CRLF and blanks around cells", "encoder, ip, port, gateway, mask\r\n 10.0.0.1 , , , , \r\n", false, {}, 1);
+    row("CRLF and blanks around cells", "encoder, ip, port, gateway, mask\r\n 10.0.0.1 , , 4000 , , \r\n", false, {}, 1);
+    row("a row with nothing to write", header + "10.0.0.1,,,,\n", false,
+        {"p.csv:2: nothing to write: give at least one of ip, port, gateway and mask"}, 1);
     row("wrong header", "address,ip,port,gateway,mask\n10.0.0.1,,,,\n", false, {badHeader}, 0);
     row("no rows", header, false, {"p.csv:1: the plan has no rows"}, 0);
     row("cell count", header + "10.0.0.1,,,\n", false, {"p.csv:2: expected 5 cells (encoder,ip,port,gateway,mask), found 4"}, 0);
     row("bad encoder", header + "10.0.0.1:0,,,,\n", false, {"p.csv:2: encoder \"10.0.0.1:0\" is not ADDRESS[:PORT]"}, 0);
-    row("same encoder twice, default port written out", header + "10.0.0.1,,,,\n10.0.0.1:3001,,,,\n", false,
+    row("same encoder twice, default port written out", header + "10.0.0.1,,4000,,\n10.0.0.1:3001,,4000,,\n", false,
         {"p.csv:3: encoder 10.0.0.1:3001 is already on line 2"}, 2);
     row("same new address twice", header + "10.0.0.1,10.0.0.50,,,\n10.0.0.2,10.0.0.50,,,\n", false,
         {"p.csv:3: new ip 10.0.0.50 is already given on line 2"}, 2);
