@@ -8,7 +8,7 @@ const QList<ExitCodeRow> &exitCodeTable()
 {
     static const QList<ExitCodeRow> table{
         {ExitCode::Success, "success"},
-        {ExitCode::Encoder, "an encoder failed or refused, or a file could not be written"},
+        {ExitCode::Encoder, "an encoder failed or refused, or a file or the output could not be written"},
         {ExitCode::Usage, "usage, syntax or rule error, a new ip in use, or a file not read or not regular; nothing was written"},
         {ExitCode::Library, "the device library could not be bound"},
         {ExitCode::Unknown, "a write's answer was lost and the encoder could not be read again: it may hold the new "

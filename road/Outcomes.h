@@ -19,7 +19,7 @@ namespace pnv::road {
 // The same for every command.
 enum class ExitCode : int {
     Success = 0,
-    Encoder = 1,       // an encoder failed or refused, or a file could not be written
+    Encoder = 1,       // an encoder failed or refused, or a file or the output could not be written
     Usage = 2,         // usage, syntax or rule error, or a file not read or not regular: nothing sent
     Library = 3,       // the device library could not be bound
     Unknown = 4,       // a write's answer was lost and the encoder could not be read again: it may hold the change
