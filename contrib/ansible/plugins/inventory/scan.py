@@ -143,8 +143,8 @@ class InventoryModule(BaseInventoryPlugin, Constructable, Cacheable):
                     "scan", subnet, "--port=%d" % port, "--jobs=%d" % self.get_option("jobs"),
                     "--timeout=%d" % self.get_option("timeout")])
                 lines = json_lines(stdout)
-                if lines is not None:   # {"error": ...} says only what stderr says
-                    lines = [line for line in lines if "error" not in line]
+                if lines is not None:   # {"error": ...} says only what stderr says; {"summary": ...} only counts
+                    lines = [line for line in lines if "error" not in line and "summary" not in line]
                 # Exit 1 with reports: some worker failed, the others' answers still count.
                 if rc not in (0, 1) or lines is None or (rc == 1 and not lines):
                     raise self._failure("scan %s port %d: %s" % (subnet, port, tool_failure(rc, stdout, stderr)))
