@@ -28,7 +28,7 @@ Program makeProgram()
     // In the order of the program's help; the internal ones last.
     table.commands = {
         readCommand(), writeCommand(), saveCommand(), loadCommand(), checkCommand(), scanCommand(), applyCommand(),
-        commissionCommand(), doctorCommand(), probeCommand(), serveCommand(),
+        commissionCommand(), pendingCommand(), doctorCommand(), probeCommand(), serveCommand(),
     };
     return table;
 }

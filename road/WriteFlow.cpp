@@ -1,5 +1,6 @@
 #include "WriteFlow.h"
 
+#include <QDateTime>
 #include <QJsonArray>
 
 namespace pnv::road {
@@ -132,6 +133,13 @@ WriteReport writeEncoder(const pnv::TessalinApi &api, const EncoderAddress &enco
         other.mac = before.macText();
         return other;
     }
+    QStringList warnings;
+    const std::uint32_t reachedIp = net::parseDotted(encoder.host).value_or(0);
+    // What this read shows settles the encoder's own promise, if it had one.
+    if (options.ledger)
+        if (const QString error = options.ledger->seen(before.macText(), reachedIp, encoder.port, before.ip, before.port);
+            !error.isEmpty())
+            warnings << error;
     const net::PlannedConfig wanted = net::merged(before.planned(), change);
     if (!options.force) {
         if (const QList<net::Violation> refusals = net::fieldViolations(wanted); !refusals.isEmpty()) {
@@ -143,10 +151,29 @@ WriteReport writeEncoder(const pnv::TessalinApi &api, const EncoderAddress &enco
     }
     // Two devices on one address is the fault hardest to find afterwards:
     // a new ip where something answers already is refused, dry run or not.
-    QStringList warnings;
     // The encoder itself answers at the address it was reached at, whatever
     // move it has pending: that address is never "in use" for it.
-    const bool itself = net::parseDotted(encoder.host) == wanted.ip;
+    const bool itself = reachedIp == *wanted.ip;
+    // An address given to another encoder that has not restarted into it
+    // answers nothing yet: only the ledger knows it is taken.
+    if (!options.force && options.ledger && *wanted.ip != before.ip && !itself) {
+        QString error;
+        if (const auto promised = options.ledger->promisedToAnother(*wanted.ip, before.macText(), &error)) {
+            WriteReport refused = invalidReport(
+                name, QList<net::Violation>{
+                          {QStringLiteral("ip"),
+                           QStringLiteral("ip %1 is promised to %2 (written %3 UTC while it answered at %4, to take effect "
+                                          "when it restarts); 'pnv3400ctl pending forget %2' once it no longer holds it")
+                               .arg(net::formatDotted(*wanted.ip), promised->mac,
+                                    promised->written.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
+                                    promised->answeredAt)}});
+            refused.before = before.toJson();
+            refused.mac = before.macText();
+            return refused;
+        }
+        if (!error.isEmpty())
+            warnings << error;
+    }
     if (!options.force && !options.allowInUse && options.probe && *wanted.ip != before.ip && !itself) {
         const net::AddressProbe probe = options.probe(*wanted.ip, *wanted.port);
         if (probe.answered) {
@@ -166,6 +193,21 @@ WriteReport writeEncoder(const pnv::TessalinApi &api, const EncoderAddress &enco
     WriteReport written = writeChecked(api, session, name, before, wanted, options);
     written.warnings = warnings;
     written.mac = before.macText();
+    // A new address or port that the encoder holds, or may hold, is promised
+    // until a read shows it there or without it.
+    const bool moves = (*wanted.ip != before.ip || *wanted.port != before.port)
+                       && !(itself && *wanted.port == encoder.port);
+    const bool mayHold = written.outcome == WriteOutcome::Applied || written.outcome == WriteOutcome::Unknown;
+    // What it holds now settles an earlier promise (moved back, or elsewhere).
+    if (options.ledger && written.outcome == WriteOutcome::Applied)
+        if (const QString error = options.ledger->seen(before.macText(), reachedIp, encoder.port, *wanted.ip, *wanted.port);
+            !error.isEmpty())
+            written.warnings << error;
+    if (options.ledger && moves && mayHold)
+        if (const QString error = options.ledger->promise({before.macText(), encoder.text(), *wanted.ip, *wanted.port,
+                                                           QDateTime::currentDateTimeUtc()});
+            !error.isEmpty())
+            written.warnings << error + QStringLiteral("; this write is not remembered as pending");
     return written;
 }
 

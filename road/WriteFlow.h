@@ -9,6 +9,7 @@
 #include "AddressProbe.h"
 #include "EncoderSession.h"
 #include "Outcomes.h"
+#include "PendingLedger.h"
 
 #include <QJsonObject>
 #include <QJsonValue>
@@ -32,6 +33,10 @@ struct WriteOptions {
     // The encoder the write is meant for: another MAC read on the write's own
     // link stops it before anything is sent (outcome failed, `mac` naming the one that answered).
     std::optional<std::array<std::uint8_t, 6>> expectMac;
+    // Addresses promised to encoders that have not restarted into them: a new
+    // ip promised to another MAC is refused (unless --force), and a write that
+    // moves an encoder is recorded. None: neither.
+    PendingLedger *ledger = nullptr;
     // Asked after the read, before the write: true stops there, nothing written.
     std::function<bool()> interrupted;
 };

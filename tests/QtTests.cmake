@@ -10,5 +10,5 @@ function(pnv_add_qtest name)
   endif()
   set_tests_properties(${name} PROPERTIES
     TIMEOUT ${T_TIMEOUT}
-    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QT_LOGGING_RULES=qt.qpa.*=false;PNV_BIN_DIR=${CMAKE_BINARY_DIR}/bin;PNV_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
+    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QT_LOGGING_RULES=qt.qpa.*=false;PNV_BIN_DIR=${CMAKE_BINARY_DIR}/bin;PNV_SOURCE_DIR=${CMAKE_SOURCE_DIR};XDG_STATE_HOME=${CMAKE_BINARY_DIR}/test-state/${name}")
 endfunction()

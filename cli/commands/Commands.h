@@ -17,5 +17,6 @@ Command probeCommand();
 Command applyCommand();    // Apply.cpp
 Command doctorCommand();   // Doctor.cpp
 Command serveCommand();    // Serve.cpp
+Command pendingCommand();  // Pending.cpp
 
 } // namespace pnv::ctl::commands

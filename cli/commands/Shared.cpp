@@ -37,6 +37,7 @@ WriteOptions writeOptions(const Invocation &call)
     write.dryRun = call.isSet(o.dryRun);
     write.force = call.isSet(o.force);
     write.allowInUse = call.isSet(o.allowInUse);
+    write.ledger = &pendingLedger();
     if (call.parser.optionNames().contains(o.expectMac.names().first()))
         write.expectMac = parseMacText(call.value(o.expectMac));
     write.verbose = call.globals.verbose;
@@ -172,6 +173,10 @@ Result withConfiguration(const Globals &globals, const std::function<Result(cons
         if (auto stopped = interrupted())
             return *stopped;
         if (read.config) {
+            // A read settles the encoder's pending promise, if it had one.
+            const EncoderConfig &held = *read.config;
+            pendingLedger().seen(held.macText(), net::parseDotted(globals.encoder.host).value_or(0), globals.encoder.port,
+                                 held.ip, held.port);
             QJsonObject object = read.config->toJson();
             object[QStringLiteral("encoder")] = globals.encoder.text();
             return use(*read.config, object);
@@ -187,6 +192,12 @@ Result withConfiguration(const Globals &globals, const std::function<Result(cons
                                   {QStringLiteral("code"), code},
                                   {QStringLiteral("message"), message}};
     return failed;
+}
+
+PendingLedger &pendingLedger()
+{
+    static PendingLedger ledger;
+    return ledger;
 }
 
 QStringList workerArguments(const Globals &globals, const EncoderAddress &encoder)

@@ -108,6 +108,9 @@ void releaseLibrary();
 // its JSON form; or the result of what failed on the way.
 Result withConfiguration(const Globals &globals, const std::function<Result(const EncoderConfig &, QJsonObject)> &use);
 
+// This computer's ledger of addresses promised to encoders (one per process).
+PendingLedger &pendingLedger();
+
 // The global options a worker runs with, for one encoder.
 QStringList workerArguments(const Globals &globals, const EncoderAddress &encoder);
 

@@ -8,6 +8,7 @@
 #include "SignalWatch.h"
 #include "StandardStreams.h"
 #include "WriteFlow.h"
+#include "commands/Shared.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -278,6 +279,7 @@ bool Commissioning::commission(const EncoderConfig &seen, const CommissionRow &r
     options.verbose = m_call.globals.verbose;
     // The row goes to the encoder that was looked at, or to none.
     options.expectMac = seen.mac;
+    options.ledger = &commands::pendingLedger();
     options.interrupted = [this] {
         QCoreApplication::processEvents();
         return m_interrupts.caught();

@@ -24,6 +24,7 @@
 #include <QTest>
 
 #include <algorithm>
+#include <memory>
 #include <csignal>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -138,6 +139,12 @@ class CtlEndToEndTest final : public QObject {
     Q_OBJECT
 
 private slots:
+    // Each case has a ledger of pending addresses of its own.
+    void init()
+    {
+        m_state = std::make_unique<QTemporaryDir>();
+        qputenv("XDG_STATE_HOME", m_state->path().toLocal8Bit());
+    }
     void readTextAndJson();
     void writeThenSameWriteAgain();
     void ruleRefusalSendsNothing();
@@ -172,7 +179,11 @@ private slots:
     void commissionNamesANonEncoder();
     void commissionStopsAtTwoEncodersOnOneAddress();
     void applyLooksAgainJustBeforeEachWrite();
+    void addressPromisedToAnotherEncoder();
     void manPageAgreesWithHelp();
+
+private:
+    std::unique_ptr<QTemporaryDir> m_state;
 
 private:
     QStringList at(const SimulatorProcess &sim) const
@@ -314,6 +325,50 @@ void CtlEndToEndTest::applyLooksAgainJustBeforeEachWrite()
              qPrintable(lines[1].value(QStringLiteral("message")).toString()));
     QCOMPARE(ctl.exitCode(), 2);
     QCOMPARE(countOf(fleet.log(), "WRITE"), 1);
+}
+
+void CtlEndToEndTest::addressPromisedToAnotherEncoder()
+{
+    PNV_REQUIRE_SEALED_NETWORK();
+    // GIVEN two encoders (10.77.11.0/24 is used by no other test); B is given 10.77.11.50, where nothing answers
+    // until B restarts
+    SimulatorProcess fleet(fleetOf("10.77.11.1", 2));
+    QVERIFY2(fleet.start(), qPrintable(fleet.errorString()));
+    const QString macB = fleet.stateValue(QStringLiteral("mac"), QStringLiteral("10.77.11.2"));
+    QTemporaryDir dir;
+    const QString plan = dir.filePath(QStringLiteral("plan.csv"));
+    const auto applyRow = [&](const char *encoder) {
+        const QByteArray row = QByteArray("encoder,ip,port,gateway,mask\n") + encoder + ",10.77.11.50,,0.0.0.0,255.255.255.0\n";
+        return writeFile(plan, row) ? runCtl({QStringLiteral("--json"), QStringLiteral("apply"), plan}) : Run{};
+    };
+    const Run first = applyRow("10.77.11.2");
+    QVERIFY2(first.exitCode == 0, first.out.constData());
+    // WHEN A is given the same address before B has restarted THEN it is refused, naming B, its old address and when
+    const Run second = applyRow("10.77.11.1");
+    QCOMPARE(second.exitCode, 2);
+    const QString message = second.jsonLines().first().value(QStringLiteral("message")).toString();
+    QVERIFY2(message.startsWith(QStringLiteral("ip 10.77.11.50 is promised to %1 (written ").arg(macB))
+                 && message.contains(QLatin1String("while it answered at 10.77.11.2:3001")),
+             qPrintable(message));
+    QCOMPARE(fleet.stateValue(QStringLiteral("address"), QStringLiteral("10.77.11.1")), QStringLiteral("10.77.11.1"));
+    // The window's twin, write, refuses it too; pending lists the promise, and a read of B, still holding it at
+    // its old address, keeps it.
+    QCOMPARE(runCtl({QStringLiteral("--encoder"), QStringLiteral("10.77.11.1"), QStringLiteral("write"), QStringLiteral("--ip"),
+                     QStringLiteral("10.77.11.50")}).exitCode, 2);
+    QCOMPARE(runCtl({QStringLiteral("--encoder"), QStringLiteral("10.77.11.2"), QStringLiteral("read")}).exitCode, 0);
+    const Run listed = runCtl({QStringLiteral("--json"), QStringLiteral("pending")});
+    QCOMPARE(listed.exitCode, 0);
+    QCOMPARE(listed.jsonLines().size(), 1);
+    QCOMPARE(listed.json().value(QStringLiteral("mac")).toString(), macB);
+    QCOMPARE(listed.json().value(QStringLiteral("ip")).toString(), QStringLiteral("10.77.11.50"));
+    // A read that shows B no longer holding it settles the promise; so does forgetting it by hand.
+    QCOMPARE(runCtl({QStringLiteral("--encoder"), QStringLiteral("10.77.11.2"), QStringLiteral("write"), QStringLiteral("--ip"),
+                     QStringLiteral("10.77.11.2")}).exitCode, 0);
+    QVERIFY(runCtl({QStringLiteral("--json"), QStringLiteral("pending")}).out.isEmpty());
+    QCOMPARE(applyRow("10.77.11.2").exitCode, 0);
+    QCOMPARE(runCtl({QStringLiteral("pending"), QStringLiteral("forget"), macB.toLower()}).exitCode, 0);
+    QCOMPARE(runCtl({QStringLiteral("pending"), QStringLiteral("forget"), macB}).exitCode, 2);
+    QCOMPARE(applyRow("10.77.11.1").exitCode, 0);
 }
 
 void CtlEndToEndTest::commissionStopsAtTwoEncodersOnOneAddress()
