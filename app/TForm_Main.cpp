@@ -9,6 +9,7 @@
 #include "SelectAllOnFocus.h"
 #include "StatusTexts.h"
 #include "WaitCursor.h"
+#include "AddressRules.h"
 #include "WriteChecks.h"
 #include "EncoderResult.h"
 #include "jIPByteEdit.h"
@@ -427,7 +428,18 @@ void TForm_Main::BT_ConfigWriteClick(QObject *)
             address->forgetWrappedAsTyped();
         throw pnv::AppError(refused.join(QLatin1Char('\n')));
     }
-    if (const QStringList broken = pnv::ruleRefusals(bytes); !broken.isEmpty())
+    // The encoder answers where the window reached it until it restarts; a
+    // new Encoder IP must be free, and not promised to another encoder, or
+    // two devices would share it then and neither would be reachable.
+    const std::uint32_t reachedIp = pnv::net::parseDotted(QString::fromLatin1(ServerAddress.data())).value_or(0);
+    const std::uint16_t reachedPort = pnv::net::parsePort(Edit_ServerPort->text()).value_or(0);
+    QStringList broken = pnv::ruleRefusals(bytes);
+    if (broken.isEmpty())
+        broken = pnv::whileWaiting([&] {
+            return pnv::takenAddressRefusals(jIPE_SourceIP->accessibleName(), bytes, reachedIp, ME_SourceMAC->text(),
+                                             m_addressInUse);
+        });
+    if (!broken.isEmpty())
         throw pnv::AppError(pnv::refusalMessage(broken));
     const pnv::WriteResult written = pnv::whileWaiting([&] { return m_link.write(bytes); });
     if (written.hasStatus()) {
@@ -437,7 +449,13 @@ void TForm_Main::BT_ConfigWriteClick(QObject *)
     // The status line says what the library said; a lost answer says nothing
     // of what the encoder holds, and the technician must not read it as "not written".
     const bool lost = written.answer() == pnv::WriteAnswer::Lost;
-    setStatusNote(lost ? QString::fromLatin1(pnv::kWriteAnswerLostNote) : QString());
+    QString note = lost ? QString::fromLatin1(pnv::kWriteAnswerLostNote) : QString();
+    // A new address or port that the encoder took, or may have taken, is
+    // where the technician must connect next, once it has restarted.
+    if (lost || written.answer() == pnv::WriteAnswer::Acknowledged)
+        if (const QString move = pnv::rememberMove(bytes, reachedIp, reachedPort, ME_SourceMAC->text()); !move.isEmpty())
+            note = note.isEmpty() ? move : note + QLatin1Char(' ') + move;
+    setStatusNote(note);
 }
 
 // --- Field rules --------------------------------------------------------

@@ -5,6 +5,7 @@
 // five entry points, and report every result in the status line.
 
 #include "EncoderLink.h"
+#include "WriteChecks.h"
 #include "TessalinBinding.h"
 
 #include <QMainWindow>
@@ -91,6 +92,10 @@ public:
     // itself for some seconds (the Wine bridge making a new prefix for the
     // maker's DLL). While that Connect runs, a progress dialog says why.
     void setPreparationProbe(std::function<bool()> preparing) { m_preparing = std::move(preparing); }
+    // Asked before Configuration Write gives the encoder a new Encoder IP:
+    // whether something answers there already (by default the probe that
+    // pnv3400ctl makes; a test hands its own).
+    void setAddressInUseCheck(pnv::AddressInUse check) { m_addressInUse = std::move(check); }
 
     // Scales the position and size of every control but the status bar, as
     // the window does on a display that is not 96 dpi (the fonts, given in
@@ -140,6 +145,7 @@ private:
     pnv::TessalinApi m_api;
     pnv::EncoderLink m_link{m_api};
     std::function<bool()> m_preparing;
+    pnv::AddressInUse m_addressInUse = pnv::probeAddressInUse();
     std::string m_libraryName;
     pnv::LibraryReference m_libraryReference;
     std::array<char, 16> ServerAddress{};

@@ -9,7 +9,10 @@
 #include <QString>
 #include <QStringList>
 
+#include <cstdint>
+#include <functional>
 #include <initializer_list>
+#include <optional>
 #include <utility>
 
 class jIPEdit;
@@ -29,6 +32,25 @@ QStringList portRangeRefusals(const QString &caption, std::int32_t port);
 
 // The address rules, judged on the request as it would be sent.
 QStringList ruleRefusals(const ConfigRequestBytes &request);
+
+// Whether something answers at an address already (the in-use probe).
+using AddressInUse = std::function<std::optional<QString>(std::uint32_t address, std::uint16_t port)>;
+// The probe pnv3400ctl's write makes: what answered, or nothing.
+AddressInUse probeAddressInUse();
+
+// The Encoder IP a request would give, when it is not the address the encoder
+// was reached at (`reachedIp`): refused when something answers there, or when
+// this computer's ledger promised it to another encoder (`macText` is the MAC
+// field, "00 - 1A - ..."; one never read counts as another's).
+QStringList takenAddressRefusals(const QString &caption, const ConfigRequestBytes &request, std::uint32_t reachedIp,
+                                 const QString &macText, const AddressInUse &inUse);
+
+// After a write the encoder took (or may have taken) that gives it another
+// address or port than it answered at: remembered as pending in the ledger,
+// and the text telling where it will answer once it restarts; empty when it
+// moves nowhere.
+QString rememberMove(const ConfigRequestBytes &request, std::uint32_t reachedIp, std::uint16_t reachedPort,
+                     const QString &macText);
 
 // The error box's message for refusals: one line each, in the order given.
 QString refusalMessage(const QStringList &refusals);

@@ -28,7 +28,14 @@ struct WindowFixture {
                            const std::string &libraryName = builtLibrary())
         : window(std::make_unique<TForm_Main>(api, libraryName))
     {
+        // Nothing answers anywhere unless a test says so: no probe leaves the test.
+        window->setAddressInUseCheck(
+            [this](std::uint32_t address, std::uint16_t port) -> std::optional<QString> {
+                return inUse.contains(address) ? std::optional<QString>(QStringLiteral("it accepts connections on port %1").arg(port))
+                                               : std::nullopt;
+            });
     }
+    QList<std::uint32_t> inUse;   // addresses where something answers
 
     template <typename T = QWidget>
     T *control(const char *name) const

@@ -1,7 +1,9 @@
 // The window's operations against a scripted device library: what each
 // handler passes to the library and what the user then sees.
 
+#include "AddressRules.h"
 #include "ErrorBoxSpy.h"
+#include "PendingLedger.h"
 #include "SealedNetwork.h"
 #include "WindowFixture.h"
 
@@ -37,7 +39,11 @@ void fillConfiguration(WindowFixture &f, const QString &ip, const QString &port,
 class TestHandlers final : public QObject {
     Q_OBJECT
 private slots:
-    void init() { ScriptedLibrary::reset(); }
+    void init()
+    {
+        ScriptedLibrary::reset();
+        QFile::remove(pnv::road::PendingLedger::defaultPath());
+    }
     // Every library call of every case showed the wait cursor, and none stays.
     void cleanup()
     {
@@ -342,8 +348,13 @@ void TestHandlers::writeReportsItsStatus()
     const QString note = f.window->statusNote();
     QCOMPARE(note.contains(QLatin1String("may have reached the encoder")), mayHaveLanded);
     QCOMPARE(note.contains(QLatin1String("Configuration Read")), mayHaveLanded);
+    // A new address that the encoder took, or may have taken: where to connect once it has restarted.
+    const bool taken = mayHaveLanded || (count == 1 && code == 0);
+    QCOMPARE(note.contains(QLatin1String("Restart the encoder, then connect to 10.1.2.3:3001.")), taken);
     QCOMPARE(f.window->statusBar()->accessibleDescription(), note);
-    // The next write that is answered takes the note away.
+    // The next write that is answered and moves nothing takes the note away.
+    fillConfiguration(f, QStringLiteral("172.16.30.1"), QStringLiteral("3001"), QStringLiteral("0.0.0.0"),
+                      QStringLiteral("255.255.0.0"));
     lib.writeCount = 1;
     lib.writeStatus = 0;
     f.button("BT_ConfigWrite")->click();
@@ -394,30 +405,40 @@ void TestHandlers::writeRefusesAndSendsNothing_data()
     QTest::addColumn<QString>("gateway");
     QTest::addColumn<QString>("mask");
     QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("taken");   // "in use": something answers at the ip; "promised": to another encoder
     const QString mask24 = QStringLiteral("255.255.255.0");
     // Numbers outside 0 to 255 still in a field, as pasting leaves them.
     QTest::newRow("octet above 255") << "300.0.0.50" << "3001" << "0.0.0.0" << mask24
-                                     << "Encoder IP, first octet: 300 is not a number from 0 to 255.";
+                                     << "Encoder IP, first octet: 300 is not a number from 0 to 255." << "";
     QTest::newRow("one line per octet, in field order")
         << "10.0.0.50" << "3001" << "10.0.0.999" << "255.255.255.-1"
         << "Default gateWay, fourth octet: 999 is not a number from 0 to 255.\n"
-           "Subnet mask, fourth octet: -1 is not a number from 0 to 255.";
+           "Subnet mask, fourth octet: -1 is not a number from 0 to 255." << "";
     QTest::newRow("port whose low 16 bits differ") << "10.0.0.50" << "-3" << "0.0.0.0" << mask24
-                                                   << "Encoder Port: -3 is not a number from 0 to 65535.";
+                                                   << "Encoder Port: -3 is not a number from 0 to 65535." << "";
     // The address rules of pnv3400ctl.
     QTest::newRow("gateway outside the subnet")
         << "10.0.0.50" << "3001" << "192.168.1.100" << mask24
-        << "Nothing was written:\ngateway 192.168.1.100 is outside 10.0.0.0/24, the subnet of ip 10.0.0.50.";
+        << "Nothing was written:\ngateway 192.168.1.100 is outside 10.0.0.0/24, the subnet of ip 10.0.0.50." << "";
     QTest::newRow("gateway 255.255.255.255") << "10.0.0.50" << "3001" << "255.255.255.255" << mask24
-                                             << "Nothing was written:\ngateway 255.255.255.255 is in 240.0.0.0/4 (reserved).";
+                                             << "Nothing was written:\ngateway 255.255.255.255 is in 240.0.0.0/4 (reserved)." << "";
     QTest::newRow("multicast ip") << "224.1.2.3" << "3001" << "0.0.0.0" << mask24
-                                  << "Nothing was written:\nip 224.1.2.3 is in 224.0.0.0/4 (multicast).";
+                                  << "Nothing was written:\nip 224.1.2.3 is in 224.0.0.0/4 (multicast)." << "";
     QTest::newRow("mask not contiguous") << "10.0.0.50" << "3001" << "0.0.0.0" << "255.0.255.0"
-                                         << "Nothing was written:\nmask 255.0.255.0 is not contiguous.";
+                                         << "Nothing was written:\nmask 255.0.255.0 is not contiguous." << "";
     QTest::newRow("the window's initial values, each rule on its line")
         << "0.0.0.0" << "0" << "0.0.0.0" << "0.0.0.0"
         << "Nothing was written:\nmask 0.0.0.0 is a /0; the prefix must be 1 to 30.\n"
-           "ip 0.0.0.0 is in 0.0.0.0/8 (this network).\nport 0 is outside 1 to 65535.";
+           "ip 0.0.0.0 is in 0.0.0.0/8 (this network).\nport 0 is outside 1 to 65535." << "";
+    // Two devices on one address: refused in the same box, as pnv3400ctl write refuses it.
+    QTest::newRow("an Encoder IP in use") << "10.0.0.60" << "3001" << "0.0.0.0" << mask24
+                                          << "Nothing was written:\nEncoder IP 10.0.0.60 is in use: it accepts "
+                                             "connections on port 3001." << "in use";
+    QTest::newRow("an Encoder IP promised to another encoder")
+        << "10.0.0.61" << "3001" << "0.0.0.0" << mask24
+        << "Nothing was written:\nEncoder IP 10.0.0.61 is promised to the encoder 02:00:00:00:00:07 (written "
+           "2026-12-08 08:00:00 UTC while it answered at 172.16.30.1:3001); it takes that address when it restarts."
+        << "promised";
 }
 
 void TestHandlers::writeRefusesAndSendsNothing()
@@ -427,7 +448,15 @@ void TestHandlers::writeRefusesAndSendsNothing()
     QFETCH(QString, gateway);
     QFETCH(QString, mask);
     QFETCH(QString, message);
+    QFETCH(QString, taken);
     WindowFixture f;
+    if (taken == QLatin1String("in use"))
+        f.inUse << *pnv::net::parseDotted(ip);
+    if (taken == QLatin1String("promised"))
+        QCOMPARE(pnv::road::PendingLedger().promise({QStringLiteral("02:00:00:00:00:07"), QStringLiteral("172.16.30.1:3001"),
+                                                     *pnv::net::parseDotted(ip), 3001,
+                                                     QDateTime(QDate(2026, 12, 8), QTime(8, 0), Qt::UTC)}),
+                 QString());
     fillConfiguration(f, ip, port, gateway, mask);
     pnv::test::ErrorBoxSpy box;
     f.button("BT_ConfigWrite")->click();
