@@ -7,6 +7,9 @@
 #                     for the windows on it; exports DISPLAY
 source "$(dirname "${BASH_SOURCE[0]}")/sim.sh"
 work=$(mktemp -d)
+# What our programs remember between runs (the ledger of pending addresses)
+# stays in the work folder, never in the user's own state folder.
+export XDG_STATE_HOME="$work/state"
 pids=()
 shell_test_cleanup() {
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
