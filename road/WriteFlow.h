@@ -1,7 +1,11 @@
 #pragma once
-// The verified write: read what the encoder holds, keep what is not being
-// changed, judge the result by the address rules, write only when something
-// differs, and read back over the same link to prove what the encoder holds.
+// The verified write: read what the encoder holds (its MAC on the link that
+// will carry the write), keep what is not being changed, judge the result by
+// the address rules, the in-use look and the ledger of pending addresses,
+// write only when something differs, and read back over the same link to
+// prove what the encoder holds. A write whose answer was lost is settled by
+// reading the encoder again on a new link; only when that cannot be done is
+// its outcome unknown: "failed" always means that nothing was written.
 // It ends in a WriteReport; its JSON object and its text line are both made
 // from that report, so `write`, `load`, every row of `apply` and `commission`
 // say the same thing the same way.
