@@ -401,6 +401,9 @@ void TForm_Main::BT_ConfigReadClick(QObject *)
         return;
     }
     const auto reply = pnv::TConfigReply::decode(answer.buffer.data());
+    // What the encoder holds, as numbers: a write that keeps it moves nothing.
+    m_heldAddress = std::pair(pnv::addressAt(answer.buffer.data(), pnv::fieldDefinition(pnv::ConfigField::Ip).replyOffset),
+                              pnv::portAt(answer.buffer.data(), pnv::fieldDefinition(pnv::ConfigField::Port).replyOffset));
     ME_SourceMAC->setText(reply.mac);
     jIPE_SourceIP->setText(reply.encoderIp);
     Edit_SourcePort->setText(reply.port);
@@ -431,12 +434,14 @@ void TForm_Main::BT_ConfigWriteClick(QObject *)
     // The encoder answers where the window reached it until it restarts; a
     // new Encoder IP must be free, and not promised to another encoder, or
     // two devices would share it then and neither would be reachable.
-    const std::uint32_t reachedIp = pnv::net::parseDotted(QString::fromLatin1(ServerAddress.data())).value_or(0);
-    const std::uint16_t reachedPort = pnv::net::parsePort(Edit_ServerPort->text()).value_or(0);
+    pnv::EncoderPlace place;
+    place.reachedIp = pnv::net::parseDotted(QString::fromLatin1(ServerAddress.data())).value_or(0);
+    place.reachedPort = pnv::net::parsePort(Edit_ServerPort->text()).value_or(0);
+    place.held = m_heldAddress;
     QStringList broken = pnv::ruleRefusals(bytes);
     if (broken.isEmpty())
         broken = pnv::whileWaiting([&] {
-            return pnv::takenAddressRefusals(jIPE_SourceIP->accessibleName(), bytes, reachedIp, ME_SourceMAC->text(),
+            return pnv::takenAddressRefusals(jIPE_SourceIP->accessibleName(), bytes, place, ME_SourceMAC->text(),
                                              m_addressInUse);
         });
     if (!broken.isEmpty())
@@ -453,7 +458,7 @@ void TForm_Main::BT_ConfigWriteClick(QObject *)
     // A new address or port that the encoder took, or may have taken, is
     // where the technician must connect next, once it has restarted.
     if (lost || written.answer() == pnv::WriteAnswer::Acknowledged)
-        if (const QString move = pnv::rememberMove(bytes, reachedIp, reachedPort, ME_SourceMAC->text()); !move.isEmpty())
+        if (const QString move = pnv::rememberMove(bytes, place, ME_SourceMAC->text()); !move.isEmpty())
             note = note.isEmpty() ? move : note + QLatin1Char(' ') + move;
     setStatusNote(note);
 }

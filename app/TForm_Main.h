@@ -146,6 +146,8 @@ private:
     pnv::EncoderLink m_link{m_api};
     std::function<bool()> m_preparing;
     pnv::AddressInUse m_addressInUse = pnv::probeAddressInUse();
+    // The address and port the last Configuration Read showed the encoder holding.
+    std::optional<std::pair<std::uint32_t, std::uint16_t>> m_heldAddress;
     std::string m_libraryName;
     pnv::LibraryReference m_libraryReference;
     std::array<char, 16> ServerAddress{};

@@ -74,12 +74,12 @@ AddressInUse probeAddressInUse()
     };
 }
 
-QStringList takenAddressRefusals(const QString &caption, const ConfigRequestBytes &request, std::uint32_t reachedIp,
+QStringList takenAddressRefusals(const QString &caption, const ConfigRequestBytes &request, const EncoderPlace &place,
                                  const QString &macText, const AddressInUse &inUse)
 {
     const net::PlannedConfig wanted = road::plannedOf(request);
-    if (*wanted.ip == reachedIp)
-        return {};   // the encoder itself answers there
+    if (*wanted.ip == place.reachedIp || (place.held && place.held->first == *wanted.ip))
+        return {};   // the encoder itself answers there, or keeps what it holds
     const QString ip = net::formatDotted(*wanted.ip);
     QStringList refusals;
     if (inUse)
@@ -94,15 +94,15 @@ QStringList takenAddressRefusals(const QString &caption, const ConfigRequestByte
     return refusals;
 }
 
-QString rememberMove(const ConfigRequestBytes &request, std::uint32_t reachedIp, std::uint16_t reachedPort,
-                     const QString &macText)
+QString rememberMove(const ConfigRequestBytes &request, const EncoderPlace &place, const QString &macText)
 {
     const net::PlannedConfig wanted = road::plannedOf(request);
-    if (*wanted.ip == reachedIp && *wanted.port == reachedPort)
+    const std::pair<std::uint32_t, std::uint16_t> given{*wanted.ip, *wanted.port};
+    if (given == std::pair(place.reachedIp, place.reachedPort) || place.held == given)
         return {};
     const QString there = QStringLiteral("%1:%2").arg(net::formatDotted(*wanted.ip)).arg(*wanted.port);
     if (const std::optional<QString> mac = macOfField(macText))
-        road::PendingLedger().promise({*mac, QStringLiteral("%1:%2").arg(net::formatDotted(reachedIp)).arg(reachedPort),
+        road::PendingLedger().promise({*mac, QStringLiteral("%1:%2").arg(net::formatDotted(place.reachedIp)).arg(place.reachedPort),
                                        *wanted.ip, *wanted.port, QDateTime::currentDateTimeUtc()});
     return QStringLiteral("Restart the encoder, then connect to %1.").arg(there);
 }

@@ -38,19 +38,26 @@ using AddressInUse = std::function<std::optional<QString>(std::uint32_t address,
 // The probe pnv3400ctl's write makes: what answered, or nothing.
 AddressInUse probeAddressInUse();
 
-// The Encoder IP a request would give, when it is not the address the encoder
-// was reached at (`reachedIp`): refused when something answers there, or when
-// this computer's ledger promised it to another encoder (`macText` is the MAC
-// field, "00 - 1A - ..."; one never read counts as another's).
-QStringList takenAddressRefusals(const QString &caption, const ConfigRequestBytes &request, std::uint32_t reachedIp,
+// Where the encoder answers now: the address and port it was reached at,
+// and the ones its last Configuration Read showed it holding, if any.
+struct EncoderPlace {
+    std::uint32_t reachedIp = 0;
+    std::uint16_t reachedPort = 0;
+    std::optional<std::pair<std::uint32_t, std::uint16_t>> held;
+};
+
+// The Encoder IP a request would give, when it is neither the address the
+// encoder was reached at nor the one it holds: refused when something answers
+// there, or when this computer's ledger promised it to another encoder
+// (`macText` is the MAC field, "00 - 1A - ..."; one never read counts as another's).
+QStringList takenAddressRefusals(const QString &caption, const ConfigRequestBytes &request, const EncoderPlace &place,
                                  const QString &macText, const AddressInUse &inUse);
 
 // After a write the encoder took (or may have taken) that gives it another
 // address or port than it answered at: remembered as pending in the ledger,
 // and the text telling where it will answer once it restarts; empty when it
 // moves nowhere.
-QString rememberMove(const ConfigRequestBytes &request, std::uint32_t reachedIp, std::uint16_t reachedPort,
-                     const QString &macText);
+QString rememberMove(const ConfigRequestBytes &request, const EncoderPlace &place, const QString &macText);
 
 // The error box's message for refusals: one line each, in the order given.
 QString refusalMessage(const QStringList &refusals);
