@@ -311,14 +311,20 @@ QString TForm_Main::connectDiagnosis() const { return SB_Main->toolTip(); }
 
 void TForm_Main::setConnectDiagnosis(const QString &text)
 {
+    // What the Wine bridge knows of the last call's failure (a crash, the
+    // DLL's end, the hang guard) comes first: the status texts cannot say it.
+    const QString bridge = QString::fromStdString(pnv::TessalinLibrary::lastFailure().text);
+    const QString shown = bridge.isEmpty() ? text : text.isEmpty() ? bridge : bridge + u'\n' + text;
     for (QWidget *holder : {static_cast<QWidget *>(SB_Main), static_cast<QWidget *>(m_statusLine)}) {
-        holder->setToolTip(text);
-        holder->setAccessibleDescription(text);
+        holder->setToolTip(shown);
+        holder->setAccessibleDescription(shown);
     }
 }
 
 void TForm_Main::setStatusLine(const QString &text)
 {
+    if (!text.isEmpty() && !pnv::TessalinLibrary::lastFailure().text.empty())
+        setConnectDiagnosis(QString());
     m_statusLine->setText(text);
     qCInfo(lcStatusLine).noquote() << '"' + text + '"';
 }

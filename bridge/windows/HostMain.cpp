@@ -24,12 +24,12 @@
 // channel ends the host.
 
 #include "BridgeFrame.h"
+#include "VendorWindows.h"
 #include "tessalin_entry_points.h"
 
 #include <windows.h>
 #include <fcntl.h>
 #include <io.h>
-#include <shellapi.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -40,6 +40,7 @@
 #include <string>
 #include <thread>
 #include <type_traits>
+#include <vector>
 
 namespace {
 
@@ -59,6 +60,7 @@ HANDLE g_out = INVALID_HANDLE_VALUE;
 std::mutex g_outLock;
 // The entry point the current thread runs, for the crash report.
 thread_local const char *t_entry = nullptr;
+unsigned long g_loadingThread = 0;
 
 void writeChannel(const std::uint8_t *data, std::size_t size)
 {
@@ -88,18 +90,57 @@ void fail(const std::string &message)
 // or debugger, after saying where: the frame is built on the stack, since
 // the heap may be what broke. The output lock is not taken: the thread that
 // holds it may be the one that crashed.
+// What to install for the runtimes vendors' DLLs need most, which a new
+// Wine prefix lacks or has only in part; empty for any other DLL.
+const char *adviceFor(const char *dll)
+{
+    const auto is = [dll](const char *prefix) { return ::_strnicmp(dll, prefix, std::strlen(prefix)) == 0; };
+    if (is("mfc4"))
+        return " (Microsoft's MFC 4 runtime: install it into the Wine prefix with winetricks mfc42)";
+    if (is("msvbvm60"))
+        return " (the Visual Basic 6 runtime: install it into the Wine prefix with winetricks vb6run)";
+    if (is("msvcp1") || is("vcruntime1") || is("msvcr1") || is("concrt1") || is("mfc1"))
+        return " (Microsoft's Visual C++ runtime: install it into the Wine prefix with winetricks vcrun2022)";
+    return "";
+}
+
+// Wine binds a function it lacks to a stub that raises this when called.
+constexpr DWORD kWineStub = 0x80000100;
+
 LONG WINAPI endOnCrash(EXCEPTION_POINTERS *info)
 {
-    char text[160];
+    // The DLL's own filter first, as it expects; what it does not resume is a crash.
+    if (const LPTOP_LEVEL_EXCEPTION_FILTER vendor = pnv::winehost::vendorExceptionFilter())
+        if (vendor(info) == EXCEPTION_CONTINUE_EXECUTION)
+            return EXCEPTION_CONTINUE_EXECUTION;
+    char text[400];
+    const EXCEPTION_RECORD *record = info ? info->ExceptionRecord : nullptr;
+    if (record && record->ExceptionCode == kWineStub && record->NumberParameters >= 2) {
+        const auto *dll = reinterpret_cast<const char *>(record->ExceptionInformation[0]);
+        const auto *function = reinterpret_cast<const char *>(record->ExceptionInformation[1]);
+        const int length = std::snprintf(text, sizeof text,
+                                         "the device library called %s's function %s in %s, which this Wine does not "
+                                         "have%s", dll, function, t_entry ? t_entry : "a thread of its own",
+                                         adviceFor(dll));
+        std::uint8_t frame[bridge::kHeaderSize + sizeof text];
+        const std::size_t size =
+            bridge::encodeFailedInto(frame, sizeof frame, text, length > 0 ? static_cast<std::size_t>(length) : 0);
+        DWORD n = 0;
+        ::WriteFile(g_out, frame, static_cast<DWORD>(size), &n, nullptr);
+        ::TerminateProcess(::GetCurrentProcess(), kExitCrashed);
+    }
     const unsigned code = info && info->ExceptionRecord ? static_cast<unsigned>(info->ExceptionRecord->ExceptionCode) : 0;
+    const unsigned long thread = ::GetCurrentThreadId();
     const int length = t_entry
-        ? std::snprintf(text, sizeof text, "the device library crashed in %s (exception 0x%08X)", t_entry, code)
-        : std::snprintf(text, sizeof text, "the device library crashed in a thread of its own (exception 0x%08X)", code);
-    std::uint8_t frame[bridge::kHeaderSize + sizeof text] = {'T', 'B', static_cast<std::uint8_t>(bridge::Type::Failed), 0,
-                                                             static_cast<std::uint8_t>(length), 0, 0, 0};
-    std::memcpy(frame + bridge::kHeaderSize, text, static_cast<std::size_t>(length));
+        ? std::snprintf(text, sizeof text, "the device library crashed in %s (exception 0x%08X) on thread %lu, %s", t_entry,
+                        code, thread, thread == g_loadingThread ? "the one that loaded it" : "not the one that loaded it")
+        : std::snprintf(text, sizeof text,
+                        "the device library crashed in a thread of its own, %lu, between calls (exception 0x%08X)", thread,
+                        code);
+    std::uint8_t frame[bridge::kHeaderSize + sizeof text];
+    const std::size_t size = bridge::encodeFailedInto(frame, sizeof frame, text, length > 0 ? static_cast<std::size_t>(length) : 0);
     DWORD n = 0;
-    ::WriteFile(g_out, frame, static_cast<DWORD>(bridge::kHeaderSize + length), &n, nullptr);
+    ::WriteFile(g_out, frame, static_cast<DWORD>(size), &n, nullptr);
     ::TerminateProcess(::GetCurrentProcess(), kExitCrashed);
     return 0;
 }
@@ -158,20 +199,13 @@ std::string missingImport(const std::wstring &path)
     return missing;
 }
 
-// Whether the library can have messages for its thread: only through
-// windows (a hidden one, a socket's notices) or COM. Dispatching costs a
-// wineserver round trip per call, more than the bridge's whole call, so a
-// library that cannot have any is spared it.
-bool usesMessages(HMODULE module)
-{
-    bool uses = false;
-    forEachImport(module, [&uses](const char *name) {
-        for (const char *windowing : {"user32.dll", "ole32.dll", "comctl32.dll"})
-            uses = uses || ::lstrcmpiA(name, windowing) == 0;
-        return uses;
-    });
-    return uses;
-}
+// Whether the library can have messages for its thread now: only through
+// windows (a hidden one, a socket's notices) or COM, all of which load
+// user32.dll, whether the library imports it, a helper DLL beside it does,
+// or it loads it itself later. Dispatching costs a wineserver round trip per
+// call, more than the bridge's whole call, so a process without it is spared
+// that. (The host itself never loads it.)
+bool messagesPossible() { return ::GetModuleHandleW(L"user32.dll") != nullptr; }
 
 HMODULE loadLibrary(const std::wstring &path)
 {
@@ -184,8 +218,13 @@ HMODULE loadLibrary(const std::wstring &path)
     if (error == ERROR_MOD_NOT_FOUND) {
         const std::string missing = missingImport(path);
         if (!missing.empty())
-            fail("cannot be loaded: it needs " + missing + ", which is missing or cannot be loaded");
+            fail("cannot be loaded: it needs " + missing + ", which is missing or cannot be loaded"
+                 + adviceFor(missing.c_str()));
     }
+    if (error == ERROR_BAD_EXE_FORMAT)
+        fail("cannot be loaded: it is no longer a DLL for this machine type (changed on disk since it was bound?)");
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+        fail("cannot be loaded: the file is gone (deleted or moved since it was bound)");
     if (error == ERROR_DLL_INIT_FAILED)
         fail("cannot be loaded: its start-up code (DllMain) reported a failure");
     fail("cannot be loaded (Windows error " + std::to_string(error) + ")");
@@ -235,25 +274,36 @@ std::int32_t callEntry(Result (*fn)(Args...), Given... args)
 
 class Server final {
 public:
-    Server(const Api &api, bool servesMessages) : m_api(api), m_servesMessages(servesMessages) {}
+    Server(const Api &api, HMODULE module) : m_api(api), m_module(module) {}
 
-    // The loading thread: runs the calls; for a library with messages,
-    // dispatches them while no call runs and before each call.
+    // The loading thread: runs the calls; once the library can have
+    // messages, dispatches them while no call runs and before each call.
     void serve(HANDLE notices)
     {
-        std::thread([this, notices] { readNotices(notices); }).detach();
-        if (!m_servesMessages) {
-            readChannel([this](bridge::CallRequest &call) { run(call); });
-            return;
-        }
+        std::thread([this, notices] { FrameReader(notices).each([this](bridge::CallRequest &call) {
+            if (!isNotice(call.type))
+                ::ExitProcess(kExitBadInput);
+            deliver(call.type);
+            return true;
+        }); }).detach();
+        // Read directly until the library has loaded user32.dll (at its
+        // load, or in any call); from then on, through the hand-off.
+        static FrameReader channel(g_in);
+        if (!messagesPossible())
+            channel.each([this](bridge::CallRequest &call) {
+                run(call);
+                return !messagesPossible();
+            });
+        pnv::winehost::watchVendorDialogs();
         m_arrived = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
         if (!m_arrived)
             ::ExitProcess(kExitBadInput);
         std::thread([this] {
-            readChannel([this](bridge::CallRequest &call) {
+            channel.each([this](bridge::CallRequest &call) {
                 std::lock_guard<std::mutex> lock(m_queueLock);
                 m_queue.push_back(std::move(call));
                 ::SetEvent(m_arrived);
+                return true;
             });
         }).detach();
         for (;;) {
@@ -281,34 +331,44 @@ public:
                 if (!isNotice(call.type))
                     serveMessages();
                 run(call);
+                // What the call loaded (a helper beside it) shows its boxes too.
+                pnv::winehost::patchVendorImports(m_module);
             }
         }
     }
 
 private:
-    // Reads the calls and notices of the channel in order, each to `take`.
-    template <typename Take>
-    static void readChannel(Take take) { readFrames(g_in, take); }
-
-    // Reads the frames of `from` in order, each to `take`; its end (the
-    // client gone or done) ends the process.
-    template <typename Take>
-    static void readFrames(HANDLE from, Take take)
-    {
-        bridge::Decoder decoder;
-        std::uint8_t chunk[8192];
-        for (;;) {
-            DWORD n = 0;
-            if (!::ReadFile(from, chunk, sizeof chunk, &n, nullptr) || n == 0)
-                ::ExitProcess(0);
-            std::size_t used = 0;
-            while (used < n) {
-                bridge::CallRequest call;
-                if (next(decoder, chunk, n, used, call))
-                    take(call);
+    // The frames of one channel, in order. Its end (the client gone or
+    // done) ends the process. Read by one thread at a time: the loading
+    // thread hands the call channel's reader over once, with what it holds.
+    class FrameReader final {
+    public:
+        explicit FrameReader(HANDLE from) : m_from(from) {}
+        // Calls `take` with each request until it returns false.
+        template <typename Take>
+        void each(Take take)
+        {
+            for (;;) {
+                while (m_used < m_size) {
+                    bridge::CallRequest call;
+                    if (next(m_decoder, m_chunk, m_size, m_used, call) && !take(call))
+                        return;
+                }
+                DWORD n = 0;
+                if (!::ReadFile(m_from, m_chunk, sizeof m_chunk, &n, nullptr) || n == 0)
+                    ::ExitProcess(0);
+                m_size = n;
+                m_used = 0;
             }
         }
-    }
+
+    private:
+        HANDLE m_from;
+        bridge::Decoder m_decoder;
+        std::uint8_t m_chunk[8192];
+        std::size_t m_size = 0;
+        std::size_t m_used = 0;
+    };
 
     void run(bridge::CallRequest &call)
     {
@@ -350,17 +410,10 @@ private:
         t_entry = nullptr;
     }
 
-    // The notice channel: the bridge sends S_Disconnect and DLLClose here only
-    // while a call runs, and this thread, asleep otherwise, delivers them at
-    // once. Its end ends the process, which also ends a call that never returns.
-    void readNotices(HANDLE notices)
-    {
-        readFrames(notices, [this](const bridge::CallRequest &call) {
-            if (!isNotice(call.type))
-                ::ExitProcess(kExitBadInput);
-            deliver(call.type);
-        });
-    }
+    // The notice channel (the thread serve() starts): the bridge sends
+    // S_Disconnect and DLLClose there only while a call runs, and that
+    // thread, asleep otherwise, delivers them at once. Its end ends the
+    // process, which also ends a call that never returns.
 
     bridge::Frame perform(bridge::CallRequest &call)
     {
@@ -392,13 +445,54 @@ private:
     }
 
     Api m_api;
-    bool m_servesMessages;
+    HMODULE m_module;
     std::int32_t m_budget = -1;
     // For a library with messages: the frames the reader hands over.
     HANDLE m_arrived = nullptr;
     std::mutex m_queueLock;
     std::deque<bridge::CallRequest> m_queue;
 };
+
+// The arguments of a command line by Windows' rules (2N backslashes before
+// a quote are N and the quote delimits; 2N+1 are N and a literal quote),
+// without shell32.dll, which would bring user32.dll into every host.
+std::vector<std::wstring> splitCommandLine(const wchar_t *line)
+{
+    std::vector<std::wstring> arguments;
+    while (*line) {
+        while (*line == L' ' || *line == L'\t')
+            ++line;
+        if (!*line)
+            break;
+        std::wstring argument;
+        bool quoted = false;
+        while (*line && (quoted || (*line != L' ' && *line != L'\t'))) {
+            std::size_t slashes = 0;
+            while (*line == L'\\') {
+                ++slashes;
+                ++line;
+            }
+            if (*line == L'"') {
+                argument.append(slashes / 2, L'\\');
+                if (slashes % 2) {
+                    argument += L'"';
+                } else if (quoted && line[1] == L'"') {
+                    argument += L'"';   // "" inside quotes: a quote
+                    ++line;
+                } else {
+                    quoted = !quoted;
+                }
+                ++line;
+            } else {
+                argument.append(slashes, L'\\');
+                if (*line && (quoted || (*line != L' ' && *line != L'\t')))
+                    argument += *line++;
+            }
+        }
+        arguments.push_back(std::move(argument));
+    }
+    return arguments;
+}
 
 template <typename Fn>
 void resolve(HMODULE module, const char *name, Fn &slot)
@@ -416,17 +510,17 @@ int main()
     ::SetUnhandledExceptionFilter(endOnCrash);
     takeChannel();
 
-    int argc = 0;
-    wchar_t **argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
-    if (!argv || argc != 3)
+    const std::vector<std::wstring> argv = splitCommandLine(::GetCommandLineW());
+    if (argv.size() != 3)
         fail("usage: tessalin-host DLL-PATH NOTICE-FIFO-PATH");
     const std::wstring path = argv[1];
     // Opened before the library loads, so that nothing it starts inherits it.
-    const HANDLE notices = ::CreateFileW(argv[2], GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    const HANDLE notices = ::CreateFileW(argv[2].c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                          OPEN_EXISTING, 0, nullptr);
     if (notices == INVALID_HANDLE_VALUE)
         fail("the host cannot open its notice channel (Windows error " + std::to_string(::GetLastError()) + ")");
 
+    g_loadingThread = ::GetCurrentThreadId();
     t_entry = "its start-up code (DllMain)";
     const HMODULE module = loadLibrary(path);
     t_entry = nullptr;
@@ -436,7 +530,17 @@ int main()
 #undef RESOLVE
 
     send(bridge::encodeReady(static_cast<int>(sizeof(void *) * 8)));
-    static Server server(api, usesMessages(module));
+    // Ours stays the top filter; one the DLL set in DllMain runs first.
+    if (const LPTOP_LEVEL_EXCEPTION_FILTER set = ::SetUnhandledExceptionFilter(endOnCrash); set != endOnCrash)
+        pnv::winehost::keepVendorExceptionFilter(set);
+    pnv::winehost::patchVendorImports(module);
+    // The bridge waits for the user while a box or dialog of the DLL's is
+    // up during a call, and says what it says.
+    pnv::winehost::onVendorWindow([](bool shown, const std::string &text) {
+        if (t_entry)
+            send(bridge::encodeWindow(shown, text));
+    });
+    static Server server(api, module);
     server.serve(notices);
     ::ExitProcess(0);
 }
