@@ -4,6 +4,7 @@
 #include "ApplicationTitle.h"
 #include "CommandLine.h"
 #include "PictureClasses.h"
+#include "StandardStreams.h"
 #include "TForm_Main.h"
 #include "TessalinBinding.h"
 
@@ -55,9 +56,11 @@ int main(int argc, char **argv)
         arguments.append(QString::fromLocal8Bit(argv[i]));
     const pnv::CommandLineVerdict verdict = pnv::judgeCommandLine(arguments);
     if (verdict.action == pnv::CommandLineVerdict::Action::Exit) {
-        std::fputs(verdict.out.toLocal8Bit().constData(), stdout);
-        std::fputs(verdict.err.toLocal8Bit().constData(), stderr);
-        return verdict.exitCode;
+        // --help or --version into a full disk or a closed pipe is a failure.
+        pnv::ensureStandardDescriptors();
+        pnv::writeStream(stdout, verdict.out.toLocal8Bit().constData());
+        pnv::writeStream(stderr, verdict.err.toLocal8Bit().constData());
+        return pnv::closeStandardStreams("pnv3400-setup", verdict.exitCode);
     }
 
     pnv::registerPictureClasses();

@@ -2,9 +2,7 @@
 #include "Messages.h"
 
 #include "AddressRules.h"
-#include "Commission.h"
 #include "WriteFlow.h"
-#include "commands/Shared.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -235,91 +233,7 @@ private:
     bool m_globalsRead = false;
 };
 
-const QString kNewAddressNote =
-    QStringLiteral("A new address and port take effect when the encoder restarts; until then it answers where it was.");
-
-Program makeProgram()
-{
-    const commands::Options &o = commands::options();
-    Program table;
-    table.description = QStringLiteral(
-        "Reads, checks and writes the network configuration of PNV-3400 encoders through the device library.");
-    table.notes = kNewAddressNote + QStringLiteral(
-        "\nRules: the mask contiguous with a prefix of 1 to 30; the ip a usable host address (not in 0.0.0.0/8,\n"
-        "127.0.0.0/8, 224.0.0.0/4, 240.0.0.0/4, nor its subnet's network or broadcast address); the gateway\n"
-        "0.0.0.0 or a usable host inside the ip's subnet other than the ip; the port 1 to 65535. --force skips\n"
-        "the rules (the encoder may still refuse), never the text syntax.\n"
-        "Before a new ip is written, nothing may answer there yet (ICMP echo, connect to the port, 0.4 s at\n"
-        "most); an address in use makes the write invalid unless --allow-in-use or --force. The address an\n"
-        "encoder was reached at is never in use for that encoder. apply checks every row's new address at\n"
-        "once before its first write.\n");
-    table.commands = {
-        Command(QStringLiteral("read"), commands::read)
-            .summary(QStringLiteral("connect, read, disconnect; print the configuration"))
-            .description(QStringLiteral("Connect, read, disconnect; print the configuration.")),
-        Command(QStringLiteral("write"), commands::write)
-            .summary(QStringLiteral("read, change the fields given, check, write, read back"))
-            .description(QStringLiteral("Read the configuration, change the fields given, check the result against the "
-                                        "rules, write it only if it differs, and read it back over the same link.\n")
-                         + kNewAddressNote)
-            .withOptions(o.fields() << o.dryRun << o.force << o.allowInUse << o.probed),
-        Command(QStringLiteral("save"), commands::save)
-            .takes(QStringLiteral("FILE"), 1, 1)
-            .summary(QStringLiteral("read and store the configuration in FILE"))
-            .description(QStringLiteral("Read the configuration and store it in FILE (replaced whole or not at all).")),
-        Command(QStringLiteral("load"), commands::load)
-            .takes(QStringLiteral("FILE"), 1, 1)
-            .summary(QStringLiteral("write what FILE holds, as write does"))
-            .description(QStringLiteral("Write what FILE holds, as write does; the whole file is checked before connecting."))
-            .withOptions({o.dryRun, o.force, o.allowInUse}),
-        Command(QStringLiteral("check"), commands::check)
-            .takes(QStringLiteral("[FILE]"), 0, 1)
-            .summary(QStringLiteral("check fields, a file or a plan against the address rules only; no traffic at all"))
-            .description(QStringLiteral("Check fields, a saved configuration or an apply plan against the rules. Sends nothing."))
-            .withOptions(o.fields())
-            .ignoring({QStringLiteral("encoder"), QStringLiteral("library"), QStringLiteral("verbose")}),
-        Command(QStringLiteral("scan"), commands::scan)
-            .takes(QStringLiteral("CIDR"), 1, 1)
-            .summary(QStringLiteral("list the addresses of CIDR (at most a /22) that answer as an encoder"))
-            .description(QStringLiteral("List the addresses of CIDR (at most a /22) that answer as an encoder."))
-            .withOptions({o.scanPort, o.jobs, o.timeout})
-            .ignoring({QStringLiteral("encoder")}),
-        Command(QStringLiteral("apply"), commands::apply)
-            .takes(QStringLiteral("PLAN.csv"), 1, 1)
-            .summary(QStringLiteral("write every row of a plan (header encoder,ip,port,gateway,mask)"))
-            .description(QStringLiteral("Write every row of a plan, as write does, in up to --jobs worker processes. The "
-                                        "plan is checked whole first.\n")
-                         + kNewAddressNote)
-            .withOptions({o.jobs, o.dryRun, o.force, o.allowInUse, o.timeLimit}),
-        commissionCommand(),
-        Command(QStringLiteral("doctor"), commands::doctor)
-            .takes(QStringLiteral("[ENCODER]"), 0, 1)
-            .summary(QStringLiteral("which interface reaches ENCODER (default the factory address), and does it answer"))
-            .description(QStringLiteral(
-                "Say which interface and source address this computer would use to reach ENCODER\n"
-                "(ADDRESS[:PORT], default --encoder or the factory address 172.16.30.1:3001), whether an\n"
-                "interface holds an address in a subnet containing it, and whether it answers and reads.\n"
-                "When no interface is next to it, print the command that would give this computer an\n"
-                "address there; it is never run. Exit 0 when the encoder reads, 1 otherwise.")),
-        Command(QStringLiteral("probe"), commands::probe)
-            .takes(QStringLiteral("ADDRESS..."), 1, 1024)
-            .description(QStringLiteral("Used by scan: link to each address in turn."))
-            .withOptions({o.scanPort})
-            .usedInternally(),
-        Command(QStringLiteral("serve"), commands::serve)
-            .description(QStringLiteral("Used by apply and scan: run the command lines read from the input, one after another."))
-            .usedInternally(),
-    };
-    return table;
-}
-
 } // namespace
-
-const Program &program()
-{
-    static const Program table = makeProgram();
-    return table;
-}
 
 int runCommandLine(const Program &program, const QStringList &arguments)
 {

@@ -1,8 +1,9 @@
 #pragma once
 // pnv3400ctl's commands as one table: a row names a command, its arguments,
 // its options and its handler. Parsing, dispatch and both help texts (the
-// program's and each command's) are made from the rows, so a new command is
-// a new row and nothing else.
+// program's and each command's) are made from the rows. A command's file
+// builds its own row; a new command is that file, its row's place in the
+// table (Program.cpp, declared in commands/Commands.h) and its line in CMake.
 
 #include "EncoderSession.h"
 #include "Results.h"
@@ -38,7 +39,7 @@ struct Invocation {
 using Handler = std::function<Result(const Invocation &)>;
 
 // A row of the table. Rows are written with the named setters below, e.g.
-//   Command("save", commands::save).takes("FILE", 1, 1).summary("...")
+//   Command("save", save).takes("FILE", 1, 1).summary("...")
 struct Command {
     QString name;
     QString arguments;     // "FILE", "[FILE]", "ADDRESS..."; empty when there are none

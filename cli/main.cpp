@@ -11,11 +11,11 @@
 
 int main(int argc, char *argv[])
 {
-    pnv::ctl::ensureStandardDescriptors();
+    pnv::ensureStandardDescriptors();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("pnv3400ctl"));
     QCoreApplication::setApplicationVersion(QStringLiteral(PNV_VERSION));
     const int exitCode = pnv::ctl::runCommandLine(pnv::ctl::program(), QCoreApplication::arguments());
     pnv::ctl::commands::releaseLibrary();
-    return pnv::ctl::closeStandardStreams(exitCode);
+    return pnv::closeStandardStreams("pnv3400ctl", exitCode);
 }

@@ -13,8 +13,11 @@ fi
 first=$1
 count=$2
 
-devices=$(tail -n +3 /proc/self/net/dev | wc -l)
-if [ "$devices" -ne 1 ] || ! grep -q '^ *lo:' /proc/self/net/dev; then
+# The namespace that scripts/sealed-net.sh made and named, and never the
+# first process's (the machine's own network).
+here=$(readlink /proc/self/ns/net)
+if [ -z "${PNV_SEALED_NETNS:-}" ] || [ "$PNV_SEALED_NETNS" != "$here" ] \
+    || [ "$(readlink /proc/1/ns/net 2>/dev/null)" = "$here" ]; then
   echo "fleet-addresses: not inside the sealed network namespace (scripts/sealed-net.sh); refusing" >&2
   exit 97
 fi

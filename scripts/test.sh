@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test inside the sealed network namespace.
+# Sets up, builds and runs every test inside the sealed network namespace;
+# a test that skips fails the run (scripts/check-skips.py says which and why).
 # Usage: scripts/test.sh [--sanitize]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -14,4 +15,17 @@ if [ "${1:-}" = "--sanitize" ]; then
   export LSAN_OPTIONS="suppressions=$root/tests/lsan.supp:print_suppressions=0"
   export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 fi
-exec bash "$root/scripts/sealed-net.sh" ctest --test-dir "$dir" --output-on-failure -j 2
+# The report keeps every test's whole output, passed ones too: a Qt test
+# function's skip shows only there.
+report="$dir/ctest-results.xml"
+rm -f "$report"
+status=0
+bash "$root/scripts/sealed-net.sh" ctest --test-dir "$dir" --output-on-failure -j 2 \
+  --output-junit "$report" --test-output-size-passed 4194304 --test-output-size-failed 4194304 || status=$?
+if [ -f "$report" ]; then
+  python3 "$root/scripts/check-skips.py" "$report" "$root/README.md" || { [ "$status" -ne 0 ] || status=1; }
+else
+  echo "test.sh: ctest wrote no report ($report)" >&2
+  [ "$status" -ne 0 ] || status=1
+fi
+exit "$status"

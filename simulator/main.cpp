@@ -7,6 +7,7 @@
 #include "FaultPlan.h"
 #include "Fleet.h"
 #include "SignalWatch.h"
+#include "StandardStreams.h"
 #include "StateFile.h"
 
 #include <QCommandLineParser>
@@ -103,14 +104,14 @@ int serve(QCoreApplication &app, const QStringList &listening)
         QCoreApplication::quit();
     });
     for (const QString &address : listening)
-        std::printf("listening on %s\n", qPrintable(address));
-    std::fflush(stdout);
+        pnv::writeStream(stdout, qPrintable(QStringLiteral("listening on %1\n").arg(address)));
+    // Whoever waits for those lines would wait for ever: stop instead.
+    if (pnv::standardOutputFailed())
+        return fail(QStringLiteral("cannot say where it listens; stopping"));
     return app.exec();
 }
 
-} // namespace
-
-int main(int argc, char *argv[])
+int run(int argc, char *argv[])
 {
     setUpLogging();
     // Qt's own event loop, not GLib's: GLib wakes its loop with an extra write
@@ -133,8 +134,8 @@ int main(int argc, char *argv[])
                          "Test hook: PNV3400_SIM_SLOW_SAVE_MS=MS makes every save of the state file pause half-way\n"
                          "for MS milliseconds (at most 10000), so that a crash test can kill the simulator where a\n"
                          "save that is not atomic would tear the file. Never set it otherwise.\n"));
-    parser.addHelpOption();
-    parser.addVersionOption();
+    const QCommandLineOption helpOption = parser.addHelpOption();
+    const QCommandLineOption versionOption = parser.addVersionOption();
     const QCommandLineOption listenOption(QStringLiteral("listen"),
                                           QStringLiteral("Address to listen on (default 127.0.0.1); \"stored\" "
                                                          "means the stored encoder address."),
@@ -183,7 +184,14 @@ int main(int argc, char *argv[])
                                         QStringLiteral("MS"), QStringLiteral("500"));
     parser.addOptions({listenOption, portOption, stateOption, macOption, resetOption, faultOption, timeoutOption,
                        fleetOption, stateDirOption, batchOption, swapOption});
-    parser.process(app);
+    if (!parser.parse(QCoreApplication::arguments()))
+        return fail(parser.errorText());
+    if (parser.isSet(helpOption) || parser.isSet(versionOption)) {
+        pnv::writeStream(stdout, qPrintable(parser.isSet(helpOption)
+                                                ? parser.helpText()
+                                                : QStringLiteral("pnv3400-sim %1\n").arg(QCoreApplication::applicationVersion())));
+        return 0;
+    }
     if (!parser.positionalArguments().isEmpty())
         return fail(QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().first()));
 
@@ -288,4 +296,13 @@ int main(int argc, char *argv[])
              .arg(state.config.port)
              .arg(formatMac(state.config.mac)));
     return serve(app, {QStringLiteral("%1:%2").arg(address.toString()).arg(server.port())});
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    pnv::ensureStandardDescriptors();
+    const int exitCode = run(argc, argv);
+    return pnv::closeStandardStreams("pnv3400-sim", exitCode);
 }

@@ -1,7 +1,7 @@
 # What both builds of the device library share: its source lists and the
 # names of its five entry points. Included by tessalin/CMakeLists.txt
-# (libtessalin.so), by bridge/windows (Tessalin.DLL, with mingw-w64) and by
-# tests/support/CheckExports.cmake, so that the two libraries are built from
+# (libtessalin.so), by bridge/windows (Tessalin.DLL, with mingw-w64), by the
+# clang fuzz project (fuzz/) and by tests/support/CheckExports.cmake, so that the two libraries are built from
 # one list and checked against one list. Only the platform seam differs:
 # PlatformPosix.cpp or PlatformWin32.cpp.
 
@@ -33,9 +33,12 @@ set(TESSALIN_CORE_SOURCES
   AddressText.h AddressText.cpp
   CallGate.h CallGate.cpp
   EncoderLink.h EncoderLink.cpp)
+# The platform seam, one per system.
+set(TESSALIN_POSIX_SOURCES PlatformPosix.cpp)
+set(TESSALIN_WIN32_SOURCES PlatformWin32.cpp)
 # The exported entry points themselves.
 set(TESSALIN_LIBRARY_SOURCES EntryPoints.cpp)
-foreach(list CODEC CORE LIBRARY)
+foreach(list CODEC CORE POSIX WIN32 LIBRARY)
   list(TRANSFORM TESSALIN_${list}_SOURCES PREPEND ${TESSALIN_DIR}/)
 endforeach()
 

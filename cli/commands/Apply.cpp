@@ -243,8 +243,6 @@ std::optional<Plan> acceptedPlan(const QString &path, bool force, Result &failur
     return std::nullopt;
 }
 
-} // namespace
-
 Result apply(const Invocation &call)
 {
     const Globals &globals = call.globals;
@@ -314,6 +312,20 @@ Result apply(const Invocation &call)
     progress.clear();
     return summaryResult(tally, int(rows.size()), int(rows.size()) - workers.pool.started(), workers.interrupts.caughtSignal(),
                          timedOut && workers.pool.started() < int(rows.size()), write.dryRun, progress.elapsedSeconds());
+}
+
+} // namespace
+
+Command applyCommand()
+{
+    const Options &o = options();
+    return Command(QStringLiteral("apply"), apply)
+        .takes(QStringLiteral("PLAN.csv"), 1, 1)
+        .summary(QStringLiteral("write every row of a plan (header encoder,ip,port,gateway,mask)"))
+        .description(QStringLiteral("Write every row of a plan, as write does, in up to --jobs worker processes. The "
+                                    "plan is checked whole first.\n")
+                     + kNewAddressNote)
+        .withOptions({o.jobs, o.dryRun, o.force, o.allowInUse, o.timeLimit});
 }
 
 } // namespace pnv::ctl::commands

@@ -6,7 +6,6 @@
 #include "SafeFiles.h"
 #include "TextFiles.h"
 
-
 namespace pnv::ctl::commands {
 namespace {
 
@@ -57,8 +56,6 @@ Result checkFile(const QString &path)
     return checkResult(errors, QStringLiteral("ok: %1 passes the rules").arg(quotedName(path)));
 }
 
-} // namespace
-
 Result check(const Invocation &call)
 {
     const QString path = call.positional.value(0);
@@ -68,6 +65,18 @@ Result check(const Invocation &call)
     if (call.positional.isEmpty() && !anyGiven(fields))
         return Result::usage(QStringLiteral("check: nothing to check; give --ip, --port, --gateway, --mask or a FILE"));
     return path.isEmpty() ? checkFields(fields) : checkFile(path);
+}
+
+} // namespace
+
+Command checkCommand()
+{
+    return Command(QStringLiteral("check"), check)
+        .takes(QStringLiteral("[FILE]"), 0, 1)
+        .summary(QStringLiteral("check fields, a file or a plan against the address rules only; no traffic at all"))
+        .description(QStringLiteral("Check fields, a saved configuration or an apply plan against the rules. Sends nothing."))
+        .withOptions(options().fields())
+        .ignoring({QStringLiteral("encoder"), QStringLiteral("library"), QStringLiteral("verbose")});
 }
 
 } // namespace pnv::ctl::commands

@@ -75,8 +75,6 @@ QStringList encoderLines(const EncoderSide &side)
     return lines;
 }
 
-} // namespace
-
 Result doctor(const Invocation &call)
 {
     EncoderAddress encoder = call.globals.encoder;
@@ -119,6 +117,21 @@ Result doctor(const Invocation &call)
     result.objects << object;
     result.exit = !side.bound ? ExitCode::Library : side.config ? ExitCode::Success : ExitCode::Encoder;
     return result;
+}
+
+} // namespace
+
+Command doctorCommand()
+{
+    return Command(QStringLiteral("doctor"), doctor)
+        .takes(QStringLiteral("[ENCODER]"), 0, 1)
+        .summary(QStringLiteral("which interface reaches ENCODER (default the factory address), and does it answer"))
+        .description(QStringLiteral(
+            "Say which interface and source address this computer would use to reach ENCODER\n"
+            "(ADDRESS[:PORT], default --encoder or the factory address 172.16.30.1:3001), whether an\n"
+            "interface holds an address in a subnet containing it, and whether it answers and reads.\n"
+            "When no interface is next to it, print the command that would give this computer an\n"
+            "address there; it is never run. Exit 0 when the encoder reads, 1 otherwise."));
 }
 
 } // namespace pnv::ctl::commands

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 namespace pnv::ctl::commands {
+namespace {
 
 Result read(const Invocation &call)
 {
@@ -47,6 +48,23 @@ Result save(const Invocation &call)
         result.lines << QStringLiteral("%1: saved to %2").arg(globals.encoder.text(), quotedName(path));
         return result;
     });
+}
+
+} // namespace
+
+Command readCommand()
+{
+    return Command(QStringLiteral("read"), read)
+        .summary(QStringLiteral("connect, read, disconnect; print the configuration"))
+        .description(QStringLiteral("Connect, read, disconnect; print the configuration."));
+}
+
+Command saveCommand()
+{
+    return Command(QStringLiteral("save"), save)
+        .takes(QStringLiteral("FILE"), 1, 1)
+        .summary(QStringLiteral("read and store the configuration in FILE"))
+        .description(QStringLiteral("Read the configuration and store it in FILE (replaced whole or not at all)."));
 }
 
 } // namespace pnv::ctl::commands

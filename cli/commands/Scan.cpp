@@ -65,8 +65,6 @@ Result foundResult(const std::map<std::uint32_t, QJsonObject> &found, std::uint1
     return result;
 }
 
-} // namespace
-
 Result scan(const Invocation &call)
 {
     const Globals &globals = call.globals;
@@ -140,6 +138,28 @@ Result probe(const Invocation &call)
         result.objects << line;
     }
     return result;
+}
+
+} // namespace
+
+Command scanCommand()
+{
+    const Options &o = options();
+    return Command(QStringLiteral("scan"), scan)
+        .takes(QStringLiteral("CIDR"), 1, 1)
+        .summary(QStringLiteral("list the addresses of CIDR (at most a /22) that answer as an encoder"))
+        .description(QStringLiteral("List the addresses of CIDR (at most a /22) that answer as an encoder."))
+        .withOptions({o.scanPort, o.jobs, o.timeout})
+        .ignoring({QStringLiteral("encoder")});
+}
+
+Command probeCommand()
+{
+    return Command(QStringLiteral("probe"), probe)
+        .takes(QStringLiteral("ADDRESS..."), 1, 1024)
+        .description(QStringLiteral("Used by scan: link to each address in turn."))
+        .withOptions({options().scanPort})
+        .usedInternally();
 }
 
 } // namespace pnv::ctl::commands

@@ -10,6 +10,7 @@
 #include <cstdlib>
 
 namespace pnv::ctl::commands {
+namespace {
 
 // Serves the command lines read from its input, one JSON array of arguments
 // per line, each run as pnv3400ctl would run it, with the device library
@@ -32,6 +33,15 @@ Result serve(const Invocation &)
     }
     std::free(line);
     return {};
+}
+
+} // namespace
+
+Command serveCommand()
+{
+    return Command(QStringLiteral("serve"), serve)
+        .description(QStringLiteral("Used by apply and scan: run the command lines read from the input, one after another."))
+        .usedInternally();
 }
 
 } // namespace pnv::ctl::commands

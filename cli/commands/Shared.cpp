@@ -12,6 +12,9 @@
 
 namespace pnv::ctl::commands {
 
+const QString kNewAddressNote =
+    QStringLiteral("A new address and port take effect when the encoder restarts; until then it answers where it was.");
+
 const Options &options()
 {
     static const Options all;

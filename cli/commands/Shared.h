@@ -112,16 +112,7 @@ struct Workers {
 
 QString secondsText(double seconds);
 
-// The handlers, one family to a file.
-Result read(const Invocation &call);
-Result save(const Invocation &call);
-Result write(const Invocation &call);
-Result load(const Invocation &call);
-Result check(const Invocation &call);
-Result apply(const Invocation &call);
-Result scan(const Invocation &call);
-Result probe(const Invocation &call);
-Result doctor(const Invocation &call);
-Result serve(const Invocation &call);
+// What write, apply and the program's help say about a new address.
+extern const QString kNewAddressNote;
 
 } // namespace pnv::ctl::commands

@@ -59,8 +59,6 @@ Result runWrite(const Invocation &call, const net::FieldTexts &texts)
     return interruptibleWrite(*library.api(), call.globals.encoder, parsed.config, options);
 }
 
-} // namespace
-
 Result write(const Invocation &call) { return runWrite(call, fieldTexts(call)); }
 
 Result load(const Invocation &call)
@@ -81,6 +79,29 @@ Result load(const Invocation &call)
         return writeResult(invalidReport(call.globals.encoder.text(), errors));
     }
     return runWrite(call, content.fields);
+}
+
+} // namespace
+
+Command writeCommand()
+{
+    const Options &o = options();
+    return Command(QStringLiteral("write"), write)
+        .summary(QStringLiteral("read, change the fields given, check, write, read back"))
+        .description(QStringLiteral("Read the configuration, change the fields given, check the result against the "
+                                    "rules, write it only if it differs, and read it back over the same link.\n")
+                     + kNewAddressNote)
+        .withOptions(o.fields() << o.dryRun << o.force << o.allowInUse << o.probed);
+}
+
+Command loadCommand()
+{
+    const Options &o = options();
+    return Command(QStringLiteral("load"), load)
+        .takes(QStringLiteral("FILE"), 1, 1)
+        .summary(QStringLiteral("write what FILE holds, as write does"))
+        .description(QStringLiteral("Write what FILE holds, as write does; the whole file is checked before connecting."))
+        .withOptions({o.dryRun, o.force, o.allowInUse});
 }
 
 } // namespace pnv::ctl::commands

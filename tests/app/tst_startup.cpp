@@ -20,26 +20,32 @@ void TestStartup::startsOrRefuses_data()
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("out");
     QTest::addColumn<QStringList>("err");
+    QTest::addColumn<bool>("outputClosed");   // started with its standard output closed
     const QString missing = QStringLiteral("/nonexistent/libtessalin.so");
-    QTest::newRow("missing library file") << QStringList{} << missing << 1 << "" << QStringList{missing};
+    QTest::newRow("missing library file") << QStringList{} << missing << 1 << "" << QStringList{missing} << false;
     QTest::newRow("missing entry point") << QStringList{} << FAKE_LIB_INCOMPLETE << 1 << ""
-                                         << QStringList{"'ConfigWrite'"};
+                                         << QStringList{"'ConfigWrite'"} << false;
     QTest::newRow("--help") << QStringList{"--help"} << missing << 0 << "Usage: pnv3400-setup [options]"
-                            << QStringList{};
+                            << QStringList{} << false;
     QTest::newRow("--help-all lists Qt's options") << QStringList{"--help-all"} << missing << 0 << "--style <style>"
-                                                  << QStringList{};
+                                                  << QStringList{} << false;
     QTest::newRow("--version") << QStringList{"--version"} << missing << 0 << "pnv3400-setup " PNV_VERSION "\n"
-                               << QStringList{};
+                               << QStringList{} << false;
     QTest::newRow("unknown option") << QStringList{"--frobnicate"} << missing << 2 << ""
-                                    << QStringList{"Unknown option 'frobnicate'", "Usage: pnv3400-setup"};
+                                    << QStringList{"Unknown option 'frobnicate'", "Usage: pnv3400-setup"} << false;
     QTest::newRow("stray argument") << QStringList{"172.16.30.1"} << missing << 2 << ""
-                                    << QStringList{"Unexpected argument '172.16.30.1'", "Usage: pnv3400-setup"};
+                                    << QStringList{"Unexpected argument '172.16.30.1'", "Usage: pnv3400-setup"} << false;
     QTest::newRow("unknown after a Qt option") << QStringList{"-style", "Fusion", "-x"} << missing << 2 << ""
-                                               << QStringList{"Unknown option 'x'"};
+                                               << QStringList{"Unknown option 'x'"} << false;
+    // Help that cannot be written is a failure, not a silent success.
+    QTest::newRow("--help, its output closed") << QStringList{"--help"} << missing << 1 << ""
+                                               << QStringList{"pnv3400-setup: write error: Bad file descriptor"} << true;
+    QTest::newRow("--version, its output closed") << QStringList{"--version"} << missing << 1 << ""
+                                                  << QStringList{"pnv3400-setup: write error"} << true;
     // Qt's own options go through to Qt: the program gets as far as the
     // library, which is missing here.
     QTest::newRow("Qt's options") << QStringList{"-platform", "offscreen", "-reverse", "--style=Fusion"} << missing
-                                  << 1 << "" << QStringList{"cannot bind the device library"};
+                                  << 1 << "" << QStringList{"cannot bind the device library"} << false;
 }
 
 void TestStartup::startsOrRefuses()
@@ -49,6 +55,7 @@ void TestStartup::startsOrRefuses()
     QFETCH(int, exitCode);
     QFETCH(QString, out);
     QFETCH(QStringList, err);
+    QFETCH(bool, outputClosed);
     // No display can be reached and no library bound: a program that tried
     // either before answering its command line would abort or report the
     // library instead; a refusal of the library comes before any display.
@@ -59,7 +66,12 @@ void TestStartup::startsOrRefuses()
     env.remove(QStringLiteral("DISPLAY"));
     env.remove(QStringLiteral("WAYLAND_DISPLAY"));
     program.setProcessEnvironment(env);
-    program.start(qEnvironmentVariable("PNV_BIN_DIR") + QStringLiteral("/pnv3400-setup"), arguments);
+    const QString path = qEnvironmentVariable("PNV_BIN_DIR") + QStringLiteral("/pnv3400-setup");
+    if (outputClosed)
+        program.start(QStringLiteral("/bin/sh"),
+                      QStringList{QStringLiteral("-c"), QStringLiteral("exec \"$0\" \"$@\" >&-"), path} + arguments);
+    else
+        program.start(path, arguments);
     QVERIFY(program.waitForFinished(30000));
     const QString stdOut = QString::fromLocal8Bit(program.readAllStandardOutput());
     const QString stdErr = QString::fromLocal8Bit(program.readAllStandardError());

@@ -618,9 +618,9 @@ void CtlEndToEndTest::newAddressInUseAndDoctor()
 
 void CtlEndToEndTest::doctorOnVethPairs_data()
 {
-    // ip commands, ";" between them, on the pair pnvd0/pnvd1; those after
-    // "peer" run in a namespace of their own that pnvd1 is moved to, the far
-    // end of a cable.
+    // ip commands, ";" between them, on the pair pnvd0/pnvd1 in the laptop's
+    // namespace; those after "peer" run in a namespace of their own that
+    // pnvd1 is moved to, the far end of a cable.
     QTest::addColumn<QString>("setup");
     QTest::addColumn<QString>("encoder");
     QTest::addColumn<QString>("said");    // a part of doctor's output
@@ -641,62 +641,71 @@ void CtlEndToEndTest::doctorOnVethPairs_data()
     QTest::newRow("multicast refused") << "link set pnvd0 up" << "224.0.0.6" << "224.0.0.6 is a multicast address";
 }
 
-// doctor on this computer's side, with a veth pair in the sealed namespace
-// standing for the NICs of a laptop.
+// doctor on this computer's side, with a veth pair standing for the NICs of a
+// laptop. The laptop is a network namespace of the test's own inside the
+// sealed one, so that no other test running beside this one ever sees the pair.
 void CtlEndToEndTest::doctorOnVethPairs()
 {
     PNV_REQUIRE_SEALED_NETWORK();
     QFETCH(QString, setup);
     QFETCH(QString, encoder);
     QFETCH(QString, said);
-    // `ip ARGUMENTS`, in the namespace of process `in` when it is given.
-    const auto ip = [](const QString &arguments, qint64 in = 0) {
-        QProcess process;
-        const QStringList enter{QStringLiteral("-t"), QString::number(in), QStringLiteral("-n"), QStringLiteral("ip")};
-        if (in > 0)
-            process.start(QStringLiteral("nsenter"), enter + arguments.split(u' '));
-        else
-            process.start(QStringLiteral("ip"), arguments.split(u' '));
-        const bool done = process.waitForFinished(10000) && process.exitStatus() == QProcess::NormalExit
-                          && process.exitCode() == 0;
-        if (!done)
-            qWarning("ip %s: %s", qPrintable(arguments), process.readAllStandardError().constData());
-        return done;
-    };
-    if (!ip(QStringLiteral("link add pnvd0 type veth peer name pnvd1")))
-        QSKIP("no veth pairs in this namespace");
-    // The far end: a process in a network namespace of its own, which lives
-    // as long as that process.
-    QProcess peer;
-    // A network namespace is told by its inode (0: none to be read). The
-    // link's text would not do: QFileInfo makes a path of it, which differs
-    // between /proc/self and /proc/PID before the peer has left our namespace.
+    // A network namespace that lives as long as its process, told by its
+    // inode (0: none to be read). The link's text would not do: QFileInfo
+    // makes a path of it, which differs between /proc/self and /proc/PID.
     const auto netNamespace = [](const QString &process) {
         struct stat ns {};
         return ::stat(QStringLiteral("/proc/%1/ns/net").arg(process).toLocal8Bit().constData(), &ns) == 0 ? ns.st_ino : 0;
     };
-    const auto peerNamespace = [&] { return netNamespace(QString::number(peer.processId())); };
-    if (setup.contains(QLatin1String("peer "))) {
-        peer.start(QStringLiteral("unshare"), {QStringLiteral("-n"), QStringLiteral("sleep"), QStringLiteral("60")});
-        QVERIFY(peer.waitForStarted(5000));
-        const ino_t own = netNamespace(QStringLiteral("self"));
-        QTRY_VERIFY_WITH_TIMEOUT(peerNamespace() != 0 && peerNamespace() != own, 5000);
-        QVERIFY(ip(QStringLiteral("link set pnvd1 netns %1").arg(peer.processId())));
-    }
+    const ino_t own = netNamespace(QStringLiteral("self"));
+    QProcess laptop;   // this computer's side
+    QProcess peer;     // the far end of the cable
+    const auto enter = [&](QProcess &holder) {
+        holder.start(QStringLiteral("unshare"), {QStringLiteral("-n"), QStringLiteral("sleep"), QStringLiteral("60")});
+        if (!holder.waitForStarted(5000))
+            return false;
+        // unshare has left ours once its namespace differs.
+        const QString pid = QString::number(holder.processId());
+        for (QDeadlineTimer deadline(5000); netNamespace(pid) == 0 || netNamespace(pid) == own; QTest::qWait(10))
+            if (deadline.hasExpired())
+                return false;
+        return true;
+    };
     const auto cleanUp = qScopeGuard([&] {
-        ip(QStringLiteral("link del pnvd0"));
-        if (peer.state() != QProcess::NotRunning) {
-            peer.kill();
-            peer.waitForFinished(5000);
-        }
+        for (QProcess *holder : {&laptop, &peer})
+            if (holder->state() != QProcess::NotRunning) {
+                holder->kill();
+                holder->waitForFinished(5000);
+            }
     });
+    // `PROGRAM ARGUMENTS...` in the network namespace of `holder`'s process.
+    const auto inside = [](const QProcess &holder, const QString &program, const QStringList &arguments,
+                           const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment()) {
+        return runProgram(QStringLiteral("nsenter"),
+                          QStringList{QStringLiteral("-t"), QString::number(holder.processId()), QStringLiteral("-n"),
+                                      program} + arguments,
+                          environment);
+    };
+    const auto ip = [&](const QProcess &holder, const QString &arguments) {
+        const Run run = inside(holder, QStringLiteral("ip"), arguments.split(u' '));
+        if (run.exitCode != 0)
+            qWarning("ip %s: %s", qPrintable(arguments), run.err.constData());
+        return run.exitCode == 0;
+    };
+    QVERIFY2(enter(laptop), "no network namespace for the laptop");
+    QVERIFY(ip(laptop, QStringLiteral("link set lo up")));
+    QVERIFY2(ip(laptop, QStringLiteral("link add pnvd0 type veth peer name pnvd1")), "no veth pair in the laptop's namespace");
+    if (setup.contains(QLatin1String("peer "))) {
+        QVERIFY2(enter(peer), "no network namespace for the far end");
+        QVERIFY(ip(laptop, QStringLiteral("link set pnvd1 netns %1").arg(peer.processId())));
+    }
     for (const QString &command : setup.split(u';')) {
         const bool far = command.startsWith(QLatin1String("peer "));
-        QVERIFY2(ip(far ? command.mid(5) : command, far ? peer.processId() : 0), qPrintable(command));
+        QVERIFY2(ip(far ? peer : laptop, far ? command.mid(5) : command), qPrintable(command));
     }
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("TESSALIN_TIMEOUT_MS"), QStringLiteral("200"));
-    const Run run = runCtl({QStringLiteral("doctor"), encoder}, environment);
+    const Run run = inside(laptop, ctlPath(), {QStringLiteral("doctor"), encoder}, environment);
     QVERIFY2((run.out + run.err).contains(said.toUtf8()), (run.out + run.err).constData());
 }
 

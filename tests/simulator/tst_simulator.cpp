@@ -75,10 +75,15 @@ quint16 freePort()
 }
 
 // Runs the simulator to its end with a time limit; returns its exit code, or -1.
-int runToEnd(const QStringList &arguments, QByteArray *errors = nullptr, QByteArray *output = nullptr)
+// ">&-" among the arguments starts it with its standard output closed.
+int runToEnd(QStringList arguments, QByteArray *errors = nullptr, QByteArray *output = nullptr)
 {
     QProcess process;
-    process.start(SimulatorProcess::programPath(), arguments);
+    if (arguments.removeAll(QStringLiteral(">&-")) > 0)
+        process.start(QStringLiteral("/bin/sh"), QStringList{QStringLiteral("-c"), QStringLiteral("exec \"$0\" \"$@\" >&-"),
+                                                             SimulatorProcess::programPath()} + arguments);
+    else
+        process.start(SimulatorProcess::programPath(), arguments);
     if (!process.waitForFinished(10000)) {
         process.kill();
         process.waitForFinished();
@@ -471,6 +476,9 @@ void SimulatorTest::badCommandLinesAreRefused_data()
     QTest::newRow("MAC with dashes") << QStringList{"--mac", "02-00-00-00-00-01"} << "--mac";
     QTest::newRow("state in a missing folder") << QStringList{"--state", "/nonexistent/folder/encoder.state"}
                                                << "/nonexistent/folder";
+    // Whoever waits for "listening on" must not wait for ever; help that is lost is a failure.
+    QTest::newRow("its output closed") << QStringList{">&-"} << "pnv3400-sim: write error: Bad file descriptor";
+    QTest::newRow("--help, its output closed") << QStringList{"--help", ">&-"} << "pnv3400-sim: write error";
 }
 
 void SimulatorTest::badCommandLinesAreRefused()

@@ -3,30 +3,30 @@
 // network namespace that scripts/test.sh creates, where 172.16.30.1 sits on
 // the namespace's own loopback. This tells whether we are in such a place.
 
-#include <QFile>
-#include <QString>
+#include <QByteArray>
+
+#include <unistd.h>
 
 namespace pnv::test {
 
-// True when the only network device this process can see is the loopback
-// device. /proc/self/net/dev follows the process's own network namespace.
+// True in the namespace that scripts/sealed-net.sh made: it names that
+// namespace in PNV_SEALED_NETNS, and /proc/self/ns/net names the one this
+// process runs in. Neither changes while a test runs, whatever devices other
+// tests add (a count of devices would see their veth pairs); a namespace of a
+// test's own inside the sealed one is not the sealed one. Never the first
+// process's namespace, the machine's own network, whatever the variable says.
+inline QByteArray networkNamespaceOf(const char *process)
+{
+    char link[64] = {};
+    const QByteArray path = QByteArray("/proc/") + process + "/ns/net";
+    const ssize_t length = ::readlink(path.constData(), link, sizeof link - 1);
+    return length > 0 ? QByteArray(link, int(length)) : QByteArray();
+}
+
 inline bool inSealedNetwork()
 {
-    QFile dev(QStringLiteral("/proc/self/net/dev"));
-    if (!dev.open(QIODevice::ReadOnly))
-        return false;
-    int devices = 0;
-    bool loopback = false;
-    const QList<QByteArray> lines = dev.readAll().split('\n');
-    for (int i = 2; i < lines.size(); ++i) {   // two header lines
-        const QByteArray line = lines[i].trimmed();
-        if (line.isEmpty())
-            continue;
-        ++devices;
-        if (line.startsWith("lo:"))
-            loopback = true;
-    }
-    return devices == 1 && loopback;
+    const QByteArray sealed = qgetenv("PNV_SEALED_NETNS");
+    return !sealed.isEmpty() && networkNamespaceOf("self") == sealed && networkNamespaceOf("1") != sealed;
 }
 
 } // namespace pnv::test

@@ -25,14 +25,26 @@ window=$(find_window) || { cat "$work/app.log" >&2; fail "the window did not com
 xdotool windowfocus --sync "$window"
 
 failures=0
-# Waits until the program has set status line $1 as its latest one.
+# The program's log lines, each read the moment it is written (tail follows
+# the log through inotify), so that a wait ends on the status line itself
+# however slowly a loaded machine gets there.
+mkfifo "$work/log.fifo"
+tail -n +1 -F "$work/app.log" 2>/dev/null >"$work/log.fifo" &
+pids+=($!)
+exec {status_lines}<"$work/log.fifo"
+# Waits for the next status line the program sets (the empty one a handler
+# starts with aside) and fails unless it is $1. The read's bound only keeps a
+# line that never comes from hanging the test until ctest ends it.
 expect_status() {
-  local want="\"$1\""
-  for _ in $(seq 400); do   # 20 s: a loaded machine starts the window slowly
-    [ "$(grep 'pnv3400.statusline' "$work/app.log" | tail -n1 | sed 's/^pnv3400.statusline: //')" = "$want" ] && return
-    sleep 0.05
+  local want="\"$1\"" line got
+  while IFS= read -r -t 60 line <&"$status_lines"; do
+    [[ $line == "pnv3400.statusline: "* ]] || continue
+    got=${line#pnv3400.statusline: }
+    [ "$got" = '""' ] && continue
+    [ "$got" = "$want" ] && return
+    break
   done
-  echo "FAIL: status line: expected $want, got: $(grep 'pnv3400.statusline' "$work/app.log" | tail -n1)" >&2
+  echo "FAIL: status line: expected $want, got: ${got:-nothing}" >&2
   failures=$((failures + 1))
 }
 keys() { xdotool key --delay 15 "$@"; }

@@ -181,8 +181,9 @@ def main():
     result = dict(encoder=encoder_text(params["encoder"]), outcome=None, before=None, after=None, code=None,
                   message=None, rc=None)
 
-    # pnv3400ctl takes an empty --encoder for its default, the factory address:
-    # an empty variable in a playbook must not turn into another encoder.
+    # An empty variable in a playbook must fail the task here, with the task's
+    # own message, rather than as a usage error of pnv3400ctl (which refuses an
+    # empty --encoder too: it never means the factory address).
     if not (params["encoder"] or "").strip():
         module.fail_json(msg="encoder is empty; give ADDRESS[:PORT]", **result)
     try:

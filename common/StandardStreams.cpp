@@ -7,7 +7,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-namespace pnv::ctl {
+namespace pnv {
 namespace {
 
 int g_firstError[2] = {0, 0};   // stdout, stderr
@@ -58,11 +58,13 @@ void ensureStandardDescriptors()
     }
 }
 
-int closeStandardStreams(int exitCode)
+bool standardOutputFailed() { return firstError(stdout) != 0 || std::ferror(stdout) != 0; }
+
+int closeStandardStreams(const char *program, int exitCode)
 {
     const int failing = exitCode == 0 ? 1 : exitCode;
     if (const int error = closeStream(stdout); error != 0) {
-        std::fprintf(stderr, "pnv3400ctl: write error: %s\n", std::strerror(error));
+        std::fprintf(stderr, "%s: write error: %s\n", program, std::strerror(error));
         exitCode = failing;
     }
     // Standard error is flushed, not closed: what ends the process after
@@ -72,4 +74,4 @@ int closeStandardStreams(int exitCode)
     return exitCode;
 }
 
-} // namespace pnv::ctl
+} // namespace pnv
