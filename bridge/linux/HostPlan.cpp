@@ -80,9 +80,14 @@ HostPlan planHost(const std::string &dll, const std::string &hostDir, std::strin
             const std::string plain = e.rfind('_', 0) == 0 ? e.substr(1) : e;
             return plain.rfind(std::string(name) + "@", 0) == 0;
         });
+        // Exported by number alone, an entry point has no name to be found by.
+        const bool ordinalsOnly = file.exports.empty() && file.exportedFunctions > 0;
         error = dll + ": entry point '" + name + "' not found"
-                + (decorated == file.exports.end() ? std::string()
-                                                   : " (it exports '" + *decorated + "', a decorated __stdcall name)");
+                + (decorated != file.exports.end() ? " (it exports '" + *decorated + "', a decorated __stdcall name)"
+                   : ordinalsOnly ? " (it exports " + std::to_string(file.exportedFunctions)
+                                        + " functions by ordinal only, no names: it was written for a program that "
+                                          "knows their numbers)"
+                                  : std::string());
         return plan;
     }
     plan.loader = searchPath(file.bits == 64 ? "wine64" : "wine");

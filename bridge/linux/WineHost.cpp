@@ -491,10 +491,14 @@ std::uint8_t WineHost::call(const CallRequest &request, Reply &reply)
         if (m_process.closing || (m_process.pid >= 0 && exitedLocked())) {
             const bool lost = !m_process.closing;
             if (lost) {
+                // The account of the call it fails; a connect starts afresh, and the log keeps it.
                 const std::string words = m_process.log ? m_process.log->lastWords() : std::string();
-                report(TESSALIN_BRIDGE_FAILURE_DLL, "its Wine host ended between calls (" + describeEnd(m_process.status)
-                                                        + (words.empty() ? std::string() : "; its last output: " + words)
-                                                        + "); the next S_Connect starts a new one");
+                const std::string what = "its Wine host ended between calls (" + describeEnd(m_process.status)
+                                         + (words.empty() ? std::string() : "; its last output: " + words) + ")";
+                if (request.type == Type::Connect)
+                    logLine(m_plan.dll + ": " + what + "; a new one starts");
+                else
+                    report(TESSALIN_BRIDGE_FAILURE_DLL, what + "; the next S_Connect starts a new one");
             }
             endLocked(false);
             if (lost && request.type != Type::Connect)

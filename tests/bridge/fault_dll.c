@@ -41,6 +41,7 @@
  *                      dispatched fails with 0x72
  *   FAULT_MESSAGE_BOX  S_Connect says "Cannot connect to the encoder" in a
  *                      message box titled "Tessalin" and returns 1
+ *   FAULT_ORDINALS     the five exported by ordinal only (ordinals.def)
  * Everything else answers at once like a linked encoder; without a switch
  * (FAULT_ANSWERING) nothing misbehaves. */
 #include <stdint.h>
@@ -50,6 +51,8 @@
 
 #if defined(FAULT_STDCALL)
 #define EXPORT __declspec(dllexport) __stdcall
+#elif defined(FAULT_ORDINALS)
+#define EXPORT   /* exported by tests/bridge/ordinals.def, by number only */
 #else
 #define EXPORT __declspec(dllexport)
 #endif

@@ -173,6 +173,8 @@ void BridgeTest::refusals_data()
     row("ConfigWrite missing", readFile(windowsDll("x64", QStringLiteral("no-write"))), "entry point 'ConfigWrite' not found");
     row("decorated __stdcall names", readFile(windowsDll("x86", QStringLiteral("stdcall-decorated"))),
         "entry point 'S_Connect' not found (it exports 'S_Connect@12', a decorated __stdcall name)");
+    row("exports by ordinal only", readFile(windowsDll("x64", QStringLiteral("ordinals"))),
+        "entry point 'S_Connect' not found (it exports 5 functions by ordinal only, no names");
     row("Wine not installed", good, "needs Wine, which is not installed (install the package wine", "/nonexistent");
     row("prefix not writable", good, "is not writable (set WINEPREFIX", {}, "plain-file/prefix");
     row("prefix under a program", good, "is not writable (set WINEPREFIX", {}, "/bin/sh/prefix");
@@ -592,6 +594,9 @@ void BridgeTest::hostEndedWhileIdle()
     std::uint8_t buffer[500] = {};
     QCOMPARE(api.ConfigRead(buffer, 500), 1);
     QCOMPARE(int(buffer[0]), int(TESSALIN_LINK_DOWN));
+    const auto said = pnv::TessalinLibrary::lastFailure();
+    QCOMPARE(int(said.kind), int(pnv::TessalinLibrary::Failure::Kind::Library));
+    QVERIFY2(said.text.find(": its Wine host ended between calls (") != std::string::npos, said.text.c_str());
     QCOMPARE(api.S_Connect("127.0.0.1", 14, 1), 0);
     QCOMPARE(api.ConfigRead(buffer, 500), 26);
     QCOMPARE(hostProcesses().size(), 1);
