@@ -121,6 +121,12 @@ HostPlan planHost(const std::string &dll, const std::string &hostDir, std::strin
         return plan;
     }
     plan.prefix = defaultPrefix();
+    // The host runs in the DLL's folder: every path it is handed is absolute
+    // (as named: a loader reached through a link finds its own files by it).
+    char here[PATH_MAX];
+    for (std::string *path : {&plan.hostExe, &plan.loader, &plan.prefix})
+        if (!path->empty() && path->front() != '/' && ::getcwd(here, sizeof here))
+            *path = std::string(here) + "/" + *path;
     if (plan.prefix.empty()) {
         error = dll + ": no home folder for the Wine prefix (set WINEPREFIX to a folder of your own)";
         return plan;

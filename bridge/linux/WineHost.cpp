@@ -132,6 +132,33 @@ bool writeAll(int fd, const std::uint8_t *data, std::size_t size)
 
 } // namespace
 
+WineHost::WineHost(HostPlan plan) : m_plan(std::move(plan)), m_planned(fileIdentity(m_plan.absolute)) {}
+
+bool WineHost::replanLocked(std::string &refusal)
+{
+    const std::string now = fileIdentity(m_plan.absolute);
+    if (now == m_planned)
+        return true;
+    if (now == "gone") {
+        refusal = "the DLL is gone (deleted or moved since it was bound)";
+        return false;
+    }
+    std::string error;
+    HostPlan fresh = planHost(m_plan.dll, ownFolder(), error);
+    if (fresh.dll.empty()) {
+        const std::string named = m_plan.dll + ": ";
+        refusal = "the DLL changed on disk since it was bound, and now "
+                  + (error.rfind(named, 0) == 0 ? error.substr(named.size()) : error);
+        return false;
+    }
+    if (fresh.bits != m_plan.bits)
+        logLine(m_plan.dll + ": the DLL changed on disk since it was bound and is now " + std::to_string(fresh.bits)
+                + "-bit: a " + std::to_string(fresh.bits) + "-bit host loads it");
+    m_plan = std::move(fresh);
+    m_planned = now;
+    return true;
+}
+
 std::shared_ptr<WineHost> WineHost::create(const std::string &dll, std::string &error)
 {
     HostPlan plan = planHost(dll, ownFolder(), error);
@@ -214,6 +241,8 @@ bool WineHost::launchLocked(std::string &refusal)
     // it are one step for every program of ours, whatever its namespace: two
     // started at the same instant would otherwise each find none, and one
     // host would join the other namespace's wineserver.
+    if (!replanLocked(refusal))
+        return false;
     const PrefixLock lock(m_plan.prefix, Clock::now() + kStartBound);
     if (!lock.held()) {
         refusal = "the Wine prefix " + m_plan.prefix + " stayed locked by another start of ours";

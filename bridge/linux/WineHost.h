@@ -21,7 +21,7 @@ namespace pnv::winebridge {
 class WineHost final {
 public:
     static std::shared_ptr<WineHost> create(const std::string &dll, std::string &error);
-    explicit WineHost(HostPlan plan) : m_plan(std::move(plan)) {}
+    explicit WineHost(HostPlan plan);
     ~WineHost();
     WineHost(const WineHost &) = delete;
     WineHost &operator=(const WineHost &) = delete;
@@ -80,6 +80,10 @@ private:
     bool writeLocked(int fd, const Frame &frame);
 
     HostPlan m_plan;
+    std::string m_planned;   // the DLL's identity on disk when m_plan was made
+    // A DLL changed on disk since the plan was made is checked again, as at
+    // binding (it may be of the other machine type now, or gone); false and why.
+    bool replanLocked(std::string &refusal);
     std::string m_windowShown;   // what the DLL's window said during this call (the call turn's)
     std::timed_mutex m_callLock;   // one call at a time, as the native library takes them
     std::mutex m_ioLock;           // the process and its input

@@ -31,7 +31,10 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <winternl.h>
+
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -204,8 +207,43 @@ std::string missingImport(const std::wstring &path)
 // user32.dll, whether the library imports it, a helper DLL beside it does,
 // or it loads it itself later. Dispatching costs a wineserver round trip per
 // call, more than the bridge's whole call, so a process without it is spared
-// that. (The host itself never loads it.)
-bool messagesPossible() { return ::GetModuleHandleW(L"user32.dll") != nullptr; }
+// that. (The host itself never loads it.) The loader tells when it comes: a
+// look per call (GetModuleHandle) searched the disk for it under Wine and
+// cost ten times the bridge's call.
+std::atomic<bool> g_user32{false};
+
+struct DllLoaded {
+    ULONG flags;
+    const UNICODE_STRING *fullName;
+    const UNICODE_STRING *baseName;
+    void *base;
+    ULONG size;
+};
+
+void CALLBACK noteDllLoaded(ULONG reason, const DllLoaded *loaded, void *)
+{
+    constexpr ULONG kLoaded = 1;
+    if (reason != kLoaded || !loaded || !loaded->baseName || !loaded->baseName->Buffer)
+        return;
+    const std::wstring name(loaded->baseName->Buffer, loaded->baseName->Length / sizeof(wchar_t));
+    if (::_wcsicmp(name.c_str(), L"user32.dll") == 0)
+        g_user32 = true;
+}
+
+void watchForUser32()
+{
+    using Register = LONG(NTAPI *)(ULONG, void(CALLBACK *)(ULONG, const DllLoaded *, void *), void *, void **);
+    void *cookie = nullptr;
+    const auto registerNotification = reinterpret_cast<Register>(
+        reinterpret_cast<void *>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "LdrRegisterDllNotification")));
+    // Without the notice, every library is served as one with messages: slower, never wrong.
+    if (!registerNotification || registerNotification(0, noteDllLoaded, nullptr, &cookie) != 0)
+        g_user32 = true;
+    if (::GetModuleHandleW(L"user32.dll"))
+        g_user32 = true;
+}
+
+bool messagesPossible() { return g_user32; }
 
 HMODULE loadLibrary(const std::wstring &path)
 {
@@ -295,6 +333,8 @@ public:
                 return !messagesPossible();
             });
         pnv::winehost::watchVendorDialogs();
+        if (!m_user32.take())
+            ::ExitProcess(kExitBadInput);
         m_arrived = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
         if (!m_arrived)
             ::ExitProcess(kExitBadInput);
@@ -313,7 +353,7 @@ public:
             // under Wine 8 this order measured 80 us a call where waiting
             // first, and serving only when woken by a message, took 95 to 150.)
             serveMessages();
-            const DWORD woke = ::MsgWaitForMultipleObjectsEx(1, &m_arrived, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+            const DWORD woke = m_user32.waitForMessages(1, &m_arrived, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
             if (woke == WAIT_FAILED)
                 ::ExitProcess(kExitBadInput);
             for (;;) {
@@ -394,12 +434,12 @@ private:
         return true;
     }
 
-    static void serveMessages()
+    void serveMessages()
     {
         MSG message;
-        while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            ::TranslateMessage(&message);
-            ::DispatchMessageW(&message);
+        while (m_user32.peek(&message, nullptr, 0, 0, PM_REMOVE)) {
+            m_user32.translate(&message);
+            m_user32.dispatch(&message);
         }
     }
 
@@ -446,6 +486,28 @@ private:
 
     Api m_api;
     HMODULE m_module;
+    // What the message loop needs of user32.dll, taken from it once the
+    // library brought it in: the host never loads it itself (it would make
+    // every library's calls pay for the queue).
+    struct User32 {
+        BOOL(WINAPI *peek)(MSG *, HWND, UINT, UINT, UINT) = nullptr;
+        BOOL(WINAPI *translate)(const MSG *) = nullptr;
+        LRESULT(WINAPI *dispatch)(const MSG *) = nullptr;
+        DWORD(WINAPI *waitForMessages)(DWORD, const HANDLE *, DWORD, DWORD, DWORD) = nullptr;
+        template <typename Fn>
+        static bool find(HMODULE from, const char *name, Fn &slot)
+        {
+            slot = reinterpret_cast<Fn>(reinterpret_cast<void *>(::GetProcAddress(from, name)));
+            return slot != nullptr;
+        }
+        bool take()
+        {
+            const HMODULE from = ::GetModuleHandleW(L"user32.dll");
+            return from && find(from, "PeekMessageW", peek) && find(from, "TranslateMessage", translate)
+                   && find(from, "DispatchMessageW", dispatch)
+                   && find(from, "MsgWaitForMultipleObjectsEx", waitForMessages);
+        }
+    } m_user32;
     std::int32_t m_budget = -1;
     // For a library with messages: the frames the reader hands over.
     HANDLE m_arrived = nullptr;
@@ -521,6 +583,7 @@ int main()
         fail("the host cannot open its notice channel (Windows error " + std::to_string(::GetLastError()) + ")");
 
     g_loadingThread = ::GetCurrentThreadId();
+    watchForUser32();
     t_entry = "its start-up code (DllMain)";
     const HMODULE module = loadLibrary(path);
     t_entry = nullptr;

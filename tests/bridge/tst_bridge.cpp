@@ -831,8 +831,20 @@ void BridgeTest::ownFolderAndChangedDll()
     QCOMPARE(api.ConfigRead(buffer, 500), 26);
     QCOMPARE(hostProcesses().size(), 1);
     QVERIFY(hostProcesses().first() != hosts.first());
+
+    // WHEN it is replaced by an x86 build, THEN it is checked again and a 32-bit host loads it
+    QVERIFY(writeFile(dll, readFile(windowsDll(QStringLiteral("x86"), QStringLiteral("answering")))));
+    QCOMPARE(api.S_Connect("127.0.0.1", 14, 1), 0);
+    QCOMPARE(api.ConfigRead(buffer, 500), 26);
+    // AND once it is deleted, a connect says so
+    QVERIFY(QFile::remove(dll));
+    QCOMPARE(api.S_Connect("127.0.0.1", 14, 1), 1);
+    const auto gone = pnv::TessalinLibrary::lastFailure();
+    QCOMPARE(QString::fromStdString(gone.text), dll + QStringLiteral(": the DLL is gone (deleted or moved since it was bound)"));
     bound.library->setBridgeLog(nullptr, nullptr);
     QVERIFY2(log.lines.contains(dll + QStringLiteral(": the DLL changed on disk since its Wine host loaded it; a new host loads it now")),
+             qPrintable(log.lines.join(u'\n')));
+    QVERIFY2(log.lines.contains(dll + QStringLiteral(": the DLL changed on disk since it was bound and is now 32-bit: a 32-bit host loads it")),
              qPrintable(log.lines.join(u'\n')));
     api.DLLClose();
 }
