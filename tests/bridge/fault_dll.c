@@ -42,6 +42,12 @@
  *   FAULT_MESSAGE_BOX  S_Connect says "Cannot connect to the encoder" in a
  *                      message box titled "Tessalin" and returns 1
  *   FAULT_ORDINALS     the five exported by ordinal only (ordinals.def)
+ *   FAULT_CRASH_UNFILTERED  ConfigRead removes the process's unhandled-
+ *                      exception filter (SetUnhandledExceptionFilter(NULL)),
+ *                      then writes through a null pointer
+ *   FAULT_WINE_STUB    S_Connect calls a function this Wine lacks: it raises
+ *                      what Wine's stub for msvcp140.dll's
+ *                      ?_Xlength_error@std@@YAXPEBD@Z would
  * Everything else answers at once like a linked encoder; without a switch
  * (FAULT_ANSWERING) nothing misbehaves. */
 #include <stdint.h>
@@ -227,6 +233,13 @@ EXPORT int32_t S_Connect(const char *address, int32_t mode, int32_t port)
 #if defined(FAULT_SLOW)
     Sleep(4000);
 #endif
+#if defined(FAULT_WINE_STUB)
+    {
+        /* As Wine's stub for a function it has not written raises it. */
+        ULONG_PTR names[2] = {(ULONG_PTR)"msvcp140.dll", (ULONG_PTR)"?_Xlength_error@std@@YAXPEBD@Z"};
+        RaiseException(0x80000100, EXCEPTION_NONCONTINUABLE, 2, names);
+    }
+#endif
 #if defined(FAULT_MESSAGE_BOX)
     MessageBoxA(NULL, "Cannot connect to the encoder", "Tessalin", MB_OK | MB_ICONERROR);
     return 1;
@@ -264,8 +277,11 @@ EXPORT void S_Disconnect(void) {}
 EXPORT int32_t ConfigRead(uint8_t *buffer, int32_t capacity)
 {
     (void)capacity;
-#if defined(FAULT_CRASH_READ)
+#if defined(FAULT_CRASH_READ) || defined(FAULT_CRASH_UNFILTERED)
     volatile uint8_t *nowhere = NULL;
+#if defined(FAULT_CRASH_UNFILTERED)
+    SetUnhandledExceptionFilter(NULL);
+#endif
     *nowhere = buffer[0];
 #elif defined(FAULT_HANG_READ)
     for (;;)

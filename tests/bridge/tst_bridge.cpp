@@ -616,6 +616,14 @@ void BridgeTest::failuresSayWhat_data()
                                << " Server Disconnect " << library;
     QTest::newRow("x86 crash") << "x86" << "crash-read" << "the device library crashed in ConfigRead (exception 0xC0000005) on thread"
                                << " Server Disconnect " << library;
+    QTest::newRow("x64 crash, its exception filter removed")
+        << "x64" << "crash-unfiltered" << "the device library crashed in ConfigRead (exception 0xC0000005) on thread"
+        << " Server Disconnect " << library;
+    QTest::newRow("x86 a function Wine lacks")
+        << "x86" << "wine-stub"
+        << "the device library called msvcp140.dll's function ?_Xlength_error@std@@YAXPEBD@Z in S_Connect, which this "
+           "Wine does not have (Microsoft's Visual C++ runtime: install it into the Wine prefix with winetricks vcrun2022)"
+        << " Server Disconnect " << library;
     QTest::newRow("x86 DllMain fails") << "x86" << "init-fails" << "cannot be loaded: its start-up code (DllMain) reported a failure"
                                        << " Server Disconnect " << library;
     QTest::newRow("x64 missing DLL") << "x64" << "needs-absent" << "cannot be loaded: it needs pnvabsent.dll, which is missing"
