@@ -645,6 +645,8 @@ std::uint8_t WineHost::call(const CallRequest &request, Reply &reply)
         return giveUp(TESSALIN_LINK_DOWN);
     }
     case Read::Garbage:
+        report(TESSALIN_BRIDGE_FAILURE_HOST, std::string("the Wine host answered ") + entry
+                                                 + " with something that is not the bridge's framing; it was ended");
         return giveUp(TESSALIN_RECEIVE_ERROR);
     }
     ended();

@@ -225,10 +225,10 @@ std::string servePrefix(const std::string &shared, const std::string &loader, co
     // ready stands guard.
     if (!first.running || (known && first.net == ours))
         return shared;
-    Server other = first;
-    if (known && other.running && makeLightPrefix(shared, light)) {
-        other = ensureServer(light, loader, environment, stays, unreaped);
-        if (other.running && other.net == ours)
+    // Served from another namespace: this namespace's own prefix beside it.
+    if (known && makeLightPrefix(shared, light)) {
+        const Server own = ensureServer(light, loader, environment, stays, unreaped);
+        if (!own.running || own.net == ours)
             return light;
     }
     refusal = "the Wine prefix " + shared + " is served by a wineserver (process " + std::to_string(first.pid)

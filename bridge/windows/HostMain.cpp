@@ -89,10 +89,6 @@ void fail(const std::string &message)
     ::ExitProcess(kExitLoadFailed);
 }
 
-// A library that crashes ends this process at once, without a crash dialog
-// or debugger, after saying where: the frame is built on the stack, since
-// the heap may be what broke. The output lock is not taken: the thread that
-// holds it may be the one that crashed.
 // What to install for the runtimes vendors' DLLs need most, which a new
 // Wine prefix lacks or has only in part; empty for any other DLL.
 const char *adviceFor(const char *dll)
@@ -110,6 +106,22 @@ const char *adviceFor(const char *dll)
 // Wine binds a function it lacks to a stub that raises this when called.
 constexpr DWORD kWineStub = 0x80000100;
 
+// A library that crashes ends this process at once, without a crash dialog
+// or debugger, after saying where: the frame is built on the stack, since
+// the heap may be what broke. The output lock is not taken: the thread that
+// holds it may be the one that crashed.
+[[noreturn]] void endCrashed(const char *text, int length)
+{
+    std::uint8_t frame[bridge::kHeaderSize + 512];
+    // snprintf says how long the text would have been; what it wrote ends at its NUL.
+    const std::size_t shown = length > 0 ? std::min(static_cast<std::size_t>(length), std::strlen(text)) : 0;
+    const std::size_t size = bridge::encodeFailedInto(frame, sizeof frame, text, shown);
+    DWORD n = 0;
+    ::WriteFile(g_out, frame, static_cast<DWORD>(size), &n, nullptr);
+    ::TerminateProcess(::GetCurrentProcess(), kExitCrashed);
+    ::ExitProcess(kExitCrashed);
+}
+
 LONG WINAPI endOnCrash(EXCEPTION_POINTERS *info)
 {
     // The DLL's own filter first, as it expects; what it does not resume is a crash.
@@ -125,12 +137,7 @@ LONG WINAPI endOnCrash(EXCEPTION_POINTERS *info)
                                          "the device library called %s's function %s in %s, which this Wine does not "
                                          "have%s", dll, function, t_entry ? t_entry : "a thread of its own",
                                          adviceFor(dll));
-        std::uint8_t frame[bridge::kHeaderSize + sizeof text];
-        const std::size_t size =
-            bridge::encodeFailedInto(frame, sizeof frame, text, length > 0 ? static_cast<std::size_t>(length) : 0);
-        DWORD n = 0;
-        ::WriteFile(g_out, frame, static_cast<DWORD>(size), &n, nullptr);
-        ::TerminateProcess(::GetCurrentProcess(), kExitCrashed);
+        endCrashed(text, length);
     }
     const unsigned code = info && info->ExceptionRecord ? static_cast<unsigned>(info->ExceptionRecord->ExceptionCode) : 0;
     const unsigned long thread = ::GetCurrentThreadId();
@@ -140,12 +147,7 @@ LONG WINAPI endOnCrash(EXCEPTION_POINTERS *info)
         : std::snprintf(text, sizeof text,
                         "the device library crashed in a thread of its own, %lu, between calls (exception 0x%08X)", thread,
                         code);
-    std::uint8_t frame[bridge::kHeaderSize + sizeof text];
-    const std::size_t size = bridge::encodeFailedInto(frame, sizeof frame, text, length > 0 ? static_cast<std::size_t>(length) : 0);
-    DWORD n = 0;
-    ::WriteFile(g_out, frame, static_cast<DWORD>(size), &n, nullptr);
-    ::TerminateProcess(::GetCurrentProcess(), kExitCrashed);
-    return 0;
+    endCrashed(text, length);
 }
 
 // Keeps the channel to ourselves: private, non-inheritable handles for it,

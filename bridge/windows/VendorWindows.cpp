@@ -14,7 +14,7 @@ LPTOP_LEVEL_EXCEPTION_FILTER g_vendorFilter = nullptr;
 std::set<HWND> g_shown;    // the loading thread's alone
 HHOOK g_hook = nullptr;
 std::set<HMODULE> g_patched;
-int g_inBox = 0;   // a box of ours is up: the dialog watch leaves it alone
+thread_local int t_inBox = 0;   // a box of ours is up on this thread: the dialog watch leaves it alone
 
 std::string utf8(const wchar_t *text)
 {
@@ -63,9 +63,9 @@ int WINAPI messageBoxExW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type, W
     tell(true, describeBox(caption, text));
     using Real = int(WINAPI *)(HWND, LPCWSTR, LPCWSTR, UINT, WORD);
     const auto real = user32Function<Real>("MessageBoxExW");
-    ++g_inBox;
+    ++t_inBox;
     const int answer = real ? real(owner, text, caption, type, language) : 0;
-    --g_inBox;
+    --t_inBox;
     tell(false, {});
     return answer;
 }
@@ -151,7 +151,7 @@ LRESULT CALLBACK watchDialogs(int code, WPARAM w, LPARAM l)
 {
     const auto next = user32Function<LRESULT(WINAPI *)(HHOOK, int, WPARAM, LPARAM)>("CallNextHookEx");
     const HWND window = reinterpret_cast<HWND>(w);
-    if (g_inBox > 0) {
+    if (t_inBox > 0) {
         // said by the box's own wrapper
     } else if (code == HCBT_ACTIVATE && !g_shown.count(window)) {
         const auto getText = user32Function<int(WINAPI *)(HWND, LPWSTR, int)>("GetWindowTextW");
