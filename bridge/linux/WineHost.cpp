@@ -651,8 +651,10 @@ std::uint8_t WineHost::call(const CallRequest &request, Reply &reply)
     }
     ended();
     if (frame.type == Type::Failed) {
-        // The DLL crashed: said where, at the code a broken link has.
-        report(TESSALIN_BRIDGE_FAILURE_DLL, decodeFailed(frame));
+        // The DLL crashed: said where, at the code a broken link has, with
+        // what it printed last (a C++ runtime's text of an uncaught exception).
+        const std::string words = m_process.log ? m_process.log->lastWords() : std::string();
+        report(TESSALIN_BRIDGE_FAILURE_DLL, decodeFailed(frame) + (words.empty() ? std::string() : "; its last output: " + words));
         return giveUp(TESSALIN_LINK_DOWN);
     }
     // A second answer is never in flight: whatever follows one is not ours.

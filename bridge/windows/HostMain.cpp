@@ -35,6 +35,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -120,6 +121,27 @@ constexpr DWORD kWineStub = 0x80000100;
     ::WriteFile(g_out, frame, static_cast<DWORD>(size), &n, nullptr);
     ::TerminateProcess(::GetCurrentProcess(), kExitCrashed);
     ::ExitProcess(kExitCrashed);
+}
+
+// abort() (and so a C++ exception nobody caught) raises SIGABRT in the C
+// runtime the DLL uses; said as such rather than as the process's end.
+void __cdecl endOnAbort(int)
+{
+    char text[200];
+    const int length = std::snprintf(text, sizeof text, "the device library called abort() in %s",
+                                     t_entry ? t_entry : "a thread of its own");
+    endCrashed(text, length);
+}
+
+// The C runtimes a DLL may use besides ours hear of it too.
+void catchAbortsOfOtherRuntimes()
+{
+    using Handler = void(__cdecl *)(int);
+    using SetSignal = Handler(__cdecl *)(int, Handler);
+    for (const wchar_t *runtime : {L"ucrtbase.dll", L"msvcr120.dll", L"msvcr110.dll", L"msvcr100.dll"})
+        if (const HMODULE loaded = ::GetModuleHandleW(runtime))
+            if (const auto setSignal = reinterpret_cast<SetSignal>(reinterpret_cast<void *>(::GetProcAddress(loaded, "signal"))))
+                setSignal(SIGABRT, endOnAbort);
 }
 
 LONG WINAPI endOnCrash(EXCEPTION_POINTERS *info)
@@ -572,6 +594,7 @@ int main()
 {
     ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
     ::SetUnhandledExceptionFilter(endOnCrash);
+    std::signal(SIGABRT, endOnAbort);
     takeChannel();
 
     const std::vector<std::wstring> argv = splitCommandLine(::GetCommandLineW());
@@ -599,6 +622,7 @@ int main()
     if (const LPTOP_LEVEL_EXCEPTION_FILTER set = ::SetUnhandledExceptionFilter(endOnCrash); set != endOnCrash)
         pnv::winehost::keepVendorExceptionFilter(set);
     pnv::winehost::patchVendorImports(module);
+    catchAbortsOfOtherRuntimes();
     // The bridge waits for the user while a box or dialog of the DLL's is
     // up during a call, and says what it says.
     pnv::winehost::onVendorWindow([](bool shown, const std::string &text) {

@@ -632,7 +632,7 @@ void BridgeTest::failuresSayWhat_data()
                                      << " Server Disconnect " << library;
     QTest::newRow("x64 exit") << "x64" << "exit-read" << "its Wine host ended during ConfigRead (exit code 7"
                               << " Server Disconnect " << library;
-    QTest::newRow("x86 abort") << "x86" << "abort-read" << "its Wine host ended during ConfigRead (exit code 3"
+    QTest::newRow("x86 abort") << "x86" << "abort-read" << "the device library called abort() in ConfigRead"
                                << " Server Disconnect " << library;
     QTest::newRow("x64 hang ended by the guard") << "x64" << "hang-read"
                                                  << "ConfigRead did not return within 2 s; its Wine host was ended"
