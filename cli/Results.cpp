@@ -11,9 +11,16 @@
 namespace pnv::ctl {
 namespace {
 
+// Once standard output has failed (a full disk, a closed pipe), what would
+// go there goes to standard error, the line that failed included: a row that
+// finishes after the report was lost is still told somewhere.
 void printLine(FILE *stream, const QString &text)
 {
-    writeStream(stream, (text + u'\n').toLocal8Bit().constData());
+    const QByteArray bytes = (text + u'\n').toLocal8Bit();
+    const bool lostBefore = stream == stdout && standardOutputFailed();
+    writeStream(lostBefore ? stderr : stream, bytes.constData());
+    if (stream == stdout && !lostBefore && standardOutputFailed())
+        writeStream(stderr, bytes.constData());
 }
 
 // Compact JSON with the C1 controls and the line and direction marks
@@ -67,7 +74,7 @@ const QList<ExitCodeRow> &exitCodeTable()
 {
     static const QList<ExitCodeRow> table{
         {ExitCode::Success, "success"},
-        {ExitCode::Encoder, "an encoder failed or refused, or a file could not be written"},
+        {ExitCode::Encoder, "an encoder failed or refused, or a file or the output could not be written"},
         {ExitCode::Usage, "usage, syntax or rule error, a new ip in use, or a file not read or not regular; nothing was written"},
         {ExitCode::Library, "the device library could not be bound"},
         {ExitCode::TimeLimit, "apply's --time-limit passed: rows under way finished and are reported; no new one started"},

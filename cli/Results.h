@@ -16,7 +16,7 @@ namespace pnv::ctl {
 // The same for every command.
 enum class ExitCode : int {
     Success = 0,
-    Encoder = 1,       // an encoder failed or refused, or a file could not be written
+    Encoder = 1,       // an encoder failed or refused, or a file or the output could not be written
     Usage = 2,         // usage, syntax or rule error, or a file not read or not regular: nothing sent
     Library = 3,       // the device library could not be bound
     TimeLimit = 124,     // as timeout(1) ends

@@ -1,5 +1,6 @@
 #include "TextFiles.h"
 #include "Messages.h"
+#include "PlanTable.h"
 
 #include <QDateTime>
 #include <QHash>
@@ -32,11 +33,13 @@ QStringList textLines(const QByteArray &text)
     return lines;
 }
 
-const QString kPlanHeader = QStringLiteral("encoder,ip,port,gateway,mask");
+const PlanColumns kPlanColumns{{QStringLiteral("encoder"), QStringLiteral("ip"), QStringLiteral("port"),
+                                 QStringLiteral("gateway"), QStringLiteral("mask")},
+                                {}};
 
-// RFC 4180 records: cells separated by commas, a cell in double quotes may
-// hold commas, line breaks and "" for a quote. Blanks outside quotes are
-// dropped, as people line up columns by hand.
+// RFC 4180 records, one to a line: cells separated by commas, a cell in
+// double quotes may hold commas and "" for a quote, never a line break.
+// Blanks outside quotes are dropped, as people line up columns by hand.
 class CsvReader {
 public:
     explicit CsvReader(const QString &text) : m_text(text), m_n(text.size()) {}
@@ -91,7 +94,7 @@ private:
         ++m_i;
         for (;;) {
             if (atEnd()) {
-                fail(QStringLiteral("a quoted cell opened here is not closed"), opened);
+                fail(QStringLiteral("a quoted cell opened here is not closed on its line"), opened);
                 return false;
             }
             if (at(u'"')) {
@@ -103,8 +106,11 @@ private:
                 ++m_i;
                 break;
             }
-            if (at(u'\n'))
-                ++m_line;
+            // A quote never spans lines: one left open would swallow the rows after it.
+            if (at(u'\n') || (at(u'\r') && m_i + 1 < m_n && m_text[m_i + 1] == u'\n')) {
+                fail(QStringLiteral("a quoted cell opened here is not closed on its line"), opened);
+                return false;
+            }
             cell += m_text[m_i++];
         }
         skipBlanks();
@@ -252,57 +258,29 @@ QByteArray formatConfigFile(const EncoderConfig &config, const QString &encoder)
 
 FileKind fileKind(const QByteArray &text)
 {
-    for (const QString &line : textLines(text)) {
-        QString squeezed = line.trimmed().toLower();
-        if (squeezed.isEmpty())
-            continue;
-        squeezed.remove(u'"').remove(u' ').remove(u'\t');
-        return squeezed.startsWith(QLatin1String("encoder")) && !squeezed.contains(u'=') ? FileKind::Plan
-                                                                                        : FileKind::Configuration;
-    }
-    return FileKind::Configuration;
+    return planHeaderNames(text).isEmpty() ? FileKind::Configuration : FileKind::Plan;
 }
 
 namespace {
 
 using LineErrors = QList<Refusal>;   // sorted by line at the end
 
-// A first pass only reads: a wrong header, an unclosed quote or too many rows
-// is the one error reported, and no row is judged. `lastLine` is where the
-// last record starts.
-std::optional<Refusal> planShapeError(const QString &decoded, int &lastLine)
-{
-    std::optional<CsvRecord> header;
-    const CsvError csv = splitCsv(decoded, std::size_t(kPlanRowLimit) + 1, [&](CsvRecord &&record) {
-        lastLine = record.line;
-        if (!header)
-            header = std::move(record);
-    });
-    if (!header || header->cells.join(u',') != kPlanHeader)
-        return Refusal(QStringLiteral("the first line must be \"%1\"").arg(kPlanHeader), header ? header->line : 1);
-    if (!csv.message.isEmpty())
-        return Refusal(csv.message, csv.line);
-    return std::nullopt;
-}
-
 // One record as a row: its syntax always, the address rules unless `force`.
 // Nothing when its encoder or a field cannot be read at all.
-std::optional<PlanRow> planRow(const CsvRecord &record, bool force, LineErrors &errors)
+std::optional<PlanRow> planRow(const PlanRecord &record, bool force, LineErrors &errors)
 {
-    const QStringList &cells = record.cells;
     const auto error = [&](const QString &message, const QString &field = {}) {
-        errors.push_back(Refusal(message, record.line, cells.value(0), field));
+        errors.push_back(Refusal(message, record.line, record.cell(QStringLiteral("encoder")), field));
     };
-    if (cells.size() != 5) {
-        error(QStringLiteral("expected 5 cells (%1), found %2").arg(kPlanHeader).arg(cells.size()));
-        return std::nullopt;
-    }
-    const auto cell = [&cells](int index) { return cells[index].isEmpty() ? QString() : cells[index]; };
     PlanRow row;
     row.line = record.line;
-    row.encoderText = cell(0);
-    row.fields = {cell(1), cell(2), cell(3), cell(4)};
+    row.encoderText = record.cell(QStringLiteral("encoder"));
+    row.fields = {record.cell(QStringLiteral("ip")), record.cell(QStringLiteral("port")),
+                  record.cell(QStringLiteral("gateway")), record.cell(QStringLiteral("mask"))};
     const auto encoder = parseEncoderAddress(row.encoderText);
+    // Kept for the checks across rows: an encoder given nothing keeps its address.
+    if (encoder && row.fields.ip.isNull() && row.fields.port.isNull() && row.fields.gateway.isNull() && row.fields.mask.isNull())
+        error(QStringLiteral("nothing to write: give at least one of ip, port, gateway and mask"));
     if (!encoder) {
         error(QStringLiteral("encoder \"%1\" is not ADDRESS[:PORT]").arg(printable(row.encoderText)));
         return std::nullopt;
@@ -414,23 +392,13 @@ Plan parsePlan(const QByteArray &text, const QString &fileName, bool force)
         plan.errors = std::move(errors);
         return plan;
     };
-    const QString decoded = withoutByteOrderMark(text);
-    int lastLine = 1;
-    if (const auto shape = planShapeError(decoded, lastLine)) {
-        errors.push_back(*shape);
-        return finish();
-    }
-    bool first = true;
-    splitCsv(decoded, std::size_t(kPlanRowLimit) + 1, [&](CsvRecord &&record) {
-        if (std::exchange(first, false))
-            return;   // the header
+    PlanTable table = readPlanTable(text, fileName, kPlanColumns, std::size_t(kPlanRowLimit));
+    errors = std::move(table.errors);
+    for (const PlanRecord &record : table.records)
         if (auto row = planRow(record, force, errors))
             plan.rows.push_back(std::move(*row));
-    });
     duplicateErrors(plan.rows, errors);
     moveOntoOthersErrors(plan.rows, errors);
-    if (plan.rows.empty() && errors.empty())
-        errors.push_back(Refusal(QStringLiteral("the plan has no rows"), lastLine));
     return finish();
 }
 

@@ -4,14 +4,21 @@
 // The commands are the rows of program(), their handlers in commands/.
 
 #include "CommandTable.h"
+#include "ParentWatch.h"
 #include "StandardStreams.h"
 #include "commands/Shared.h"
 
 #include <QCoreApplication>
 
+#include <csignal>
+
 int main(int argc, char *argv[])
 {
     pnv::ensureStandardDescriptors();
+    // A closed pipe is a write error like any other (reported, the exit code
+    // failing), never a signal that ends the process in the middle of a write.
+    std::signal(SIGPIPE, SIG_IGN);
+    pnv::ctl::endWithNamedParent();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("pnv3400ctl"));
     QCoreApplication::setApplicationVersion(QStringLiteral(PNV_VERSION));

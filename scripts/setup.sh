@@ -11,7 +11,7 @@ packages=(
   xvfb xauth x11-utils xdotool imagemagick dbus-daemon
   iproute2 util-linux
   dpkg-dev file desktop-file-utils appstream lintian groff-base man-db
-  python3 ansible-core yamllint python3-voluptuous pylint
+  python3 ansible-core ansible-lint yamllint python3-voluptuous pylint
   clang libclang-rt-14-dev
   mingw-w64 wine wine64 wine32:i386
 )

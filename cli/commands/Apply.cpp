@@ -3,6 +3,7 @@
 #include "Shared.h"
 
 #include "SafeFiles.h"
+#include "StandardStreams.h"
 #include "TextFiles.h"
 
 #include <QCoreApplication>
@@ -162,10 +163,24 @@ struct Tally {
 };
 
 // The last line of apply: every outcome counted, and how it ends.
-Result summaryResult(const Tally &tally, int rows, int notStarted, int signalNumber, bool timedOut, bool dryRun,
-                     double seconds)
+// How a run ended early, if it did.
+struct Stop {
+    int signalNumber = 0;
+    bool timedOut = false;
+    bool outputLost = false;   // standard output failed: no row was started after
+
+    bool early() const { return signalNumber != 0 || timedOut || outputLost; }
+    QString why() const
+    {
+        return outputLost ? QStringLiteral("output lost") : timedOut ? QStringLiteral("time limit passed") : QStringLiteral("interrupted");
+    }
+};
+
+Result summaryResult(const Tally &tally, int rows, int notStarted, const Stop &stop, bool dryRun, double seconds)
 {
-    const bool interrupted = signalNumber != 0 || timedOut;
+    const bool interrupted = stop.early();
+    const int signalNumber = stop.signalNumber;
+    const bool timedOut = stop.timedOut;
     QJsonObject summary;
     QStringList parts;
     const auto count = [&tally](WriteOutcome outcome) {
@@ -184,13 +199,16 @@ Result summaryResult(const Tally &tally, int rows, int notStarted, int signalNum
     summary[QStringLiteral("not-started")] = notStarted;
     summary[QStringLiteral("interrupted")] = interrupted;
     summary[QStringLiteral("time-limit-passed")] = timedOut;
+    summary[QStringLiteral("output-lost")] = stop.outputLost;
     summary[QStringLiteral("seconds")] = seconds;
     Result result;
     // As write ends: a row an encoder failed or refused weighs more than one
     // refused by the rules after its read, which alone ends as write's invalid.
     const bool encoderFailed = tally.failures > count(WriteOutcome::Invalid);
+    // Output that could not be written outweighs what it failed to tell.
     result.exit = signalNumber      ? interruptedBy(signalNumber)
                   : timedOut        ? ExitCode::TimeLimit
+                  : stop.outputLost ? ExitCode::Encoder
                   : encoderFailed   ? ExitCode::Encoder
                   : tally.failures  ? ExitCode::Usage
                                     : ExitCode::Success;
@@ -199,9 +217,7 @@ Result summaryResult(const Tally &tally, int rows, int notStarted, int signalNum
                         .arg(tally.done)
                         .arg(rows)
                         .arg(parts.join(QStringLiteral(", ")))
-                        .arg(interrupted ? QStringLiteral("; %1, %2 not started")
-                                               .arg(timedOut ? QStringLiteral("time limit passed") : QStringLiteral("interrupted"))
-                                               .arg(notStarted)
+                        .arg(interrupted ? QStringLiteral("; %1, %2 not started").arg(stop.why()).arg(notStarted)
                                          : QString())
                         .arg(secondsText(seconds));
     return result;
@@ -279,6 +295,7 @@ Result apply(const Invocation &call)
     const std::vector<QStringList> rows = rowCommandLines(*plan, globals, write, planProbes(*plan, write));
     QCoreApplication::processEvents();   // a Ctrl+C during the probes: no row is started
     Tally tally;
+    bool outputLost = false;
     QTimer ticker;
     QObject::connect(&ticker, &QTimer::timeout, &workers.pool, [&progress] { progress.draw(); });
     ticker.start(250);
@@ -297,6 +314,11 @@ Result apply(const Invocation &call)
         for (const QString &warning : report.warnings)
             line.notes << QStringLiteral("%1: %2 (line %3)").arg(report.encoder, warning).arg(row.line);
         call.output.print(line);
+        // Rows written from now on could not be reported: start none.
+        if (pnv::standardOutputFailed() && !outputLost) {
+            outputLost = true;
+            workers.pool.stop();
+        }
         progress.update(tally.done, tally.failures);
     };
     std::vector<std::pair<std::size_t, QString>> unreported;   // row and why
@@ -310,8 +332,10 @@ Result apply(const Invocation &call)
     readBackUnreported(*plan, globals, unreported, print);
     ticker.stop();
     progress.clear();
-    return summaryResult(tally, int(rows.size()), int(rows.size()) - workers.pool.started(), workers.interrupts.caughtSignal(),
-                         timedOut && workers.pool.started() < int(rows.size()), write.dryRun, progress.elapsedSeconds());
+    const bool cutShort = workers.pool.started() < int(rows.size());
+    const Stop stop{workers.interrupts.caughtSignal(), timedOut && cutShort, outputLost};
+    return summaryResult(tally, int(rows.size()), int(rows.size()) - workers.pool.started(), stop, write.dryRun,
+                         progress.elapsedSeconds());
 }
 
 } // namespace

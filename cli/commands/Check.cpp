@@ -5,6 +5,8 @@
 #include "Messages.h"
 #include "SafeFiles.h"
 #include "TextFiles.h"
+#include "CommissionPlan.h"
+#include "PlanTable.h"
 
 namespace pnv::ctl::commands {
 namespace {
@@ -43,7 +45,14 @@ Result checkFile(const QString &path)
     if (!text)
         return checkResult({Refusal(failure.notes.value(0))}, {});   // with --json too, {"valid": false, ...}
     // The same test of a file's kind as load and apply make.
+    // A plan with an encoder column is apply's; one without, commission's, judged
+    // as commission judges it with the encoders at the factory address.
     if (fileKind(*text) == FileKind::Plan) {
+        if (!planHeaderNames(*text).contains(QStringLiteral("encoder"))) {
+            const auto factory = net::parseDotted(u"172.16.30.1");
+            const CommissionPlan plan = parseCommissionPlan(*text, path, *factory);
+            return checkResult(plan.errors, QStringLiteral("ok: %1 rows to commission, no rule refuses any").arg(plan.rows.size()));
+        }
         const Plan plan = parsePlan(*text, path, false);
         return checkResult(plan.errors, QStringLiteral("ok: %1 rows, no rule refuses any").arg(plan.rows.size()));
     }

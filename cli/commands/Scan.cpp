@@ -4,6 +4,7 @@
 
 #include "Messages.h"
 
+#include <QJsonArray>
 #include <QProcessEnvironment>
 
 #include <algorithm>
@@ -97,6 +98,15 @@ Result scan(const Invocation &call)
                 found[*net::parseDotted(line.value(QStringLiteral("address")).toString())] = line;
     });
     Result result = foundResult(found, *port);
+    // Last, and always, even when nothing answered: a script tells an empty
+    // subnet from a scan that printed nothing at all.
+    result.objects << QJsonObject{{QStringLiteral("summary"),
+                                   QJsonObject{{QStringLiteral("cidr"), cidr},
+                                               {QStringLiteral("port"), int(*port)},
+                                               {QStringLiteral("addresses"), int(hosts->size())},
+                                               {QStringLiteral("answered"), int(found.size())},
+                                               {QStringLiteral("problems"), QJsonArray::fromStringList(problems)},
+                                               {QStringLiteral("interrupted"), workers.interrupts.caught()}}}};
     result.notes = problems;
     result.notes << QStringLiteral("scan: %1 of %2 addresses answered as an encoder").arg(found.size()).arg(hosts->size());
     result.exit = workers.interrupts.caught() ? interruptedBy(workers.interrupts.caughtSignal())

@@ -2,6 +2,8 @@
 
 #include "Shared.h"
 
+#include "StandardStreams.h"
+
 #include <QCoreApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -30,6 +32,9 @@ Result serve(const Invocation &)
         Output::printText(QString::fromUtf8(QJsonDocument(QJsonObject{{QLatin1String(kRowEndKey), code}})
                                                 .toJson(QJsonDocument::Compact))
                           + u'\n');
+        // Whoever handed out the rows no longer hears them: take no more.
+        if (pnv::standardOutputFailed())
+            break;
     }
     std::free(line);
     return {};

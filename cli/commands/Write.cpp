@@ -59,7 +59,14 @@ Result runWrite(const Invocation &call, const net::FieldTexts &texts)
     return interruptibleWrite(*library.api(), call.globals.encoder, parsed.config, options);
 }
 
-Result write(const Invocation &call) { return runWrite(call, fieldTexts(call)); }
+Result write(const Invocation &call)
+{
+    const net::FieldTexts texts = fieldTexts(call);
+    // A command line without a field is a mistake of its own, said before any link.
+    if (texts.ip.isNull() && texts.port.isNull() && texts.gateway.isNull() && texts.mask.isNull())
+        return Result::usage(QStringLiteral("write: nothing to write; give --ip, --port, --gateway or --mask"));
+    return runWrite(call, texts);
+}
 
 Result load(const Invocation &call)
 {

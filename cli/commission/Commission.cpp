@@ -1,10 +1,12 @@
 #include "Commission.h"
 
+#include "BenchLock.h"
 #include "CommissionPlan.h"
 #include "Journal.h"
 #include "Messages.h"
 #include "SafeFiles.h"
 #include "SignalWatch.h"
+#include "StandardStreams.h"
 #include "WriteFlow.h"
 
 #include <QCoreApplication>
@@ -28,6 +30,9 @@ const QCommandLineOption kWait{QStringLiteral("wait"),
                                QStringLiteral("Give up when a wait for an encoder to come or go lasts longer (default: "
                                               "no limit)."),
                                QStringLiteral("SECONDS")};
+const QCommandLineOption kRedo{QStringLiteral("redo"),
+                              QStringLiteral("Give a done row again to its own encoder when that answers at the factory "
+                                             "address (factory-reset since, or its row changed in the plan).")};
 const QCommandLineOption kDryRun{QStringLiteral("dry-run"),
                                  QStringLiteral("Say which row the encoder at the factory address, or the next one, would "
                                                 "get; write nothing.")};
@@ -49,9 +54,12 @@ class Commissioning final {
 public:
     Commissioning(const Invocation &call, const pnv::TessalinApi &api, const CommissionPlan &plan, Journal &journal)
         : m_call(call), m_api(api), m_plan(plan), m_journal(journal), m_encoder(call.globals.encoder),
+          m_redo(call.isSet(kRedo)),
           m_bell(!call.globals.json && ::isatty(STDOUT_FILENO) == 1)
     {
-        m_interrupts.install();
+        // A closed terminal or a stop from the system ends it as Ctrl+C does:
+        // the write under way finishes and its outcome is journaled.
+        m_interrupts.install(stoppingSignals());
         QObject::connect(&m_interrupts, &pnv::SignalWatch::signalled, &m_pause, &QEventLoop::quit);
     }
 
@@ -70,21 +78,50 @@ private:
     Decision decide(const QString &mac) const;
     const CommissionRow *nextInOrder() const;
     int rowsLeft() const;
+    // Whether the row was done with other values than the plan gives now.
+    bool changedSince(const CommissionRow &row) const;
+    // A row still to write: not done, or (with --redo) done with other values.
+    bool open(const CommissionRow &row) const { return !m_journal.done(row.number) || (m_redo && changedSince(row)); }
     // Writes the row to the encoder that answers now, journaling before and after; false when the journal failed.
     bool commission(const EncoderConfig &seen, const CommissionRow &row, Result &stop);
     bool pause(int ms);
     void say(const QString &event, const QString &text, QJsonObject fields = {}, bool bell = false) const;
     Result ending(const QString &event, ExitCode exit, const QString &text) const;
+    QString answersButText(const QString &problem) const
+    {
+        return QStringLiteral("something answers at %1, but %2").arg(m_encoder.text(), problem);
+    }
+    // Every row done; those done with other values than the plan's (without --redo) are named.
+    Result finished() const;
+    QStringList m_changed;   // such rows' numbers
+    void tellChanged();
+    // What the installer is told could not be written: no further encoder is taken.
+    Result outputLost() const
+    {
+        return ending(QStringLiteral("output-lost"), ExitCode::Encoder,
+                      QStringLiteral("standard output failed; no further encoder is written, the journal is whole"));
+    }
 
     const Invocation &m_call;
     const pnv::TessalinApi &m_api;
     const CommissionPlan &m_plan;
     Journal &m_journal;
     EncoderAddress m_encoder;
+    bool m_redo = false;
     bool m_bell = false;
     pnv::SignalWatch m_interrupts;
     QEventLoop m_pause;
 };
+
+QString rowText(const CommissionRow &row);
+
+// What the installer does about an encoder whose write was cut short.
+QString inDoubtAdvice(const QString &mac, const CommissionRow &row)
+{
+    return QStringLiteral("%1 was being given %2 when a run ended; whether it took it is unknown: connect it again at the "
+                          "factory address to finish (it keeps its row), or, if it answers at %3 already, it holds it")
+        .arg(mac, rowText(row), row.fields.ip);
+}
 
 QString rowText(const CommissionRow &row)
 {
@@ -123,8 +160,16 @@ Result Commissioning::ending(const QString &event, ExitCode exit, const QString 
 
 int Commissioning::rowsLeft() const
 {
-    return int(std::count_if(m_plan.rows.begin(), m_plan.rows.end(),
-                             [this](const CommissionRow &row) { return !m_journal.done(row.number); }));
+    return int(std::count_if(m_plan.rows.begin(), m_plan.rows.end(), [this](const CommissionRow &row) { return open(row); }));
+}
+
+bool Commissioning::changedSince(const CommissionRow &row) const
+{
+    if (!m_journal.done(row.number))
+        return false;
+    const net::ParsedFields then = net::parseFields(m_journal.doneFields(row.number));
+    const net::PlannedConfig &now = row.change;
+    return then.config.port != now.port || then.config.gateway != now.gateway || then.config.mask != now.mask;
 }
 
 const CommissionRow *Commissioning::nextInOrder() const
@@ -145,9 +190,12 @@ Commissioning::Decision Commissioning::decide(const QString &mac) const
                     .arg(mac)
                     .arg(*bound)
                     .arg(own->number)};
-    if (bound && m_journal.done(*bound))
+    // Done, and at the factory address again: it was factory-reset since.
+    if (bound && m_journal.done(*bound) && !m_redo)
         return {Choice::AlreadyDone, &m_plan.rows[std::size_t(*bound - 1)],
-                QStringLiteral("%1 was done before with row %2; connect the next encoder").arg(mac).arg(*bound)};
+                QStringLiteral("%1 was given %2 before and answers at the factory address again (factory-reset since?); "
+                               "it is left as it is: run with --redo to give it its row again, or connect the next encoder")
+                    .arg(mac, rowText(m_plan.rows[std::size_t(*bound - 1)]))};
     const CommissionRow *row = bound ? &m_plan.rows[std::size_t(*bound - 1)] : own ? own : nextInOrder();
     if (!row)
         return {Choice::NoRow, nullptr,
@@ -166,8 +214,19 @@ Sighting Commissioning::look()
     if (!address || !net::probeAddress(*address, m_encoder.port, kLookMs).answered)
         return sighting;
     EncoderSession session(m_api, m_encoder, m_call.globals.verbose);
-    if (session.connect() != TESSALIN_SUCCESS)
+    // A link refused is nothing there yet (an encoder still starting); a link
+    // taken that never becomes an encoder's is something else at the address.
+    if (const int code = session.connect(); code != TESSALIN_SUCCESS) {
+        if (code == TESSALIN_TIME_OUT)
+            sighting.problem = QStringLiteral("it accepts a connection and never answers as an encoder does (%1): is another "
+                                              "device or program at this address?")
+                                   .arg(describeCode(code));
+        else if (code == TESSALIN_RECEIVE_ERROR)
+            sighting.problem = QStringLiteral("it answers with bytes that are not an encoder's reply (%1): another device "
+                                              "or program holds this address")
+                                   .arg(describeCode(code));
         return sighting;
+    }
     const auto read = session.read();
     sighting.config = read.config;
     if (!read.config)
@@ -234,9 +293,23 @@ Result Commissioning::run(std::optional<int> waitSeconds)
         return waitSeconds ? QDeadlineTimer(qint64(*waitSeconds) * 1000) : QDeadlineTimer(QDeadlineTimer::Forever);
     };
     QDeadlineTimer waitLimit = waitFromNow();
+    // A run that ended during a write (killed, the power gone) left its row
+    // "writing": whether the encoder took it is not known until it is seen again.
+    tellChanged();
+    QStringList inDoubt;
+    for (const CommissionRow &row : m_plan.rows) {
+        const QString mac = m_journal.macOf(row.number);
+        if (m_journal.done(row.number) || m_journal.lastOutcome(row.number) != QLatin1String("writing"))
+            continue;
+        const QString advice = inDoubtAdvice(mac, row);
+        inDoubt << advice;
+        say(QStringLiteral("in-doubt"), advice, {{QStringLiteral("mac"), mac}, {QStringLiteral("row"), row.number}});
+    }
     for (;;) {
+        if (!present.isEmpty())
+            inDoubt.removeIf([&present](const QString &advice) { return advice.startsWith(present); });
         if (rowsLeft() == 0)
-            return ending(QStringLiteral("finished"), ExitCode::Success, QStringLiteral("every row is done"));
+            return finished();
         if (!announced) {
             const CommissionRow *next = nextInOrder();
             say(QStringLiteral("waiting"),
@@ -249,15 +322,21 @@ Result Commissioning::run(std::optional<int> waitSeconds)
         }
         QCoreApplication::processEvents();
         if (m_interrupts.caught())
-            return ending(QStringLiteral("interrupted"), ExitCode::Interrupted, QStringLiteral("interrupted; the journal is whole"));
+            return ending(QStringLiteral("interrupted"), interruptedBy(m_interrupts.caughtSignal()),
+                          QStringLiteral("interrupted; the journal is whole"));
+        if (pnv::standardOutputFailed())
+            return outputLost();
         if (waitLimit.hasExpired())
             return ending(QStringLiteral("timeout"), ExitCode::Encoder,
-                          QStringLiteral("no change at %1 within %2 s").arg(m_encoder.text()).arg(*waitSeconds));
+                          QStringLiteral("no change at %1 within %2 s%3%4")
+                              .arg(m_encoder.text())
+                              .arg(*waitSeconds)
+                              .arg(unreadable.isEmpty() ? QString() : QStringLiteral("; ") + answersButText(unreadable))
+                              .arg(inDoubt.isEmpty() ? QString() : QStringLiteral("; ") + inDoubt.join(QStringLiteral("; "))));
         const Sighting sighting = look();
         if (!sighting.config) {
             if (!sighting.problem.isEmpty() && sighting.problem != unreadable)
-                say(QStringLiteral("unreadable"),
-                    QStringLiteral("something answers at %1, but %2").arg(m_encoder.text(), sighting.problem));
+                say(QStringLiteral("unreadable"), answersButText(sighting.problem));
             unreadable = sighting.problem;
             if (sighting.problem.isEmpty() && !present.isEmpty()) {
                 say(QStringLiteral("gone"), QStringLiteral("%1 no longer answers").arg(present), {{QStringLiteral("mac"), present}});
@@ -293,16 +372,52 @@ Result Commissioning::run(std::optional<int> waitSeconds)
             break;
         }
         say(QStringLiteral("encoder"), QStringLiteral("%1 answers; writing %2").arg(mac, rowText(*decision.row)), fields);
+        if (pnv::standardOutputFailed())
+            return outputLost();
         Result stop;
         if (!commission(*sighting.config, *decision.row, stop))
             return stop;
     }
 }
 
+// The plan was edited after a row was done: its encoder keeps what it was given.
+void Commissioning::tellChanged()
+{
+    for (const CommissionRow &row : m_plan.rows) {
+        if (!changedSince(row))
+            continue;
+        const net::FieldTexts then = m_journal.doneFields(row.number);
+        const QString mac = m_journal.macOf(row.number);
+        say(QStringLiteral("changed"),
+            QStringLiteral("%1 was given row %2 with port %3, gateway %4, mask %5; the plan now gives %6: %7")
+                .arg(mac)
+                .arg(row.number)
+                .arg(then.port.isEmpty() ? QStringLiteral("(kept)") : then.port,
+                     then.gateway.isEmpty() ? QStringLiteral("(kept)") : then.gateway,
+                     then.mask.isEmpty() ? QStringLiteral("(kept)") : then.mask, rowText(row),
+                     m_redo ? QStringLiteral("it is given the plan's when it answers at the factory address (factory-reset)")
+                            : QStringLiteral("its encoder keeps what it was given unless run with --redo")),
+            {{QStringLiteral("mac"), mac}, {QStringLiteral("row"), row.number}});
+        if (!m_redo)
+            m_changed << QString::number(row.number);
+    }
+}
+
+Result Commissioning::finished() const
+{
+    if (m_changed.isEmpty())
+        return ending(QStringLiteral("finished"), ExitCode::Success, QStringLiteral("every row is done"));
+    return ending(QStringLiteral("finished"), ExitCode::Encoder,
+                  QStringLiteral("every row is done, but %1 done with other values than the plan gives now; run with --redo "
+                                 "and connect each factory-reset to give it the plan's")
+                      .arg(m_changed.size() == 1 ? QStringLiteral("row %1 was").arg(m_changed.first())
+                                               : QStringLiteral("rows %1 were").arg(m_changed.join(QStringLiteral(", ")))));
+}
+
 Result Commissioning::dryRun()
 {
     if (rowsLeft() == 0)
-        return ending(QStringLiteral("finished"), ExitCode::Success, QStringLiteral("every row is done"));
+        return finished();
     const Sighting sighting = look();
     if (!sighting.config) {
         const CommissionRow *next = nextInOrder();
@@ -342,6 +457,10 @@ Result commandCommission(const Invocation &call)
     const CommissionPlan plan = parseCommissionPlan(read.data, planPath, factory.value_or(0));
     if (!plan.errors.isEmpty())
         return Result::refused(ExitCode::Usage, plan.errors, QStringLiteral("the plan is refused whole; no encoder was touched"));
+    BenchLock bench;
+    if (!call.isSet(kDryRun))
+        if (const QString held = bench.take(call.globals.encoder, planPath); !held.isEmpty())
+            return Result::refused(ExitCode::Usage, {Refusal{held}}, QStringLiteral("no encoder was touched"));
     const QString journalPath = call.isSet(kJournal) ? call.value(kJournal) : Journal::besidePlan(planPath);
     if (journalPath.isEmpty())
         return Result::usage(QStringLiteral("commission: --journal needs a file"));
@@ -379,8 +498,9 @@ Command commissionCommand()
                 "that the next encoder can be connected; then wait until this one is gone or another answers. Without a\n"
                 "mac column rows go in order; with it, an encoder gets its own row. The journal (CSV: time, MAC, row,\n"
                 "the row's fields, outcome) is appended and synced after every write; a second run with it resumes.\n"
-                "Ends when every row is done (exit 0) or on Ctrl+C (exit 130, the journal whole)."))
-        .withOptions({kJournal, kWait, kDryRun});
+                "Ends when every row is done (exit 0), or on Ctrl+C, SIGHUP or SIGTERM (exit 130, 129, 143) once the\n"
+                "write under way is journaled. One commission runs per factory address on this computer at a time."))
+        .withOptions({kJournal, kWait, kRedo, kDryRun});
 }
 
 } // namespace pnv::ctl

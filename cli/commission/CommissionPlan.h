@@ -35,9 +35,15 @@ struct CommissionPlan {
 
 constexpr int kCommissionRowLimit = 100000;
 
+// What every encoder holds fresh from the factory, at `factoryAddress`:
+// port 3001, mask 255.255.0.0, gateway 172.16.0.1.
+net::PlannedConfig factoryConfig(std::uint32_t factoryAddress);
+
 // Refuses what apply refuses (syntax, the address rules, two rows with one
 // ip), a mac given twice or not a MAC, a row without an ip, and a row whose
-// ip is `factoryAddress`, where every encoder still to come answers.
+// ip is `factoryAddress`, where every encoder still to come answers, and a
+// row the factory values it leaves in place (an empty gateway or mask) make
+// unusable: one whose new subnet does not hold the factory gateway.
 CommissionPlan parseCommissionPlan(const QByteArray &text, const QString &fileName, std::uint32_t factoryAddress);
 
 // The message at a line of a file.

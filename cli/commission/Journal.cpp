@@ -27,14 +27,15 @@ const QString kWriting = QStringLiteral("writing");
 
 QString systemError() { return QString::fromLocal8Bit(std::strerror(errno)); }
 
-// A cell as RFC 4180 has it: quoted when it holds a separator, a quote, a
-// line break or blanks at its ends, which a reader would otherwise drop.
-QString csvCell(const QString &text)
+// A cell as RFC 4180 has it: quoted when it holds a separator, a quote or
+// blanks at its ends, which a reader would otherwise drop. A line break (in
+// an encoder's message, say) becomes a blank: a quoted cell never spans lines.
+QString csvCell(QString text)
 {
-    if (!text.contains(u',') && !text.contains(u'"') && !text.contains(u'\n') && !text.contains(u'\r')
-        && text.trimmed() == text)
+    text.replace(u'\r', u' ').replace(u'\n', u' ');
+    if (!text.contains(u',') && !text.contains(u'"') && text.trimmed() == text)
         return text;
-    return u'"' + QString(text).replace(QStringLiteral("\""), QStringLiteral("\"\"")) + u'"';
+    return u'"' + text.replace(QStringLiteral("\""), QStringLiteral("\"\"")) + u'"';
 }
 
 bool isDone(const QString &outcome)
@@ -88,6 +89,11 @@ QList<Refusal> Journal::open(const QString &path, bool create)
             return {QStringLiteral("cannot read the journal %1: %2").arg(name, n < 0 ? systemError() : QStringLiteral("cut short"))};
         got += n;
     }
+    // A spreadsheet that saved the journal may have put a byte order mark first;
+    // it is kept as it is, and the lines are read after it.
+    const QByteArray byteOrderMark("\xEF\xBB\xBF");
+    const qsizetype start = bytes.startsWith(byteOrderMark) ? byteOrderMark.size() : 0;
+    bytes.remove(0, start);
     // Nothing is cut from a file that is not a journal (a plan named by mistake, say).
     const QByteArray headerLine = kHeader.toUtf8();
     const bool ownHeaderCutShort = (headerLine + '\n').startsWith(bytes);
@@ -97,7 +103,7 @@ QList<Refusal> Journal::open(const QString &path, bool create)
     // cut short went down before its write was sent, and an outcome's row is
     // bound by the "writing" line before it. It goes, so appends stay lines.
     if (const qsizetype whole = ownHeaderCutShort ? 0 : bytes.lastIndexOf('\n') + 1; whole < bytes.size()) {
-        if (create && ::ftruncate(m_fd, off_t(whole)) != 0)
+        if (create && ::ftruncate(m_fd, off_t(start + whole)) != 0)
             return {QStringLiteral("cannot cut the unfinished last line of the journal %1: %2").arg(name, systemError())};
         bytes.truncate(whole);
     }
@@ -169,8 +175,10 @@ void Journal::take(int fileLine, const JournalLine &line, QList<Refusal> &errors
         m_lineOfRow.insert(line.row, fileLine);
     }
     m_lastOutcome.insert(line.row, line.outcome);
-    if (isDone(line.outcome))
+    if (isDone(line.outcome)) {
         m_done.insert(line.row);
+        m_doneFields.insert(line.row, line.fields);
+    }
 }
 
 QList<Refusal> Journal::disagreements(const CommissionPlan &plan) const

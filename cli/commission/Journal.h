@@ -54,6 +54,8 @@ public:
     QString macOf(int row) const { return m_macOfRow.value(row); }
     bool done(int row) const { return m_done.contains(row); }
     QString lastOutcome(int row) const { return m_lastOutcome.value(row); }
+    // The fields the row was last done with, as the plan gave them then.
+    net::FieldTexts doneFields(int row) const { return m_doneFields.value(row); }
 
     // Appends one line stamped with the time and syncs it; an error text, empty on success.
     QString append(const JournalLine &line);
@@ -70,6 +72,7 @@ private:
     QHash<int, int> m_lineOfRow;
     QHash<int, QString> m_lastOutcome;
     QSet<int> m_done;
+    QHash<int, net::FieldTexts> m_doneFields;
 };
 
 } // namespace pnv::ctl

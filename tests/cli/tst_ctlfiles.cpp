@@ -224,16 +224,20 @@ void CtlFilesTest::plan_data()
         QTest::newRow(name) << text << force << errors << rows;
     };
     const QByteArray header("encoder,ip,port,gateway,mask\n");
-    const char *badHeader = "p.csv:1: the first line must be \"encoder,ip,port,gateway,mask\"";
+    const QString columns = QStringLiteral("p.csv:1: the first line must name the columns encoder,ip,port,gateway,mask, in any "
+                                           "order, each once; ");
+    const QString badHeader = columns + QStringLiteral("\"address\" is not one of them");
 
     row("two rows, empty cells keep fields",
         header + "10.0.0.1,,,10.0.0.254,255.255.255.0\n10.0.0.2:4000,10.0.0.12,3001,,\n", false, {}, 2);
-    row("CRLF and blanks around cells", "encoder, ip, port, gateway, mask\r\n 10.0.0.1 , , , , \r\n", false, {}, 1);
+    row("CRLF and blanks around cells", "encoder, ip, port, gateway, mask\r\n 10.0.0.1 , , 4000 , , \r\n", false, {}, 1);
+    row("a row with nothing to write", header + "10.0.0.1,,,,\n", false,
+        {"p.csv:2: nothing to write: give at least one of ip, port, gateway and mask"}, 1);
     row("wrong header", "address,ip,port,gateway,mask\n10.0.0.1,,,,\n", false, {badHeader}, 0);
     row("no rows", header, false, {"p.csv:1: the plan has no rows"}, 0);
     row("cell count", header + "10.0.0.1,,,\n", false, {"p.csv:2: expected 5 cells (encoder,ip,port,gateway,mask), found 4"}, 0);
     row("bad encoder", header + "10.0.0.1:0,,,,\n", false, {"p.csv:2: encoder \"10.0.0.1:0\" is not ADDRESS[:PORT]"}, 0);
-    row("same encoder twice, default port written out", header + "10.0.0.1,,,,\n10.0.0.1:3001,,,,\n", false,
+    row("same encoder twice, default port written out", header + "10.0.0.1,,4000,,\n10.0.0.1:3001,,4000,,\n", false,
         {"p.csv:3: encoder 10.0.0.1:3001 is already on line 2"}, 2);
     row("same new address twice", header + "10.0.0.1,10.0.0.50,,,\n10.0.0.2,10.0.0.50,,,\n", false,
         {"p.csv:3: new ip 10.0.0.50 is already given on line 2"}, 2);
@@ -244,14 +248,22 @@ void CtlFilesTest::plan_data()
         "\xEF\xBB\xBF\"encoder\",ip,port,gateway,mask\r\n\"10.0.0.1\", \"10.0.0.9\" ,\"\",,\r\n", false, {}, 1);
     row("quoted comma and quote stay in the cell", header + "\"10.0.0.1,\"\"x\"\"\",,,,\n", false,
         {"p.csv:2: encoder \"10.0.0.1,\"x\"\" is not ADDRESS[:PORT]"}, 0);
-    row("quoted line break: the next record keeps its own line", header + "\"10.0.0.1\n\",,,,\n10.0.0.2,,70000,,\n", false,
-        {"p.csv:2: encoder \"10.0.0.1\\n\" is not ADDRESS[:PORT]", "p.csv:4: port \"70000\" is not a number from 1 to 65535"},
-        0);
+    // A quote never spans lines: one left open would take the rows after it into one cell.
+    row("a quoted cell spanning lines", header + "\"10.0.0.1\n\",,,,\n10.0.0.2,,70000,,\n", false,
+        {"p.csv:2: a quoted cell opened here is not closed on its line"}, 0);
     row("quote not closed", header + "10.0.0.1,,,,\n\"10.0.0.2,,,,\n", false,
-        {"p.csv:3: a quoted cell opened here is not closed"}, 0);
+        {"p.csv:3: a quoted cell opened here is not closed on its line"}, 0);
+    row("columns in any order, by name", "Mask,encoder,GATEWAY,port,ip\n255.255.255.0,10.0.0.1,10.0.0.254,,10.0.0.9\n", false,
+        {}, 1);
+    row("a column named twice", "encoder,ip,port,gateway,mask,ip\n", false, {columns + QStringLiteral("\"ip\" is named twice")},
+        0);
+    row("a column missing", "encoder,ip,port,gateway\n10.0.0.1,,,\n", false, {columns + QStringLiteral("\"mask\" is missing")}, 0);
+    row("a commissioning plan's mac column is not apply's", "encoder,ip,port,gateway,mask,mac\n", false,
+        {columns + QStringLiteral("\"mac\" is not one of them")}, 0);
     row("text after a closing quote", header + "\"10.0.0.1\"x,,,,\n", false, {"p.csv:2: text after a closing quote"}, 0);
     // The rows under a header that is not ours are never read: one error, not one a row.
-    row("header with semicolons: one error", "encoder;ip;port;gateway;mask\n10.0.0.1;;;;\n", false, {badHeader}, 0);
+    row("header with semicolons: one error", "encoder;ip;port;gateway;mask\n10.0.0.1;;;;\n", false,
+        {columns + QStringLiteral("\"encoder;ip;port;gateway;mask\" is not one of them")}, 0);
     row("new address kept by a later row's encoder",
         header + "10.0.0.1,10.0.0.2,,,\n10.0.0.2,,,10.0.0.254,\n10.0.0.3,10.0.0.4,,,255.0.255.0\n", false,
         {"p.csv:2: new ip 10.0.0.2 is the address of encoder 10.0.0.2:3001 on line 3, which keeps it",
@@ -292,6 +304,12 @@ void CtlFilesTest::plan()
     const Plan plan = parsePlan(text, QStringLiteral("p.csv"), force);
     QCOMPARE(textsOf(plan.errors), errors);
     QCOMPARE(int(plan.rows.size()), rows);
+    if (QByteArray(QTest::currentDataTag()).startsWith("columns in any order")) {
+        QCOMPARE(plan.rows[0].encoder.host, QStringLiteral("10.0.0.1"));
+        QCOMPARE(plan.rows[0].fields.ip, QStringLiteral("10.0.0.9"));
+        QCOMPARE(plan.rows[0].fields.gateway, QStringLiteral("10.0.0.254"));
+        QCOMPARE(plan.rows[0].fields.port.isNull(), true);
+    }
     if (QByteArray(QTest::currentDataTag()).startsWith("two rows")) {
         QCOMPARE(plan.rows[0].change.ip.has_value(), false);
         QCOMPARE(plan.rows[1].encoder.port, 4000);
@@ -307,6 +325,7 @@ void CtlFilesTest::fileKinds_data()
     QTest::newRow("plan after blank lines, BOM, CRLF") << QByteArray("\xEF\xBB\xBF\r\n\r\nencoder,ip,port,gateway,mask\r\n") << true;
     QTest::newRow("plan header quoted") << QByteArray("\"encoder\",\"ip\",port,gateway,mask\n") << true;
     QTest::newRow("plan header, wrong case and separators") << QByteArray(" Encoder ; IP;Port;Gateway;Mask\n") << true;
+    QTest::newRow("a commissioning plan, columns in any order") << QByteArray("mask,ip,port,gateway\n") << true;
     QTest::newRow("configuration") << QByteArray("# saved\nip = 10.0.0.1\n") << false;
     QTest::newRow("configuration with an encoder key") << QByteArray("encoder = 10.0.0.1\n") << false;
     QTest::newRow("empty") << QByteArray() << false;
