@@ -522,7 +522,13 @@ std::uint8_t WineHost::call(const CallRequest &request, Reply &reply)
             if (lost) {
                 // The account of the call it fails; a connect starts afresh, and the log keeps it.
                 const std::string words = m_process.log ? m_process.log->lastWords() : std::string();
-                const std::string what = "its Wine host ended between calls (" + describeEnd(m_process.status)
+                // A thread of the DLL's that crashed said so before the host ended.
+                Frame said;
+                const bool crashed = readFrame(m_process.out, m_process.decoder, Clock::now() + std::chrono::milliseconds(100),
+                                               said) == Read::Frame && said.type == Type::Failed;
+                const std::string what = (crashed ? decodeFailed(said) + ", and its Wine host ended ("
+                                                  : std::string("its Wine host ended between calls ("))
+                                         + describeEnd(m_process.status)
                                          + (words.empty() ? std::string() : "; its last output: " + words) + ")";
                 if (request.type == Type::Connect)
                     logLine(m_plan.dll + ": " + what + "; a new one starts");

@@ -48,6 +48,8 @@
  *   FAULT_WINE_STUB    S_Connect calls a function this Wine lacks: it raises
  *                      what Wine's stub for msvcp140.dll's
  *                      ?_Xlength_error@std@@YAXPEBD@Z would
+ *   FAULT_THREAD_CRASH S_Connect starts a thread of the DLL's own that writes
+ *                      through a null pointer a moment later, between calls
  * Everything else answers at once like a linked encoder; without a switch
  * (FAULT_ANSWERING) nothing misbehaves. */
 #include <stdint.h>
@@ -216,6 +218,16 @@ static int32_t loadedWindowChecks(void)
 #define CHECK(entry) do { } while (0)
 #endif
 
+#if defined(FAULT_THREAD_CRASH)
+static DWORD WINAPI crashLater(LPVOID unused)
+{
+    volatile int *nowhere = NULL;
+    (void)unused;
+    Sleep(200);
+    return (DWORD)*nowhere;
+}
+#endif
+
 EXPORT int32_t S_Connect(const char *address, int32_t mode, int32_t port)
 {
     (void)address; (void)mode; (void)port;
@@ -239,6 +251,9 @@ EXPORT int32_t S_Connect(const char *address, int32_t mode, int32_t port)
         ULONG_PTR names[2] = {(ULONG_PTR)"msvcp140.dll", (ULONG_PTR)"?_Xlength_error@std@@YAXPEBD@Z"};
         RaiseException(0x80000100, EXCEPTION_NONCONTINUABLE, 2, names);
     }
+#endif
+#if defined(FAULT_THREAD_CRASH)
+    CreateThread(NULL, 0, crashLater, NULL, 0, NULL);
 #endif
 #if defined(FAULT_MESSAGE_BOX)
     MessageBoxA(NULL, "Cannot connect to the encoder", "Tessalin", MB_OK | MB_ICONERROR);

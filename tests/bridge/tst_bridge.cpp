@@ -572,6 +572,7 @@ void BridgeTest::hostEndedWhileIdle_data()
     QTest::addColumn<int>("signal");
     QTest::newRow("x64 SIGKILL") << "x64" << int(SIGKILL);
     QTest::newRow("x86 SIGTERM") << "x86" << int(SIGTERM);
+    QTest::newRow("x64, a thread of the DLL's own crashes") << "x64" << 0;
 }
 
 void BridgeTest::hostEndedWhileIdle()
@@ -579,7 +580,9 @@ void BridgeTest::hostEndedWhileIdle()
     QFETCH(QString, arch);
     QFETCH(int, signal);
     REQUIRE_WINE();
-    const auto bound = pnv::TessalinLibrary::loadFrom(windowsDll(arch, QStringLiteral("answering")).toStdString());
+    // Signal 0: the DLL's own thread ends the host, a moment after S_Connect.
+    const auto bound = pnv::TessalinLibrary::loadFrom(
+        windowsDll(arch, signal ? QStringLiteral("answering") : QStringLiteral("thread-crash")).toStdString());
     QVERIFY2(bound.library, bound.error.c_str());
     const auto &api = bound.library->api();
     QCOMPARE(api.S_Connect("127.0.0.1", 14, 1), 0);
@@ -587,7 +590,8 @@ void BridgeTest::hostEndedWhileIdle()
     QCOMPARE(hosts.size(), 1);
 
     // WHEN the host ends between calls
-    QCOMPARE(::kill(hosts.first(), signal), 0);
+    if (signal)
+        QCOMPARE(::kill(hosts.first(), signal), 0);
     QTRY_VERIFY_WITH_TIMEOUT(hostProcesses().isEmpty(), 10000);
 
     // THEN the call that finds it gone fails as a lost link, and the next connect brings a new host
@@ -597,7 +601,9 @@ void BridgeTest::hostEndedWhileIdle()
     const auto said = pnv::TessalinLibrary::lastFailure();
     QCOMPARE(int(said.kind), int(pnv::TessalinLibrary::Failure::Kind::Library));
     // Ended between calls, or (noticed only once the read was sent) during it: named, with how it ended.
-    QVERIFY2(said.text.find(": its Wine host ended ") != std::string::npos && said.text.find("signal") != std::string::npos,
+    const char *expected = signal ? ": its Wine host ended " : ": the device library crashed in a thread of its own, ";
+    QVERIFY2(said.text.find(expected) != std::string::npos
+                 && said.text.find(signal ? "signal" : "between calls (exception 0xC0000005)") != std::string::npos,
              said.text.c_str());
     QCOMPARE(api.S_Connect("127.0.0.1", 14, 1), 0);
     QCOMPARE(api.ConfigRead(buffer, 500), 26);
