@@ -24,10 +24,17 @@ QString connectDiagnosis(const QString &encoderAddress, std::int32_t port)
     const QString host = net::formatDotted(*encoder);
     const std::vector<net::InterfaceAddress> addresses = net::localAddresses();
     const net::RouteLookup lookup = net::routeTo(*encoder, static_cast<std::uint16_t>(port), addresses);
-    const net::Reach reach = net::judgeReach(*encoder, lookup.route, addresses);
+    // The links too, as doctor takes them: a NIC without IPv4, one that is
+    // down and the uplink are named as doctor names them.
+    const net::Reach reach = net::judgeReach(*encoder, lookup.route, addresses, net::localLinks());
 
     QStringList lines;
-    if (!reach.suggestion.isEmpty()) {
+    if (!reach.suggestion.isEmpty() && !reach.suggestion.startsWith(QLatin1String("ip addr add"))) {
+        // Not an address to add: what doctor found says why, and the command follows.
+        for (const QString &note : reach.notes)
+            lines << note.left(1).toUpper() + note.mid(1) + u'.';
+        lines << QStringLiteral("This command, run as root, would help:") << reach.suggestion;
+    } else if (!reach.suggestion.isEmpty()) {
         // The suggestion ends with the interface it names.
         const QString device = reach.suggestion.section(QLatin1Char(' '), -1);
         lines << QStringLiteral("No interface of this computer has an address in a subnet containing %1.").arg(host)
@@ -35,7 +42,7 @@ QString connectDiagnosis(const QString &encoderAddress, std::int32_t port)
                       ? QStringLiteral("To give the interface cabled to the encoder one, run as root, with its name for DEVICE:")
                       : QStringLiteral("To give %1 one, run as root:").arg(device))
               << reach.suggestion;
-    } else {
+    } else if (!reach.inSubnet.empty()) {
         const net::InterfaceAddress &holder = reach.inSubnet.front();
         lines << QStringLiteral("%1 holds %2/%3, which contains %4, but the encoder did not answer at port %5.")
                      .arg(holder.interface, net::formatDotted(holder.address))

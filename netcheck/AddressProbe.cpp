@@ -214,6 +214,13 @@ AddressProbe probeWith(std::uint32_t address, std::uint16_t port, int waitMs, co
             // A refusal is an answer too: only a host at that address sends it.
             probe.answered = true;
             probe.reason = QStringLiteral("refuses connections on port %1, so a host is there").arg(port);
+        } else if (error == ENETUNREACH || error == EHOSTUNREACH) {
+            // Nothing could have answered from here: said by name, so that
+            // "not in use" is never read into it.
+            probe.skipped << QStringLiteral("tcp: no route to %1 (%2: %3)")
+                                 .arg(formatDotted(address),
+                                      QLatin1String(error == ENETUNREACH ? "ENETUNREACH" : "EHOSTUNREACH"),
+                                      QString::fromLocal8Bit(std::strerror(error)));
         }
     };
     tcp.fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);

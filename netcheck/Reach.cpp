@@ -71,6 +71,7 @@ std::vector<InterfaceAddress> localAddresses()
 
 std::vector<Link> localLinks()
 {
+    const QString uplink = defaultRouteInterface();
     std::vector<Link> result;
     ifaddrs *list = nullptr;
     if (::getifaddrs(&list) != 0)
@@ -78,8 +79,9 @@ std::vector<Link> localLinks()
     for (const ifaddrs *entry = list; entry; entry = entry->ifa_next) {
         if (!entry->ifa_addr || entry->ifa_addr->sa_family != AF_PACKET)
             continue;
-        result.push_back({QString::fromLocal8Bit(entry->ifa_name), (entry->ifa_flags & IFF_UP) != 0,
-                          (entry->ifa_flags & IFF_RUNNING) != 0, (entry->ifa_flags & IFF_LOOPBACK) != 0});
+        const QString name = QString::fromLocal8Bit(entry->ifa_name);
+        result.push_back({name, (entry->ifa_flags & IFF_UP) != 0, (entry->ifa_flags & IFF_RUNNING) != 0,
+                          (entry->ifa_flags & IFF_LOOPBACK) != 0, name == uplink});
     }
     ::freeifaddrs(list);
     return result;
@@ -155,9 +157,9 @@ QString noCarrier(const QString &interface)
 }
 
 // The interface to give an address next to the encoder: one that is up and
-// holds no IPv4 address yet (a NIC just plugged in), else, when the route
-// there is only the default one (the uplink), another one that is up; else the
-// route's own; else any that is up. Those with a carrier first.
+// holds no IPv4 address yet (a NIC just plugged in); else the one a route of
+// its own leads to; else any other that is up; the uplink (the default
+// route's) only when it is the only one. Those with a carrier first.
 QString chooseDevice(const std::optional<Route> &route, const std::vector<InterfaceAddress> &addresses,
                      const std::vector<Link> &links)
 {
@@ -171,12 +173,14 @@ QString chooseDevice(const std::optional<Route> &route, const std::vector<Interf
                     return link.interface;
         return QString();
     };
-    const QString routed = route ? route->interface : QString();
-    QString device = first([&](const Link &link) { return !holdsIpv4(link.interface); });
-    if (device.isEmpty() && route && route->viaDefault)
-        device = first([&](const Link &link) { return link.interface != routed; });
+    const QString routed = route && !route->viaDefault ? route->interface : QString();
+    QString device = first([&](const Link &link) { return !link.uplink && !holdsIpv4(link.interface); });
     if (device.isEmpty())
-        device = first([&](const Link &link) { return link.interface == routed; });
+        device = first([&](const Link &link) { return !link.uplink && link.interface == routed; });
+    if (device.isEmpty())
+        device = first([&](const Link &link) {
+            return !link.uplink && !(route && route->viaDefault && link.interface == route->interface);
+        });
     if (device.isEmpty())
         device = first([](const Link &) { return true; });
     return device;
@@ -246,7 +250,39 @@ Reach judgeReach(std::uint32_t encoder, const std::optional<Route> &route, const
         reach.inSubnet.clear();
         return reach;
     }
+    const QString at = formatDotted(encoder);
+    // This computer holds the encoder's address itself: whatever answers
+    // there is this computer (a simulator on loopback is another matter).
+    for (const InterfaceAddress &item : addresses)
+        if (item.address == encoder && !item.loopback) {
+            reach.notes << QStringLiteral("this computer holds %1 itself, on %2: what answers there is this computer, and "
+                                          "an encoder at that address cannot be reached from here")
+                               .arg(at, item.interface);
+            reach.suggestion = QStringLiteral("ip addr del %1/%2 dev %3").arg(at).arg(item.prefix).arg(item.interface);
+            return reach;
+        }
     if (!reach.inSubnet.empty()) {
+        // Only the uplink is next to it: the encoder is looked for on the
+        // network the default route leads to, not on a cable of its own.
+        const bool onlyUplink = std::all_of(reach.inSubnet.begin(), reach.inSubnet.end(), [&links](const InterfaceAddress &item) {
+            const Link *link = findLink(links, item.interface);
+            return link && link->uplink;
+        });
+        if (onlyUplink) {
+            const InterfaceAddress &uplink = reach.inSubnet.front();
+            const QString other = chooseDevice(std::nullopt, addresses, links);
+            const bool elsewhere = !other.isEmpty() && other != uplink.interface;
+            reach.notes << QStringLiteral("%1, the uplink (it carries the default route), holds %2/%3, which contains %4: the "
+                                          "encoder is looked for on the uplink's network%5")
+                               .arg(uplink.interface, formatDotted(uplink.address))
+                               .arg(uplink.prefix)
+                               .arg(at, elsewhere ? QStringLiteral(", not on %1; if the encoder is cabled to %1, a route of "
+                                                                   "its own leads there")
+                                                        .arg(other)
+                                                  : QStringLiteral("; if it is not there, cable it to a NIC of its own"));
+            if (elsewhere)
+                reach.suggestion = QStringLiteral("ip route add %1/32 dev %2").arg(at, other);
+        }
         if (reach.inSubnet.size() > 1) {
             QStringList names;
             for (const InterfaceAddress &item : reach.inSubnet)
@@ -265,12 +301,23 @@ Reach judgeReach(std::uint32_t encoder, const std::optional<Route> &route, const
         reach.notes << QStringLiteral("%1 holds %2/%3, which contains %4, but is down")
                            .arg(down.front().interface, formatDotted(down.front().address))
                            .arg(down.front().prefix)
-                           .arg(formatDotted(encoder));
+                           .arg(at);
         reach.suggestion = QStringLiteral("ip link set %1 up").arg(down.front().interface);
         return reach;
     }
     const int prefix = assumedPrefix(encoder);
     const QString device = chooseDevice(route, addresses, links);
+    // With no NIC up but the uplink, a NIC that is down is the one cabled to
+    // the encoder: it is brought up first, and nothing is suggested on the
+    // uplink meanwhile.
+    const Link *chosen = findLink(links, device);
+    if (device.isEmpty() || (chosen && chosen->uplink) || (route && route->viaDefault && route->interface == device))
+        for (const Link &link : links)
+            if (!link.up && !link.loopback && !link.uplink) {
+                reach.notes << QStringLiteral("%1 is down; once it is up, doctor says what it needs next").arg(link.interface);
+                reach.suggestion = QStringLiteral("ip link set %1 up").arg(link.interface);
+                return reach;
+            }
     reach.suggestion = QStringLiteral("ip addr add %1/%2 dev %3")
                            .arg(formatDotted(neighbourOf(encoder, prefix, addresses, device, probe, reach.notes)))
                            .arg(prefix)

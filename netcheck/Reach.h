@@ -38,6 +38,7 @@ struct Link {
     bool up = false;
     bool carrier = false;   // something answers at the other end of the cable
     bool loopback = false;
+    bool uplink = false;    // it carries the default route: the way out, not a cable to an encoder
 };
 std::vector<Link> localLinks();
 
@@ -62,10 +63,13 @@ struct Reach {
     QString refusal;                          // why no encoder can be at that address at all, or empty
     std::vector<InterfaceAddress> inSubnet;   // interfaces that are up and whose subnet contains the encoder
     // The one command that would help: "ip addr add A/P dev IF" when no
-    // interface is next to the encoder, "ip link set IF up" when the one that
-    // is next to it is down; empty when none is needed.
+    // interface is next to the encoder, "ip link set IF up" when a NIC is
+    // down (the one next to it, or one that could be), "ip route add E/32 dev
+    // IF" when only the uplink's network holds it, "ip addr del E/P dev IF"
+    // when this computer holds the encoder's address itself; empty when none
+    // is needed. Never an address on the uplink unless it is the only NIC.
     QString suggestion;
-    QStringList notes;   // no carrier, two interfaces on the subnet, an interface that is down
+    QStringList notes;   // no carrier, two interfaces on the subnet, an interface that is down, the uplink, ...
 };
 // Whether something answers at an address on an interface, asked before
 // that address is suggested to this computer.

@@ -103,10 +103,17 @@ Result doctor(const Invocation &call)
 
     Result result;
     result.lines << reachLines(encoder, lookup, reach) << encoderLines(side);
-    if (reach.suggestion.startsWith(QLatin1String("ip addr")))
+    // What the command does, in words, before it: the notes above say why.
+    if (reach.suggestion.startsWith(QLatin1String("ip addr add")))
         result.lines << QStringLiteral("no interface of this computer is next to %1; this command (not run here) would give it "
                                        "an address there:")
                             .arg(encoder.host)
+                     << QStringLiteral("  ") + reach.suggestion;
+    else if (reach.suggestion.startsWith(QLatin1String("ip addr del")))
+        result.lines << QStringLiteral("this command (not run here) would take the encoder's address off this computer:")
+                     << QStringLiteral("  ") + reach.suggestion;
+    else if (reach.suggestion.startsWith(QLatin1String("ip route add")))
+        result.lines << QStringLiteral("this command (not run here) would lead the way to %1 over a NIC of its own:").arg(encoder.host)
                      << QStringLiteral("  ") + reach.suggestion;
     else if (!reach.suggestion.isEmpty())
         result.lines << QStringLiteral("this command (not run here) would bring it up:") << QStringLiteral("  ") + reach.suggestion;

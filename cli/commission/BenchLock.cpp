@@ -33,7 +33,8 @@ sockaddr_un lockAddress(const EncoderAddress &encoder, socklen_t &length)
 // Who holds the lock: its process from the kernel, its plan from itself.
 QString holder(const sockaddr_un &address, socklen_t length)
 {
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    // Never waits to connect: a holder whose queue is full is named by what is known.
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0)
         return QStringLiteral("another commission");
     QString pid = QStringLiteral("?");

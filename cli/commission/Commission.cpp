@@ -93,7 +93,7 @@ private:
     }
     // Every row done; those done with other values than the plan's (without --redo) are named.
     Result finished() const;
-    QStringList m_changed;   // such rows' numbers
+    // Names each done row whose values the plan changed since, at the start.
     void tellChanged();
     // What the installer is told could not be written: no further encoder is taken.
     Result outputLost() const
@@ -108,6 +108,7 @@ private:
     Journal &m_journal;
     EncoderAddress m_encoder;
     bool m_redo = false;
+    QStringList m_changed;   // the done rows the plan changed since, without --redo
     bool m_bell = false;
     pnv::SignalWatch m_interrupts;
     QEventLoop m_pause;
@@ -293,9 +294,9 @@ Result Commissioning::run(std::optional<int> waitSeconds)
         return waitSeconds ? QDeadlineTimer(qint64(*waitSeconds) * 1000) : QDeadlineTimer(QDeadlineTimer::Forever);
     };
     QDeadlineTimer waitLimit = waitFromNow();
+    tellChanged();
     // A run that ended during a write (killed, the power gone) left its row
     // "writing": whether the encoder took it is not known until it is seen again.
-    tellChanged();
     QStringList inDoubt;
     for (const CommissionRow &row : m_plan.rows) {
         const QString mac = m_journal.macOf(row.number);

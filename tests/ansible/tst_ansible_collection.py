@@ -16,6 +16,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, "support"))
 import pnvtest  # noqa: E402
@@ -61,6 +62,7 @@ class Ansible:
         env = dict(self.env, ANSIBLE_CALLBACK_TREE_DIR=tree)
         done = subprocess.run([tool] + list(arguments), env=env, cwd=self.work, capture_output=True, text=True,
                               timeout=60)
+        self.stderr = done.stderr
         results = {host: json.load(open(os.path.join(tree, host))) for host in
                    (os.listdir(tree) if os.path.isdir(tree) else [])}
         recap = {match.group(1): int(match.group(2)) for match in re.finditer(
@@ -68,6 +70,13 @@ class Ansible:
         if done.returncode not in (0, 2):
             print(done.stdout + done.stderr, file=sys.stderr)
         return done.returncode, done.stdout, results, recap
+
+
+def fleet_addresses(first, count):
+    """COUNT addresses from FIRST on the sealed namespace's loopback, as a fleet's are."""
+    root = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+    subprocess.run(["bash", os.path.join(root, "scripts", "fleet-addresses.sh"), first, str(count)], check=True,
+                   timeout=30)
 
 
 def by_encoder(result):
@@ -110,6 +119,20 @@ def check_documentation(ansible, collection, example):
                                           os.path.join(example, "inventory.yml"), os.path.join(example, name))
             expect(code == 0, "the example %s fails its syntax check:\n%s" % (name, out))
     validate_modules(ansible, collection)
+
+
+def check_lint(ansible, collection):
+    """ansible-lint's production profile, offline, over every YAML file of the collection (the changelog
+    fragments too, from which the changelog is built); every message counts. Returns why it could not run."""
+    lint = shutil.which("ansible-lint")
+    if lint is None:
+        return "ansible-lint is not installed (Debian package ansible-lint, see scripts/setup.sh)"
+    files = sorted(os.path.relpath(os.path.join(folder, name), collection) for folder, _, names in os.walk(collection)
+                   for name in names if name.endswith((".yml", ".yaml")))
+    done = subprocess.run([lint, "--offline", "--profile", "production", "--nocolor"] + files, cwd=collection,
+                          env=ansible.env, capture_output=True, text=True, timeout=240)
+    expect(done.returncode == 0, "ansible-lint --offline --profile production:\n" + done.stdout + done.stderr)
+    return None
 
 
 def check_outcome_table(bin_dir, collection):
@@ -204,10 +227,12 @@ def main():
     work = tempfile.mkdtemp(prefix="pnv3400-ansible-")
     simulators = pnvtest.Simulators(bin_dir, work)
     sealed = pnvtest.in_sealed_network()   # outside it, only the offline checks run
+    unlinted = None
     try:
         ansible = Ansible(work, collection, bin_dir)
         check_documentation(ansible, collection, os.path.join(collection, "examples"))
         check_outcome_table(bin_dir, collection)
+        unlinted = check_lint(ansible, collection)
         if sealed:
             run_fleet(ansible, simulators, os.path.join(collection, "examples"), work)
     finally:
@@ -215,6 +240,8 @@ def main():
         shutil.rmtree(work, ignore_errors=True)
     if failures:
         sys.exit("FAIL:\n" + "\n".join(failures))
+    if unlinted:
+        skip(unlinted + "; every other check passed")
     if not sealed:
         skip("the fleet needs the sealed network namespace of scripts/test.sh; never the real network")
     print("PASS: the collection against %d simulated encoders" % FLEET_SIZE)
@@ -346,7 +373,8 @@ def run_fleet(ansible, simulators, example, work):
     expect(fleet_writes() == writes + FLEET_SIZE and fleet_holds("north", "255.255.255.0"),
            "plan: the second run or check mode wrote")
     probe(ansible, simulators, work, local)
-    scan_inventory(ansible, work)
+    scan_inventory(ansible, simulators, work)
+    task_timeout(ansible, simulators, work, local)
 
 
 def probe(ansible, simulators, work, local):
@@ -368,7 +396,9 @@ def probe(ansible, simulators, work, local):
                        "ctl_path %s is not an executable file" % missing),
     }
     probe_inventory = os.path.join(work, "probes.yml")
-    hosts = dict(probes, reads=({"encoder": FLEET[2]},), **{"reads-nothing": ({"encoder": UNREACHABLE},)})
+    # Blanks around an encoder are trimmed by every module, as by encoder_plan.
+    hosts = dict(probes, reads=({"encoder": FLEET[2]},), **{"reads-nothing": ({"encoder": UNREACHABLE},),
+                                                           "reads-blanks": ({"encoder": " %s " % FLEET[2]},)})
     with open(probe_inventory, "w") as out:
         json.dump({"probes": {"vars": local, "hosts": {name: {"probe": row[0]} for name, row in hosts.items()}}}, out)
 
@@ -408,6 +438,9 @@ def probe(ansible, simulators, work, local):
     # encoder_info reads in check mode as it does otherwise.
     code, status, results = ad_hoc("reads*", "encoder_info", "encoder={{ probe.encoder }}", "--check")
     read, nothing = results.get("reads", {}), results.get("reads-nothing", {})
+    blanks = results.get("reads-blanks", {})
+    expect(blanks.get("encoder") == FLEET[2] + ":3001" and blanks.get("config") == read.get("config"),
+           "encoder_info, blanks around the encoder: %s" % blanks)
     expect(code == 2 and read.get("changed") is False and read.get("config", {}).get("gateway") == "10.77.8.250"
            and read.get("config", {}).get("prefix") == 24 and read.get("encoder") == FLEET[2] + ":3001",
            "encoder_info: %s" % read)
@@ -415,7 +448,7 @@ def probe(ansible, simulators, work, local):
            and nothing.get("msg", "").startswith("%s:3001: failed: connect: " % UNREACHABLE),
            "encoder_info, nothing there: %s" % nothing)
     held_to_return("encoder_info", read, nothing)
-    expect(connections() == before + 1, "encoder_info: not one connection")
+    expect(connections() == before + 2, "encoder_info: not one connection per host")
 
     # A row invalid only after its read (a gateway outside the subnet the encoder holds) fails the task, and the
     # other rows, which pnv3400ctl did run, are reported with their outcomes and the summary.
@@ -434,7 +467,7 @@ def probe(ansible, simulators, work, local):
            "encoder_plan, no encoders: %s" % empty)
 
 
-def scan_inventory(ansible, work):
+def scan_inventory(ansible, simulators, work):
     """The scan inventory plugin over the fleet's subnet: each encoder a host with its variables."""
     source = os.path.join(work, "fleet.pnv3400.yml")
     with open(source, "w") as out:
@@ -464,6 +497,50 @@ def scan_inventory(ansible, work):
         hosts = json.loads(out).get("_meta", {}).get("hostvars", {}) if code == 0 else None
         expect((code, hosts) == ((1, None) if strict else (0, {})), "scan, strict %s, failed: exit %d, hosts %s"
                % (strict, code, hosts))
+    # Three encoders that share one MAC are three hosts and a warning that names them; nothing answering is a
+    # warning too; strict fails the run on either.
+    twins = ["10.77.8.%d" % k for k in (201, 202, 203)]
+    fleet_addresses(twins[0], len(twins))
+    for address in twins:
+        simulators.start("twin-" + address, ["--listen", address, "--port", "3001", "--state",
+                                             os.path.join(work, address + ".state"), "--mac", "02:00:00:00:77:77"])
+    shared = "MAC 02:00:00:00:77:77 answers at " + ", ".join(twin + ":3001" for twin in twins)
+    for subnet, hosts, warning in (("10.77.8.200/29", sorted(twins), shared),
+                                   ("10.77.8.208/29", [], "no encoder answered on 10.77.8.208/29, port 3001")):
+        for strict in (False, True):
+            doubtful = os.path.join(work, "doubt-%s-%s.pnv3400.yml" % (subnet.replace("/", "_"), strict))
+            with open(doubtful, "w") as out:
+                json.dump({"plugin": COLLECTION + ".scan", "subnets": [subnet], "timeout": 300, "strict": strict}, out)
+            code, out, _, _ = ansible.run("ansible-inventory", "-i", doubtful, "--list")
+            found = sorted(json.loads(out).get("_meta", {}).get("hostvars", {})) if code == 0 else None
+            expect((code, found) == ((1, None) if strict else (0, hosts)) and warning in ansible.stderr.replace("\n", " "),
+                   "scan %s, strict %s: exit %d, hosts %s, stderr %s" % (subnet, strict, code, found, ansible.stderr))
+
+
+def task_timeout(ansible, simulators, work, local):
+    """The task keyword timeout ends the module; its pnv3400ctl then starts no new encoder."""
+    slow = ["10.77.8.%d" % k for k in range(161, 167)]
+    fleet_addresses(slow[0], len(slow))
+    simulators.start("slow", ["--fleet", str(len(slow)), "--listen", slow[0], "--port", "3001", "--state-dir",
+                              os.path.join(work, "slow"), "--fault", "delay:400"], len(slow))
+    playbook = os.path.join(work, "timeout.yml")
+    with open(playbook, "w") as out:
+        json.dump([{"hosts": "localhost", "gather_facts": False, "vars": local, "tasks": [{
+            "name": "A plan longer than its task may take", "timeout": 3,
+            COLLECTION + ".encoder_plan": {"jobs": 1, "encoders": [
+                {"encoder": encoder, "gateway": "10.77.8.254", "mask": "24"} for encoder in slow]}}]}], out)
+    code, out, _, _ = ansible.run("ansible-playbook", "-i", "localhost,", playbook)
+    expect(code == 2 and "expected time frame" in out, "task timeout: exit %d\n%s" % (code, out))
+
+    def writes():
+        return simulators.log("slow").count("WRITE")
+
+    # Each row takes over a second: once the count stands still for three of them, nothing writes any more.
+    counts, deadline = [writes()], time.monotonic() + 30
+    while time.monotonic() < deadline and not (len(counts) >= 4 and len(set(counts[-4:])) == 1):
+        time.sleep(1)
+        counts.append(writes())
+    expect(counts[-1] < len(slow), "task timeout: pnv3400ctl went on writing after its module ended: %s" % counts)
 
 
 if __name__ == "__main__":

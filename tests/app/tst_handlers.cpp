@@ -5,9 +5,15 @@
 #include "SealedNetwork.h"
 #include "WindowFixture.h"
 
+#include <QProcess>
+#include <QScopeGuard>
 #include <QStatusBar>
 
 #include <QtTest>
+
+#include <fcntl.h>
+#include <sched.h>
+#include <unistd.h>
 
 using pnv::test::ScriptedLibrary;
 using pnv::test::WindowFixture;
@@ -51,6 +57,7 @@ private slots:
     void connectPassesAddressModeAndPort();
     void connectFailureIsDiagnosed_data();
     void connectFailureIsDiagnosed();
+    void connectTipNamesTheNicAsDoctorDoes();
     void connectWithUnconvertiblePortShowsTheErrorBox_data();
     void connectWithUnconvertiblePortShowsTheErrorBox();
     void addressMirrorFollowsEditing();
@@ -159,6 +166,41 @@ void TestHandlers::connectFailureIsDiagnosed()
     QCOMPARE(bar->toolTip(), diagnosis);
     QCOMPARE(bar->accessibleDescription(), diagnosis);
     QCOMPARE(f.control("StatusLine")->accessibleDescription(), diagnosis);
+}
+
+// A laptop whose NIC cabled to the encoder is up without IPv4: the window's
+// tool tip names it as `pnv3400ctl doctor` does. The laptop is a network
+// namespace of this case's own (this thread alone, inside the sealed one),
+// with a veth pair for its NICs.
+void TestHandlers::connectTipNamesTheNicAsDoctorDoes()
+{
+    PNV_REQUIRE_SEALED_NETWORK();
+    const int sealed = ::open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
+    QVERIFY(sealed >= 0);
+    const auto back = qScopeGuard([sealed] {
+        ::setns(sealed, CLONE_NEWNET);
+        ::close(sealed);
+    });
+    QVERIFY2(::unshare(CLONE_NEWNET) == 0, "no network namespace of the test's own");
+    // Processes started from this thread are in it too.
+    for (const QString &command : {QStringLiteral("link set lo up"), QStringLiteral("link add pnvw0 type veth peer name pnvw1"),
+                                   QStringLiteral("link set pnvw0 up"), QStringLiteral("link set pnvw1 up")})
+        QVERIFY2(QProcess::execute(QStringLiteral("ip"), command.split(u' ')) == 0, qPrintable(command));
+    QProcess doctor;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("TESSALIN_TIMEOUT_MS"), QStringLiteral("200"));
+    doctor.setProcessEnvironment(environment);
+    doctor.start(qEnvironmentVariable("PNV_BIN_DIR") + QStringLiteral("/pnv3400ctl"), {QStringLiteral("doctor")});
+    QVERIFY(doctor.waitForFinished(30000));
+    const QStringList said = QString::fromUtf8(doctor.readAllStandardOutput()).split(u'\n');
+    const QString suggestion = said.value(said.indexOf(QRegularExpression(QStringLiteral(".*would give it an address.*"))) + 1).trimmed();
+    QVERIFY2(suggestion.startsWith(QLatin1String("ip addr add 172.16.30.2/16 dev pnvw")), qPrintable(said.join(u'\n')));
+
+    WindowFixture f;
+    pasteOctets(f.address("jIPE_ServerIP"), QStringLiteral("172.16.30.1"));
+    ScriptedLibrary::instance().connectResult = 1;
+    f.button("BT_SConnect")->click();
+    QVERIFY2(f.window->connectDiagnosis().split(u'\n').contains(suggestion), qPrintable(f.window->connectDiagnosis()));
 }
 
 void TestHandlers::connectPassesAddressModeAndPort()

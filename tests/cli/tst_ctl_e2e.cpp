@@ -663,6 +663,17 @@ void CtlEndToEndTest::doctorOnVethPairs_data()
         << "link set pnvd0 up;peer addr add 10.88.0.2/24 dev pnvd1;peer link set pnvd1 up" << "10.88.0.1"
         << "\n  ip addr add 10.88.0.3/24 dev pnvd0\n";
     QTest::newRow("multicast refused") << "link set pnvd0 up" << "224.0.0.6" << "224.0.0.6 is a multicast address";
+    // pnvd1 as the uplink: it carries the default route.
+    QTest::newRow("a NIC that is down: bring it up, nothing on the uplink")
+        << "addr add 10.99.0.5/24 dev pnvd1;link set pnvd1 up;route add default dev pnvd1" << "172.16.30.1"
+        << "\n  ip link set pnvd0 up\n";
+    QTest::newRow("the uplink holds the factory subnet: said, with the other NIC")
+        << "addr add 172.16.5.5/16 dev pnvd1;link set pnvd1 up;link set pnvd0 up;route add default dev pnvd1"
+        << "172.16.30.1" << "pnvd1, the uplink (it carries the default route), holds 172.16.5.5/16, which contains "
+                            "172.16.30.1: the encoder is looked for on the uplink's network, not on pnvd0";
+    QTest::newRow("this computer holds the encoder's address itself")
+        << "addr add 172.16.30.1/16 dev pnvd0;link set pnvd0 up" << "172.16.30.1"
+        << "this computer holds 172.16.30.1 itself, on pnvd0";
 }
 
 // doctor on this computer's side, with a veth pair standing for the NICs of a

@@ -4,6 +4,7 @@
 #include "AddressProbe.h"
 #include "CtlProcess.h"
 #include "Reach.h"
+#include "SealedNetwork.h"
 #include "SafeFiles.h"
 #include "TextFiles.h"
 
@@ -45,6 +46,7 @@ private slots:
     void files();
     void addressInUse_data();
     void addressInUse();
+    void addressWithoutRouteIsNamed();
     void reach_data();
     void reach();
 };
@@ -453,11 +455,23 @@ void CtlFilesTest::addressInUse()
     QVERIFY2(probe.reason.startsWith(reason), qPrintable(probe.reason));
 }
 
+// With no route to the address, the TCP half of the in-use check cannot run:
+// said by name, never taken for "nothing answers".
+void CtlFilesTest::addressWithoutRouteIsNamed()
+{
+    PNV_REQUIRE_SEALED_NETWORK();   // its one device is loopback: 10.250.0.1 has no route at all
+    const net::AddressProbe probe = net::probeAddress(*net::parseDotted(u"10.250.0.1"), 3001);
+    QVERIFY(!probe.answered);
+    QVERIFY2(probe.skipped.contains(QStringLiteral("tcp: no route to 10.250.0.1 (ENETUNREACH: Network is unreachable)")),
+             qPrintable(probe.skipped.join(u'|')));
+}
+
 void CtlFilesTest::reach_data()
 {
     QTest::addColumn<QString>("encoder");
-    // "name=address/prefix", or "name" alone for an interface without IPv4, each maybe with "-down" and
-    // "-nocarrier"; blank separated; lo is loopback
+    // "name=address/prefix", or "name" alone for an interface without IPv4, each maybe with "-down",
+    // "-nocarrier" and "-uplink" (it carries the default route, as the route's interface with "*" does);
+    // blank separated; lo is loopback
     QTest::addColumn<QString>("interfaces");
     QTest::addColumn<QString>("route");        // the interface the kernel would use, "*" after it when by the default route
     QTest::addColumn<QString>("inSubnet");
@@ -491,6 +505,17 @@ void CtlFilesTest::reach_data()
         "ip addr add 10.1.2.253/24 dev DEVICE");
     row("the encoder's own address on loopback", "172.16.30.1", "lo=127.0.0.1/8 lo=172.16.30.1/32", "lo", "lo", "");
     row("multicast refused", "224.0.0.6", "eth0=10.0.0.5/24", "eth0*", "", "", "224.0.0.6 is a multicast address");
+    // The uplink is the way out, never the cable to an encoder while another NIC could be.
+    row("a NIC that is down: bring it up, nothing on the uplink", "172.16.30.1", "lo=127.0.0.1/8 wlan0=192.168.1.5/24 eth0-down",
+        "wlan0*", "", "ip link set eth0 up", "eth0 is down; once it is up, doctor says what it needs next");
+    row("the uplink holds the factory subnet: a route of its own over the other NIC", "172.16.30.1",
+        "wlan0=172.16.5.5/16-uplink eth0", "wlan0", "wlan0", "ip route add 172.16.30.1/32 dev eth0",
+        "wlan0, the uplink (it carries the default route), holds 172.16.5.5/16, which contains 172.16.30.1: the encoder is "
+        "looked for on the uplink's network, not on eth0");
+    row("the uplink holds the factory subnet and is the only NIC: said", "172.16.30.1", "wlan0=172.16.5.5/16-uplink",
+        "wlan0", "wlan0", "", "if it is not there, cable it to a NIC of its own");
+    row("this computer holds the encoder's address itself", "172.16.30.1", "lo=127.0.0.1/8 eth0=172.16.30.1/16", "lo",
+        "eth0", "ip addr del 172.16.30.1/16 dev eth0", "this computer holds 172.16.30.1 itself, on eth0");
     row("0.x refused", "0.1.2.3", "eth0=10.0.0.5/24", "", "", "", "0.1.2.3 is in 0.0.0.0/8");
     row("the broadcast address refused", "255.255.255.255", "eth0=10.0.0.5/24", "eth0", "", "", "240.0.0.0/4");
     row("a subnet's broadcast address refused", "10.1.2.255", "eth0=10.1.2.5/24", "eth0", "", "",
@@ -517,8 +542,9 @@ void CtlFilesTest::reach()
     for (const QString &item : interfaces.split(u' ')) {
         const QString name = item.section(u'=', 0, 0).section(u'-', 0, 0);
         const bool up = !item.contains(QLatin1String("-down"));
+        const bool uplink = item.contains(QLatin1String("-uplink")) || (route.endsWith(u'*') && route.chopped(1) == name);
         if (std::none_of(links.begin(), links.end(), [&name](const net::Link &l) { return l.interface == name; }))
-            links.push_back({name, up, !item.contains(QLatin1String("-nocarrier")), name == QLatin1String("lo")});
+            links.push_back({name, up, !item.contains(QLatin1String("-nocarrier")), name == QLatin1String("lo"), uplink});
         if (!item.contains(u'='))
             continue;
         net::InterfaceAddress address;

@@ -19,7 +19,11 @@ version_added: "1.0.0"
 description:
   - Runs C(pnv3400ctl scan) on the controller for each subnet and port the inventory source lists; the scan
     reads each encoder it finds in the same link, so no second pass runs.
-  - An encoder found twice (overlapping subnets, a port listed twice) is one host, told by its MAC.
+  - An encoder found twice (overlapping subnets, a port listed twice) is one host, told by the address and port it
+    answers at.
+  - One MAC seen at more than one address (encoders that share a MAC, which a network cannot tell apart) gives a
+    warning naming the addresses, each still a host of its own; with I(strict), the run fails.
+  - A scan where no encoder answers at all gives a warning; with I(strict), the run fails.
   - Each encoder becomes a host named by the address it answers at (C(ADDRESS:PORT) when that address already
     answered on another port), with the host variables C(encoder) (C(ADDRESS:PORT), ready for the modules'
     I(encoder)), C(mac), C(ip), C(port), C(gateway), C(mask) and C(prefix). C(ip) and C(port) are what the
@@ -143,8 +147,8 @@ class InventoryModule(BaseInventoryPlugin, Constructable, Cacheable):
                     "scan", subnet, "--port=%d" % port, "--jobs=%d" % self.get_option("jobs"),
                     "--timeout=%d" % self.get_option("timeout")])
                 lines = json_lines(stdout)
-                if lines is not None:   # {"error": ...} says only what stderr says
-                    lines = [line for line in lines if "error" not in line]
+                if lines is not None:   # {"error": ...} says only what stderr says; {"summary": ...} is counted here
+                    lines = [line for line in lines if "error" not in line and "summary" not in line]
                 # Exit 1 with reports: some worker failed, the others' answers still count.
                 if rc not in (0, 1) or lines is None or (rc == 1 and not lines):
                     raise self._failure("scan %s port %d: %s" % (subnet, port, tool_failure(rc, stdout, stderr)))
@@ -159,11 +163,28 @@ class InventoryModule(BaseInventoryPlugin, Constructable, Cacheable):
         # One encoder found twice (overlapping subnets, a port listed twice) is one host: the first finding.
         seen, unique = set(), []
         for entry in found:
-            key = entry[2] or entry[1]
-            if key not in seen:
-                seen.add(key)
+            if entry[1] not in seen:
+                seen.add(entry[1])
                 unique.append(entry)
+        if not unique:
+            self._doubt("no encoder answered on %s, port %s" % (", ".join(self.get_option("subnets")),
+                                                               ", ".join(str(p) for p in self.get_option("ports"))))
+        addresses = {}
+        for _subnet, encoder, mac, _config in unique:
+            if mac:
+                addresses.setdefault(mac, []).append(encoder)
+        for mac, encoders in sorted(addresses.items()):
+            if len(encoders) > 1:
+                self._doubt("MAC %s answers at %s: encoders that share a MAC cannot be told apart on a network"
+                            % (mac, ", ".join(encoders)))
         return unique
+
+    def _doubt(self, message):
+        """What a scan found that an inventory should not be built on without a word: a warning, or with
+        `strict` the end of the run."""
+        if self.get_option("strict"):
+            raise self._failure(message)
+        self.display.warning(message)
 
     def parse(self, inventory, loader, path, cache=True):
         super(InventoryModule, self).parse(inventory, loader, path, cache)

@@ -15,6 +15,8 @@ __metaclass__ = type
 import json
 import os
 import re
+import select
+import subprocess
 
 SETTABLE = ("ip", "port", "gateway", "mask")
 CONFIG_KEYS = ("mac",) + SETTABLE
@@ -49,8 +51,9 @@ class Refused(ValueError):
 def encoder_text(text):
     """ADDRESS[:PORT] as ADDRESS:PORT, the form pnv3400ctl reports; None for any other text.
 
-    Only the shape is looked at: whether it is an address is for the tool to say."""
-    match = _ENCODER.match(text or "")
+    Only the shape is looked at: whether it is an address is for the tool to say. Blanks around it are
+    trimmed, as every module and every value of a plan trims them."""
+    match = _ENCODER.match((text or "").strip())
     if not match:
         return None
     return "%s:%s" % (match.group(1), match.group(2) or DEFAULT_PORT)
@@ -152,7 +155,7 @@ def command(ctl, encoder=None, library=None):
     # text reaches the tool's own syntax check as it was given.
     argv = [ctl, "--json"]
     if encoder is not None:
-        argv.append("--encoder=%s" % encoder)
+        argv.append("--encoder=%s" % encoder.strip())
     if library:
         argv.append("--library=%s" % library)
     return argv
@@ -160,3 +163,37 @@ def command(ctl, encoder=None, library=None):
 
 def field_options(values):
     return ["--%s=%s" % (key, values[key]) for key in SETTABLE if key in values]
+
+
+def run_ctl(module, argv):
+    """Runs pnv3400ctl for a module: (exit code, stdout, stderr), as module.run_command gives them.
+
+    The task keyword C(timeout) ends the task, not the module: Ansible stops reading the module's output and goes
+    on while the module and its pnv3400ctl would keep running. So the module watches its own standard output,
+    the pipe to whoever waits for its result: once nobody can read it, pnv3400ctl is sent SIGTERM and starts no
+    new encoder, the one under way finishing. pnv3400ctl is also told the module's process: should the module
+    itself be ended, it stops the same way."""
+    env = dict(os.environ, PNV3400CTL_PARENT_PID=str(os.getpid()), LANG="C.UTF-8", LC_ALL="C.UTF-8")
+    with subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env,
+                          close_fds=True) as process:
+        out, err = process.stdout.fileno(), process.stderr.fileno()
+        chunks = {out: [], err: []}
+        poller = select.poll()
+        for fd in chunks:
+            poller.register(fd, select.POLLIN)
+        poller.register(1, 0)   # POLLERR or POLLHUP come unasked: the reader of the module's result is gone
+        reading = set(chunks)
+        while reading:
+            for fd, events in poller.poll(1000):
+                if fd == 1:
+                    if events & (select.POLLERR | select.POLLHUP):
+                        process.terminate()
+                    poller.unregister(1)
+                elif fd in reading:
+                    chunk = os.read(fd, 65536)
+                    chunks[fd].append(chunk)
+                    if not chunk:
+                        poller.unregister(fd)
+                        reading.discard(fd)
+        rc = process.wait()
+    return rc, b"".join(chunks[out]).decode("utf-8", "replace"), b"".join(chunks[err]).decode("utf-8", "replace")

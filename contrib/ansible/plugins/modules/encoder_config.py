@@ -33,6 +33,7 @@ options:
   encoder:
     description:
       - The encoder to talk to, C(ADDRESS) or C(ADDRESS:PORT); the port is 3001 when not given.
+      - Blanks around it are trimmed, as every value of M(pnv3400.encoder.encoder_plan) is.
       - Required, and never empty, so that a task whose variable is missing fails instead of reaching another encoder.
     type: str
     required: true
@@ -159,7 +160,7 @@ rc:
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.pnv3400.encoder.plugins.module_utils.pnv3400ctl import (
     OUTCOMES, SETTABLE, Refused, command, config_of, ctl_program, diff_lines, encoder_text, field_options,
-    new_values, single_report, tool_failure)
+    new_values, run_ctl, single_report, tool_failure)
 
 
 def main():
@@ -200,7 +201,7 @@ def main():
         argv.append("--force")
     if module.check_mode:
         argv.append("--dry-run")
-    rc, stdout, stderr = module.run_command(argv)
+    rc, stdout, stderr = run_ctl(module, argv)
     result["rc"] = rc
     report = single_report(stdout)
     expected = OUTCOMES.get(report.get("outcome")) if report else None

@@ -24,6 +24,7 @@ options:
   encoder:
     description:
       - The encoder to read, C(ADDRESS) or C(ADDRESS:PORT); the port is 3001 when not given. Required and never empty.
+      - Blanks around it are trimmed, as every value of M(pnv3400.encoder.encoder_plan) is.
     type: str
     required: true
 attributes:
@@ -107,8 +108,8 @@ rc:
 
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.pnv3400.encoder.plugins.module_utils.pnv3400ctl import (
-    CONFIG_KEYS, EXIT_ENCODER, EXIT_SUCCESS, command, config_of, ctl_program, encoder_text, single_report,
-    tool_failure)
+    CONFIG_KEYS, EXIT_ENCODER, EXIT_SUCCESS, command, config_of, ctl_program, encoder_text, run_ctl,
+    single_report, tool_failure)
 
 
 def main():
@@ -129,7 +130,7 @@ def main():
     if problem:
         module.fail_json(msg=problem, **result)
 
-    rc, stdout, stderr = module.run_command(command(ctl, params["encoder"], params["library"]) + ["read"])
+    rc, stdout, stderr = run_ctl(module, command(ctl, params["encoder"], params["library"]) + ["read"])
     result["rc"] = rc
     report = single_report(stdout)
     if report is not None:

@@ -68,8 +68,9 @@ options:
     description:
       - Seconds after which C(pnv3400ctl) starts no new encoder (1 to 86400); those under way finish, every encoder
         is reported (those not started with a null I(outcome)), and the task fails.
-      - The task keyword C(timeout) instead ends the module when it passes, without any report, while
-        C(pnv3400ctl) may go on writing encoders; set this option below it.
+      - The task keyword C(timeout) instead ends the module when it passes, without any report; C(pnv3400ctl),
+        told of the module's end, starts no new encoder and finishes the one under way, unreported. Set this option
+        below the task keyword so that the task ends with every encoder reported.
     type: int
 notes:
   - Each entry needs at least one of I(ip), I(port), I(gateway) and I(mask).
@@ -174,7 +175,7 @@ import re
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.pnv3400.encoder.plugins.module_utils.pnv3400ctl import (
     EXIT_ENCODER, EXIT_STOPPED, EXIT_SUCCESS, EXIT_USAGE, OUTCOMES, SETTABLE, Refused, command, config_of, ctl_program,
-    diff_lines, encoder_text, json_lines, new_values, tool_failure)
+    diff_lines, encoder_text, json_lines, new_values, run_ctl, tool_failure)
 
 HEADER = "encoder,ip,port,gateway,mask"
 
@@ -272,7 +273,7 @@ def main():
     plan = os.path.join(module.tmpdir, "plan.csv")
     with open(plan, "w") as out:
         out.write("\n".join([HEADER] + rows) + "\n")
-    rc, stdout, stderr = module.run_command(apply_command(ctl, params, plan, module.check_mode))
+    rc, stdout, stderr = run_ctl(module, apply_command(ctl, params, plan, module.check_mode))
 
     def untrusted():
         module.fail_json(msg=tool_failure(rc, stdout, stderr), stdout=stdout, stderr=stderr,
