@@ -310,18 +310,24 @@ void TForm_Main::closeEvent(QCloseEvent *event)
 
 QString TForm_Main::statusLine() const { return m_statusLine->text(); }
 
-QString TForm_Main::statusNote() const { return SB_Main->toolTip(); }
+QString TForm_Main::connectDiagnosis() const { return SB_Main->toolTip(); }
 
-void TForm_Main::setStatusNote(const QString &text)
+void TForm_Main::setConnectDiagnosis(const QString &text)
 {
+    // What the Wine bridge knows of the last call's failure (a crash, the
+    // DLL's end, the hang guard) comes first: the status texts cannot say it.
+    const QString bridge = QString::fromStdString(pnv::TessalinLibrary::lastFailure().text);
+    const QString shown = bridge.isEmpty() ? text : text.isEmpty() ? bridge : bridge + u'\n' + text;
     for (QWidget *holder : {static_cast<QWidget *>(SB_Main), static_cast<QWidget *>(m_statusLine)}) {
-        holder->setToolTip(text);
-        holder->setAccessibleDescription(text);
+        holder->setToolTip(shown);
+        holder->setAccessibleDescription(shown);
     }
 }
 
 void TForm_Main::setStatusLine(const QString &text)
 {
+    if (!text.isEmpty() && !pnv::TessalinLibrary::lastFailure().text.empty())
+        setConnectDiagnosis(QString());
     m_statusLine->setText(text);
     qCInfo(lcStatusLine).noquote() << '"' + text + '"';
 }
@@ -368,7 +374,7 @@ void TForm_Main::BT_SConnectClick(QObject *)
     if (const auto text = pnv::statusText(pnv::kConnectStatus, code))
         setStatusLine(*text);
     const bool failed = code != pnv::erSuccess && code != pnv::erAlreadyConnected && pnv::statusText(pnv::kConnectStatus, code).has_value();
-    setStatusNote(failed ? pnv::connectDiagnosis(QString::fromLatin1(ServerAddress.data()), port) : QString());
+    setConnectDiagnosis(failed ? pnv::connectDiagnosis(QString::fromLatin1(ServerAddress.data()), port) : QString());
 }
 
 void TForm_Main::BT_SDisconnectClick(QObject *)
@@ -453,14 +459,14 @@ void TForm_Main::BT_ConfigWriteClick(QObject *)
     }
     // The status line says what the library said; a lost answer says nothing
     // of what the encoder holds, and the technician must not read it as "not written".
-    const bool lost = written.answer() == pnv::WriteAnswer::Lost;
+    const bool lost = written.answer() == pnv::WriteAnswer::Lost || written.answer() == pnv::WriteAnswer::Hung;
     QString note = lost ? QString::fromLatin1(pnv::kWriteAnswerLostNote) : QString();
     // A new address or port that the encoder took, or may have taken, is
     // where the technician must connect next, once it has restarted.
     if (lost || written.answer() == pnv::WriteAnswer::Acknowledged)
         if (const QString move = pnv::rememberMove(bytes, place, ME_SourceMAC->text()); !move.isEmpty())
             note = note.isEmpty() ? move : note + QLatin1Char(' ') + move;
-    setStatusNote(note);
+    setConnectDiagnosis(note);
 }
 
 // --- Field rules --------------------------------------------------------

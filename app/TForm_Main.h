@@ -83,10 +83,11 @@ public:
     QString statusLine() const;
     // What the status line cannot say, told beside it by the status bar's
     // tool tip and accessible description: why the last Connect failed, as
-    // far as this computer can tell, or that the last Configuration Write may
-    // have reached the encoder though its answer was lost. Empty after a
-    // Connect or write that leaves nothing to explain.
-    QString statusNote() const;
+    // far as this computer can tell, or what the last Configuration Write
+    // leaves open: that it may have reached the encoder though its answer
+    // was lost, and where the encoder answers after its restart (the name is
+    // the older of its two jobs). Empty when nothing is left to explain.
+    QString connectDiagnosis() const;
 
     // Asked before each Connect: whether the library first has to prepare
     // itself for some seconds (the Wine bridge making a new prefix for the
@@ -133,7 +134,7 @@ private:
     void attachHandlers();
     void applyPortRangeRule(QLineEdit *field);
     void fitToScreen(const QMargins &frame);
-    void setStatusNote(const QString &text);
+    void setConnectDiagnosis(const QString &text);
 
     std::unique_ptr<Ui::Form_Main> m_ui;
 

@@ -215,13 +215,13 @@ def bridge_rows(build, reps, measure, bridged, native):
         add_absolute_row(f"Host start to first connect, existing prefix, {arch}", "ms",
                          [a[0] for a, _ in runs], target=1500)
     # The bridge's own share: a DLL that answers at once, without any network.
-    answering = os.path.join(build, "windows", "x86", "answering", "Tessalin.DLL")
+    answering = os.path.join(build, "windows", "x86", "bench-answering", "Tessalin.DLL")
     runs = pairs(max(reps // 3, 3), lambda: measure(bridged, answering), lambda: measure(native, "-"))
     add_row("Call round trip through the bridge alone, on one core (x86 DLL answering at once) vs a read via "
             "libtessalin.so", "µs", [(a[1], b[1]) for a, b in runs], 0.6)
     # The same for a DLL that can have messages: the host serves its queue between calls, each call handed over
     # from the channel's reader to the loading thread.
-    windowed = os.path.join(build, "windows", "x86", "answering-windowed", "Tessalin.DLL")
+    windowed = os.path.join(build, "windows", "x86", "bench-windowed", "Tessalin.DLL")
     runs = pairs(max(reps // 3, 3), lambda: measure(bridged, windowed), lambda: measure(native, "-"))
     add_row("Call round trip through the bridge alone, on one core (x86 DLL with messages, answering at once) vs a "
             "read via libtessalin.so", "µs", [(a[1], b[1]) for a, b in runs], 2.0)

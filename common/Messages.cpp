@@ -1,15 +1,11 @@
 #include "Messages.h"
 
+#include "ControlCharacters.h"
+
 namespace pnv {
 namespace {
 
-// C0 and C1 controls, DEL, and the line and direction marks that can reorder
-// or split what the terminal shows.
-bool isControl(char16_t c)
-{
-    return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x2028 || c == 0x2029 || (c >= 0x202A && c <= 0x202E)
-           || (c >= 0x2066 && c <= 0x2069);
-}
+bool isControl(char16_t c) { return isControlCharacter(c); }
 
 QString escaped(char16_t c)
 {

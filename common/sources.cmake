@@ -3,6 +3,7 @@
 set(PNV_COMMON_SOURCES
   AppError.h AppError.cpp
   IntConversion.h IntConversion.cpp
+  ControlCharacters.h
   Messages.h Messages.cpp
   SignalWatch.h SignalWatch.cpp
   StandardStreams.h StandardStreams.cpp)

@@ -9,6 +9,11 @@ namespace pnv {
 
 WriteAnswer WriteResult::answer() const
 {
+    using Kind = TessalinLibrary::Failure::Kind;
+    if (bridge == Kind::Hung)
+        return WriteAnswer::Hung;
+    if (bridge == Kind::Host)
+        return WriteAnswer::NotSent;
     if (!hasStatus())
         return WriteAnswer::Lost;
     // 1 to 3 are the library's own codes for the link: the request may have
@@ -55,6 +60,9 @@ WriteResult EncoderLink::write(const ConfigRequestBytes &request)
     result.count = logged(QStringLiteral("ConfigWrite(buffer, %1)").arg(TESSALIN_CONFIG_BUFFER_SIZE),
                           [&] { return m_api.ConfigWrite(buffer.data(), TESSALIN_CONFIG_BUFFER_SIZE); });
     result.status = buffer[0];
+    const TessalinLibrary::Failure failure = TessalinLibrary::lastFailure();
+    result.bridge = failure.kind;
+    result.bridgeText = failure.text;
     return result;
 }
 

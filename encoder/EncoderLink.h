@@ -30,11 +30,16 @@ enum class WriteAnswer {
     Acknowledged,   // status 0: the encoder took it (a read-back proves what it holds)
     Refused,        // the encoder's own status: 4 or a code the library does not know
     Lost,           // no outcome, or the link's own codes 1 to 3 after the request left: it may have been taken
+    Hung,           // the Wine bridge's hang guard ended the call: what it did is not known
+    NotSent,        // the Wine bridge never reached the DLL: nothing left this computer
 };
 
 struct WriteResult {
     std::int32_t count = 0;
     std::uint8_t status = 0;   // byte 0 of the buffer when count is 1
+    // What the Wine bridge knew of the call beyond its result; None natively.
+    TessalinLibrary::Failure::Kind bridge = TessalinLibrary::Failure::Kind::None;
+    std::string bridgeText;
 
     bool hasStatus() const { return count == 1; }
     WriteAnswer answer() const;

@@ -186,6 +186,29 @@ void TessalinLibrary::setBridgeLog(void (*sink)(void *context, const char *line)
         setLog(sink, context);
 }
 
+TessalinLibrary::Failure TessalinLibrary::lastFailure()
+{
+    // Only a bridge this program has loaded already can have anything to say.
+    const std::string bridge = bridgePath();
+    void *handle = bridge.empty() ? nullptr : ::dlopen(bridge.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NOLOAD);
+    if (!handle)
+        return {};
+    Failure failure;
+    if (const auto last = reinterpret_cast<decltype(&TessalinBridge_LastFailure)>(::dlsym(handle, "TessalinBridge_LastFailure"))) {
+        char text[2048] = {};
+        const int kind = last(text, sizeof text);
+        failure.kind = kind == TESSALIN_BRIDGE_FAILURE_HUNG      ? Failure::Kind::Hung
+                       : kind == TESSALIN_BRIDGE_FAILURE_DLL     ? Failure::Kind::Library
+                       : kind == TESSALIN_BRIDGE_FAILURE_HOST    ? Failure::Kind::Host
+                       : kind == TESSALIN_BRIDGE_FAILURE_WINDOW  ? Failure::Kind::Window
+                                                                 : Failure::Kind::None;
+        if (failure.kind != Failure::Kind::None)
+            failure.text = text;
+    }
+    ::dlclose(handle);
+    return failure;
+}
+
 LibraryReference::~LibraryReference() { release(); }
 
 void LibraryReference::acquire(const std::string &pathOrName)

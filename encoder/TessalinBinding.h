@@ -68,6 +68,24 @@ public:
     // Served through the Wine bridge: whether its host is now making a new
     // Wine prefix (a first start takes some seconds; false natively).
     bool preparingWinePrefix() const;
+    // What the Wine bridge knows of the last call through it in this program
+    // beyond its result (every call clears it): the DLL crashed, ended its
+    // host or could not be loaded; the call did not return within the hang
+    // guard; the DLL could not be run at all; or it showed a window. `text` is
+    // one line for the user, naming the DLL and what happened. Nothing for a
+    // native library.
+    struct Failure {
+        enum class Kind {
+            None,
+            Hung,     // ended by the hang guard: what the call did is not known (a write's outcome is unknown)
+            Library,  // crashed, ended its host, threw, could not load: a write may have reached the encoder
+            Host,     // never reached the DLL (Wine, the prefix, another network namespace's wineserver)
+            Window,   // answered, after showing a message box or dialog: `text` says what it said
+        };
+        Kind kind = Kind::None;
+        std::string text;
+    };
+    static Failure lastFailure();
     // Served through the Wine bridge: where the lines the DLL, its host and
     // Wine print go, each with the DLL's name in front (by default our
     // standard error), for every DLL this program binds through the bridge.

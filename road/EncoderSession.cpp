@@ -17,7 +17,12 @@ QString describeCode(int code)
                        : code == TESSALIN_VERIFY_ERROR      ? "verify error"
                        : code == TESSALIN_ALREADY_CONNECTED ? "already connected"
                                                             : "status";
-    return QStringLiteral("%1 (code %2)").arg(QLatin1String(name)).arg(code);
+    // Through the Wine bridge, what it knows of the call (a crash, the DLL's
+    // end, the hang guard) is the user's answer, not the bare code.
+    const QString detail = code == TESSALIN_SUCCESS ? QString()
+                                                    : QString::fromStdString(pnv::TessalinLibrary::lastFailure().text);
+    return QStringLiteral("%1 (code %2)").arg(QLatin1String(name)).arg(code)
+           + (detail.isEmpty() ? QString() : QStringLiteral(": ") + detail);
 }
 
 EncoderSession::EncoderSession(const pnv::TessalinApi &api, EncoderAddress encoder, bool verbose)

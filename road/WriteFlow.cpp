@@ -232,6 +232,16 @@ WriteReport writeChecked(const pnv::TessalinApi &api, EncoderSession &session, c
     const QJsonValue code = written.hasStatus() ? QJsonValue(written.status) : QJsonValue(QJsonValue::Null);
     const QString lost = written.hasStatus() ? describeCode(written.status)
                                              : QStringLiteral("the library reported no outcome (count %1)").arg(written.count);
+    if (written.answer() == pnv::WriteAnswer::NotSent)
+        return report(name, WriteOutcome::Failed, before.toJson(), QJsonValue::Null, code,
+                      QStringLiteral("write: the device library was never reached (%1); nothing written")
+                          .arg(QString::fromStdString(written.bridgeText)));
+    if (written.answer() == pnv::WriteAnswer::Hung)
+        // The DLL's call was ended from outside: whatever it did, or still
+        // does, to the encoder, no read can be trusted to have come after it.
+        return report(name, WriteOutcome::Unknown, before.toJson(), QJsonValue::Null, code,
+                      QStringLiteral("write: %1: the encoder may hold the new configuration; read it once it answers")
+                          .arg(QString::fromStdString(written.bridgeText)));
     if (written.answer() == pnv::WriteAnswer::Lost) {
         // The request may have been stored before its answer went missing:
         // only what the encoder holds now can say which.

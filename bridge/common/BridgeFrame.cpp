@@ -16,7 +16,7 @@ std::uint32_t readLe(const std::uint8_t *p)
 
 bool isKnownType(std::uint8_t type)
 {
-    return (type >= 0x01 && type <= 0x05) || (type >= 0x80 && type <= 0x82);
+    return (type >= 0x01 && type <= 0x05) || (type >= 0x80 && type <= 0x83);
 }
 
 } // namespace
@@ -195,5 +195,43 @@ Frame encodeFailed(const std::string &message)
 }
 
 std::string decodeFailed(const Frame &frame) { return std::string(frame.payload.begin(), frame.payload.end()); }
+
+Frame encodeWindow(bool shown, const std::string &text)
+{
+    Frame frame{Type::Window, 0, {}};
+    const std::size_t length = std::min(text.size(), kMaxPayload - 1);
+    frame.payload.resize(1 + length);
+    frame.payload[0] = shown ? 1 : 0;
+    std::copy_n(text.data(), length, frame.payload.data() + 1);
+    return frame;
+}
+
+bool decodeWindow(const Frame &frame, bool &shown, std::string &text)
+{
+    if (frame.type != Type::Window || frame.payload.empty() || frame.payload[0] > 1)
+        return false;
+    shown = frame.payload[0] == 1;
+    text.assign(frame.payload.begin() + 1, frame.payload.end());
+    return true;
+}
+
+} // namespace pnv::winebridge
+
+namespace pnv::winebridge {
+
+std::size_t encodeFailedInto(std::uint8_t *out, std::size_t capacity, const char *message, std::size_t length)
+{
+    length = std::min(length, kMaxPayload);
+    if (capacity < kHeaderSize + length)
+        return 0;
+    out[0] = kMagic0;
+    out[1] = kMagic1;
+    out[2] = static_cast<std::uint8_t>(Type::Failed);
+    out[3] = 0;
+    for (std::size_t i = 0; i < 4; ++i)
+        out[4 + i] = static_cast<std::uint8_t>(length >> (8 * i));
+    std::copy_n(message, length, out + kHeaderSize);
+    return kHeaderSize + length;
+}
 
 } // namespace pnv::winebridge

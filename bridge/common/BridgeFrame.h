@@ -34,6 +34,7 @@ enum class Type : std::uint8_t {
     Ready = 0x80,       // pointer size in bits (32 or 64)
     Result = 0x81,      // the call's result, then the buffer as the DLL left it (READ and WRITE)
     Failed = 0x82,      // what the host could not do, or where the DLL crashed; the host ends after it
+    Window = 0x83,      // during a call: 1 and what it says when the DLL shows a window, 0 once it has none
 };
 
 struct Frame {
@@ -100,5 +101,11 @@ bool decodeResult(const Frame &frame, Reply &reply);
 // The message is cut to fit one frame.
 Frame encodeFailed(const std::string &message);
 std::string decodeFailed(const Frame &frame);
+// `shown` with the window's "title: text", or none left shown.
+Frame encodeWindow(bool shown, const std::string &text);
+bool decodeWindow(const Frame &frame, bool &shown, std::string &text);
+// The same frame written into `out` without touching the heap (for a host
+// whose heap may be what broke); its length, or 0 when `capacity` is short.
+std::size_t encodeFailedInto(std::uint8_t *out, std::size_t capacity, const char *message, std::size_t length);
 
 } // namespace pnv::winebridge

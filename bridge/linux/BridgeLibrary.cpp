@@ -8,6 +8,7 @@
 // S_Connect starts a fresh host.
 
 #include "BridgeFrame.h"
+#include "CallFailure.h"
 #include "Deadline.h"
 #include "WineHost.h"
 #include "tessalin.h"
@@ -206,7 +207,13 @@ BRIDGE_API void TessalinBridge_SetLog(void (*sink)(void *context, const char *li
     bridge::setLogSink(sink, context);
 }
 
-BRIDGE_API int TessalinBridge_PreparingPrefix(void) { return TessalinBridge_SlotPreparingPrefix(0); }
+BRIDGE_API int TessalinBridge_LastFailure(char *text, size_t textSize)
+{
+    std::string line;
+    const int kind = bridge::lastFailure(line);
+    copyError(line, text, textSize);
+    return kind;
+}
 
 BRIDGE_API int TessalinBridge_SlotPreparingPrefix(int slot)
 {

@@ -1,13 +1,14 @@
 #include "WineHost.h"
 
-#include "PeFile.h"
-#include "tessalin_entry_points.h"
+#include "CallFailure.h"
+#include "LinuxSystem.h"
+#include "WinePaths.h"
+#include "WineServer.h"
+#include "tessalin_bridge.h"
 #include "tessalin_codes.h"
 
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <poll.h>
-#include <pwd.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -41,146 +42,51 @@ constexpr std::chrono::seconds kEndBound{3};
 // one-shot pnv3400ctl run (each Ansible task) would pay Wine's start again.
 // Idle, it sleeps: no CPU.
 constexpr int kServerStaysSeconds = 60;
-// Beyond the call's own budget: the DLL answers a time-out itself, and the
-// pipe round trip through Wine needs its moment.
+// Beyond the call's own budget: our stand-in answers a time-out itself, and
+// the pipe round trip through Wine needs its moment.
 constexpr std::chrono::milliseconds kGrace{750};
+// A vendor's DLL keeps its own time (a Winsock connect to a dead host gives
+// up after about 21 s, a write may store for seconds): the bridge ends a call
+// only when it has plainly hung. TESSALIN_BRIDGE_HANG_GUARD_S sets it.
+constexpr int kHangGuardSeconds = 60;
+// While the DLL shows a window (a message box, a dialog) the user answers it,
+// at the user's pace: the guard waits, up to this.
+constexpr std::chrono::hours kWindowBound{8};
 
-bool isExecutable(const std::string &path) { return ::access(path.c_str(), X_OK) == 0; }
-bool exists(const std::string &path) { return ::access(path.c_str(), F_OK) == 0; }
-
-std::string searchPath(const char *name)
+int hangGuardSeconds()
 {
-    const char *path = std::getenv("PATH");
-    std::string all = path ? path : "/usr/bin:/bin";
-    std::size_t begin = 0;
-    while (begin <= all.size()) {
-        const std::size_t end = std::min(all.find(':', begin), all.size());
-        const std::string dir = all.substr(begin, end - begin);
-        if (!dir.empty() && isExecutable(dir + "/" + name))
-            return dir + "/" + name;
-        begin = end + 1;
-    }
-    return {};
+    const char *text = std::getenv("TESSALIN_BRIDGE_HANG_GUARD_S");
+    char *end = nullptr;
+    const long seconds = text && *text ? std::strtol(text, &end, 10) : 0;
+    return end && *end == '\0' && seconds >= 1 && seconds <= 86400 ? static_cast<int>(seconds) : kHangGuardSeconds;
 }
 
-bool startsWithShebang(const std::string &path)
+const char *entryPointOf(Type type)
 {
-    char head[2] = {};
-    FILE *f = std::fopen(path.c_str(), "rb");
-    if (!f)
-        return false;
-    const bool script = std::fread(head, 1, 2, f) == 2 && head[0] == '#' && head[1] == '!';
-    std::fclose(f);
-    return script;
+    return type == Type::Connect ? "S_Connect" : type == Type::Read ? "ConfigRead" : "ConfigWrite";
 }
 
-// Never a shared folder: without HOME, the account's home from the password
-// database; without that either, nothing (the caller refuses).
-std::string defaultPrefix()
-{
-    if (const char *p = std::getenv("WINEPREFIX"); p && *p)
-        return p;
-    if (const char *d = std::getenv("XDG_DATA_HOME"); d && *d == '/')
-        return std::string(d) + "/pnv3400/wine";
-    std::string home;
-    if (const char *h = std::getenv("HOME"); h && *h == '/')
-        home = h;
-    else if (const passwd *account = ::getpwuid(::geteuid()); account && account->pw_dir && *account->pw_dir == '/')
-        home = account->pw_dir;
-    return home.empty() ? std::string() : home + "/.local/share/pnv3400/wine";
-}
-
-bool isDirectory(const std::string &path)
+// What tells a file replaced or rewritten since: its inode, size and change time.
+std::string fileIdentity(const std::string &path)
 {
     struct stat info {};
-    return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+    if (::stat(path.c_str(), &info) != 0)
+        return "gone";
+    return std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino) + ":" + std::to_string(info.st_size) + ":"
+           + std::to_string(info.st_ctim.tv_sec) + "." + std::to_string(info.st_ctim.tv_nsec);
 }
 
-// Makes the folders up to `path`'s parent; the prefix itself Wine makes. A
-// plain file on the way (or as the prefix) makes it unusable, whatever its
-// permissions say.
-bool prefixUsable(const std::string &prefix)
+std::string describeEnd(int status)
 {
-    if (exists(prefix))
-        return isDirectory(prefix) && ::access(prefix.c_str(), W_OK | X_OK) == 0;
-    if (prefix.empty() || prefix[0] != '/')
-        return false;
-    std::string parent = prefix.substr(0, prefix.find_last_of('/'));
-    for (std::size_t at = 1; at <= parent.size(); ++at) {
-        if (at == parent.size() || parent[at] == '/') {
-            const std::string part = parent.substr(0, at);
-            if (exists(part) ? !isDirectory(part) : ::mkdir(part.c_str(), 0700) != 0)
-                return false;
-        }
-    }
-    return ::access((parent.empty() ? "/" : parent).c_str(), W_OK | X_OK) == 0;
+    if (WIFSIGNALED(status))
+        return "killed by signal " + std::to_string(WTERMSIG(status));
+    const int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    // Windows' C runtimes end a program with 3 on abort() and on a C++
+    // exception nobody caught.
+    return "exit code " + std::to_string(code)
+           + (code == 3 ? std::string(", as abort() or a C++ exception nobody caught ends a program") : std::string());
 }
 
-HostPlan planHost(const std::string &dll, const std::string &hostDir, std::string &error);
-
-// The folder of the library this code is in, where the host programs lie.
-std::string ownFolder()
-{
-    Dl_info info{};
-    if (!::dladdr(reinterpret_cast<void *>(&planHost), &info) || !info.dli_fname)
-        return {};
-    std::string path = info.dli_fname;
-    const auto slash = path.rfind('/');
-    return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
-}
-
-// Wine turns the host's arguments and every Linux path into Windows text
-// through its locale's character set. Under C or POSIX that set is ASCII and a
-// folder named in any other script cannot be opened (Windows error 126), so a
-// host that is handed such a path runs under a UTF-8 locale of its own. The
-// offset of the first byte that is not part of UTF-8, or npos.
-std::size_t firstNonUtf8(const std::string &text)
-{
-    for (std::size_t i = 0; i < text.size();) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        const std::size_t length = lead < 0x80 ? 1 : (lead & 0xe0) == 0xc0 && lead >= 0xc2 ? 2
-                                   : (lead & 0xf0) == 0xe0 ? 3 : (lead & 0xf8) == 0xf0 && lead <= 0xf4 ? 4 : 0;
-        if (length == 0 || i + length > text.size())
-            return i;
-        for (std::size_t k = 1; k < length; ++k)
-            if ((static_cast<unsigned char>(text[i + k]) & 0xc0) != 0x80)
-                return i;
-        // Overlong forms, UTF-16 surrogates and code points past U+10FFFF.
-        if (length > 2) {
-            const auto second = static_cast<unsigned char>(text[i + 1]);
-            if ((lead == 0xe0 && second < 0xa0) || (lead == 0xed && second >= 0xa0) || (lead == 0xf0 && second < 0x90)
-                || (lead == 0xf4 && second >= 0x90))
-                return i;
-        }
-        i += length;
-    }
-    return std::string::npos;
-}
-
-bool isAscii(const std::string &text)
-{
-    return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-}
-
-// A path Wine cannot take, named with its first such byte; empty when it can.
-std::string untakeablePath(const std::string &what, const std::string &path)
-{
-    const std::size_t at = firstNonUtf8(path);
-    if (at == std::string::npos)
-        return {};
-    char byte[8];
-    std::snprintf(byte, sizeof byte, "0x%02X", static_cast<unsigned>(static_cast<unsigned char>(path[at])));
-    return what + " holds the byte " + byte + " at position " + std::to_string(at + 1)
-           + ", which is not UTF-8 text: Wine cannot open it (rename the folder or file)";
-}
-
-// Wine's drive Z: is the Linux root.
-std::string windowsPath(const std::string &absolute)
-{
-    std::string path = "Z:" + absolute;
-    std::replace(path.begin(), path.end(), '/', '\\');
-    return path;
-}
 
 // A folder of our own for a host's notice FIFO: in the runtime folder, which
 // only we can enter, or else a private one made under the temporary folder.
@@ -223,258 +129,35 @@ bool writeAll(int fd, const std::uint8_t *data, std::size_t size)
     return ok;
 }
 
-std::string readLink(const std::string &path)
-{
-    char target[128];
-    const ssize_t n = ::readlink(path.c_str(), target, sizeof target - 1);
-    return n > 0 ? std::string(target, static_cast<std::size_t>(n)) : std::string();
-}
-
-// Wine's clients open their sockets through the prefix's wineserver, in the
-// network namespace where that wineserver started: a program in another
-// namespace would reach that namespace's encoders. Found without starting
-// anything: the server folder is server-DEV-INODE (of the prefix folder) under
-// Debian's private folder that the prefix's `wineserver` file names (in TMPDIR
-// or /tmp), or upstream's /tmp/.wine-UID; a live wineserver holds a write lock
-// on its `lock` file, which names its process.
-struct Server {
-    bool running = false;
-    pid_t pid = 0;
-    std::string net;   // empty when its namespace cannot be seen from here
-};
-
-Server runningServer(const std::string &prefix)
-{
-    struct stat folder {};
-    if (::stat(prefix.c_str(), &folder) != 0)
-        return {};
-    char server[64];
-    std::snprintf(server, sizeof server, "/server-%llx-%llx/lock", static_cast<unsigned long long>(folder.st_dev),
-                  static_cast<unsigned long long>(folder.st_ino));
-    std::vector<std::string> locks{"/tmp/.wine-" + std::to_string(::getuid()) + server};
-    char name[256] = {};
-    if (FILE *f = std::fopen((prefix + "/wineserver").c_str(), "rbe")) {
-        const std::size_t n = std::fread(name, 1, sizeof name - 1, f);
-        std::fclose(f);
-        const std::string own(name, n);
-        if (!own.empty() && own != "." && own != ".." && own.find_first_of("/\n") == std::string::npos) {
-            if (const char *tmp = std::getenv("TMPDIR"); tmp && *tmp == '/')
-                locks.push_back(std::string(tmp) + "/" + own + server);
-            locks.push_back("/tmp/" + own + server);
-        }
-    }
-    for (const std::string &lock : locks) {
-        const int fd = ::open(lock.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-        if (fd < 0)
-            continue;
-        struct flock held {};
-        held.l_type = F_WRLCK;
-        held.l_whence = SEEK_SET;
-        const bool probed = ::fcntl(fd, F_GETLK, &held) == 0;
-        ::close(fd);
-        if (!probed || held.l_type == F_UNLCK)
-            continue;
-        // A process outside our PID namespace shows as 0: its namespace cannot be told.
-        return {true, held.l_pid, held.l_pid > 0 ? readLink("/proc/" + std::to_string(held.l_pid) + "/ns/net") : ""};
-    }
-    return {};
-}
-
-// Spawn attributes for a child that starts with every signal at its default
-// and none blocked, whatever the caller ignores or blocks; `flags` adds to them.
-void initDefaultSignals(posix_spawnattr_t &attributes, short flags)
-{
-    posix_spawnattr_init(&attributes);
-    sigset_t none, all;
-    sigemptyset(&none);
-    sigfillset(&all);
-    posix_spawnattr_setsigmask(&attributes, &none);
-    posix_spawnattr_setsigdefault(&attributes, &all);
-    posix_spawnattr_setflags(&attributes, static_cast<short>(POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | flags));
-}
-
-// Starts the wineserver of `prefix`, kept for kServerStaysSeconds after its
-// last client, in this network namespace and in a session of its own, away
-// from our process group and our standard streams: it ends by itself, or
-// with `wineserver -k`. It puts itself in the background once its socket is
-// ready, which is when the host's loader finds it; a server that does not
-// may be left to run, as it ends by itself.
-// Returns the process when it has not gone to the background within a
-// moment, for the caller to reap later; else -1.
-pid_t startStayingServer(const std::string &loader, char *const envp[])
-{
-    const std::string folder = loader.substr(0, loader.rfind('/') + 1);
-    std::string server = isExecutable(folder + "wineserver") ? folder + "wineserver" : searchPath("wineserver");
-    if (server.empty())
-        return -1;
-    std::string stays = "-p" + std::to_string(kServerStaysSeconds);
-    char *argv[] = {server.data(), stays.data(), nullptr};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    for (const int fd : {0, 1, 2})
-        posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", O_RDWR, 0);
-    posix_spawnattr_t attributes;
-    initDefaultSignals(attributes, POSIX_SPAWN_SETSID);
-    pid_t pid = -1;
-    const int rc = ::posix_spawn(&pid, server.c_str(), &actions, &attributes, argv, envp);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
-    if (rc != 0)
-        return -1;
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-    int status;
-    while (std::chrono::steady_clock::now() < until) {
-        if (::waitpid(pid, &status, WNOHANG) != 0)
-            return -1;
-        ::poll(nullptr, 0, 5);
-    }
-    return pid;
-}
-
-bool copyFile(const std::string &from, const std::string &to)
-{
-    FILE *in = std::fopen(from.c_str(), "rbe");
-    if (!in)
-        return false;
-    std::string temporary = to + ".XXXXXX";
-    const int fd = ::mkstemp(temporary.data());
-    FILE *out = fd >= 0 ? ::fdopen(fd, "wb") : nullptr;
-    bool ok = out != nullptr;
-    char chunk[65536];
-    for (std::size_t n; ok && (n = std::fread(chunk, 1, sizeof chunk, in)) > 0;)
-        ok = std::fwrite(chunk, 1, n, out) == n;
-    ok = ok && !std::ferror(in);
-    std::fclose(in);
-    if (out)
-        ok = std::fclose(out) == 0 && ok;
-    else if (fd >= 0)
-        ::close(fd);
-    ok = ok && ::rename(temporary.c_str(), to.c_str()) == 0;
-    if (!ok && fd >= 0)
-        ::unlink(temporary.c_str());
-    return ok;
-}
-
-// A prefix of a namespace's own, beside the shared one, so that it gets a
-// wineserver of its own: links to the shared prefix's drives (hundreds of
-// megabytes, read by both) and copies of its small registry files, which each
-// wineserver rewrites. The system registry comes last: it marks a made one.
-bool makeLightPrefix(const std::string &shared, const std::string &light)
-{
-    struct stat made {};
-    if (::lstat(light.c_str(), &made) == 0 && (!S_ISDIR(made.st_mode) || made.st_uid != ::geteuid()))
-        return false;
-    if (exists(light + "/system.reg"))
-        return true;
-    char real[PATH_MAX];
-    if (!::realpath(shared.c_str(), real) || !exists(shared + "/system.reg") || !isDirectory(shared + "/drive_c"))
-        return false;
-    if (::mkdir(light.c_str(), 0700) != 0 && errno != EEXIST)
-        return false;
-    for (const char *big : {"drive_c", "dosdevices"})
-        if (::symlink((std::string(real) + "/" + big).c_str(), (light + "/" + big).c_str()) != 0 && errno != EEXIST)
-            return false;
-    for (const char *small : {".update-timestamp", "userdef.reg", "user.reg", "system.reg"})
-        if (!copyFile(shared + "/" + small, light + "/" + small))
-            return false;
-    return true;
-}
-
-// Checks the DLL, Wine and the prefix; an empty plan.dll and a message naming
-// the file when something is missing. `hostDir` holds the host programs.
-HostPlan planHost(const std::string &dll, const std::string &hostDir, std::string &error)
-{
-    HostPlan plan;
-    const LibraryFile file = inspectLibrary(dll);
-    if (file.kind != LibraryFile::Kind::Pe) {
-        error = file.kind == LibraryFile::Kind::Elf ? dll + ": a Linux library, not a Windows DLL" : file.problem;
-        return plan;
-    }
-    if (!file.problem.empty()) {
-        error = file.problem;
-        return plan;
-    }
-    for (const char *name : {TESSALIN_ENTRY_POINTS(TESSALIN_ENTRY_POINT_NAME)}) {
-        if (std::find(file.exports.begin(), file.exports.end(), name) != file.exports.end())
-            continue;
-        // A __stdcall build without a module definition exports S_Connect@12
-        // (or _S_Connect@12): the same function, but not under its name.
-        const auto decorated = std::find_if(file.exports.begin(), file.exports.end(), [name](const std::string &e) {
-            const std::string plain = e.rfind('_', 0) == 0 ? e.substr(1) : e;
-            return plain.rfind(std::string(name) + "@", 0) == 0;
-        });
-        error = dll + ": entry point '" + name + "' not found"
-                + (decorated == file.exports.end() ? std::string()
-                                                   : " (it exports '" + *decorated + "', a decorated __stdcall name)");
-        return plan;
-    }
-    plan.loader = searchPath(file.bits == 64 ? "wine64" : "wine");
-    if (plan.loader.empty())
-        plan.loader = searchPath("wine");
-    // Debian's wine is a script that picks the 32-bit loader whenever it is
-    // installed, which starts a 64-bit host through start.exe: a process
-    // between us and the host, whose end leaves the host running. The
-    // loader of the DLL's machine type is started directly instead.
-    if (!plan.loader.empty() && startsWithShebang(plan.loader)) {
-        const char *direct = file.bits == 64 ? "/usr/lib/wine/wine64" : "/usr/lib/wine/wine";
-        if (isExecutable(direct))
-            plan.loader = direct;
-    }
-    if (plan.loader.empty()) {
-        error = dll + ": a Windows DLL needs Wine, which is not installed (install the package wine: "
-                      "sudo apt-get install wine)";
-        return plan;
-    }
-    // Debian's wine launcher picks the 32-bit loader when wine32 is there and
-    // falls back to the 64-bit one, which cannot load a 32-bit DLL.
-    if (file.bits == 32 && startsWithShebang(plan.loader) && exists("/usr/lib/wine/wine64")
-        && !isExecutable("/usr/lib/wine/wine")) {
-        error = dll + ": a 32-bit Windows DLL needs 32-bit Wine, which is not installed (sudo dpkg "
-                      "--add-architecture i386 && sudo apt-get update && sudo apt-get install wine32:i386)";
-        return plan;
-    }
-    plan.hostExe = hostDir + (file.bits == 64 ? "/tessalin-host64.exe" : "/tessalin-host32.exe");
-    if (!exists(plan.hostExe)) {
-        error = dll + ": the bridge's host program " + plan.hostExe + " is missing";
-        return plan;
-    }
-    plan.prefix = defaultPrefix();
-    if (plan.prefix.empty()) {
-        error = dll + ": no home folder for the Wine prefix (set WINEPREFIX to a folder of your own)";
-        return plan;
-    }
-    // What Wine loads is decided by whoever owns the prefix.
-    struct stat owner {};
-    if (::stat(plan.prefix.c_str(), &owner) == 0 && owner.st_uid != ::geteuid()) {
-        error = dll + ": the Wine prefix folder " + plan.prefix
-                + " belongs to another user (set WINEPREFIX to a folder of your own)";
-        return plan;
-    }
-    if (!prefixUsable(plan.prefix)) {
-        error = dll + ": the Wine prefix folder " + plan.prefix
-                + " is not writable (set WINEPREFIX to a folder of your own)";
-        return plan;
-    }
-    char absolute[PATH_MAX];
-    if (!::realpath(dll.c_str(), absolute)) {
-        error = dll + ": cannot be read";
-        return plan;
-    }
-    for (const auto &[what, path] : {std::pair<std::string, std::string>{"its path", absolute},
-                                     {"the Wine prefix folder's path", plan.prefix},
-                                     {"the bridge's host program's path", plan.hostExe}})
-        if (const std::string problem = untakeablePath(what, path); !problem.empty()) {
-            error = dll + ": " + problem;
-            return plan;
-        }
-    // Wine's drive Z: is the Linux root.
-    plan.windowsPath = windowsPath(absolute);
-    plan.bits = file.bits;
-    plan.dll = dll;
-    return plan;
-}
 
 } // namespace
+
+WineHost::WineHost(HostPlan plan) : m_plan(std::move(plan)), m_planned(fileIdentity(m_plan.absolute)) {}
+
+bool WineHost::replanLocked(std::string &refusal)
+{
+    const std::string now = fileIdentity(m_plan.absolute);
+    if (now == m_planned)
+        return true;
+    if (now == "gone") {
+        refusal = "the DLL is gone (deleted or moved since it was bound)";
+        return false;
+    }
+    std::string error;
+    HostPlan fresh = planHost(m_plan.dll, ownFolder(), error);
+    if (fresh.dll.empty()) {
+        const std::string named = m_plan.dll + ": ";
+        refusal = "the DLL changed on disk since it was bound, and now "
+                  + (error.rfind(named, 0) == 0 ? error.substr(named.size()) : error);
+        return false;
+    }
+    if (fresh.bits != m_plan.bits)
+        logLine(m_plan.dll + ": the DLL changed on disk since it was bound and is now " + std::to_string(fresh.bits)
+                + "-bit: a " + std::to_string(fresh.bits) + "-bit host loads it");
+    m_plan = std::move(fresh);
+    m_planned = now;
+    return true;
+}
 
 std::shared_ptr<WineHost> WineHost::create(const std::string &dll, std::string &error)
 {
@@ -529,36 +212,54 @@ void WineHost::start()
         return;
     // The first connect says why a host is refused.
     std::string refusal;
-    if (const std::string prefix = choosePrefix(refusal); !prefix.empty())
-        startLocked(prefix);
+    launchLocked(refusal);
 }
 
-std::string WineHost::choosePrefix(std::string &refusal) const
+std::vector<std::string> WineHost::hostEnvironment() const
 {
-    const std::string ours = readLink("/proc/self/ns/net");
-    const Server shared = runningServer(m_plan.prefix);
-    if (!shared.running || (!ours.empty() && shared.net == ours))
-        return m_plan.prefix;
-    // Named by the namespace's inode number ("net:[4026532174]").
-    const std::size_t from = ours.find('['), to = ours.find(']');
-    const bool known = from != std::string::npos && to != std::string::npos && from < to;
-    std::string light = m_plan.prefix;
-    while (light.size() > 1 && light.back() == '/')
-        light.pop_back();
-    light += ".net-" + (known ? ours.substr(from + 1, to - from - 1) : "");
-    if (known) {
-        const Server own = runningServer(light);
-        if ((!own.running || own.net == ours) && makeLightPrefix(m_plan.prefix, light))
-            return light;
+    std::vector<std::string> env;
+    bool debugSet = false, overridesSet = false;
+    for (char **e = environ; *e; ++e) {
+        const std::string entry = *e;
+        if (entry.rfind("WINEPREFIX=", 0) == 0)
+            continue;
+        debugSet |= entry.rfind("WINEDEBUG=", 0) == 0;
+        overridesSet |= entry.rfind("WINEDLLOVERRIDES=", 0) == 0;
+        env.push_back(entry);
     }
-    refusal = "the Wine prefix " + m_plan.prefix + " is served by a wineserver (process " + std::to_string(shared.pid)
-              + ") in network namespace " + (shared.net.empty() ? "unknown" : shared.net) + ", not this program's "
-              + (ours.empty() ? "unknown" : ours) + ", whose encoders it would reach, and this namespace's own prefix "
-              + light + " cannot be used: give each network namespace a WINEPREFIX of its own";
-    return {};
+    if (!debugSet)
+        env.push_back("WINEDEBUG=-all");
+    // A new prefix would otherwise offer to download .NET and HTML engines.
+    if (!overridesSet)
+        env.push_back("WINEDLLOVERRIDES=mscoree,mshtml=");
+    return env;
 }
 
-void WineHost::startLocked(const std::string &prefix)
+bool WineHost::launchLocked(std::string &refusal)
+{
+    // Looking for the prefix's wineserver, starting one and the host joining
+    // it are one step for every program of ours, whatever its namespace: two
+    // started at the same instant would otherwise each find none, and one
+    // host would join the other namespace's wineserver.
+    if (!replanLocked(refusal))
+        return false;
+    const PrefixLock lock(m_plan.prefix, Clock::now() + kStartBound);
+    if (!lock.held()) {
+        refusal = "the Wine prefix " + m_plan.prefix + " stayed locked by another start of ours";
+        return false;
+    }
+    m_serverStarts.erase(std::remove_if(m_serverStarts.begin(), m_serverStarts.end(),
+                                        [](pid_t pid) { int status; return ::waitpid(pid, &status, WNOHANG) != 0; }),
+                         m_serverStarts.end());
+    const std::vector<std::string> env = hostEnvironment();
+    const std::string prefix = servePrefix(m_plan.prefix, m_plan.loader, env, kServerStaysSeconds, refusal, m_serverStarts);
+    if (prefix.empty())
+        return false;
+    startLocked(prefix, env);
+    return m_process.pid >= 0;
+}
+
+void WineHost::startLocked(const std::string &prefix, std::vector<std::string> env)
 {
     // Reap hosts told to end earlier, so that none stays a zombie for long.
     m_ending.erase(std::remove_if(m_ending.begin(), m_ending.end(), [](const Ending &host) { return settle(host, false); }),
@@ -587,7 +288,7 @@ void WineHost::startLocked(const std::string &prefix)
     const std::string fifo = m_process.noticesFolder + "/notices";
     if (m_process.noticesFolder.empty() || ::mkfifo(fifo.c_str(), 0600) != 0
         || (m_process.notices = ::open(fifo.c_str(), O_RDWR | O_CLOEXEC)) < 0) {
-        report(std::string("cannot make the host's notice channel: ") + std::strerror(errno));
+        report(TESSALIN_BRIDGE_FAILURE_HOST, std::string("cannot make the host's notice channel: ") + std::strerror(errno));
         dropNoticesFolder();
         for (const int fd : {toHost[0], toHost[1], fromHost[0], fromHost[1], log[0], log[1]})
             ::close(fd);
@@ -601,41 +302,14 @@ void WineHost::startLocked(const std::string &prefix)
         std::fprintf(stderr, "%s: setting up the Wine prefix %s for the first time; this takes some seconds\n",
                      m_plan.dll.c_str(), prefix.c_str());
 
-    std::vector<std::string> env;
-    bool debugSet = false, overridesSet = false;
-    for (char **e = environ; *e; ++e) {
-        const std::string entry = *e;
-        if (entry.rfind("WINEPREFIX=", 0) == 0)
-            continue;
-        debugSet |= entry.rfind("WINEDEBUG=", 0) == 0;
-        overridesSet |= entry.rfind("WINEDLLOVERRIDES=", 0) == 0;
-        env.push_back(entry);
-    }
     env.push_back("WINEPREFIX=" + prefix);
+    // The caller's locale stays: it gives the DLL its ANSI code page, and the
+    // paths were checked against it at binding.
     std::string loader = m_plan.loader, exe = m_plan.hostExe, dll = m_plan.windowsPath, notices = windowsPath(fifo);
-    if (!isAscii(prefix + exe + dll + notices)) {
-        env.erase(std::remove_if(env.begin(), env.end(), [](const std::string &entry) {
-                      return entry.rfind("LC_ALL=", 0) == 0;
-                  }), env.end());
-        env.push_back("LC_ALL=C.UTF-8");
-    }
-    if (!debugSet)
-        env.push_back("WINEDEBUG=-all");
-    // A new prefix would otherwise offer to download .NET and HTML engines.
-    if (!overridesSet)
-        env.push_back("WINEDLLOVERRIDES=mscoree,mshtml=");
     std::vector<char *> envp;
     for (auto &entry : env)
         envp.push_back(entry.data());
     envp.push_back(nullptr);
-    // A new prefix is made by the loader's own wineserver, which needs the
-    // folder that it makes first.
-    m_serverStarts.erase(std::remove_if(m_serverStarts.begin(), m_serverStarts.end(),
-                                        [](pid_t pid) { int status; return ::waitpid(pid, &status, WNOHANG) != 0; }),
-                         m_serverStarts.end());
-    if (!m_process.newPrefix && !runningServer(prefix).running)
-        if (const pid_t unreaped = startStayingServer(m_plan.loader, envp.data()); unreaped > 0)
-            m_serverStarts.push_back(unreaped);
     char *argv[] = {loader.data(), exe.data(), dll.data(), notices.data(), nullptr};
 
     posix_spawn_file_actions_t actions;
@@ -645,6 +319,13 @@ void WineHost::startLocked(const std::string &prefix)
     // Never our own standard error: what Wine and the DLL print, and what
     // they start (a wineserver too) holds, is the log pipe.
     posix_spawn_file_actions_adddup2(&actions, log[1], 2);
+    // The DLL's folder, as the program it was written for is started from
+    // its own: a DLL that opens .\\Tessalin.ini finds it.
+    posix_spawn_file_actions_addchdir_np(&actions, m_plan.folder.c_str());
+    // Only its three: a descriptor of the caller's that is not close-on-exec
+    // (a lock, a socket) would otherwise live as long as the host and what
+    // the DLL starts.
+    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
     posix_spawnattr_t attributes;
     // Its own process group: Ctrl+C at the terminal is for the client, which
     // may finish its calls first (pnv3400ctl does); the host ends with its input.
@@ -658,7 +339,7 @@ void WineHost::startLocked(const std::string &prefix)
     ::close(fromHost[1]);
     ::close(log[1]);
     if (rc != 0) {
-        report(std::string("cannot start ") + loader + ": " + std::strerror(rc));
+        report(TESSALIN_BRIDGE_FAILURE_HOST, std::string("cannot start ") + loader + ": " + std::strerror(rc));
         ::close(toHost[1]);
         ::close(fromHost[0]);
         ::close(log[0]);
@@ -668,6 +349,7 @@ void WineHost::startLocked(const std::string &prefix)
         return;
     }
     m_process.pid = pid;
+    m_process.loaded = fileIdentity(m_plan.absolute);
     m_process.in = toHost[1];
     m_process.out = fromHost[0];
     const auto slash = m_plan.dll.rfind('/');
@@ -703,13 +385,42 @@ void WineHost::dropNoticesFolder()
 
 bool WineHost::exitedLocked()
 {
-    int status;
-    if (!m_process.exited && ::waitpid(m_process.pid, &status, WNOHANG) == m_process.pid)
+    if (!m_process.exited && ::waitpid(m_process.pid, &m_process.status, WNOHANG) == m_process.pid)
         m_process.exited = true;
     return m_process.exited;
 }
 
-void WineHost::report(const std::string &what) const { std::fprintf(stderr, "%s: %s\n", m_plan.dll.c_str(), what.c_str()); }
+void WineHost::report(int kind, const std::string &what) const
+{
+    const std::string line = m_plan.dll + ": " + what;
+    logLine(line);
+    recordFailure(kind, line + (m_windowShown.empty() ? std::string() : " (" + m_windowShown + ")"));
+}
+
+std::string WineHost::howItEnded(pid_t pid, const std::unique_ptr<LogRelay> &log)
+{
+    // Its output closed: the process is ending, and is waited for a moment.
+    int status = 0;
+    bool gone = ::waitpid(pid, &status, WNOHANG) == pid;
+    if (!gone) {
+        const int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+        if (pidfd >= 0) {
+            pollfd p{pidfd, POLLIN, 0};
+            while (::poll(&p, 1, 1000) < 0 && errno == EINTR) {
+            }
+            ::close(pidfd);
+        }
+        gone = ::waitpid(pid, &status, WNOHANG) == pid;
+    }
+    std::string how = gone ? describeEnd(status) : std::string("still ending");
+    if (gone) {
+        std::lock_guard<std::mutex> lock(m_ioLock);
+        if (m_process.pid == pid)
+            m_process.exited = true;
+    }
+    const std::string words = log ? log->lastWords() : std::string();
+    return how + (words.empty() ? std::string() : "; its last output: " + words);
+}
 
 bool WineHost::preparingPrefix()
 {
@@ -727,6 +438,24 @@ bool WineHost::writeLocked(int fd, const Frame &frame)
 
 WineHost::Read WineHost::readFrame(int fd, Decoder &decoder, Clock::time_point until, Frame &frame)
 {
+    // A word of the DLL's windows may come in one read with what follows it.
+    std::vector<std::uint8_t> &pending = m_process.pending;
+    const auto take = [&decoder, &pending, &frame](const std::uint8_t *bytes, std::size_t size) {
+        const std::size_t taken = decoder.feed(bytes, size);
+        if (decoder.state() == Decoder::State::Malformed)
+            return Read::Garbage;
+        std::vector<std::uint8_t> rest(bytes + taken, bytes + size);
+        pending.swap(rest);
+        if (decoder.state() != Decoder::State::FrameReady)
+            return Read::TimedOut;   // more to read
+        frame = decoder.take();
+        return Read::Frame;
+    };
+    if (!pending.empty()) {
+        const std::vector<std::uint8_t> held = pending;
+        if (const Read got = take(held.data(), held.size()); got != Read::TimedOut)
+            return got;
+    }
     std::uint8_t chunk[kMaxPayload + kHeaderSize];
     for (;;) {
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now()).count();
@@ -740,18 +469,34 @@ WineHost::Read WineHost::readFrame(int fd, Decoder &decoder, Clock::time_point u
             return Read::Dead;
         if (rc == 0)
             return Read::TimedOut;
-        // Only as much as the frame needs: a second frame is never in flight.
         const ssize_t n = ::read(fd, chunk, sizeof chunk);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
             return Read::Dead;
-        const std::size_t taken = decoder.feed(chunk, static_cast<std::size_t>(n));
-        if (decoder.state() == Decoder::State::Malformed || taken != static_cast<std::size_t>(n))
+        if (const Read got = take(chunk, static_cast<std::size_t>(n)); got != Read::TimedOut)
+            return got;
+    }
+}
+
+WineHost::Read WineHost::awaitFrame(int fd, Clock::duration guard, const char *entry, Frame &frame)
+{
+    auto until = Clock::now() + guard;
+    for (;;) {
+        const Read got = readFrame(fd, m_process.decoder, until, frame);
+        bool shown = false;
+        std::string text;
+        if (got != Read::Frame || frame.type != Type::Window)
+            return got;
+        if (!decodeWindow(frame, shown, text))
             return Read::Garbage;
-        if (decoder.state() == Decoder::State::FrameReady) {
-            frame = decoder.take();
-            return Read::Frame;
+        if (shown) {
+            const std::string line = "during " + std::string(entry) + " it shows a window, " + text;
+            logLine(m_plan.dll + ": " + line + " (waiting for it to be answered)");
+            m_windowShown = line;
+            until = Clock::now() + kWindowBound;
+        } else {
+            until = Clock::now() + guard;
         }
     }
 }
@@ -763,6 +508,8 @@ std::uint8_t WineHost::call(const CallRequest &request, Reply &reply)
     if (!turn.try_lock_until(end))
         return TESSALIN_TIME_OUT;
 
+    clearLastFailure();
+    m_windowShown.clear();
     int out;
     bool ready, newPrefix;
     {
@@ -772,9 +519,31 @@ std::uint8_t WineHost::call(const CallRequest &request, Reply &reply)
         // link does in-process, and a connect starts a new one.
         if (m_process.closing || (m_process.pid >= 0 && exitedLocked())) {
             const bool lost = !m_process.closing;
+            if (lost) {
+                // The account of the call it fails; a connect starts afresh, and the log keeps it.
+                const std::string words = m_process.log ? m_process.log->lastWords() : std::string();
+                // A thread of the DLL's that crashed said so before the host ended.
+                Frame said;
+                const bool crashed = readFrame(m_process.out, m_process.decoder, Clock::now() + std::chrono::milliseconds(100),
+                                               said) == Read::Frame && said.type == Type::Failed;
+                const std::string what = (crashed ? decodeFailed(said) + ", and its Wine host ended ("
+                                                  : std::string("its Wine host ended between calls ("))
+                                         + describeEnd(m_process.status)
+                                         + (words.empty() ? std::string() : "; its last output: " + words) + ")";
+                if (request.type == Type::Connect)
+                    logLine(m_plan.dll + ": " + what + "; a new one starts");
+                else
+                    report(TESSALIN_BRIDGE_FAILURE_DLL, what + "; the next S_Connect starts a new one");
+            }
             endLocked(false);
             if (lost && request.type != Type::Connect)
                 return TESSALIN_LINK_DOWN;
+        }
+        // A DLL rewritten in place while its host runs would crash it (Windows
+        // refuses such a write): a connect starts a host that loads it anew.
+        if (m_process.pid >= 0 && request.type == Type::Connect && fileIdentity(m_plan.absolute) != m_process.loaded) {
+            logLine(m_plan.dll + ": the DLL changed on disk since its Wine host loaded it; a new host loads it now");
+            endLocked(false);
         }
         if (m_process.pid < 0) {
             // Only a connect brings a link, so only a connect starts a host:
@@ -782,14 +551,11 @@ std::uint8_t WineHost::call(const CallRequest &request, Reply &reply)
             if (request.type != Type::Connect)
                 return TESSALIN_LINK_DOWN;
             std::string refusal;
-            const std::string prefix = choosePrefix(refusal);
-            if (prefix.empty()) {
-                report(refusal);
+            if (!launchLocked(refusal)) {
+                if (!refusal.empty())
+                    report(TESSALIN_BRIDGE_FAILURE_HOST, refusal);
                 return TESSALIN_LINK_DOWN;
             }
-            startLocked(prefix);
-            if (m_process.pid < 0)
-                return TESSALIN_LINK_DOWN;
         }
         out = m_process.out;
         ready = m_process.ready;
@@ -807,23 +573,34 @@ std::uint8_t WineHost::call(const CallRequest &request, Reply &reply)
 
     Frame frame;
     if (!ready) {
-        const Read got = readFrame(out, m_process.decoder, Clock::now() + (newPrefix ? kNewPrefixBound : kStartBound), frame);
+        const Read got = awaitFrame(out, newPrefix ? Clock::duration(kNewPrefixBound) : Clock::duration(kStartBound),
+                                    "its start-up code (DllMain)", frame);
         if (got == Read::Frame && frame.type == Type::Failed) {
-            report(decodeFailed(frame));
+            report(TESSALIN_BRIDGE_FAILURE_DLL, decodeFailed(frame));
             return giveUp(TESSALIN_LINK_DOWN);
         }
         int bits = 0;
         if (got == Read::Frame && frame.type == Type::Ready && (!decodeReady(frame, bits) || bits != m_plan.bits)) {
-            report("the Wine host runs " + std::to_string(bits) + "-bit code for a " + std::to_string(m_plan.bits)
+            report(TESSALIN_BRIDGE_FAILURE_HOST, "the Wine host runs " + std::to_string(bits) + "-bit code for a " + std::to_string(m_plan.bits)
                    + "-bit DLL");
             return giveUp(TESSALIN_LINK_DOWN);
         }
         if (got != Read::Frame || frame.type != Type::Ready) {
             if (got == Read::TimedOut)
-                report("the Wine host did not start in time (does the DLL's start-up code, DllMain, return?)");
+                report(TESSALIN_BRIDGE_FAILURE_HOST,
+                       "the Wine host did not start in time (does the DLL's start-up code, DllMain, return?)");
             else
-                report("the Wine host ended at its start (is Wine working? try: WINEPREFIX=" + m_process.prefix + " "
-                       + m_plan.loader + " wineboot)");
+                report(TESSALIN_BRIDGE_FAILURE_HOST, "the Wine host ended at its start ("
+                                                         + howItEnded(m_process.pid, m_process.log)
+                                                         + "; is Wine working? try: WINEPREFIX=" + m_process.prefix
+                                                         + " " + m_plan.loader + " wineboot)");
+            return giveUp(TESSALIN_LINK_DOWN);
+        }
+        // Joined to a wineserver of another namespace after all (one
+        // started meanwhile by a program that is not ours): no call may
+        // reach that namespace's encoders.
+        if (const std::string foreign = foreignServer(m_process.prefix); !foreign.empty()) {
+            report(TESSALIN_BRIDGE_FAILURE_HOST, foreign);
             return giveUp(TESSALIN_LINK_DOWN);
         }
         {
@@ -848,24 +625,50 @@ std::uint8_t WineHost::call(const CallRequest &request, Reply &reply)
         std::lock_guard<std::mutex> lock(m_ioLock);
         m_process.inCall = false;
     };
-    switch (readFrame(out, m_process.decoder, end + kGrace, frame)) {
+    // The DLL's own time, up to the hang guard; our stand-in's budget when that is longer.
+    const int guard = hangGuardSeconds();
+    const auto watchdog = std::max(std::chrono::duration_cast<Clock::duration>(end + kGrace - Clock::now()),
+                                   Clock::duration(std::chrono::seconds(guard)));
+    const char *entry = entryPointOf(request.type);
+    switch (awaitFrame(out, watchdog, entry, frame)) {
     case Read::Frame:
         break;
     case Read::TimedOut:
+        report(TESSALIN_BRIDGE_FAILURE_HUNG, std::string(entry) + " did not return within " + std::to_string(guard)
+                                                 + " s; its Wine host was ended, and what the call did is not known");
         return giveUp(TESSALIN_TIME_OUT);
-    case Read::Dead:
+    case Read::Dead: {
+        bool closing;
+        pid_t pid;
+        {
+            std::lock_guard<std::mutex> lock(m_ioLock);
+            closing = m_process.closing;
+            pid = m_process.pid;
+        }
+        if (!closing)   // DLLClose from another thread ends it as asked
+            report(TESSALIN_BRIDGE_FAILURE_DLL, std::string("its Wine host ended during ") + entry + " ("
+                                                    + howItEnded(pid, m_process.log) + ")");
         return giveUp(TESSALIN_LINK_DOWN);
+    }
     case Read::Garbage:
+        report(TESSALIN_BRIDGE_FAILURE_HOST, std::string("the Wine host answered ") + entry
+                                                 + " with something that is not the bridge's framing; it was ended");
         return giveUp(TESSALIN_RECEIVE_ERROR);
     }
     ended();
     if (frame.type == Type::Failed) {
-        // The DLL crashed: said where, at the code a broken link has.
-        report(decodeFailed(frame));
+        // The DLL crashed: said where, at the code a broken link has, with
+        // what it printed last (a C++ runtime's text of an uncaught exception).
+        const std::string words = m_process.log ? m_process.log->lastWords() : std::string();
+        report(TESSALIN_BRIDGE_FAILURE_DLL, decodeFailed(frame) + (words.empty() ? std::string() : "; its last output: " + words));
         return giveUp(TESSALIN_LINK_DOWN);
     }
-    if (!decodeResult(frame, reply))
+    // A second answer is never in flight: whatever follows one is not ours.
+    if (!decodeResult(frame, reply) || !m_process.pending.empty())
         return giveUp(TESSALIN_RECEIVE_ERROR);
+    // What its window said is the call's account, whatever the call returns.
+    if (!m_windowShown.empty())
+        recordFailure(TESSALIN_BRIDGE_FAILURE_WINDOW, m_plan.dll + ": " + m_windowShown);
     return TESSALIN_SUCCESS;
 }
 

@@ -4,6 +4,7 @@
 // connect after it died, ended when its input closes.
 
 #include "BridgeFrame.h"
+#include "HostPlan.h"
 #include "LogRelay.h"
 
 #include <sys/types.h>
@@ -17,20 +18,10 @@
 
 namespace pnv::winebridge {
 
-// Where the pieces are, all decided before any process starts.
-struct HostPlan {
-    std::string dll;           // as given, for messages
-    std::string windowsPath;   // the DLL as the host sees it (Z:\...)
-    int bits = 0;
-    std::string loader;        // the Wine loader for that bitness
-    std::string hostExe;
-    std::string prefix;
-};
-
 class WineHost final {
 public:
     static std::shared_ptr<WineHost> create(const std::string &dll, std::string &error);
-    explicit WineHost(HostPlan plan) : m_plan(std::move(plan)) {}
+    explicit WineHost(HostPlan plan);
     ~WineHost();
     WineHost(const WineHost &) = delete;
     WineHost &operator=(const WineHost &) = delete;
@@ -60,24 +51,40 @@ private:
         bool inCall = false;
         bool closing = false;
         bool newPrefix = false;
+        std::string loaded;    // the DLL's identity on disk when the host started
         bool exited = false;   // reaped already
+        int status = 0;        // then, how it ended
         Decoder decoder;
+        std::vector<std::uint8_t> pending;   // read beyond the last frame
         std::unique_ptr<LogRelay> log;
     };
     using Clock = std::chrono::steady_clock;
 
-    // The prefix a host started now uses, or empty and why not.
-    std::string choosePrefix(std::string &refusal) const;
-    void startLocked(const std::string &prefix);
+    // Finds or starts the wineserver and starts the host, in one step; false
+    // and why not (empty when said already).
+    bool launchLocked(std::string &refusal);
+    std::vector<std::string> hostEnvironment() const;
+    void startLocked(const std::string &prefix, std::vector<std::string> env);
     void endLocked(bool kill);
     bool exitedLocked();
     void dropNoticesFolder();
-    void report(const std::string &what) const;
+    // To the log and as the last call's failure (TESSALIN_BRIDGE_FAILURE_*).
+    void report(int kind, const std::string &what) const;
+    // How a host whose output closed ended: its exit code or signal and its last lines.
+    std::string howItEnded(pid_t pid, const std::unique_ptr<LogRelay> &log);
     enum class Read { Frame, Dead, TimedOut, Garbage };
     Read readFrame(int fd, Decoder &decoder, Clock::time_point until, Frame &frame);
+    // The next frame but the host's word of the DLL's windows: `guard` from
+    // now, waiting without end (within a bound of hours) while one is shown.
+    Read awaitFrame(int fd, Clock::duration guard, const char *entry, Frame &frame);
     bool writeLocked(int fd, const Frame &frame);
 
     HostPlan m_plan;
+    std::string m_planned;   // the DLL's identity on disk when m_plan was made
+    // A DLL changed on disk since the plan was made is checked again, as at
+    // binding (it may be of the other machine type now, or gone); false and why.
+    bool replanLocked(std::string &refusal);
+    std::string m_windowShown;   // what the DLL's window said during this call (the call turn's)
     std::timed_mutex m_callLock;   // one call at a time, as the native library takes them
     std::mutex m_ioLock;           // the process and its input
     Process m_process;

@@ -24,14 +24,18 @@
 // channel ends the host.
 
 #include "BridgeFrame.h"
+#include "VendorWindows.h"
 #include "tessalin_entry_points.h"
 
 #include <windows.h>
 #include <fcntl.h>
 #include <io.h>
-#include <shellapi.h>
+
+#include <winternl.h>
 
 #include <algorithm>
+#include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -40,6 +44,7 @@
 #include <string>
 #include <thread>
 #include <type_traits>
+#include <vector>
 
 namespace {
 
@@ -59,6 +64,7 @@ HANDLE g_out = INVALID_HANDLE_VALUE;
 std::mutex g_outLock;
 // The entry point the current thread runs, for the crash report.
 thread_local const char *t_entry = nullptr;
+unsigned long g_loadingThread = 0;
 
 void writeChannel(const std::uint8_t *data, std::size_t size)
 {
@@ -84,24 +90,86 @@ void fail(const std::string &message)
     ::ExitProcess(kExitLoadFailed);
 }
 
+// What to install for the runtimes vendors' DLLs need most, which a new
+// Wine prefix lacks or has only in part; empty for any other DLL.
+const char *adviceFor(const char *dll)
+{
+    const auto is = [dll](const char *prefix) { return ::_strnicmp(dll, prefix, std::strlen(prefix)) == 0; };
+    if (is("mfc4"))
+        return " (Microsoft's MFC 4 runtime: install it into the Wine prefix with winetricks mfc42)";
+    if (is("msvbvm60"))
+        return " (the Visual Basic 6 runtime: install it into the Wine prefix with winetricks vb6run)";
+    if (is("msvcp1") || is("vcruntime1") || is("msvcr1") || is("concrt1") || is("mfc1"))
+        return " (Microsoft's Visual C++ runtime: install it into the Wine prefix with winetricks vcrun2022)";
+    return "";
+}
+
+// Wine binds a function it lacks to a stub that raises this when called.
+constexpr DWORD kWineStub = 0x80000100;
+
 // A library that crashes ends this process at once, without a crash dialog
 // or debugger, after saying where: the frame is built on the stack, since
 // the heap may be what broke. The output lock is not taken: the thread that
 // holds it may be the one that crashed.
+[[noreturn]] void endCrashed(const char *text, int length)
+{
+    std::uint8_t frame[bridge::kHeaderSize + 512];
+    // snprintf says how long the text would have been; what it wrote ends at its NUL.
+    const std::size_t shown = length > 0 ? std::min(static_cast<std::size_t>(length), std::strlen(text)) : 0;
+    const std::size_t size = bridge::encodeFailedInto(frame, sizeof frame, text, shown);
+    DWORD n = 0;
+    ::WriteFile(g_out, frame, static_cast<DWORD>(size), &n, nullptr);
+    ::TerminateProcess(::GetCurrentProcess(), kExitCrashed);
+    ::ExitProcess(kExitCrashed);
+}
+
+// abort() (and so a C++ exception nobody caught) raises SIGABRT in the C
+// runtime the DLL uses; said as such rather than as the process's end.
+void __cdecl endOnAbort(int)
+{
+    char text[200];
+    const int length = std::snprintf(text, sizeof text, "the device library called abort() in %s",
+                                     t_entry ? t_entry : "a thread of its own");
+    endCrashed(text, length);
+}
+
+// The C runtimes a DLL may use besides ours hear of it too.
+void catchAbortsOfOtherRuntimes()
+{
+    using Handler = void(__cdecl *)(int);
+    using SetSignal = Handler(__cdecl *)(int, Handler);
+    for (const wchar_t *runtime : {L"ucrtbase.dll", L"msvcr120.dll", L"msvcr110.dll", L"msvcr100.dll"})
+        if (const HMODULE loaded = ::GetModuleHandleW(runtime))
+            if (const auto setSignal = reinterpret_cast<SetSignal>(reinterpret_cast<void *>(::GetProcAddress(loaded, "signal"))))
+                setSignal(SIGABRT, endOnAbort);
+}
+
 LONG WINAPI endOnCrash(EXCEPTION_POINTERS *info)
 {
-    char text[160];
+    // The DLL's own filter first, as it expects; what it does not resume is a crash.
+    if (const LPTOP_LEVEL_EXCEPTION_FILTER vendor = pnv::winehost::vendorExceptionFilter())
+        if (vendor(info) == EXCEPTION_CONTINUE_EXECUTION)
+            return EXCEPTION_CONTINUE_EXECUTION;
+    char text[400];
+    const EXCEPTION_RECORD *record = info ? info->ExceptionRecord : nullptr;
+    if (record && record->ExceptionCode == kWineStub && record->NumberParameters >= 2) {
+        const auto *dll = reinterpret_cast<const char *>(record->ExceptionInformation[0]);
+        const auto *function = reinterpret_cast<const char *>(record->ExceptionInformation[1]);
+        const int length = std::snprintf(text, sizeof text,
+                                         "the device library called %s's function %s in %s, which this Wine does not "
+                                         "have%s", dll, function, t_entry ? t_entry : "a thread of its own",
+                                         adviceFor(dll));
+        endCrashed(text, length);
+    }
     const unsigned code = info && info->ExceptionRecord ? static_cast<unsigned>(info->ExceptionRecord->ExceptionCode) : 0;
+    const unsigned long thread = ::GetCurrentThreadId();
     const int length = t_entry
-        ? std::snprintf(text, sizeof text, "the device library crashed in %s (exception 0x%08X)", t_entry, code)
-        : std::snprintf(text, sizeof text, "the device library crashed in a thread of its own (exception 0x%08X)", code);
-    std::uint8_t frame[bridge::kHeaderSize + sizeof text] = {'T', 'B', static_cast<std::uint8_t>(bridge::Type::Failed), 0,
-                                                             static_cast<std::uint8_t>(length), 0, 0, 0};
-    std::memcpy(frame + bridge::kHeaderSize, text, static_cast<std::size_t>(length));
-    DWORD n = 0;
-    ::WriteFile(g_out, frame, static_cast<DWORD>(bridge::kHeaderSize + length), &n, nullptr);
-    ::TerminateProcess(::GetCurrentProcess(), kExitCrashed);
-    return 0;
+        ? std::snprintf(text, sizeof text, "the device library crashed in %s (exception 0x%08X) on thread %lu, %s", t_entry,
+                        code, thread, thread == g_loadingThread ? "the one that loaded it" : "not the one that loaded it")
+        : std::snprintf(text, sizeof text,
+                        "the device library crashed in a thread of its own, %lu, between calls (exception 0x%08X)", thread,
+                        code);
+    endCrashed(text, length);
 }
 
 // Keeps the channel to ourselves: private, non-inheritable handles for it,
@@ -158,20 +226,48 @@ std::string missingImport(const std::wstring &path)
     return missing;
 }
 
-// Whether the library can have messages for its thread: only through
-// windows (a hidden one, a socket's notices) or COM. Dispatching costs a
-// wineserver round trip per call, more than the bridge's whole call, so a
-// library that cannot have any is spared it.
-bool usesMessages(HMODULE module)
+// Whether the library can have messages for its thread now: only through
+// windows (a hidden one, a socket's notices) or COM, all of which load
+// user32.dll, whether the library imports it, a helper DLL beside it does,
+// or it loads it itself later. Dispatching costs a wineserver round trip per
+// call, more than the bridge's whole call, so a process without it is spared
+// that. (The host itself never loads it.) The loader tells when it comes: a
+// look per call (GetModuleHandle) searched the disk for it under Wine and
+// cost ten times the bridge's call.
+std::atomic<bool> g_user32{false};
+
+struct DllLoaded {
+    ULONG flags;
+    const UNICODE_STRING *fullName;
+    const UNICODE_STRING *baseName;
+    void *base;
+    ULONG size;
+};
+
+void CALLBACK noteDllLoaded(ULONG reason, const DllLoaded *loaded, void *)
 {
-    bool uses = false;
-    forEachImport(module, [&uses](const char *name) {
-        for (const char *windowing : {"user32.dll", "ole32.dll", "comctl32.dll"})
-            uses = uses || ::lstrcmpiA(name, windowing) == 0;
-        return uses;
-    });
-    return uses;
+    constexpr ULONG kLoaded = 1;
+    if (reason != kLoaded || !loaded || !loaded->baseName || !loaded->baseName->Buffer)
+        return;
+    const std::wstring name(loaded->baseName->Buffer, loaded->baseName->Length / sizeof(wchar_t));
+    if (::_wcsicmp(name.c_str(), L"user32.dll") == 0)
+        g_user32 = true;
 }
+
+void watchForUser32()
+{
+    using Register = LONG(NTAPI *)(ULONG, void(CALLBACK *)(ULONG, const DllLoaded *, void *), void *, void **);
+    void *cookie = nullptr;
+    const auto registerNotification = reinterpret_cast<Register>(
+        reinterpret_cast<void *>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "LdrRegisterDllNotification")));
+    // Without the notice, every library is served as one with messages: slower, never wrong.
+    if (!registerNotification || registerNotification(0, noteDllLoaded, nullptr, &cookie) != 0)
+        g_user32 = true;
+    if (::GetModuleHandleW(L"user32.dll"))
+        g_user32 = true;
+}
+
+bool messagesPossible() { return g_user32; }
 
 HMODULE loadLibrary(const std::wstring &path)
 {
@@ -184,8 +280,13 @@ HMODULE loadLibrary(const std::wstring &path)
     if (error == ERROR_MOD_NOT_FOUND) {
         const std::string missing = missingImport(path);
         if (!missing.empty())
-            fail("cannot be loaded: it needs " + missing + ", which is missing or cannot be loaded");
+            fail("cannot be loaded: it needs " + missing + ", which is missing or cannot be loaded"
+                 + adviceFor(missing.c_str()));
     }
+    if (error == ERROR_BAD_EXE_FORMAT)
+        fail("cannot be loaded: it is no longer a DLL for this machine type (changed on disk since it was bound?)");
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+        fail("cannot be loaded: the file is gone (deleted or moved since it was bound)");
     if (error == ERROR_DLL_INIT_FAILED)
         fail("cannot be loaded: its start-up code (DllMain) reported a failure");
     fail("cannot be loaded (Windows error " + std::to_string(error) + ")");
@@ -235,25 +336,38 @@ std::int32_t callEntry(Result (*fn)(Args...), Given... args)
 
 class Server final {
 public:
-    Server(const Api &api, bool servesMessages) : m_api(api), m_servesMessages(servesMessages) {}
+    Server(const Api &api, HMODULE module) : m_api(api), m_module(module) {}
 
-    // The loading thread: runs the calls; for a library with messages,
-    // dispatches them while no call runs and before each call.
+    // The loading thread: runs the calls; once the library can have
+    // messages, dispatches them while no call runs and before each call.
     void serve(HANDLE notices)
     {
-        std::thread([this, notices] { readNotices(notices); }).detach();
-        if (!m_servesMessages) {
-            readChannel([this](bridge::CallRequest &call) { run(call); });
-            return;
-        }
+        std::thread([this, notices] { FrameReader(notices).each([this](bridge::CallRequest &call) {
+            if (!isNotice(call.type))
+                ::ExitProcess(kExitBadInput);
+            deliver(call.type);
+            return true;
+        }); }).detach();
+        // Read directly until the library has loaded user32.dll (at its
+        // load, or in any call); from then on, through the hand-off.
+        static FrameReader channel(g_in);
+        if (!messagesPossible())
+            channel.each([this](bridge::CallRequest &call) {
+                run(call);
+                return !messagesPossible();
+            });
+        pnv::winehost::watchVendorDialogs();
+        if (!m_user32.take())
+            ::ExitProcess(kExitBadInput);
         m_arrived = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
         if (!m_arrived)
             ::ExitProcess(kExitBadInput);
         std::thread([this] {
-            readChannel([this](bridge::CallRequest &call) {
+            channel.each([this](bridge::CallRequest &call) {
                 std::lock_guard<std::mutex> lock(m_queueLock);
                 m_queue.push_back(std::move(call));
                 ::SetEvent(m_arrived);
+                return true;
             });
         }).detach();
         for (;;) {
@@ -263,7 +377,7 @@ public:
             // under Wine 8 this order measured 80 us a call where waiting
             // first, and serving only when woken by a message, took 95 to 150.)
             serveMessages();
-            const DWORD woke = ::MsgWaitForMultipleObjectsEx(1, &m_arrived, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+            const DWORD woke = m_user32.waitForMessages(1, &m_arrived, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
             if (woke == WAIT_FAILED)
                 ::ExitProcess(kExitBadInput);
             for (;;) {
@@ -281,34 +395,44 @@ public:
                 if (!isNotice(call.type))
                     serveMessages();
                 run(call);
+                // What the call loaded (a helper beside it) shows its boxes too.
+                pnv::winehost::patchVendorImports(m_module);
             }
         }
     }
 
 private:
-    // Reads the calls and notices of the channel in order, each to `take`.
-    template <typename Take>
-    static void readChannel(Take take) { readFrames(g_in, take); }
-
-    // Reads the frames of `from` in order, each to `take`; its end (the
-    // client gone or done) ends the process.
-    template <typename Take>
-    static void readFrames(HANDLE from, Take take)
-    {
-        bridge::Decoder decoder;
-        std::uint8_t chunk[8192];
-        for (;;) {
-            DWORD n = 0;
-            if (!::ReadFile(from, chunk, sizeof chunk, &n, nullptr) || n == 0)
-                ::ExitProcess(0);
-            std::size_t used = 0;
-            while (used < n) {
-                bridge::CallRequest call;
-                if (next(decoder, chunk, n, used, call))
-                    take(call);
+    // The frames of one channel, in order. Its end (the client gone or
+    // done) ends the process. Read by one thread at a time: the loading
+    // thread hands the call channel's reader over once, with what it holds.
+    class FrameReader final {
+    public:
+        explicit FrameReader(HANDLE from) : m_from(from) {}
+        // Calls `take` with each request until it returns false.
+        template <typename Take>
+        void each(Take take)
+        {
+            for (;;) {
+                while (m_used < m_size) {
+                    bridge::CallRequest call;
+                    if (next(m_decoder, m_chunk, m_size, m_used, call) && !take(call))
+                        return;
+                }
+                DWORD n = 0;
+                if (!::ReadFile(m_from, m_chunk, sizeof m_chunk, &n, nullptr) || n == 0)
+                    ::ExitProcess(0);
+                m_size = n;
+                m_used = 0;
             }
         }
-    }
+
+    private:
+        HANDLE m_from;
+        bridge::Decoder m_decoder;
+        std::uint8_t m_chunk[8192];
+        std::size_t m_size = 0;
+        std::size_t m_used = 0;
+    };
 
     void run(bridge::CallRequest &call)
     {
@@ -334,12 +458,12 @@ private:
         return true;
     }
 
-    static void serveMessages()
+    void serveMessages()
     {
         MSG message;
-        while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            ::TranslateMessage(&message);
-            ::DispatchMessageW(&message);
+        while (m_user32.peek(&message, nullptr, 0, 0, PM_REMOVE)) {
+            m_user32.translate(&message);
+            m_user32.dispatch(&message);
         }
     }
 
@@ -350,17 +474,10 @@ private:
         t_entry = nullptr;
     }
 
-    // The notice channel: the bridge sends S_Disconnect and DLLClose here only
-    // while a call runs, and this thread, asleep otherwise, delivers them at
-    // once. Its end ends the process, which also ends a call that never returns.
-    void readNotices(HANDLE notices)
-    {
-        readFrames(notices, [this](const bridge::CallRequest &call) {
-            if (!isNotice(call.type))
-                ::ExitProcess(kExitBadInput);
-            deliver(call.type);
-        });
-    }
+    // The notice channel (the thread serve() starts): the bridge sends
+    // S_Disconnect and DLLClose there only while a call runs, and that
+    // thread, asleep otherwise, delivers them at once. Its end ends the
+    // process, which also ends a call that never returns.
 
     bridge::Frame perform(bridge::CallRequest &call)
     {
@@ -392,13 +509,76 @@ private:
     }
 
     Api m_api;
-    bool m_servesMessages;
+    HMODULE m_module;
+    // What the message loop needs of user32.dll, taken from it once the
+    // library brought it in: the host never loads it itself (it would make
+    // every library's calls pay for the queue).
+    struct User32 {
+        BOOL(WINAPI *peek)(MSG *, HWND, UINT, UINT, UINT) = nullptr;
+        BOOL(WINAPI *translate)(const MSG *) = nullptr;
+        LRESULT(WINAPI *dispatch)(const MSG *) = nullptr;
+        DWORD(WINAPI *waitForMessages)(DWORD, const HANDLE *, DWORD, DWORD, DWORD) = nullptr;
+        template <typename Fn>
+        static bool find(HMODULE from, const char *name, Fn &slot)
+        {
+            slot = reinterpret_cast<Fn>(reinterpret_cast<void *>(::GetProcAddress(from, name)));
+            return slot != nullptr;
+        }
+        bool take()
+        {
+            const HMODULE from = ::GetModuleHandleW(L"user32.dll");
+            return from && find(from, "PeekMessageW", peek) && find(from, "TranslateMessage", translate)
+                   && find(from, "DispatchMessageW", dispatch)
+                   && find(from, "MsgWaitForMultipleObjectsEx", waitForMessages);
+        }
+    } m_user32;
     std::int32_t m_budget = -1;
     // For a library with messages: the frames the reader hands over.
     HANDLE m_arrived = nullptr;
     std::mutex m_queueLock;
     std::deque<bridge::CallRequest> m_queue;
 };
+
+// The arguments of a command line by Windows' rules (2N backslashes before
+// a quote are N and the quote delimits; 2N+1 are N and a literal quote),
+// without shell32.dll, which would bring user32.dll into every host.
+std::vector<std::wstring> splitCommandLine(const wchar_t *line)
+{
+    std::vector<std::wstring> arguments;
+    while (*line) {
+        while (*line == L' ' || *line == L'\t')
+            ++line;
+        if (!*line)
+            break;
+        std::wstring argument;
+        bool quoted = false;
+        while (*line && (quoted || (*line != L' ' && *line != L'\t'))) {
+            std::size_t slashes = 0;
+            while (*line == L'\\') {
+                ++slashes;
+                ++line;
+            }
+            if (*line == L'"') {
+                argument.append(slashes / 2, L'\\');
+                if (slashes % 2) {
+                    argument += L'"';
+                } else if (quoted && line[1] == L'"') {
+                    argument += L'"';   // "" inside quotes: a quote
+                    ++line;
+                } else {
+                    quoted = !quoted;
+                }
+                ++line;
+            } else {
+                argument.append(slashes, L'\\');
+                if (*line && (quoted || (*line != L' ' && *line != L'\t')))
+                    argument += *line++;
+            }
+        }
+        arguments.push_back(std::move(argument));
+    }
+    return arguments;
+}
 
 template <typename Fn>
 void resolve(HMODULE module, const char *name, Fn &slot)
@@ -414,19 +594,21 @@ int main()
 {
     ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
     ::SetUnhandledExceptionFilter(endOnCrash);
+    std::signal(SIGABRT, endOnAbort);
     takeChannel();
 
-    int argc = 0;
-    wchar_t **argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
-    if (!argv || argc != 3)
+    const std::vector<std::wstring> argv = splitCommandLine(::GetCommandLineW());
+    if (argv.size() != 3)
         fail("usage: tessalin-host DLL-PATH NOTICE-FIFO-PATH");
     const std::wstring path = argv[1];
     // Opened before the library loads, so that nothing it starts inherits it.
-    const HANDLE notices = ::CreateFileW(argv[2], GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    const HANDLE notices = ::CreateFileW(argv[2].c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                          OPEN_EXISTING, 0, nullptr);
     if (notices == INVALID_HANDLE_VALUE)
         fail("the host cannot open its notice channel (Windows error " + std::to_string(::GetLastError()) + ")");
 
+    g_loadingThread = ::GetCurrentThreadId();
+    watchForUser32();
     t_entry = "its start-up code (DllMain)";
     const HMODULE module = loadLibrary(path);
     t_entry = nullptr;
@@ -436,7 +618,18 @@ int main()
 #undef RESOLVE
 
     send(bridge::encodeReady(static_cast<int>(sizeof(void *) * 8)));
-    static Server server(api, usesMessages(module));
+    // Ours stays the top filter; one the DLL set in DllMain runs first.
+    if (const LPTOP_LEVEL_EXCEPTION_FILTER set = ::SetUnhandledExceptionFilter(endOnCrash); set != endOnCrash)
+        pnv::winehost::keepVendorExceptionFilter(set);
+    pnv::winehost::patchVendorImports(module);
+    catchAbortsOfOtherRuntimes();
+    // The bridge waits for the user while a box or dialog of the DLL's is
+    // up during a call, and says what it says.
+    pnv::winehost::onVendorWindow([](bool shown, const std::string &text) {
+        if (t_entry)
+            send(bridge::encodeWindow(shown, text));
+    });
+    static Server server(api, module);
     server.serve(notices);
     ::ExitProcess(0);
 }

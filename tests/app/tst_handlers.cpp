@@ -130,7 +130,7 @@ void TestHandlers::connectReportsItsResult()
     ScriptedLibrary::instance().connectResult = result;
     f.button("BT_SConnect")->click();
     QCOMPARE(f.window->statusLine(), status);
-    QCOMPARE(!f.window->statusNote().isEmpty(), diagnosed);
+    QCOMPARE(!f.window->connectDiagnosis().isEmpty(), diagnosed);
 }
 
 void TestHandlers::connectFailureIsDiagnosed_data()
@@ -167,7 +167,7 @@ void TestHandlers::connectFailureIsDiagnosed()
     ScriptedLibrary::instance().connectResult = 1;
     f.button("BT_SConnect")->click();
     QCOMPARE(f.window->statusLine(), QStringLiteral(" Server Disconnect "));
-    QCOMPARE(f.window->statusNote(), diagnosis);
+    QCOMPARE(f.window->connectDiagnosis(), diagnosis);
     auto *bar = f.control<QStatusBar>("SB_Main");
     QCOMPARE(bar->toolTip(), diagnosis);
     QCOMPARE(bar->accessibleDescription(), diagnosis);
@@ -206,7 +206,7 @@ void TestHandlers::connectTipNamesTheNicAsDoctorDoes()
     pasteOctets(f.address("jIPE_ServerIP"), QStringLiteral("172.16.30.1"));
     ScriptedLibrary::instance().connectResult = 1;
     f.button("BT_SConnect")->click();
-    QVERIFY2(f.window->statusNote().split(u'\n').contains(suggestion), qPrintable(f.window->statusNote()));
+    QVERIFY2(f.window->connectDiagnosis().split(u'\n').contains(suggestion), qPrintable(f.window->connectDiagnosis()));
 }
 
 void TestHandlers::connectPassesAddressModeAndPort()
@@ -387,7 +387,7 @@ void TestHandlers::writeReportsItsStatus()
     QCOMPARE(f.window->statusLine(), status);
     // The status line keeps its text; the tool tip and the accessible
     // description tell what a lost answer leaves open.
-    const QString note = f.window->statusNote();
+    const QString note = f.window->connectDiagnosis();
     QCOMPARE(note.contains(QLatin1String("may have reached the encoder")), mayHaveLanded);
     QCOMPARE(note.contains(QLatin1String("Configuration Read")), mayHaveLanded);
     // A new address that the encoder took, or may have taken: where to connect once it has restarted.
@@ -400,7 +400,7 @@ void TestHandlers::writeReportsItsStatus()
     lib.writeCount = 1;
     lib.writeStatus = 0;
     f.button("BT_ConfigWrite")->click();
-    QVERIFY(f.window->statusNote().isEmpty());
+    QVERIFY(f.window->connectDiagnosis().isEmpty());
 }
 
 void TestHandlers::writeStopsAtTheFirstUnconvertibleField_data()

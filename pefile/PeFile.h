@@ -18,6 +18,7 @@ struct LibraryFile {
     std::string problem;                 // why a PE file cannot serve, empty when it can
     int bits = 0;                        // 32 (x86) or 64 (x64) for a usable PE file
     std::vector<std::string> exports;    // a PE file's exported names
+    std::uint32_t exportedFunctions = 0; // how many it exports in all, by name or by ordinal only
 };
 
 LibraryFile inspectLibrary(const std::string &path);

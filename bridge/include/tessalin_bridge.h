@@ -20,9 +20,32 @@
  * error; a null sink restores that. The sink is called from the bridge's
  * own threads, for every binding of this program.
  *
+ * TessalinBridge_LastFailure says what the bridge knows of the last call (of
+ * any slot, or the plain names) when it failed in the bridge rather than in
+ * the DLL's own answer: one of the TESSALIN_BRIDGE_FAILURE_* kinds, and in
+ * `text` one line naming the DLL and what happened, for the user (a status
+ * bar's tool tip, a command's message). Every S_Connect, ConfigRead and
+ * ConfigWrite clears it first; NONE after a call the DLL answered.
+ *   TESSALIN_BRIDGE_FAILURE_HUNG  the call did not return within the hang
+ *     guard (TESSALIN_BRIDGE_HANG_GUARD_S seconds, by default 60) and its host
+ *     was ended: the call reported the time-out code, but what the DLL did
+ *     meanwhile is not known. A ConfigWrite so ended may have been applied:
+ *     its outcome is unknown, never "failed".
+ *   TESSALIN_BRIDGE_FAILURE_DLL   the DLL crashed, ended its host (exit,
+ *     abort, an uncaught C++ exception), or could not be loaded; the call
+ *     reported the link-failure code. A ConfigWrite so ended may also have
+ *     reached the encoder.
+ *   TESSALIN_BRIDGE_FAILURE_HOST  the bridge could not run the DLL (Wine, the
+ *     prefix, a wineserver of another network namespace, the host's start):
+ *     the call never reached the DLL.
+ *   TESSALIN_BRIDGE_FAILURE_WINDOW  the DLL answered, and showed a message
+ *     box or dialog during the call (with no display, what the box would have
+ *     said): `text` is its title and text, the DLL's own account of what went
+ *     wrong. The call waited for the user meanwhile (the guard paused, up to
+ *     hours). Any failure above also names such a window.
+ *
  * TessalinBridge_SlotPreparingPrefix is 1 while the slot's host now starting
- * makes a new Wine prefix (a first start takes some seconds), 0 otherwise;
- * TessalinBridge_PreparingPrefix the same for the plain names. */
+ * makes a new Wine prefix (a first start takes some seconds), 0 otherwise. */
 #ifndef PNV_TESSALIN_BRIDGE_H
 #define PNV_TESSALIN_BRIDGE_H
 
@@ -38,6 +61,12 @@ extern "C" {
 #define TESSALIN_BRIDGE_SLOTS 8
 #define TESSALIN_BRIDGE_START_ON_CONNECT 1
 
+#define TESSALIN_BRIDGE_FAILURE_NONE 0
+#define TESSALIN_BRIDGE_FAILURE_HUNG 1
+#define TESSALIN_BRIDGE_FAILURE_DLL 2
+#define TESSALIN_BRIDGE_FAILURE_HOST 3
+#define TESSALIN_BRIDGE_FAILURE_WINDOW 4
+
 /* The five, in the order of TESSALIN_ENTRY_POINTS. */
 #define TESSALIN_BRIDGE_TABLE_MEMBER(name, result, parameters) result(*name) parameters;
 typedef struct TessalinBridgeTable {
@@ -49,7 +78,7 @@ void TessalinBridge_Release(int slot);
 int TessalinBridge_SlotPreparingPrefix(int slot);
 int TessalinBridge_Bind(const char *dllPath, char *error, size_t errorSize);
 void TessalinBridge_SetLog(void (*sink)(void *context, const char *line), void *context);
-int TessalinBridge_PreparingPrefix(void);
+int TessalinBridge_LastFailure(char *text, size_t textSize);
 
 #ifdef __cplusplus
 }

@@ -162,6 +162,7 @@ LibraryFile inspectLibraryBytes(const std::vector<std::uint8_t> &bytes, const st
     std::size_t exportDir = 0;
     if (!offsetOf(exportRva, exportDir) || !r.has(exportDir, 40))
         return truncated();
+    file.exportedFunctions = r.u32(exportDir + 20);
     const std::size_t nameCount = r.u32(exportDir + 24);
     std::size_t names = 0;
     if (nameCount > 65536 || (nameCount && (!offsetOf(r.u32(exportDir + 32), names) || !r.has(names, nameCount * 4))))
