@@ -16,7 +16,7 @@ fi
 
 bin=$build/bin
 work=$(mktemp -d "$build/ctl-bench.XXXXXX")   # on the build's disk, not tmpfs: saves are durable there
-trap 'kill "${sim:-0}" 2>/dev/null || true; wait 2>/dev/null || true; rm -rf "$work"' EXIT
+trap '{ [ "${sim:-0}" -gt 1 ] && kill "$sim" 2>/dev/null; } || true; wait 2>/dev/null || true; rm -rf "$work"' EXIT
 
 first=10.78.0.1
 bash "$root/scripts/fleet-addresses.sh" "$first" "$count"

@@ -18,7 +18,7 @@ fi
 bin=$build/bin
 work=$(mktemp -d "$build/ctl-bridge-bench.XXXXXX")
 export WINEPREFIX=${WINEPREFIX:-$build/wine-prefix} WINEDEBUG=-all
-trap 'kill "${sim:-0}" 2>/dev/null || true; wait 2>/dev/null || true; rm -rf "$work"; wineserver -k 2>/dev/null || true' EXIT
+trap '{ [ "${sim:-0}" -gt 1 ] && kill "$sim" 2>/dev/null; } || true; wait 2>/dev/null || true; rm -rf "$work"; wineserver -k 2>/dev/null || true' EXIT
 
 first=10.78.0.1
 bash "$root/scripts/fleet-addresses.sh" "$first" "$count"

@@ -22,7 +22,7 @@ fi
 source "$root/tests/support/sim.sh"
 bin=$build/bin
 work=$(mktemp -d)
-trap 'kill "${sim_pid:-0}" 2>/dev/null || true; wait 2>/dev/null || true; rm -rf "$work"' EXIT
+trap '{ [ "${sim_pid:-0}" -gt 1 ] && kill "$sim_pid" 2>/dev/null; } || true; wait 2>/dev/null || true; rm -rf "$work"' EXIT
 sim_start "$work" "$bin/pnv3400-sim" --fleet "$count" --listen 10.80.0.1 --state-dir "$work/states"
 # The new addresses are on a link where nothing answers: a veth pair inside
 # this namespace, so every look waits its full bound, as on an empty subnet.

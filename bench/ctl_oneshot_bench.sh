@@ -19,7 +19,7 @@ source "$root/tests/support/sim.sh"
 bin=$build/bin
 work=$(mktemp -d)
 export WINEPREFIX=${WINEPREFIX:-$build/wine-prefix} WINEDEBUG=-all
-trap 'kill "${sim_pid:-0}" 2>/dev/null || true; wait 2>/dev/null || true; rm -rf "$work"; wineserver -k 2>/dev/null || true' EXIT
+trap '{ [ "${sim_pid:-0}" -gt 1 ] && kill "$sim_pid" 2>/dev/null; } || true; wait 2>/dev/null || true; rm -rf "$work"; wineserver -k 2>/dev/null || true' EXIT
 sim_start "$work" "$bin/pnv3400-sim" --listen 127.0.0.1 --port 0 --state "$work/encoder.state"
 
 # seconds LIBRARY: one whole read, which must succeed.
