@@ -24,6 +24,7 @@
 // channel ends the host.
 
 #include "BridgeFrame.h"
+#include "ImportTable.h"
 #include "VendorWindows.h"
 #include "tessalin_entry_points.h"
 
@@ -189,23 +190,6 @@ void takeChannel()
     ::SetStdHandle(STD_OUTPUT_HANDLE, ::GetStdHandle(STD_ERROR_HANDLE));
 }
 
-// Calls `visit` with the name of each DLL `module` imports from, until it
-// returns true.
-template <typename Visit>
-void forEachImport(HMODULE module, Visit visit)
-{
-    const auto *base = reinterpret_cast<const std::uint8_t *>(module);
-    const auto *dos = reinterpret_cast<const IMAGE_DOS_HEADER *>(base);
-    const auto *nt = reinterpret_cast<const IMAGE_NT_HEADERS *>(base + dos->e_lfanew);
-    const IMAGE_DATA_DIRECTORY &directory = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    if (!directory.VirtualAddress)
-        return;
-    for (auto *entry = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR *>(base + directory.VirtualAddress); entry->Name;
-         ++entry)
-        if (visit(reinterpret_cast<const char *>(base + entry->Name)))
-            return;
-}
-
 // What the loader could not find: the first DLL the library imports that
 // does not load, or empty when all of them do.
 std::string missingImport(const std::wstring &path)
@@ -214,7 +198,8 @@ std::string missingImport(const std::wstring &path)
     if (!image)
         return {};
     std::string missing;
-    forEachImport(image, [&missing](const char *name) {
+    pnv::winehost::forEachImportDescriptor(image, [&missing](std::uint8_t *base, const IMAGE_IMPORT_DESCRIPTOR &entry) {
+        const char *name = reinterpret_cast<const char *>(base + entry.Name);
         if (const HMODULE dependency = ::LoadLibraryA(name)) {
             ::FreeLibrary(dependency);
             return false;

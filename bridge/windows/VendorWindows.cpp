@@ -1,5 +1,7 @@
 #include "VendorWindows.h"
 
+#include "ImportTable.h"
+
 #include <psapi.h>
 
 #include <cstring>
@@ -106,19 +108,11 @@ void patchModule(HMODULE module)
 {
     if (!g_patched.insert(module).second)
         return;
-    auto *base = reinterpret_cast<std::uint8_t *>(module);
-    const auto *dos = reinterpret_cast<const IMAGE_DOS_HEADER *>(base);
-    const auto *nt = reinterpret_cast<const IMAGE_NT_HEADERS *>(base + dos->e_lfanew);
-    const IMAGE_DATA_DIRECTORY &directory = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    if (!directory.VirtualAddress)
-        return;
-    for (auto *entry = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR *>(base + directory.VirtualAddress); entry->Name;
-         ++entry) {
-        auto *slots = reinterpret_cast<IMAGE_THUNK_DATA *>(base + entry->FirstThunk);
-        const auto *names = reinterpret_cast<const IMAGE_THUNK_DATA *>(
-            base + (entry->OriginalFirstThunk ? entry->OriginalFirstThunk : entry->FirstThunk));
-        if (!entry->OriginalFirstThunk)
-            continue;   // bound in place: the names are gone
+    forEachImportDescriptor(module, [](std::uint8_t *base, const IMAGE_IMPORT_DESCRIPTOR &entry) {
+        if (!entry.OriginalFirstThunk)
+            return false;   // bound in place: the names are gone
+        auto *slots = reinterpret_cast<IMAGE_THUNK_DATA *>(base + entry.FirstThunk);
+        const auto *names = reinterpret_cast<const IMAGE_THUNK_DATA *>(base + entry.OriginalFirstThunk);
         for (; names->u1.AddressOfData; ++names, ++slots) {
             if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal))
                 continue;
@@ -133,7 +127,8 @@ void patchModule(HMODULE module)
                 }
             }
         }
-    }
+        return false;
+    });
 }
 
 std::wstring folderOf(HMODULE module)
