@@ -2,6 +2,8 @@
 # at exit with every process recorded in $pids, and:
 #   require TOOL...   skip the test (exit 77) when a tool is missing
 #   fail MESSAGE      fail the test
+#   in_sealed_network true in the namespace scripts/sealed-net.sh made (by its
+#                     identity, never by its devices), not in one made inside it
 #   wait_until SECONDS WHAT COMMAND...   poll COMMAND until it succeeds
 #   start_xvfb        a virtual X server on a free display, and a session bus
 #                     for the windows on it; exports DISPLAY
@@ -26,6 +28,13 @@ require() {
 }
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
+
+in_sealed_network() {
+  local here
+  here=$(readlink /proc/self/ns/net)
+  [ -n "${PNV_SEALED_NETNS:-}" ] && [ "$PNV_SEALED_NETNS" = "$here" ] \
+    && [ "$(readlink /proc/1/ns/net 2>/dev/null)" != "$here" ]
+}
 
 wait_until() {
   local deadline=$((SECONDS + $1)) what=$2

@@ -11,7 +11,7 @@ bin=${1:?usage: address_in_use.sh BIN_DIR}
 
 source "$(dirname "$0")/../support/shell-test.sh"
 require Xvfb xdotool
-[ -n "${PNV_SEALED_NETNS:-}" ] || { echo "SKIP: outside the sealed network namespace (scripts/sealed-net.sh)"; exit 77; }
+in_sealed_network || { echo "SKIP: outside the sealed network namespace (scripts/sealed-net.sh)"; exit 77; }
 start_xvfb
 
 mkdir -p "$work/a" "$work/b"
