@@ -616,7 +616,19 @@ std::uint8_t WineHost::call(const CallRequest &request, Reply &reply)
         if (m_process.closing)
             return TESSALIN_LINK_DOWN;
         if (!writeLocked(m_process.in, encodeCall(request))) {
+            // The host ended as the call was sent (its DLL's own thread
+            // crashed a moment before, say): named as a host found gone
+            // between calls is, never a lost link without an account.
+            const pid_t pid = m_process.pid;
             lock.unlock();
+            Frame said;
+            const bool crashed = readFrame(out, m_process.decoder, Clock::now() + std::chrono::milliseconds(100), said)
+                                     == Read::Frame
+                                 && said.type == Type::Failed;
+            report(TESSALIN_BRIDGE_FAILURE_DLL,
+                   (crashed ? decodeFailed(said) + ", and its Wine host ended ("
+                            : "its Wine host ended before " + std::string(entryPointOf(request.type)) + " reached it (")
+                       + howItEnded(pid, m_process.log) + "); the next S_Connect starts a new one");
             return giveUp(TESSALIN_LINK_DOWN);
         }
         m_process.inCall = true;
