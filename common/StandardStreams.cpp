@@ -18,6 +18,8 @@ int &firstError(FILE *stream) { return g_firstError[stream == stderr ? 1 : 0]; }
 // the errno of the first failure, or 0.
 int closeStream(FILE *stream)
 {
+    // Looked up before the close: the stream's address means nothing after it.
+    const int recorded = firstError(stream);
     const bool hadError = std::ferror(stream) != 0;
     errno = 0;
     const bool flushFailed = std::fflush(stream) != 0;
@@ -29,7 +31,7 @@ int closeStream(FILE *stream)
     if (closeFailed)
         return closeError ? closeError : EIO;
     if (hadError)
-        return firstError(stream) ? firstError(stream) : EIO;
+        return recorded ? recorded : EIO;
     return 0;
 }
 
